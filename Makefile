@@ -1,0 +1,37 @@
+# Vantrel: `make test` installs what is missing, builds, and runs every test twice: once in the
+# normal build and once built with AddressSanitizer and UndefinedBehaviorSanitizer.
+
+JOBS ?= $(shell nproc)
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+
+.PHONY: all deps build test test-normal test-sanitize bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(SANITIZE_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test-normal: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-sanitize: deps $(SANITIZE_BUILD)/CMakeCache.txt
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+test: test-normal test-sanitize
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

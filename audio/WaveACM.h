@@ -1,0 +1,4 @@
+#pragma once
+// The audio units take the compression manager interface from here.
+
+#include "platform/ACM.h"

@@ -1,0 +1,22 @@
+#pragma once
+// Helpers for tests that work with files: a private temporary folder and whole-file reads.
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+class TestDir {
+public:
+    TestDir();
+    QString path(const QString& name) const;
+
+private:
+    QTemporaryDir dir;
+};
+
+QByteArray ReadWholeFile(const QString& fileName);
+void WriteWholeFile(const QString& fileName, const QByteArray& bytes);
+
+// Runs a program (no shell) and returns its standard output; fails the current test when it cannot
+// start or exits non-zero.
+QByteArray RunProgram(const QString& program, const QStringList& arguments);
