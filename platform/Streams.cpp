@@ -1,6 +1,7 @@
 #include "platform/Streams.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -11,11 +12,15 @@
 #include <unistd.h>
 #include <vector>
 
+// The messages name the file by its full path.
 EFOpenError::EFOpenError(const QString& FileName, const QString& Reason)
-    : EStreamError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, Reason)) {}
+    : EStreamError(
+          QStringLiteral("Cannot open file \"%1\". %2").arg(QFileInfo(FileName).absoluteFilePath(), Reason)) {
+}
 
 EFCreateError::EFCreateError(const QString& FileName, const QString& Reason)
-    : EStreamError(QStringLiteral("Cannot create file \"%1\". %2").arg(FileName, Reason)) {}
+    : EStreamError(QStringLiteral("Cannot create file \"%1\". %2")
+                       .arg(QFileInfo(FileName).absoluteFilePath(), Reason)) {}
 
 std::int64_t TStream::GetSize() {
     const std::int64_t position = Seek(0, soCurrent);

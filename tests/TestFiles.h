@@ -2,6 +2,8 @@
 // Helpers for tests that work with files: a private temporary folder and whole-file reads.
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -20,3 +22,19 @@ void WriteWholeFile(const QString& fileName, const QByteArray& bytes);
 // Runs a program (no shell) and returns its standard output; fails the current test when it cannot
 // start or exits non-zero.
 QByteArray RunProgram(const QString& program, const QStringList& arguments);
+
+// Delivers the calling thread's events until Done holds or the time is up; false on time-out.
+template <typename Condition> bool PumpUntil(Condition Done, int TimeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!Done()) {
+        if (timer.elapsed() > TimeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+inline void PumpFor(int Milliseconds) {
+    PumpUntil([] { return false; }, Milliseconds);
+}

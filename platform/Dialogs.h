@@ -1,0 +1,29 @@
+#pragma once
+// Modal message boxes under the platform's names. Boxes asked for on another thread are shown by the
+// main thread while the asking thread waits. Tests install a hook that answers instead.
+
+#include "platform/MMSystem.h"
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_YESNO = 0x00000004;
+constexpr UINT MB_ICONERROR = 0x00000010;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
+constexpr UINT MB_ICONWARNING = 0x00000030;
+constexpr UINT MB_ICONINFORMATION = 0x00000040;
+constexpr UINT MB_TASKMODAL = 0x00002000;
+
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// Shows Text in a box titled Caption with the buttons and icon of Type; returns the button pressed.
+int MessageBoxW(QWidget* Owner, const QString& Text, const QString& Caption, UINT Type);
+
+using TMessageBoxHook = std::function<int(const QString& Text, const QString& Caption, UINT Type)>;
+// While set, every message box goes to the hook (on the asking thread) instead of the screen.
+void SetMessageBoxHook(TMessageBoxHook Hook);

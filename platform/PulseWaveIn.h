@@ -1,0 +1,25 @@
+#pragma once
+// The recording backend for a PulseAudio server: its sources are the devices, and WAVE_MAPPER is
+// the server's default source. Every call makes its own connection, so a server that comes, goes or
+// changes (PULSE_SERVER) is seen at the next call; a server is never started on demand.
+
+#include "platform/WaveInService.h"
+
+#include <mutex>
+
+class TPulseWaveInBackend : public TWaveInBackend {
+public:
+    // Server sources by description; empty when no server can be reached (ErrorText says why).
+    std::vector<TWaveInDeviceInfo> Devices() override;
+    MMRESULT Query(UINT DeviceID, const WAVEFORMATEX& Format) override;
+    // A record stream of the source in Format with fragments of about 20 ms, running from now on.
+    MMRESULT Open(UINT DeviceID, const WAVEFORMATEX& Format,
+                  std::unique_ptr<TWaveInCapture>& Capture) override;
+    QString ErrorText() override;
+
+private:
+    MMRESULT Failure(MMRESULT Result, const QString& Reason);
+
+    std::mutex FLock;
+    QString FError;
+};

@@ -1,0 +1,75 @@
+// A whole recording on the private PulseAudio server: the mixer makes the test sink's monitor the
+// recording source, a tone plays into the sink, and the recorder's WAV file holds it.
+#include "TestFiles.h"
+#include "WaveFixtures.h"
+#include "audio/WaveMixer.h"
+#include "audio/WaveRecorders.h"
+
+#include <QProcess>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+double RootMeanSquare(const QByteArray& Samples16) {
+    double sum = 0;
+    const int count = int(Samples16.size() / 2);
+    for (int i = 0; i < count; ++i) {
+        const double sample = std::int16_t(ReadLittleEndian16(Samples16, i * 2));
+        sum += sample * sample;
+    }
+    return count ? std::sqrt(sum / count) : 0;
+}
+} // namespace
+
+TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
+    TestDir dir;
+    // Another source is the default at first, so the mixer's selection is what makes this work.
+    const QString module = QString::fromUtf8(
+        RunProgram("pactl", {"load-module", "module-null-source", "source_name=vantrel_other"}).trimmed());
+    RunProgram("pactl", {"set-default-source", "vantrel_other"});
+
+    {
+        TAudioMixer mixer;
+        EXPECT_EQ(SelectWaveOutputLine(mixer), "Monitor of Vantrel_test_sink");
+    }
+    EXPECT_EQ(RunProgram("pactl", {"get-default-source"}).trimmed(), "vantrel_sink.monitor");
+
+    RunProgram("sox", {"-n", "-r", "44100", "-c", "2", dir.path("tone.wav"), "synth", "8", "sine", "1000",
+                       "vol", "0.5"});
+    QProcess player;
+    // A short latency makes the sink render in small steps, so its monitor delivers in step too.
+    player.start("paplay", {"--latency-msec=40", dir.path("tone.wav")});
+    ASSERT_TRUE(player.waitForStarted());
+    // As when a movie plays before its conversion starts: a null sink that has just woken up feeds its
+    // monitor only after about two seconds.
+    PumpFor(2500);
+
+    const QString name = dir.path("recorded.wav");
+    TStockAudioRecorder recorder;
+    QElapsedTimer clock;
+    qint64 activatedAt = -1;
+    recorder.OnActivate = [&](TWaveAudioIO*) { activatedAt = clock.elapsed(); };
+    clock.start();
+    ASSERT_TRUE(recorder.RecordToWaveFile(name));
+    ASSERT_TRUE(PumpUntil([&] { return activatedAt >= 0; }));
+    PumpFor(2300);
+    const qint64 stoppedAt = clock.elapsed();
+    recorder.SetActive(false);
+    ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); }));
+    player.kill();
+    player.waitForFinished();
+    RunProgram("pactl", {"unload-module", module});
+
+    const QByteArray file = ReadWholeFile(name);
+    ASSERT_GT(file.size(), 46);
+    const DWORD audioBytes = DWORD(file.size() - 46);
+    EXPECT_EQ(file.left(46).toHex(),
+              (QByteArray("RIFF") + LittleEndian32(38 + audioBytes) + "WAVEfmt " + LittleEndian32(18) +
+               QByteArray::fromHex("01000100401f0000803e0000020010000000") + "data" +
+               LittleEndian32(audioBytes))
+                  .toHex());
+    const double recordedMs = audioBytes / 16.0;
+    EXPECT_NEAR(recordedMs, double(stoppedAt - activatedAt), 100);
+    // A half-scale tone averaged to mono is far above silence (a few units at most).
+    EXPECT_GT(RootMeanSquare(file.mid(46)), 3000);
+}
