@@ -114,14 +114,10 @@ void TWaveAudioIO::CreateCallback() {
         FCallbackType = CALLBACK_THREAD;
         FThread.reset(); // an earlier callback thread has ended or is ending
         FThreadReady = std::make_unique<TEvent>(true, false);
-        std::atomic<DWORD> threadId = 0;
-        FThread = std::make_unique<TWaitableThread>([this, &threadId] {
-            threadId = GetCurrentThreadId();
-            ThreadBody();
-        });
+        FThread = std::make_unique<TWaveThread>(this);
         // The thread's queue must exist before the platform can post the open notification to it.
         WaitWithMessagePump(FThreadReady.get(), INFINITE);
-        FCallback = threadId.load();
+        FCallback = FThread->ThreadID();
     } else {
         FCallbackType = CALLBACK_WINDOW;
         FCallback = AllocateHWnd([this](UINT Message, WPARAM wParam, LPARAM lParam) {
@@ -130,15 +126,21 @@ void TWaveAudioIO::CreateCallback() {
     }
 }
 
-void TWaveAudioIO::ThreadBody() {
+TWaveThread::TWaveThread(TWaveAudioIO* AOwner)
+    : FOwner(AOwner), FThread(std::make_unique<TWaitableThread>([this] { Execute(); })) {}
+
+TWaveThread::~TWaveThread() = default;
+
+void TWaveThread::Execute() {
+    FThreadID = GetCurrentThreadId();
     MSG message;
     PeekMessageW(&message, 0, 0, 0, PM_NOREMOVE); // creates this thread's queue
-    FThreadRunning = true;
-    FThreadReady->SetEvent();
+    FOwner->FThreadRunning = true;
+    FOwner->FThreadReady->SetEvent();
     while (GetMessageW(&message, 0, 0, 0))
-        HandleNotification(message.message, message.lParam);
-    FThreadReady->ResetEvent();
-    FThreadRunning = false;
+        FOwner->HandleNotification(message.message, message.lParam);
+    FOwner->FThreadReady->ResetEvent();
+    FOwner->FThreadRunning = false;
 }
 
 void TWaveAudioIO::ReleaseCallback() {
@@ -354,7 +356,7 @@ void TWaveAudioIO::WaitWhileClosing() {
     // waiting for its close notification would never end.
     if (FCallbackType == CALLBACK_THREAD) {
         while (FClosing && FThread)
-            WaitWithMessagePump(FThread.get(), INFINITE);
+            WaitWithMessagePump(FThread->Handle(), INFINITE);
     } else {
         PumpCallbackWindow([this] { return FClosing.load(); });
     }

@@ -18,6 +18,7 @@
 
 class TEvent;
 class TWaitableThread;
+class TWaveThread;
 
 class EWaveAudioError : public Exception {
     using Exception::Exception;
@@ -35,6 +36,28 @@ class EWaveAudioInvalidOperation : public EWaveAudioError {
 using TPCMFormats = std::bitset<Stereo16bit48000Hz + 1>;
 
 class TWaveAudioIO;
+
+// The callback thread of a device in thread mode: it creates its message queue, signals the device's
+// ready event, and hands every message to the device until WM_QUIT. It is a waitable object that is
+// signalled once the thread has ended.
+class TWaveThread {
+public:
+    explicit TWaveThread(TWaveAudioIO* AOwner);
+    ~TWaveThread(); // joins
+    TWaveThread(const TWaveThread&) = delete;
+    TWaveThread& operator=(const TWaveThread&) = delete;
+
+    DWORD ThreadID() const { return FThreadID; }
+    TWaitableThread* Handle() const { return FThread.get(); }
+
+private:
+    void Execute();
+
+    TWaveAudioIO* FOwner;
+    std::atomic<DWORD> FThreadID = 0;
+    std::unique_ptr<TWaitableThread> FThread;
+};
+
 using TWaveAudioEvent = std::function<void(TWaveAudioIO* Sender)>;
 using TWaveAudioLevelEvent = std::function<void(TWaveAudioIO* Sender, int Level)>;
 // Supplies a format record; FreeIt tells whether the device releases it (std::free) after opening.
@@ -150,7 +173,7 @@ private:
     LRESULT CallbackWndProc(UINT Message, WPARAM wParam, LPARAM lParam);
     // Pumps the callback window one message at a time while Condition holds.
     template <typename Condition> void PumpCallbackWindow(Condition KeepWaiting);
-    void ThreadBody();
+    friend class TWaveThread;
 
     bool FAsync = false;
     DWORD FDeviceID = WAVE_MAPPER;
@@ -163,7 +186,7 @@ private:
     DWORD FCallbackType = 0;
     std::vector<WAVEHDR*> FBuffers;
     std::unique_ptr<TEvent> FThreadReady;
-    std::unique_ptr<TWaitableThread> FThread; // the callback thread; kept until the next one or the end
+    std::unique_ptr<TWaveThread> FThread; // the callback thread; kept until the next one or the end
     std::atomic<bool> FThreadRunning = false;
     std::recursive_mutex FLock;
     WAVEFORMATEX FWaveFormat{};

@@ -5,21 +5,32 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 
 namespace {
 constexpr int RecordSeconds = 60;
 
-void PumpFor(qint64 Milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < Milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+// Runs the event loop (blocking, as the program's own loop does) for a while.
+void RunEventLoopFor(qint64 Milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(Milliseconds, 0)), &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until Done holds, looking every 10 ms.
+template <typename Condition> void RunEventLoopUntil(Condition Done) {
+    while (!Done())
+        RunEventLoopFor(10);
 }
 
 bool Run(const QString& Program, const QStringList& Arguments) {
@@ -41,7 +52,7 @@ void BM_RecordSixtySecondsFromTheSoundServer(benchmark::State& State) {
                 QString::number(RecordSeconds + 10), "sine", "1000", "vol", "0.5"});
     QProcess player;
     player.start("paplay", {"--latency-msec=40", dir.filePath("tone.wav")});
-    PumpFor(2500); // the sink's monitor starts delivering a moment after playback begins
+    RunEventLoopFor(2500); // the sink's monitor starts delivering a moment after playback begins
 
     for (auto _ : State) {
         TStockAudioRecorder recorder;
@@ -51,13 +62,11 @@ void BM_RecordSixtySecondsFromTheSoundServer(benchmark::State& State) {
         wall.start();
         const std::clock_t cpuStart = std::clock();
         recorder.RecordToWaveFile(dir.filePath("recorded.wav"));
-        while (activatedAt < 0)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        PumpFor(activatedAt + RecordSeconds * 1000 - wall.elapsed());
+        RunEventLoopUntil([&] { return activatedAt >= 0; });
+        RunEventLoopFor(activatedAt + RecordSeconds * 1000 - wall.elapsed());
         const qint64 stoppedAt = wall.elapsed();
         recorder.SetActive(false);
-        while (recorder.GetActive())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        RunEventLoopUntil([&] { return !recorder.GetActive(); });
         const double cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
 
         const double recordedMs = (QFileInfo(dir.filePath("recorded.wav")).size() - 46) / 16.0;

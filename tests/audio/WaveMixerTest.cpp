@@ -1,7 +1,7 @@
 // The recording mixer over the scripted mixer backend: device and destination choice, switching the
 // destination to a source, change notices, and the mixer service's checks of its requests.
-#include "TestFiles.h"
 #include "audio/WaveMixer.h"
+#include "TestFiles.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
