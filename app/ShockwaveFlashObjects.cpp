@@ -1,0 +1,150 @@
+#include "app/ShockwaveFlashObjects.h"
+
+#include "flash/Player.h"
+#include "flash/Renderer.h"
+#include "flash/SoundMixer.h"
+#include "flash/SoundOutput.h"
+#include "flash/SwfReader.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+TShockwaveFlash::TShockwaveFlash(QWidget* Parent)
+    : QWidget(Parent), FMixer(std::make_unique<flash::SoundMixer>()),
+      FSoundOutput(std::make_unique<flash::SoundOutput>(*FMixer)),
+      FRenderer(std::make_unique<flash::Renderer>()) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    FFrameTimer.setSingleShot(true);
+    FFrameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FFrameTimer, &QTimer::timeout, this, [this] { FrameDue(); });
+}
+
+TShockwaveFlash::~TShockwaveFlash() {
+    FFrameTimer.stop();
+    FSoundOutput->Stop();
+    FPlayer.reset();
+}
+
+void TShockwaveFlash::SetMovie(const QString& FileName) {
+    FFrameTimer.stop();
+    FPlayer.reset();
+    FMixer->StopAllSounds();
+    FMovie = FileName;
+    FLoadError.clear();
+    if (FileName.isEmpty()) {
+        update();
+        return;
+    }
+    const flash::ReadResult result = flash::ReadMovieFile(FileName);
+    if (!result.movie) {
+        FLoadError = result.error;
+        update();
+        return;
+    }
+    FPlayer = std::make_unique<flash::Player>(result.movie, FMixer.get());
+    // Without a sound server the movie plays on, silently.
+    if (!FSoundOutput->Running())
+        FSoundOutput->Start();
+    StartClock();
+    update();
+}
+
+int TShockwaveFlash::TotalFrames() const {
+    return FPlayer ? FPlayer->TotalFrames() : 0;
+}
+
+int TShockwaveFlash::FrameNum() const {
+    return FPlayer ? std::max(FPlayer->CurrentFrame(), 0) : 0;
+}
+
+std::int16_t TShockwaveFlash::GetPlaying() const {
+    return FPlayer && FPlayer->Playing() ? -1 : 0;
+}
+
+void TShockwaveFlash::SetPlaying(std::int16_t Value) {
+    if (Value != 0)
+        Play();
+    else
+        Stop();
+}
+
+void TShockwaveFlash::Play() {
+    if (!FPlayer)
+        return;
+    if (!FPlayer->Playing()) {
+        FPlayer->Play();
+        StartClock();
+    }
+}
+
+void TShockwaveFlash::Stop() {
+    if (FPlayer)
+        FPlayer->Stop();
+}
+
+void TShockwaveFlash::GotoFrame(int Frame) {
+    if (!FPlayer)
+        return;
+    FPlayer->GotoFrame(Frame);
+    if (FPlayer->Playing())
+        StartClock();
+    update();
+}
+
+QImage TShockwaveFlash::Snapshot() {
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    render(&painter);
+    return image;
+}
+
+void TShockwaveFlash::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!FPlayer) {
+        painter.fillRect(rect(), palette().window());
+        return;
+    }
+    FRenderer->RenderStage(painter, FPlayer->GetMovie(), FPlayer->Stage(), size(),
+                           FPlayer->BackgroundColor());
+}
+
+// --- The movie's clock ---
+
+void TShockwaveFlash::StartClock() {
+    FClockStart = Clock::now();
+    FTicksDone = 0;
+    ScheduleNextFrame();
+}
+
+void TShockwaveFlash::ScheduleNextFrame() {
+    if (!FPlayer)
+        return;
+    const double rate = FPlayer->GetMovie().frameRate > 0 ? FPlayer->GetMovie().frameRate : 12;
+    const auto due = FClockStart + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>((FTicksDone + 1) / rate));
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+    FFrameTimer.start(std::max<int>(int(wait.count()), 0));
+}
+
+void TShockwaveFlash::FrameDue() {
+    if (!FPlayer)
+        return;
+    const double rate = FPlayer->GetMovie().frameRate > 0 ? FPlayer->GetMovie().frameRate : 12;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - FClockStart).count();
+    const long long dueTicks = std::llround(std::floor(elapsed * rate));
+    if (dueTicks > FTicksDone) {
+        // Every frame due on the clock is run; only the last is shown, so a late frame is skipped
+        // rather than queued and playback keeps real time.
+        long long ticks = dueTicks - FTicksDone;
+        if (const int streamFrame = FPlayer->StreamFrame(); streamFrame >= 0 && FPlayer->Playing()) {
+            // With stream sound the sound leads: frames catch up with it and never run ahead.
+            ticks = std::clamp(streamFrame - FPlayer->CurrentFrame(), 0, 8);
+        }
+        for (long long i = 0; i < ticks; ++i)
+            FPlayer->Tick();
+        FTicksDone = dueTicks;
+        update();
+    }
+    ScheduleNextFrame();
+}

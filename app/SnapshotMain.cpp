@@ -1,0 +1,98 @@
+// vantrel-snapshot: renders one frame of a movie to a PNG, or prints what the movie's header says.
+//   vantrel-snapshot MOVIE.swf --frame N [--width W --height H] -o OUT.png
+//   vantrel-snapshot MOVIE.swf --info
+#include "flash/Player.h"
+#include "flash/Renderer.h"
+#include "flash/SwfReader.h"
+
+#include <QCommandLineParser>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+int Fail(const QString& Message) {
+    std::fprintf(stderr, "vantrel-snapshot: %s\n", qUtf8Printable(Message));
+    return 1;
+}
+
+const char* CompressionName(flash::Movie::Compression Compression) {
+    switch (Compression) {
+    case flash::Movie::Compression::Zlib:
+        return "zlib";
+    case flash::Movie::Compression::Lzma:
+        return "lzma";
+    default:
+        return "none";
+    }
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Renders a frame of a Flash movie to a PNG image.");
+    parser.addHelpOption();
+    parser.addPositionalArgument("movie", "The .swf file.");
+    const QCommandLineOption frameOption("frame", "Zero-based frame to render.", "N", "0");
+    const QCommandLineOption widthOption("width", "Image width (default: the stage's).", "W");
+    const QCommandLineOption heightOption("height", "Image height (default: the stage's).", "H");
+    const QCommandLineOption outputOption("o", "The PNG file to write.", "OUT.png");
+    const QCommandLineOption infoOption("info", "Print the movie's header.");
+    parser.addOptions({frameOption, widthOption, heightOption, outputOption, infoOption});
+    if (!parser.parse(application.arguments()))
+        return Fail(parser.errorText());
+    if (parser.isSet("help")) {
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.positionalArguments().size() != 1)
+        return Fail("give one movie file");
+
+    const flash::ReadResult read = flash::ReadMovieFile(parser.positionalArguments().front());
+    if (!read.movie)
+        return Fail(QStringLiteral("%1: %2").arg(parser.positionalArguments().front(), read.error));
+    const flash::Movie& movie = *read.movie;
+    const int stageWidth = int(std::lround(movie.frameSize.Width() / 20.0));
+    const int stageHeight = int(std::lround(movie.frameSize.Height() / 20.0));
+
+    if (parser.isSet(infoOption)) {
+        std::printf("version: %d\ncompression: %s\nwidth: %d\nheight: %d\nframe rate: %g\nframes: %d\n",
+                    movie.version, CompressionName(movie.compression), stageWidth, stageHeight,
+                    movie.frameRate,
+                    std::max<int>(movie.timeline.frameCount, int(movie.timeline.frames.size())));
+        return 0;
+    }
+    if (!parser.isSet(outputOption))
+        return Fail("give the output file with -o OUT.png");
+
+    bool ok = true;
+    const int frame = parser.value(frameOption).toInt(&ok);
+    if (!ok || frame < 0)
+        return Fail("the frame must be a number from 0 on");
+    const int width = parser.isSet(widthOption) ? parser.value(widthOption).toInt(&ok) : stageWidth;
+    const bool widthOk = ok;
+    const int height = parser.isSet(heightOption) ? parser.value(heightOption).toInt(&ok) : stageHeight;
+    if (!widthOk || !ok || width <= 0 || height <= 0 || width > 16384 || height > 16384)
+        return Fail("the image size must be 1 to 16384 pixels each way");
+
+    flash::Player player(read.movie);
+    player.Stop();
+    if (frame >= player.TotalFrames())
+        return Fail(QStringLiteral("the movie has %1 frames").arg(player.TotalFrames()));
+    player.GotoFrame(frame);
+
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&image);
+        flash::Renderer renderer;
+        renderer.RenderStage(painter, movie, player.Stage(), image.size(), player.BackgroundColor());
+    }
+    if (!image.save(parser.value(outputOption), "PNG"))
+        return Fail(QStringLiteral("cannot write %1").arg(parser.value(outputOption)));
+    return 0;
+}

@@ -1,0 +1,210 @@
+#include "flash/Player.h"
+
+#include "flash/SoundMixer.h"
+
+#include <algorithm>
+
+namespace flash {
+
+namespace {
+template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
+template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+int FrameCountOf(const Timeline& ATimeline) {
+    return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
+}
+
+// The display list a sprite nests inside, keyed for its stream sound.
+const void* MainTimelineKey(const Movie& AMovie) {
+    return &AMovie.timeline;
+}
+} // namespace
+
+Player::Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer)
+    : FMovie(std::move(AMovie)), FMixer(Mixer), FBackground(FMovie->backgroundColor) {
+    Seek(0, true);
+}
+
+Player::~Player() {
+    if (FMixer)
+        FMixer->StopStream(MainTimelineKey(*FMovie));
+}
+
+int Player::TotalFrames() const {
+    return FrameCountOf(FMovie->timeline);
+}
+
+void Player::Play() {
+    FPlaying = true;
+}
+
+void Player::Stop() {
+    FPlaying = false;
+    if (FMixer)
+        FMixer->StopStream(MainTimelineKey(*FMovie));
+    FStreamStartFrame = -1;
+}
+
+void Player::GotoFrame(int Frame) {
+    if (FMixer)
+        FMixer->StopStream(MainTimelineKey(*FMovie));
+    FStreamStartFrame = -1;
+    // Always from the start: sprites may have run on since, and the frame must look as played.
+    FCurrentFrame = -1;
+    Seek(std::clamp(Frame, 0, std::max(TotalFrames() - 1, 0)), false);
+}
+
+void Player::Tick() {
+    if (FPlaying && TotalFrames() > 1) {
+        const int next = FCurrentFrame + 1;
+        if (next >= TotalFrames()) {
+            // Looping starts the timeline over: what the first frame does not place is gone.
+            if (FMixer)
+                FMixer->StopStream(MainTimelineKey(*FMovie));
+            FStreamStartFrame = -1;
+            Reset();
+            EnterFrame(FMovie->timeline, 0, FStage, MainTimelineKey(*FMovie), true);
+            FCurrentFrame = 0;
+            return;
+        }
+        TickSprites(FStage, true);
+        EnterFrame(FMovie->timeline, next, FStage, MainTimelineKey(*FMovie), true);
+        FCurrentFrame = next;
+        return;
+    }
+    TickSprites(FStage, true);
+}
+
+int Player::StreamFrame() const {
+    if (!FMixer || FStreamStartFrame < 0 || FMovie->frameRate <= 0)
+        return -1;
+    return FStreamStartFrame + int(FMixer->StreamTime(MainTimelineKey(*FMovie)) * FMovie->frameRate);
+}
+
+void Player::Reset() {
+    FStage.clear();
+    FBackground = FMovie->backgroundColor;
+}
+
+void Player::Seek(int Frame, bool WithSound) {
+    if (Frame < FCurrentFrame || FCurrentFrame < 0) {
+        Reset();
+        EnterFrame(FMovie->timeline, 0, FStage, MainTimelineKey(*FMovie), WithSound);
+        FCurrentFrame = 0;
+    }
+    // Each step is one tick, as in playing: sprites move on, then the next frame's tags run.
+    while (FCurrentFrame < Frame) {
+        TickSprites(FStage, WithSound);
+        ++FCurrentFrame;
+        EnterFrame(FMovie->timeline, FCurrentFrame, FStage, MainTimelineKey(*FMovie), WithSound);
+    }
+}
+
+void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key,
+                        bool WithSound) {
+    if (Frame < 0 || Frame >= int(ATimeline.frames.size()))
+        return;
+    const bool isMain = Key == MainTimelineKey(*FMovie);
+    for (const ControlTag& tag : ATimeline.frames[std::size_t(Frame)].tags) {
+        std::visit(Overloaded{
+                       [&](const PlaceObject& place) { Place(place, List, WithSound); },
+                       [&](const RemoveObject& remove) { List.erase(remove.depth); },
+                       [&](const StartSound& start) {
+                           if (!WithSound || !FMixer)
+                               return;
+                           const auto found = FMovie->dictionary.find(start.soundId);
+                           if (found == FMovie->dictionary.end())
+                               return;
+                           if (const auto* sound = std::get_if<Sound>(found->second.get()))
+                               FMixer->StartEventSound(start.soundId,
+                                                       std::shared_ptr<const Sound>(found->second, sound),
+                                                       start.info);
+                       },
+                       [&](const SoundStreamHead&) {},
+                       [&](const SoundStreamBlock& block) {
+                           if (!WithSound || !FMixer || !ATimeline.streamHead)
+                               return;
+                           if (isMain && FStreamStartFrame < 0) {
+                               FMixer->BeginStream(Key, *ATimeline.streamHead);
+                               FStreamStartFrame = Frame;
+                           } else if (!isMain && FMixer->StreamTime(Key) < 0) {
+                               FMixer->BeginStream(Key, *ATimeline.streamHead);
+                           }
+                           FMixer->PushStreamBlock(Key, Frame, block.data);
+                       },
+                       [&](const FrameLabel&) {},
+                       [&](const SetBackgroundColor& background) {
+                           if (isMain)
+                               FBackground = background.color;
+                       },
+                       [&](const OtherTag&) {},
+                   },
+                   tag);
+    }
+}
+
+void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
+    const auto existing = List.find(Tag.depth);
+    const bool modifies = Tag.move && existing != List.end();
+    if (!modifies && !Tag.characterId)
+        return; // nothing to place and nothing to move
+    DisplayObject& object = modifies ? existing->second : List[Tag.depth];
+    if (!modifies)
+        object = DisplayObject{};
+    object.depth = Tag.depth;
+
+    if (Tag.characterId && (!modifies || object.characterId != *Tag.characterId)) {
+        const auto found = FMovie->dictionary.find(*Tag.characterId);
+        object.characterId = *Tag.characterId;
+        object.character = found == FMovie->dictionary.end() ? nullptr : found->second;
+        object.sprite.reset();
+        if (object.character)
+            if (const auto* sprite = std::get_if<Sprite>(object.character.get())) {
+                object.sprite = std::make_shared<SpriteInstance>();
+                object.sprite->sprite = sprite;
+                // A sprite shows its first frame as soon as it is placed.
+                AdvanceSprite(*object.sprite, WithSound);
+            }
+    }
+    if (Tag.matrix)
+        object.matrix = *Tag.matrix;
+    if (Tag.colorTransform)
+        object.colorTransform = *Tag.colorTransform;
+    if (Tag.ratio)
+        object.ratio = *Tag.ratio;
+    if (Tag.name)
+        object.name = *Tag.name;
+    if (Tag.clipDepth)
+        object.clipDepth = *Tag.clipDepth;
+    if (Tag.blendMode)
+        object.blendMode = *Tag.blendMode;
+    if (Tag.visible)
+        object.visible = *Tag.visible;
+}
+
+void Player::TickSprites(DisplayList& List, bool WithSound) {
+    for (auto& [depth, object] : List)
+        if (object.sprite)
+            AdvanceSprite(*object.sprite, WithSound);
+}
+
+void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
+    const Timeline& timeline = Instance.sprite->timeline;
+    const int count = FrameCountOf(timeline);
+    if (Instance.currentFrame >= 0) {
+        TickSprites(Instance.displayList, WithSound);
+        if (!Instance.playing || count <= 1)
+            return;
+    }
+    int next = Instance.currentFrame + 1;
+    if (next >= count) {
+        next = 0;
+        Instance.displayList.clear();
+        if (FMixer)
+            FMixer->StopStream(&Instance);
+    }
+    Instance.currentFrame = next;
+    EnterFrame(timeline, next, Instance.displayList, &Instance, WithSound);
+}
+
+} // namespace flash

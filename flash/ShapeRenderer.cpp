@@ -1,0 +1,648 @@
+#include "flash/ShapeRenderer.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPathStroker>
+#include <QRadialGradient>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+namespace flash {
+
+QTransform ToQTransform(const Matrix& m) {
+    return QTransform(m.a, m.b, m.c, m.d, m.tx, m.ty);
+}
+
+bool IsIdentity(const ColorTransform& t) {
+    return t == ColorTransform{};
+}
+
+ColorTransform Compose(const ColorTransform& parent, const ColorTransform& child) {
+    return ColorTransform{child.rMul * parent.rMul,
+                          child.gMul * parent.gMul,
+                          child.bMul * parent.bMul,
+                          child.aMul * parent.aMul,
+                          child.rAdd * parent.rMul + parent.rAdd,
+                          child.gAdd * parent.gMul + parent.gAdd,
+                          child.bAdd * parent.bMul + parent.bAdd,
+                          child.aAdd * parent.aMul + parent.aAdd};
+}
+
+namespace {
+
+std::uint8_t Channel(double value, double mul, double add) {
+    return std::uint8_t(std::clamp(std::lround(value * mul + add), 0L, 255L));
+}
+
+// What the colour transform leaves once alpha-only scaling is done by painter opacity.
+bool AlphaScaleOnly(const ColorTransform& t) {
+    return t.rMul == 1 && t.gMul == 1 && t.bMul == 1 && t.rAdd == 0 && t.gAdd == 0 && t.bAdd == 0 &&
+           t.aAdd == 0 && t.aMul >= 0 && t.aMul <= 1;
+}
+
+} // namespace
+
+Rgba Apply(const ColorTransform& t, Rgba c) {
+    return Rgba{Channel(c.r, t.rMul, t.rAdd), Channel(c.g, t.gMul, t.gAdd), Channel(c.b, t.bMul, t.bAdd),
+                Channel(c.a, t.aMul, t.aAdd)};
+}
+
+QImage Apply(const ColorTransform& t, const QImage& image) {
+    if (IsIdentity(t) || image.isNull())
+        return image;
+    std::uint8_t r[256], g[256], b[256], a[256];
+    for (int i = 0; i < 256; ++i) {
+        r[i] = Channel(i, t.rMul, t.rAdd);
+        g[i] = Channel(i, t.gMul, t.gAdd);
+        b[i] = Channel(i, t.bMul, t.bAdd);
+        a[i] = Channel(i, t.aMul, t.aAdd);
+    }
+    QImage out = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    out.detach();
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb p = qUnpremultiply(line[x]);
+            line[x] = qPremultiply(qRgba(r[qRed(p)], g[qGreen(p)], b[qBlue(p)], a[qAlpha(p)]));
+        }
+    }
+    return out;
+}
+
+// --- Outlines ---
+
+namespace {
+
+std::uint64_t PointKey(double x, double y) {
+    // Edges meet at the same twip; the 1/64 twip grid absorbs rounding of morphed points.
+    const auto qx = std::int32_t(std::llround(x * 64));
+    const auto qy = std::int32_t(std::llround(y * 64));
+    return (std::uint64_t(std::uint32_t(qx)) << 32) | std::uint32_t(qy);
+}
+
+struct Segment {
+    QPointF from, control, to;
+    bool curved;
+    std::uint64_t fromKey, toKey;
+};
+
+void AddSegment(QPainterPath& path, const Segment& s) {
+    if (s.curved)
+        path.quadTo(s.control, s.to);
+    else
+        path.lineTo(s.to);
+}
+
+// The area of one fill style: its edges turned so the fill lies on their right, chained end to
+// start into contours. Odd-even filling gives Flash's holes and its gaps where contours overlap.
+QPainterPath FillPath(const std::vector<Segment>& segments) {
+    QPainterPath path;
+    path.setFillRule(Qt::OddEvenFill);
+    if (segments.empty())
+        return path;
+    std::unordered_map<std::uint64_t, std::vector<int>> starting;
+    starting.reserve(segments.size());
+    for (int i = int(segments.size()) - 1; i >= 0; --i)
+        starting[segments[std::size_t(i)].fromKey].push_back(i); // back() is the earliest
+    std::vector<bool> used(segments.size(), false);
+    auto take = [&](std::uint64_t key) -> int {
+        auto found = starting.find(key);
+        if (found == starting.end())
+            return -1;
+        std::vector<int>& list = found->second;
+        while (!list.empty() && used[std::size_t(list.back())])
+            list.pop_back();
+        if (list.empty())
+            return -1;
+        const int next = list.back();
+        list.pop_back();
+        return next;
+    };
+    for (std::size_t first = 0; first < segments.size(); ++first) {
+        if (used[first])
+            continue;
+        const Segment& start = segments[first];
+        path.moveTo(start.from);
+        int current = int(first);
+        while (current >= 0) {
+            const Segment& s = segments[std::size_t(current)];
+            used[std::size_t(current)] = true;
+            AddSegment(path, s);
+            if (s.toKey == start.fromKey)
+                break;
+            current = take(s.toKey);
+        }
+        path.closeSubpath();
+    }
+    return path;
+}
+
+Segment MakeSegment(const ShapeEdge& e, bool reversed) {
+    Segment s{
+        QPointF(e.fromX, e.fromY), QPointF(e.controlX, e.controlY), QPointF(e.toX, e.toY), e.curved, 0, 0};
+    if (reversed)
+        std::swap(s.from, s.to);
+    s.fromKey = PointKey(s.from.x(), s.from.y());
+    s.toKey = PointKey(s.to.x(), s.to.y());
+    return s;
+}
+
+bool Valid(int style, std::size_t count) {
+    return style >= 0 && std::size_t(style) < count;
+}
+
+} // namespace
+
+PreparedShape PrepareShape(const Shape& shape) {
+    PreparedShape prepared;
+    const std::size_t fillCount = shape.fillStyles.size();
+    const std::size_t lineCount = shape.lineStyles.size();
+
+    std::vector<std::vector<Segment>> fillSegments(fillCount);
+    for (const ShapeEdge& e : shape.edges) {
+        if (e.fill0 == e.fill1)
+            continue; // the same fill on both sides bounds nothing
+        if (Valid(e.fill1, fillCount))
+            fillSegments[std::size_t(e.fill1)].push_back(MakeSegment(e, false));
+        if (Valid(e.fill0, fillCount))
+            fillSegments[std::size_t(e.fill0)].push_back(MakeSegment(e, true));
+    }
+    prepared.fills.reserve(fillCount);
+    prepared.area.setFillRule(Qt::OddEvenFill);
+    for (const std::vector<Segment>& segments : fillSegments) {
+        prepared.fills.push_back(FillPath(segments));
+        // Fill areas of different styles do not overlap, so odd-even over all of them is their union.
+        prepared.area.addPath(prepared.fills.back());
+    }
+
+    // Lines follow the record order: a run of connected edges of one style is one stroke, closed
+    // when it ends where it began.
+    prepared.lines.resize(lineCount);
+    const ShapeEdge* previous = nullptr;
+    QPointF runStart;
+    auto finishRun = [&](const ShapeEdge* last) {
+        if (!last || !Valid(last->line, lineCount))
+            return;
+        const LineStyle& style = shape.lineStyles[std::size_t(last->line)];
+        if (PointKey(last->toX, last->toY) != PointKey(runStart.x(), runStart.y()))
+            return;
+        QPainterPath& path = prepared.lines[std::size_t(last->line)];
+        if (!style.noClose) {
+            path.closeSubpath();
+            return;
+        }
+        // Qt joins a run that ends exactly where it began; a hair's offset keeps both caps.
+        const int end = path.elementCount() - 1;
+        path.setElementPositionAt(end, path.elementAt(end).x + 0.01, path.elementAt(end).y);
+    };
+    for (const ShapeEdge& e : shape.edges) {
+        const bool continues = previous && previous->line == e.line &&
+                               PointKey(previous->toX, previous->toY) == PointKey(e.fromX, e.fromY);
+        if (!continues)
+            finishRun(previous);
+        previous = &e;
+        if (!Valid(e.line, lineCount))
+            continue;
+        QPainterPath& path = prepared.lines[std::size_t(e.line)];
+        if (!continues) {
+            runStart = QPointF(e.fromX, e.fromY);
+            path.moveTo(runStart);
+        }
+        if (e.curved)
+            path.quadTo(e.controlX, e.controlY, e.toX, e.toY);
+        else
+            path.lineTo(e.toX, e.toY);
+    }
+    finishRun(previous);
+
+    // Style arrays in the order they came; starts out of order or out of range are ignored.
+    int fillStart = 0, lineStart = 0;
+    for (const Shape::StyleArrayStart& next : shape.newStyleArrays) {
+        const int nextFill = int(std::min<std::size_t>(next.firstFill, fillCount));
+        const int nextLine = int(std::min<std::size_t>(next.firstLine, lineCount));
+        if (nextFill < fillStart || nextLine < lineStart)
+            continue;
+        prepared.layers.push_back({fillStart, nextFill, lineStart, nextLine});
+        fillStart = nextFill;
+        lineStart = nextLine;
+    }
+    prepared.layers.push_back({fillStart, int(fillCount), lineStart, int(lineCount)});
+    prepared.textures.resize(fillCount);
+    prepared.strokes.resize(lineCount);
+    return prepared;
+}
+
+// --- Painting ---
+
+namespace {
+
+constexpr double GradientHalfSize = 16384; // the gradient square is -16384..16384 twips
+
+double ToLinear(double c) {
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double FromLinear(double c) {
+    return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
+}
+
+QColor ToQColor(Rgba c) {
+    return QColor(c.r, c.g, c.b, c.a);
+}
+
+QGradientStops GradientStops(const Gradient& gradient, const ColorTransform& transform) {
+    QGradientStops stops;
+    const bool linearRgb = gradient.interpolation == Gradient::Interpolation::LinearRgb;
+    Rgba previousColor;
+    double previousPos = 0;
+    int previousRatio = -1;
+    for (std::size_t i = 0; i < gradient.records.size(); ++i) {
+        const Rgba color = Apply(transform, gradient.records[i].color);
+        // Flash gives each record of a run of equal (or falling) ratios the next ratio up, and drops
+        // those pushed past the end.
+        const int ratio = std::max<int>(gradient.records[i].ratio, previousRatio + 1);
+        if (ratio > 255)
+            break;
+        previousRatio = ratio;
+        const double pos = ratio / 255.0;
+        // Qt interpolates in sRGB: in-between stops computed in linear light approximate Flash.
+        if (linearRgb && i > 0 && pos > previousPos) {
+            constexpr int Steps = 16;
+            for (int k = 1; k < Steps; ++k) {
+                const double f = double(k) / Steps;
+                auto mix = [&](std::uint8_t a, std::uint8_t b) {
+                    const double v = ToLinear(a / 255.0) * (1 - f) + ToLinear(b / 255.0) * f;
+                    return int(std::lround(FromLinear(v) * 255));
+                };
+                const int alpha = int(std::lround(previousColor.a * (1 - f) + color.a * f));
+                stops.append({previousPos + (pos - previousPos) * f,
+                              QColor(mix(previousColor.r, color.r), mix(previousColor.g, color.g),
+                                     mix(previousColor.b, color.b), alpha)});
+            }
+        }
+        stops.append({pos, ToQColor(color)});
+        previousColor = color;
+        previousPos = pos;
+    }
+    return stops;
+}
+
+QGradient::Spread ToSpread(Gradient::Spread spread) {
+    switch (spread) {
+    case Gradient::Spread::Reflect:
+        return QGradient::ReflectSpread;
+    case Gradient::Spread::Repeat:
+        return QGradient::RepeatSpread;
+    case Gradient::Spread::Pad:
+        break;
+    }
+    return QGradient::PadSpread;
+}
+
+bool Singular(const QTransform& t) {
+    return !std::isfinite(t.determinant()) || std::abs(t.determinant()) < 1e-12;
+}
+
+QBrush GradientBrush(const FillStyle& style, const ColorTransform& transform) {
+    const Gradient& gradient = style.gradient;
+    const QGradientStops stops = GradientStops(gradient, transform);
+    if (stops.isEmpty())
+        return Qt::NoBrush;
+    const QTransform matrix = ToQTransform(gradient.matrix);
+    // A gradient squeezed to nothing has no inside to sample: its last colour stands in.
+    if (stops.size() == 1 || Singular(matrix))
+        return QBrush(stops.back().second);
+    QBrush brush;
+    if (style.type == FillStyle::Type::LinearGradient) {
+        QLinearGradient linear(-GradientHalfSize, 0, GradientHalfSize, 0);
+        linear.setStops(stops);
+        linear.setSpread(ToSpread(gradient.spread));
+        linear.setInterpolationMode(QGradient::ComponentInterpolation); // unpremultiplied, as Flash
+        brush = QBrush(linear);
+    } else {
+        const double focal = style.type == FillStyle::Type::FocalRadialGradient
+                                 ? std::clamp(gradient.focalPoint, -0.99, 0.99)
+                                 : 0;
+        QRadialGradient radial(QPointF(0, 0), GradientHalfSize, QPointF(focal * GradientHalfSize, 0));
+        radial.setStops(stops);
+        radial.setSpread(ToSpread(gradient.spread));
+        radial.setInterpolationMode(QGradient::ComponentInterpolation); // unpremultiplied, as Flash
+        brush = QBrush(radial);
+    }
+    brush.setTransform(matrix);
+    return brush;
+}
+
+bool IsBitmapFill(FillStyle::Type type) {
+    return type == FillStyle::Type::RepeatingBitmap || type == FillStyle::Type::ClippedBitmap ||
+           type == FillStyle::Type::NonSmoothedRepeatingBitmap ||
+           type == FillStyle::Type::NonSmoothedClippedBitmap;
+}
+
+bool IsClipped(FillStyle::Type type) {
+    return type == FillStyle::Type::ClippedBitmap || type == FillStyle::Type::NonSmoothedClippedBitmap;
+}
+
+bool IsSmoothed(FillStyle::Type type) {
+    return type == FillStyle::Type::RepeatingBitmap || type == FillStyle::Type::ClippedBitmap;
+}
+
+// The image with its edge pixels repeated outwards by the given margins.
+QImage ExtendEdges(const QImage& image, int left, int top, int right, int bottom) {
+    const int w = image.width(), h = image.height();
+    QImage out(w + left + right, h + top + bottom, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return {};
+    for (int y = 0; y < out.height(); ++y) {
+        const auto* source =
+            reinterpret_cast<const QRgb*>(image.constScanLine(std::clamp(y - top, 0, h - 1)));
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        std::fill(line, line + left, source[0]);
+        std::memcpy(line + left, source, std::size_t(w) * sizeof(QRgb));
+        std::fill(line + left + w, line + out.width(), source[w - 1]);
+    }
+    return out;
+}
+
+// A clipped fill shows the bitmap's edge pixels beyond its sides. Qt's textures repeat, so the
+// texture gets the edges extended over the part of the fill area outside the bitmap.
+QImage ClippedTexture(const QImage& image, const QTransform& bitmapToTwips, const QPainterPath& area,
+                      QPointF& origin) {
+    bool invertible = false;
+    const QTransform toBitmap = bitmapToTwips.inverted(&invertible);
+    QRectF bounds = invertible ? toBitmap.mapRect(area.boundingRect()) : QRectF();
+    const int w = image.width(), h = image.height();
+    // Two pixels beyond the area cover antialiased edges and smoothing.
+    constexpr double Limit = 2048;
+    auto margin = [&](double beyond) { return int(std::ceil(std::clamp(beyond, 0.0, Limit))) + 2; };
+    const int left = margin(-bounds.left()), top = margin(-bounds.top());
+    const int right = margin(bounds.right() - w), bottom = margin(bounds.bottom() - h);
+    origin = QPointF(left, top);
+    return ExtendEdges(image, left, top, right, bottom);
+}
+
+// The brush of a bitmap fill, or NoBrush when its bitmap is missing. Sets `opacity` when the colour
+// transform is left to the painter.
+QBrush BitmapBrush(const FillStyle& style, const QPainterPath& area, PreparedShape::Texture& texture,
+                   const ColorTransform& transform, const ShapeDrawOptions& options, double& opacity) {
+    const QImage image = options.bitmaps ? options.bitmaps(style.bitmapId) : QImage();
+    if (image.isNull())
+        return Qt::NoBrush;
+    const QTransform bitmapToTwips = ToQTransform(style.bitmapMatrix);
+    if (Singular(bitmapToTwips))
+        return Qt::NoBrush;
+    ColorTransform imageTransform = transform;
+    if (AlphaScaleOnly(transform)) {
+        opacity = transform.aMul;
+        imageTransform = ColorTransform{};
+    }
+    if (texture.image.isNull() || texture.imageKey != image.cacheKey() ||
+        !(texture.transform == imageTransform)) {
+        QPointF origin(0, 0);
+        QImage base = IsClipped(style.type) ? ClippedTexture(image, bitmapToTwips, area, origin) : image;
+        texture.image = Apply(imageTransform, base);
+        texture.imageKey = image.cacheKey();
+        texture.transform = imageTransform;
+        texture.origin = origin;
+    }
+    if (texture.image.isNull())
+        return Qt::NoBrush;
+    QBrush brush(texture.image);
+    brush.setTransform(QTransform::fromTranslate(-texture.origin.x(), -texture.origin.y()) * bitmapToTwips);
+    return brush;
+}
+
+QBrush FillBrush(const FillStyle& style, const QPainterPath& area, PreparedShape::Texture& texture,
+                 const ColorTransform& transform, const ShapeDrawOptions& options, double& opacity,
+                 bool& smooth) {
+    switch (style.type) {
+    case FillStyle::Type::Solid: {
+        const Rgba color = Apply(transform, style.color);
+        return color.a == 0 ? QBrush(Qt::NoBrush) : QBrush(ToQColor(color));
+    }
+    case FillStyle::Type::LinearGradient:
+    case FillStyle::Type::RadialGradient:
+    case FillStyle::Type::FocalRadialGradient:
+        return GradientBrush(style, transform);
+    default:
+        if (!IsBitmapFill(style.type))
+            return Qt::NoBrush;
+        smooth = IsSmoothed(style.type);
+        return BitmapBrush(style, area, texture, transform, options, opacity);
+    }
+}
+
+Qt::PenCapStyle ToCap(LineStyle::Cap cap) {
+    switch (cap) {
+    case LineStyle::Cap::None:
+        return Qt::FlatCap;
+    case LineStyle::Cap::Square:
+        return Qt::SquareCap;
+    case LineStyle::Cap::Round:
+        break;
+    }
+    return Qt::RoundCap;
+}
+
+Qt::PenJoinStyle ToJoin(LineStyle::Join join) {
+    switch (join) {
+    case LineStyle::Join::Bevel:
+        return Qt::BevelJoin;
+    case LineStyle::Join::Miter:
+        return Qt::MiterJoin;
+    case LineStyle::Join::Round:
+        break;
+    }
+    return Qt::RoundJoin;
+}
+
+// The pen of a line, for the shape's own space: an object stretched one way gets its lines stretched
+// the same way, as in Flash. A line that keeps its width is thinned by the object's scale: the
+// smaller of the scales of device x and y, which leaves stretching along one axis to show (as Flash
+// Player does). A line that comes out under one device pixel is a one-pixel hairline.
+QPen LinePen(const LineStyle& style, const QBrush& brush, const QTransform& toDevice, double stageScale) {
+    const double scaleX = std::hypot(toDevice.m11(), toDevice.m21());
+    const double scaleY = std::hypot(toDevice.m12(), toDevice.m22());
+    double width = style.width;
+    if (style.noHScale || style.noVScale) {
+        const double objectScale = style.noHScale && style.noVScale ? std::min(scaleX, scaleY)
+                                   : style.noHScale                 ? scaleX
+                                                                    : scaleY;
+        const double stage = stageScale > 0 ? stageScale : (scaleX + scaleY) / 2;
+        width = objectScale > 0 ? style.width * stage / objectScale : 0;
+    }
+    const bool hairline = width * std::max(scaleX, scaleY) < 1;
+    QPen pen(brush, hairline ? 1.0 : width, Qt::SolidLine, ToCap(style.startCap), ToJoin(style.join));
+    pen.setCosmetic(hairline);
+    pen.setMiterLimit(std::max(1.0, style.miterLimit));
+    return pen;
+}
+
+} // namespace
+
+void DrawShape(QPainter& painter, const Shape& shape, const PreparedShape& prepared,
+               const QTransform& toDevice, const ColorTransform& colorTransform,
+               const ShapeDrawOptions& options) {
+    if (prepared.fills.size() != shape.fillStyles.size() ||
+        prepared.lines.size() != shape.lineStyles.size() ||
+        prepared.textures.size() != prepared.fills.size() || prepared.strokes.size() != prepared.lines.size())
+        return;
+    const QTransform savedTransform = painter.transform();
+    const QPainter::RenderHints savedHints = painter.renderHints();
+    const double savedOpacity = painter.opacity();
+    painter.setTransform(toDevice);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    PreparedShape::Texture lineTexture;
+
+    for (const PreparedShape::Layer& layer : prepared.layers) {
+        for (int i = layer.firstFill; i < layer.endFill; ++i) {
+            const QPainterPath& path = prepared.fills[std::size_t(i)];
+            if (path.isEmpty())
+                continue;
+            double opacity = 1;
+            bool smooth = false;
+            const QBrush brush =
+                FillBrush(shape.fillStyles[std::size_t(i)], path, prepared.textures[std::size_t(i)],
+                          colorTransform, options, opacity, smooth);
+            if (brush.style() == Qt::NoBrush)
+                continue;
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+            painter.setOpacity(savedOpacity * opacity);
+            painter.fillPath(path, brush);
+        }
+        for (int i = layer.firstLine; i < layer.endLine; ++i) {
+            const QPainterPath& path = prepared.lines[std::size_t(i)];
+            if (path.isEmpty())
+                continue;
+            const LineStyle& style = shape.lineStyles[std::size_t(i)];
+            double opacity = 1;
+            bool smooth = false;
+            QBrush brush;
+            if (style.fill) {
+                lineTexture = {};
+                brush = FillBrush(*style.fill, path, lineTexture, colorTransform, options, opacity, smooth);
+            } else {
+                const Rgba color = Apply(colorTransform, style.color);
+                brush = color.a == 0 ? QBrush(Qt::NoBrush) : QBrush(ToQColor(color));
+            }
+            if (brush.style() == Qt::NoBrush)
+                continue;
+            const QPen pen = LinePen(style, brush, toDevice, options.stageScale);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+            painter.setOpacity(savedOpacity * opacity);
+            if (pen.isCosmetic()) {
+                painter.strokePath(path, pen);
+                continue;
+            }
+            // The outline is made once in the shape's space and filled at any transform after.
+            std::optional<QPainterPath>& outline = prepared.strokes[std::size_t(i)];
+            if (!outline) {
+                QPainterPathStroker stroker(pen);
+                outline = stroker.createStroke(path);
+            }
+            painter.fillPath(*outline, brush);
+        }
+    }
+    painter.setOpacity(savedOpacity);
+    painter.setRenderHints(savedHints, true);
+    painter.setRenderHints(~savedHints, false);
+    painter.setTransform(savedTransform);
+}
+
+void DrawShape(QPainter& painter, const Shape& shape, const QTransform& toDevice,
+               const ColorTransform& colorTransform, const ShapeDrawOptions& options) {
+    DrawShape(painter, shape, PrepareShape(shape), toDevice, colorTransform, options);
+}
+
+// --- Morphing ---
+
+namespace {
+
+double Mix(double a, double b, double t) {
+    return a + (b - a) * t;
+}
+
+std::uint8_t MixByte(std::uint8_t a, std::uint8_t b, double t) {
+    return std::uint8_t(std::clamp(std::lround(Mix(a, b, t)), 0L, 255L));
+}
+
+Rgba MixColor(Rgba a, Rgba b, double t) {
+    return Rgba{MixByte(a.r, b.r, t), MixByte(a.g, b.g, t), MixByte(a.b, b.b, t), MixByte(a.a, b.a, t)};
+}
+
+Matrix MixMatrix(const Matrix& a, const Matrix& b, double t) {
+    return Matrix{Mix(a.a, b.a, t), Mix(a.b, b.b, t),   Mix(a.c, b.c, t),
+                  Mix(a.d, b.d, t), Mix(a.tx, b.tx, t), Mix(a.ty, b.ty, t)};
+}
+
+FillStyle MixFill(const FillStyle& a, const FillStyle& b, double t) {
+    FillStyle out = a;
+    out.color = MixColor(a.color, b.color, t);
+    out.bitmapMatrix = MixMatrix(a.bitmapMatrix, b.bitmapMatrix, t);
+    out.gradient.matrix = MixMatrix(a.gradient.matrix, b.gradient.matrix, t);
+    out.gradient.focalPoint = Mix(a.gradient.focalPoint, b.gradient.focalPoint, t);
+    const std::size_t records = std::min(a.gradient.records.size(), b.gradient.records.size());
+    for (std::size_t i = 0; i < records; ++i) {
+        const GradientRecord& ra = a.gradient.records[i];
+        const GradientRecord& rb = b.gradient.records[i];
+        out.gradient.records[i] =
+            GradientRecord{MixByte(ra.ratio, rb.ratio, t), MixColor(ra.color, rb.color, t)};
+    }
+    return out;
+}
+
+template <typename T> const T& EndOf(const std::vector<T>& end, std::size_t i, const T& start) {
+    return i < end.size() ? end[i] : start;
+}
+
+} // namespace
+
+Shape InterpolateMorph(const MorphShape& morph, std::uint16_t ratio) {
+    const double t = ratio / 65535.0;
+    Shape shape;
+    auto mixRect = [t](const Rect& a, const Rect& b) {
+        auto mix = [t](std::int32_t x, std::int32_t y) { return std::int32_t(std::lround(Mix(x, y, t))); };
+        return Rect{mix(a.xMin, b.xMin), mix(a.xMax, b.xMax), mix(a.yMin, b.yMin), mix(a.yMax, b.yMax)};
+    };
+    shape.bounds = mixRect(morph.startBounds, morph.endBounds);
+    shape.edgeBounds = shape.bounds;
+    for (std::size_t i = 0; i < morph.startFillStyles.size(); ++i) {
+        const FillStyle& a = morph.startFillStyles[i];
+        shape.fillStyles.push_back(MixFill(a, EndOf(morph.endFillStyles, i, a), t));
+    }
+    for (std::size_t i = 0; i < morph.startLineStyles.size(); ++i) {
+        const LineStyle& a = morph.startLineStyles[i];
+        const LineStyle& b = EndOf(morph.endLineStyles, i, a);
+        LineStyle line = a;
+        line.width = std::uint16_t(std::clamp(std::lround(Mix(a.width, b.width, t)), 0L, 65535L));
+        line.color = MixColor(a.color, b.color, t);
+        if (a.fill)
+            line.fill = MixFill(*a.fill, b.fill ? *b.fill : *a.fill, t);
+        shape.lineStyles.push_back(line);
+    }
+    shape.edges.reserve(morph.startEdges.size());
+    for (std::size_t i = 0; i < morph.startEdges.size(); ++i) {
+        const ShapeEdge& a = morph.startEdges[i];
+        const ShapeEdge& b = EndOf(morph.endEdges, i, a);
+        // A straight edge facing a curve bends about its middle.
+        auto control = [](const ShapeEdge& e, bool x) {
+            if (e.curved)
+                return x ? e.controlX : e.controlY;
+            return x ? (e.fromX + e.toX) / 2 : (e.fromY + e.toY) / 2;
+        };
+        ShapeEdge e = a;
+        e.fromX = Mix(a.fromX, b.fromX, t);
+        e.fromY = Mix(a.fromY, b.fromY, t);
+        e.toX = Mix(a.toX, b.toX, t);
+        e.toY = Mix(a.toY, b.toY, t);
+        e.curved = a.curved || b.curved;
+        e.controlX = Mix(control(a, true), control(b, true), t);
+        e.controlY = Mix(control(a, false), control(b, false), t);
+        shape.edges.push_back(e);
+    }
+    return shape;
+}
+
+} // namespace flash

@@ -1,0 +1,73 @@
+#pragma once
+// Paints shapes and morph shapes with QPainter: fill areas chained from the edges per fill style,
+// solid, gradient and bitmap fills, lines, and colour transforms on every colour.
+
+#include "flash/SwfModel.h"
+
+#include <QImage>
+#include <QPainterPath>
+#include <QTransform>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+namespace flash {
+
+QTransform ToQTransform(const Matrix& matrix);
+
+bool IsIdentity(const ColorTransform& transform);
+// Child first, then parent: the transform an object gets inside a parent that has its own.
+ColorTransform Compose(const ColorTransform& parent, const ColorTransform& child);
+Rgba Apply(const ColorTransform& transform, Rgba color);
+// Every pixel of a premultiplied ARGB32 image through the transform.
+QImage Apply(const ColorTransform& transform, const QImage& image);
+
+// Finds the image of bitmap character `bitmapId` for bitmap fills; a null image when it is missing.
+using BitmapResolver = std::function<QImage(std::uint16_t bitmapId)>;
+
+struct ShapeDrawOptions {
+    BitmapResolver bitmaps;
+    // Device pixels per twip of the stage alone, for lines that keep their width when their object
+    // is scaled; 0 takes the scale of the whole transform.
+    double stageScale = 0;
+};
+
+// A shape's outlines in twips, built once and reused every frame.
+struct PreparedShape {
+    struct Layer {
+        int firstFill = 0, endFill = 0, firstLine = 0, endLine = 0;
+    };
+    // Cached texture of a bitmap fill: edge-extended for clipped fills and colour-transformed.
+    struct Texture {
+        qint64 imageKey = 0;
+        ColorTransform transform;
+        QImage image;
+        QPointF origin; // where bitmap pixel (0, 0) lies in the texture
+    };
+    std::vector<QPainterPath> fills;       // by fill style, odd-even rule
+    std::vector<QPainterPath> lines;       // by line style
+    std::vector<Layer> layers;             // painted in order: a layer's fills, then its lines
+    QPainterPath area;                     // every fill area together, for masks
+    mutable std::vector<Texture> textures; // by fill style
+    // Outlines of lines drawn in the shape's own space, made on first use; by line style.
+    mutable std::vector<std::optional<QPainterPath>> strokes;
+};
+
+PreparedShape PrepareShape(const Shape& shape);
+
+// toDevice maps the shape's twips to device pixels; it replaces the painter's transform while
+// drawing. The painter's transform and render hints are as before afterwards.
+void DrawShape(QPainter& painter, const Shape& shape, const PreparedShape& prepared,
+               const QTransform& toDevice, const ColorTransform& colorTransform,
+               const ShapeDrawOptions& options = {});
+// Builds the outlines on every call; for one-off drawing.
+void DrawShape(QPainter& painter, const Shape& shape, const QTransform& toDevice,
+               const ColorTransform& colorTransform, const ShapeDrawOptions& options = {});
+
+// The shape a morph shape shows at `ratio` (0 start .. 65535 end): edges, colours, gradients,
+// bitmap matrices and line widths in between.
+Shape InterpolateMorph(const MorphShape& morph, std::uint16_t ratio);
+
+} // namespace flash

@@ -1,0 +1,1421 @@
+#include "flash/SwfReader.h"
+
+#include "flash/BitReader.h"
+
+#include <QDebug>
+#include <QFile>
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <lzma.h>
+#include <optional>
+#include <set>
+#include <zlib.h>
+
+namespace flash {
+namespace {
+
+enum TagCode : std::uint16_t {
+    End = 0,
+    ShowFrame = 1,
+    DefineShape = 2,
+    PlaceObject1 = 4,
+    RemoveObject1 = 5,
+    DefineBits = 6,
+    DefineButton = 7,
+    JpegTables = 8,
+    SetBackgroundColorTag = 9,
+    DefineFont = 10,
+    DefineText = 11,
+    DoAction = 12,
+    DefineFontInfo = 13,
+    DefineSound = 14,
+    StartSound1 = 15,
+    DefineButtonSound = 17,
+    SoundStreamHead1 = 18,
+    SoundStreamBlockTag = 19,
+    DefineBitsLossless = 20,
+    DefineBitsJpeg2 = 21,
+    DefineShape2 = 22,
+    DefineButtonCxform = 23,
+    Protect = 24,
+    PlaceObject2 = 26,
+    RemoveObject2 = 28,
+    DefineShape3 = 32,
+    DefineText2 = 33,
+    DefineButton2 = 34,
+    DefineBitsJpeg3 = 35,
+    DefineBitsLossless2 = 36,
+    DefineEditText = 37,
+    DefineSprite = 39,
+    FrameLabelTag = 43,
+    SoundStreamHead2 = 45,
+    DefineMorphShape = 46,
+    DefineFont2 = 48,
+    ExportAssets = 56,
+    ImportAssets = 57,
+    EnableDebugger = 58,
+    DoInitAction = 59,
+    DefineVideoStream = 60,
+    VideoFrame = 61,
+    DefineFontInfo2 = 62,
+    EnableDebugger2 = 64,
+    ScriptLimits = 65,
+    SetTabIndex = 66,
+    FileAttributes = 69,
+    PlaceObject3 = 70,
+    ImportAssets2 = 71,
+    DoAbcDefine = 72,
+    DefineFontAlignZones = 73,
+    CsmTextSettings = 74,
+    DefineFont3 = 75,
+    SymbolClass = 76,
+    Metadata = 77,
+    DefineScalingGrid = 78,
+    DoAbc = 82,
+    DefineShape4 = 83,
+    DefineMorphShape2 = 84,
+    DefineSceneAndFrameLabelData = 86,
+    DefineBinaryData = 87,
+    DefineFontName = 88,
+    StartSound2 = 89,
+    DefineBitsJpeg4 = 90,
+    DefineFont4 = 91,
+    EnableTelemetry = 93,
+};
+
+struct TagInfo {
+    std::uint16_t code;
+    const char* name;
+    // Parsed into the dictionary or a frame; kept raw in the dictionary; kept raw in a frame.
+    enum Use { Character, Control, Raw, Other } use;
+};
+
+constexpr TagInfo Tags[] = {
+    {End, "End", TagInfo::Control},
+    {ShowFrame, "ShowFrame", TagInfo::Control},
+    {DefineShape, "DefineShape", TagInfo::Character},
+    {PlaceObject1, "PlaceObject", TagInfo::Control},
+    {RemoveObject1, "RemoveObject", TagInfo::Control},
+    {DefineBits, "DefineBits", TagInfo::Character},
+    {DefineButton, "DefineButton", TagInfo::Raw},
+    {JpegTables, "JPEGTables", TagInfo::Control},
+    {SetBackgroundColorTag, "SetBackgroundColor", TagInfo::Control},
+    {DefineFont, "DefineFont", TagInfo::Raw},
+    {DefineText, "DefineText", TagInfo::Raw},
+    {DoAction, "DoAction", TagInfo::Other},
+    {DefineFontInfo, "DefineFontInfo", TagInfo::Other},
+    {DefineSound, "DefineSound", TagInfo::Character},
+    {StartSound1, "StartSound", TagInfo::Control},
+    {DefineButtonSound, "DefineButtonSound", TagInfo::Other},
+    {SoundStreamHead1, "SoundStreamHead", TagInfo::Control},
+    {SoundStreamBlockTag, "SoundStreamBlock", TagInfo::Control},
+    {DefineBitsLossless, "DefineBitsLossless", TagInfo::Character},
+    {DefineBitsJpeg2, "DefineBitsJPEG2", TagInfo::Character},
+    {DefineShape2, "DefineShape2", TagInfo::Character},
+    {DefineButtonCxform, "DefineButtonCxform", TagInfo::Other},
+    {Protect, "Protect", TagInfo::Other},
+    {PlaceObject2, "PlaceObject2", TagInfo::Control},
+    {RemoveObject2, "RemoveObject2", TagInfo::Control},
+    {DefineShape3, "DefineShape3", TagInfo::Character},
+    {DefineText2, "DefineText2", TagInfo::Raw},
+    {DefineButton2, "DefineButton2", TagInfo::Raw},
+    {DefineBitsJpeg3, "DefineBitsJPEG3", TagInfo::Character},
+    {DefineBitsLossless2, "DefineBitsLossless2", TagInfo::Character},
+    {DefineEditText, "DefineEditText", TagInfo::Raw},
+    {DefineSprite, "DefineSprite", TagInfo::Character},
+    {FrameLabelTag, "FrameLabel", TagInfo::Control},
+    {SoundStreamHead2, "SoundStreamHead2", TagInfo::Control},
+    {DefineMorphShape, "DefineMorphShape", TagInfo::Character},
+    {DefineFont2, "DefineFont2", TagInfo::Raw},
+    {ExportAssets, "ExportAssets", TagInfo::Other},
+    {ImportAssets, "ImportAssets", TagInfo::Other},
+    {EnableDebugger, "EnableDebugger", TagInfo::Other},
+    {DoInitAction, "DoInitAction", TagInfo::Other},
+    {DefineVideoStream, "DefineVideoStream", TagInfo::Raw},
+    {VideoFrame, "VideoFrame", TagInfo::Other},
+    {DefineFontInfo2, "DefineFontInfo2", TagInfo::Other},
+    {EnableDebugger2, "EnableDebugger2", TagInfo::Other},
+    {ScriptLimits, "ScriptLimits", TagInfo::Other},
+    {SetTabIndex, "SetTabIndex", TagInfo::Other},
+    {FileAttributes, "FileAttributes", TagInfo::Other},
+    {PlaceObject3, "PlaceObject3", TagInfo::Control},
+    {ImportAssets2, "ImportAssets2", TagInfo::Other},
+    {DoAbcDefine, "DoABCDefine", TagInfo::Other},
+    {DefineFontAlignZones, "DefineFontAlignZones", TagInfo::Other},
+    {CsmTextSettings, "CSMTextSettings", TagInfo::Other},
+    {DefineFont3, "DefineFont3", TagInfo::Raw},
+    {SymbolClass, "SymbolClass", TagInfo::Other},
+    {Metadata, "Metadata", TagInfo::Other},
+    {DefineScalingGrid, "DefineScalingGrid", TagInfo::Other},
+    {DoAbc, "DoABC", TagInfo::Other},
+    {DefineShape4, "DefineShape4", TagInfo::Character},
+    {DefineMorphShape2, "DefineMorphShape2", TagInfo::Character},
+    {DefineSceneAndFrameLabelData, "DefineSceneAndFrameLabelData", TagInfo::Other},
+    {DefineBinaryData, "DefineBinaryData", TagInfo::Raw},
+    {DefineFontName, "DefineFontName", TagInfo::Other},
+    {StartSound2, "StartSound2", TagInfo::Control},
+    {DefineBitsJpeg4, "DefineBitsJPEG4", TagInfo::Character},
+    {DefineFont4, "DefineFont4", TagInfo::Raw},
+    {EnableTelemetry, "EnableTelemetry", TagInfo::Other},
+};
+
+const TagInfo* FindTag(std::uint16_t code) {
+    for (const TagInfo& info : Tags)
+        if (info.code == code)
+            return &info;
+    return nullptr;
+}
+
+QString TagName(std::uint16_t code) {
+    const TagInfo* info = FindTag(code);
+    return info ? QString::fromLatin1(info->name) : QStringLiteral("tag %1").arg(code);
+}
+
+constexpr std::size_t HeaderBytes = 8;
+// RECT (at most 17 bytes), frame rate and frame count.
+constexpr std::size_t MaxHeaderBodyBytes = 21;
+constexpr std::size_t MiB = std::size_t(1) << 20;
+
+QString SizeText(std::size_t bytes) {
+    return bytes >= MiB && bytes % MiB == 0 ? QStringLiteral("%1 MiB").arg(bytes / MiB)
+                                            : QStringLiteral("%1 bytes").arg(bytes);
+}
+
+// Smallest encodings, so that a count can be checked against the bytes left before anything is
+// allocated for it.
+constexpr std::size_t MinFillStyleBytes = 3;      // type, empty matrix, empty gradient
+constexpr std::size_t MinLineStyleBytes = 5;      // width and an RGB colour
+constexpr std::size_t MinMorphFillStyleBytes = 4; // type, two empty matrices, empty gradient
+constexpr std::size_t MinMorphLineStyleBytes = 10;
+
+// --- Decompression ---
+
+struct Decoded {
+    enum class Status { Complete, Truncated, Damaged, TooLarge };
+    Status status = Status::Complete;
+    QByteArray data;
+};
+
+// Output grows from the size hint in doublings, so a lying hint costs nothing. With stopWhenFull the
+// first maxOutput bytes are all that is wanted; otherwise more than maxOutput is TooLarge.
+class OutputBuffer {
+public:
+    OutputBuffer(std::size_t hint, std::size_t maxOutput, bool stopWhenFull)
+        : maxOutput(maxOutput), stopWhenFull(stopWhenFull) {
+        const std::size_t limit = stopWhenFull ? maxOutput : maxOutput + 1;
+        data.resize(qsizetype(std::min(std::clamp<std::size_t>(hint, 4096, 16 * MiB), limit)));
+    }
+
+    // Room for the next output; false when the limit is reached.
+    bool Grow() {
+        if (produced < std::size_t(data.size()))
+            return true;
+        const std::size_t limit = stopWhenFull ? maxOutput : maxOutput + 1;
+        if (produced >= limit)
+            return false;
+        data.resize(qsizetype(std::min(std::max<std::size_t>(std::size_t(data.size()) * 2, 4096), limit)));
+        return true;
+    }
+    std::uint8_t* Next() { return reinterpret_cast<std::uint8_t*>(data.data()) + produced; }
+    std::size_t Free() const { return std::min<std::size_t>(std::size_t(data.size()) - produced, UINT_MAX); }
+    bool Full() const { return produced >= maxOutput; }
+    bool Over() const { return produced > maxOutput; }
+
+    QByteArray Take() {
+        data.truncate(qsizetype(std::min(produced, maxOutput)));
+        return std::move(data);
+    }
+
+    std::size_t produced = 0;
+
+private:
+    QByteArray data;
+    std::size_t maxOutput;
+    bool stopWhenFull;
+};
+
+Decoded Inflate(const std::uint8_t* input, std::size_t inputSize, std::size_t hint, std::size_t maxOutput,
+                bool stopWhenFull) {
+    Decoded result;
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        result.status = Decoded::Status::Damaged;
+        return result;
+    }
+    OutputBuffer output(hint, maxOutput, stopWhenFull);
+    std::size_t consumed = 0;
+    for (;;) {
+        if (stopWhenFull && output.Full())
+            break;
+        if (!output.Grow()) {
+            result.status = Decoded::Status::TooLarge;
+            break;
+        }
+        if (stream.avail_in == 0 && consumed < inputSize) {
+            const std::size_t chunk = std::min<std::size_t>(inputSize - consumed, UINT_MAX);
+            stream.next_in = const_cast<Bytef*>(input + consumed); // zlib's interface is not const
+            stream.avail_in = uInt(chunk);
+            consumed += chunk;
+        }
+        stream.next_out = output.Next();
+        stream.avail_out = uInt(output.Free());
+        const uInt before = stream.avail_out;
+        const int rc = inflate(&stream, Z_NO_FLUSH);
+        output.produced += before - stream.avail_out;
+        if (output.Over()) {
+            result.status = Decoded::Status::TooLarge;
+            break;
+        }
+        if (rc == Z_STREAM_END)
+            break;
+        if (rc == Z_BUF_ERROR && stream.avail_in == 0 && consumed == inputSize) {
+            result.status = Decoded::Status::Truncated;
+            break;
+        }
+        if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            result.status = Decoded::Status::Damaged;
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    result.data = output.Take();
+    return result;
+}
+
+// The 5 property bytes of an LZMA stream and its data, decoded up to the uncompressed size when it
+// is known (an end marker there is allowed, not needed) or else up to an end marker. The dictionary
+// is never made larger than the output can be, which bounds the decoder's memory whatever the
+// properties claim.
+Decoded Unlzma(const std::uint8_t* properties, const std::uint8_t* input, std::size_t inputSize,
+               std::optional<std::uint64_t> knownSize, std::size_t maxOutput, bool stopWhenFull) {
+    Decoded result;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_properties_decode(&filters[0], nullptr, properties, 5) != LZMA_OK) {
+        result.status = Decoded::Status::Damaged;
+        return result;
+    }
+    auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
+    std::uint64_t bound = maxOutput;
+    if (knownSize)
+        bound = std::min<std::uint64_t>(bound, *knownSize);
+    options->dict_size =
+        std::uint32_t(std::min<std::uint64_t>(options->dict_size, std::max<std::uint64_t>(bound, 4096)));
+    const std::uint64_t size = knownSize ? *knownSize : UINT64_MAX;
+    filters[0].id = LZMA_FILTER_LZMA1EXT;
+    options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+    options->ext_size_low = std::uint32_t(size);
+    options->ext_size_high = std::uint32_t(size >> 32);
+
+    lzma_stream stream = LZMA_STREAM_INIT;
+    const lzma_ret init = lzma_raw_decoder(&stream, filters);
+    free(options); // allocated by liblzma with malloc, as no allocator was given
+    if (init != LZMA_OK) {
+        result.status = Decoded::Status::Damaged;
+        return result;
+    }
+    OutputBuffer output(knownSize ? *knownSize : 0, maxOutput, stopWhenFull);
+    stream.next_in = input;
+    stream.avail_in = inputSize;
+    for (;;) {
+        if (stopWhenFull && output.Full())
+            break;
+        if (!output.Grow()) {
+            result.status = Decoded::Status::TooLarge;
+            break;
+        }
+        stream.next_out = output.Next();
+        stream.avail_out = output.Free();
+        const std::size_t before = stream.avail_out;
+        const lzma_ret rc = lzma_code(&stream, LZMA_FINISH);
+        output.produced += before - stream.avail_out;
+        if (output.Over()) {
+            result.status = Decoded::Status::TooLarge;
+            break;
+        }
+        if (rc == LZMA_STREAM_END)
+            break;
+        if (rc == LZMA_BUF_ERROR) {
+            result.status = Decoded::Status::Truncated;
+            break;
+        }
+        if (rc != LZMA_OK) {
+            result.status = Decoded::Status::Damaged;
+            break;
+        }
+    }
+    lzma_end(&stream);
+    result.data = output.Take();
+    return result;
+}
+
+// --- Field readers ---
+
+Rect ReadRect(BitReader& r) {
+    r.Align();
+    const int bits = int(r.UB(5));
+    Rect rect;
+    rect.xMin = r.SB(bits);
+    rect.xMax = r.SB(bits);
+    rect.yMin = r.SB(bits);
+    rect.yMax = r.SB(bits);
+    r.Align();
+    return rect;
+}
+
+Rgba ReadRgb(BitReader& r) {
+    Rgba color;
+    color.r = r.U8();
+    color.g = r.U8();
+    color.b = r.U8();
+    return color;
+}
+
+Rgba ReadRgba(BitReader& r) {
+    Rgba color = ReadRgb(r);
+    color.a = r.U8();
+    return color;
+}
+
+Matrix ReadMatrix(BitReader& r) {
+    r.Align();
+    Matrix m;
+    if (r.UB(1)) {
+        const int bits = int(r.UB(5));
+        m.a = r.FB(bits);
+        m.d = r.FB(bits);
+    }
+    if (r.UB(1)) {
+        const int bits = int(r.UB(5));
+        m.b = r.FB(bits);
+        m.c = r.FB(bits);
+    }
+    const int bits = int(r.UB(5));
+    m.tx = r.SB(bits);
+    m.ty = r.SB(bits);
+    r.Align();
+    return m;
+}
+
+ColorTransform ReadColorTransform(BitReader& r, bool withAlpha) {
+    r.Align();
+    const bool hasAdd = r.UB(1);
+    const bool hasMul = r.UB(1);
+    const int bits = int(r.UB(4));
+    ColorTransform t;
+    if (hasMul) {
+        t.rMul = r.SB(bits) / 256.0;
+        t.gMul = r.SB(bits) / 256.0;
+        t.bMul = r.SB(bits) / 256.0;
+        if (withAlpha)
+            t.aMul = r.SB(bits) / 256.0;
+    }
+    if (hasAdd) {
+        t.rAdd = r.SB(bits);
+        t.gAdd = r.SB(bits);
+        t.bAdd = r.SB(bits);
+        if (withAlpha)
+            t.aAdd = r.SB(bits);
+    }
+    r.Align();
+    return t;
+}
+
+LineStyle::Cap CapOf(std::uint32_t value) {
+    return value <= 2 ? LineStyle::Cap(value) : LineStyle::Cap::Round;
+}
+
+LineStyle::Join JoinOf(std::uint32_t value) {
+    return value <= 2 ? LineStyle::Join(value) : LineStyle::Join::Round;
+}
+
+// The byte before gradient records: the spread and interpolation modes and the count. The modes
+// are documented for DefineShape4 only, but Flash Player honours them in every shape version, and
+// authoring tools do write them there.
+int ReadGradientHead(BitReader& r, Gradient& gradient) {
+    const std::uint8_t head = r.U8();
+    const int spread = head >> 6;
+    gradient.spread = spread <= 2 ? Gradient::Spread(spread) : Gradient::Spread::Pad;
+    gradient.interpolation =
+        ((head >> 4) & 3) == 1 ? Gradient::Interpolation::LinearRgb : Gradient::Interpolation::Rgb;
+    return head & 0x0F;
+}
+
+bool IsGradient(std::uint8_t type) {
+    return type == 0x10 || type == 0x12 || type == 0x13;
+}
+
+bool IsBitmapFill(std::uint8_t type) {
+    return type >= 0x40 && type <= 0x43;
+}
+
+// Edges made while reading one SHAPE: style numbers of the group in force, resolved to indexes of
+// the shape's whole style lists.
+struct StyleGroup {
+    std::size_t fillBase = 0, fillCount = 0;
+    std::size_t lineBase = 0, lineCount = 0;
+    int Fill(std::uint32_t number) const {
+        return number == 0 || number > fillCount ? -1 : int(fillBase + number - 1);
+    }
+    int Line(std::uint32_t number) const {
+        return number == 0 || number > lineCount ? -1 : int(lineBase + number - 1);
+    }
+};
+
+void MakeCurve(ShapeEdge& edge) {
+    edge.controlX = (edge.fromX + edge.toX) / 2;
+    edge.controlY = (edge.fromY + edge.toY) / 2;
+    edge.curved = true;
+}
+
+// --- The tag parser ---
+
+class Parser {
+public:
+    Parser(Movie& movie, const ReadLimits& limits, QStringList& warnings)
+        : movie(movie), limits(limits), warnings(warnings) {}
+
+    void ReadTimeline(BitReader r, Timeline& timeline, int nesting);
+    void Finish();
+
+    void Warn(const QString& kind, const QString& message) {
+        if (!warned.insert(kind).second)
+            return;
+        warnings.append(message);
+        qWarning().noquote() << "flash:" << message;
+    }
+
+    QString fatal;
+
+private:
+    bool Room(std::size_t current, std::size_t extra, std::size_t elementSize);
+    template <typename T> bool Push(std::vector<T>& list, T&& value) {
+        if (!Room(list.size(), 1, sizeof(T)))
+            return false;
+        list.push_back(std::move(value));
+        return true;
+    }
+    QString Text(const QByteArray& raw) const {
+        return movie.version >= 6 ? QString::fromUtf8(raw) : QString::fromLatin1(raw);
+    }
+    void Define(std::uint16_t id, std::shared_ptr<Character> character);
+
+    void ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame& frame, int nesting);
+    bool ReadCharacter(std::uint16_t code, BitReader& r, int nesting);
+    bool ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, Frame& frame);
+
+    bool ReadFillStyle(BitReader& r, int shapeVersion, FillStyle& style);
+    bool ReadLineStyle(BitReader& r, int shapeVersion, LineStyle& style);
+    bool ReadFillStyles(BitReader& r, int shapeVersion, std::vector<FillStyle>& styles, std::size_t& count);
+    bool ReadLineStyles(BitReader& r, int shapeVersion, std::vector<LineStyle>& styles, std::size_t& count);
+    bool ReadShapeRecords(BitReader& r, int shapeVersion, Shape* withNewStyles, StyleGroup group,
+                          std::vector<ShapeEdge>& edges);
+    bool ReadShape(BitReader& r, int version, std::uint16_t id);
+    bool ReadMorphFillStyle(BitReader& r, FillStyle& start, FillStyle& end);
+    bool ReadMorphLineStyle(BitReader& r, int version, LineStyle& start, LineStyle& end);
+    bool ReadMorphShape(BitReader& r, int version, std::uint16_t id);
+    bool ReadSoundInfo(BitReader& r, SoundInfo& info);
+    bool ReadPlaceObject(BitReader& r, int version, PlaceObject& place);
+    bool SkipFilters(BitReader& r);
+
+    Movie& movie;
+    const ReadLimits& limits;
+    QStringList& warnings;
+    std::set<QString> warned;
+    std::size_t modelBytes = 0;
+    std::vector<std::shared_ptr<Character>> bitmapsWithoutTables;
+};
+
+bool Parser::Room(std::size_t current, std::size_t extra, std::size_t elementSize) {
+    if (!fatal.isEmpty())
+        return false;
+    const std::size_t maxElements = limits.maxListBytes / elementSize;
+    if (current > maxElements || extra > maxElements - current) {
+        fatal = QStringLiteral("the movie is too large to load: one of its lists needs more than %1")
+                    .arg(SizeText(limits.maxListBytes));
+        return false;
+    }
+    const std::size_t bytes = extra * elementSize;
+    if (bytes > limits.maxModelBytes - std::min(modelBytes, limits.maxModelBytes)) {
+        fatal = QStringLiteral("the movie is too large to load: its shapes and timelines need more than %1")
+                    .arg(SizeText(limits.maxModelBytes));
+        return false;
+    }
+    modelBytes += bytes;
+    return true;
+}
+
+void Parser::Define(std::uint16_t id, std::shared_ptr<Character> character) {
+    if (movie.dictionary.count(id)) {
+        Warn(QStringLiteral("duplicate id"),
+             QStringLiteral("character %1 is defined twice; the first definition counts").arg(id));
+        return;
+    }
+    movie.dictionary.emplace(id, std::move(character));
+}
+
+void Parser::ReadTimeline(BitReader r, Timeline& timeline, int nesting) {
+    Frame frame;
+    for (;;) {
+        if (!fatal.isEmpty())
+            return;
+        if (r.Remaining() == 0) {
+            Warn(QStringLiteral("truncated"),
+                 QStringLiteral("the movie is truncated: a tag list ends without an End tag"));
+            break;
+        }
+        if (r.Remaining() < 2) {
+            Warn(QStringLiteral("truncated"), QStringLiteral("the movie is truncated inside a tag header"));
+            break;
+        }
+        const std::uint16_t head = r.U16();
+        const std::uint16_t code = head >> 6;
+        std::size_t length = head & 0x3F;
+        if (length == 0x3F) {
+            if (r.Remaining() < 4) {
+                Warn(QStringLiteral("truncated"),
+                     QStringLiteral("the movie is truncated inside a tag header"));
+                break;
+            }
+            length = r.U32();
+        }
+        if (length > r.Remaining()) {
+            Warn(QStringLiteral("truncated"),
+                 QStringLiteral("the movie is truncated: a %1 tag of %2 bytes runs past the end (%3 left); "
+                                "reading stops there")
+                     .arg(TagName(code))
+                     .arg(length)
+                     .arg(r.Remaining()));
+            break;
+        }
+        BitReader body = r.Sub(length);
+        if (code == End)
+            break;
+        if (code == ShowFrame) {
+            if (!Push(timeline.frames, std::move(frame)))
+                return;
+            frame = {};
+            continue;
+        }
+        ReadTag(code, body, timeline, frame, nesting);
+    }
+    if (!frame.tags.empty())
+        Push(timeline.frames, std::move(frame));
+}
+
+void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame& frame, int nesting) {
+    const TagInfo* info = FindTag(code);
+    if (info == nullptr)
+        return;
+    if (info->use == TagInfo::Character || info->use == TagInfo::Raw) {
+        if (!ReadCharacter(code, r, nesting) && fatal.isEmpty())
+            Warn(QStringLiteral("damaged %1").arg(code),
+                 QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+        return;
+    }
+    if (code == JpegTables) {
+        if (movie.jpegTables.isEmpty())
+            movie.jpegTables = r.Rest();
+        return;
+    }
+    if (info->use == TagInfo::Other) {
+        Push(frame.tags, ControlTag(OtherTag{code, r.Rest()}));
+        return;
+    }
+    if (!ReadControl(code, r, timeline, frame) && fatal.isEmpty())
+        Warn(QStringLiteral("damaged %1").arg(code),
+             QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+}
+
+bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
+    if (r.Remaining() < 2)
+        return false;
+    const BitReader whole = r;
+    const std::uint16_t id = r.U16();
+    if (FindTag(code)->use == TagInfo::Raw) {
+        Define(id, std::make_shared<Character>(RawCharacter{code, BitReader(whole).Rest()}));
+        return true;
+    }
+    switch (code) {
+    case DefineShape:
+        return ReadShape(r, 1, id);
+    case DefineShape2:
+        return ReadShape(r, 2, id);
+    case DefineShape3:
+        return ReadShape(r, 3, id);
+    case DefineShape4:
+        return ReadShape(r, 4, id);
+    case DefineMorphShape:
+        return ReadMorphShape(r, 1, id);
+    case DefineMorphShape2:
+        return ReadMorphShape(r, 2, id);
+    case DefineBits: {
+        Bitmap bitmap;
+        bitmap.kind = Bitmap::Kind::Jpeg;
+        bitmap.data = r.Rest();
+        bitmap.jpegTables = movie.jpegTables;
+        auto character = std::make_shared<Character>(std::move(bitmap));
+        if (movie.jpegTables.isEmpty())
+            bitmapsWithoutTables.push_back(character);
+        Define(id, std::move(character));
+        return true;
+    }
+    case DefineBitsJpeg2:
+    case DefineBitsJpeg3:
+    case DefineBitsJpeg4: {
+        Bitmap bitmap;
+        bitmap.kind = Bitmap::Kind::Jpeg;
+        std::size_t imageBytes = r.Remaining();
+        if (code != DefineBitsJpeg2)
+            imageBytes = r.U32();
+        if (code == DefineBitsJpeg4)
+            bitmap.deblocking = r.UFixed8();
+        if (r.Overrun() || imageBytes > r.Remaining())
+            return false;
+        bitmap.data = r.Bytes(imageBytes);
+        bitmap.alphaData = r.Rest();
+        Define(id, std::make_shared<Character>(std::move(bitmap)));
+        return true;
+    }
+    case DefineBitsLossless:
+    case DefineBitsLossless2: {
+        Bitmap bitmap;
+        bitmap.kind = Bitmap::Kind::Lossless;
+        bitmap.losslessFormat = r.U8();
+        bitmap.width = r.U16();
+        bitmap.height = r.U16();
+        if (bitmap.losslessFormat == 3)
+            bitmap.colorTableSize = r.U8();
+        bitmap.hasAlpha = code == DefineBitsLossless2;
+        if (r.Overrun() || bitmap.losslessFormat < 3 || bitmap.losslessFormat > 5)
+            return false;
+        bitmap.data = r.Rest();
+        Define(id, std::make_shared<Character>(std::move(bitmap)));
+        return true;
+    }
+    case DefineSound: {
+        Sound sound;
+        const std::uint8_t format = r.U8();
+        sound.format.codec = format >> 4;
+        sound.format.rateCode = (format >> 2) & 3;
+        sound.format.is16Bit = format & 2;
+        sound.format.stereo = format & 1;
+        sound.sampleCount = r.U32();
+        if (r.Overrun())
+            return false;
+        sound.data = r.Rest();
+        Define(id, std::make_shared<Character>(std::move(sound)));
+        return true;
+    }
+    case DefineSprite: {
+        if (nesting >= limits.maxSpriteNesting) {
+            Warn(QStringLiteral("nesting"),
+                 QStringLiteral("skipped sprite %1: sprites nest deeper than %2 levels")
+                     .arg(id)
+                     .arg(limits.maxSpriteNesting));
+            return true;
+        }
+        Sprite sprite;
+        sprite.timeline.frameCount = r.U16();
+        if (r.Overrun())
+            return false;
+        ReadTimeline(r.Sub(r.Remaining()), sprite.timeline, nesting + 1);
+        if (!fatal.isEmpty())
+            return false;
+        Define(id, std::make_shared<Character>(std::move(sprite)));
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool Parser::ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, Frame& frame) {
+    ControlTag tag;
+    switch (code) {
+    case PlaceObject1:
+    case PlaceObject2:
+    case PlaceObject3: {
+        PlaceObject place;
+        if (!ReadPlaceObject(r, code == PlaceObject1 ? 1 : code == PlaceObject2 ? 2 : 3, place))
+            return false;
+        tag = std::move(place);
+        break;
+    }
+    case RemoveObject1:
+    case RemoveObject2: {
+        if (code == RemoveObject1)
+            r.U16(); // the character id; the depth alone says what goes
+        RemoveObject remove;
+        remove.depth = r.U16();
+        if (r.Overrun())
+            return false;
+        tag = remove;
+        break;
+    }
+    case StartSound1:
+    case StartSound2: {
+        StartSound start;
+        if (code == StartSound1)
+            start.soundId = r.U16();
+        else
+            start.className = Text(r.CString());
+        if (!ReadSoundInfo(r, start.info))
+            return false;
+        tag = std::move(start);
+        break;
+    }
+    case SoundStreamHead1:
+    case SoundStreamHead2: {
+        SoundStreamHead head;
+        const std::uint8_t playback = r.U8();
+        const std::uint8_t stream = r.U8();
+        head.playbackFormat.rateCode = (playback >> 2) & 3;
+        head.playbackFormat.is16Bit = playback & 2;
+        head.playbackFormat.stereo = playback & 1;
+        head.streamFormat.codec = stream >> 4;
+        head.streamFormat.rateCode = (stream >> 2) & 3;
+        head.streamFormat.is16Bit = stream & 2;
+        head.streamFormat.stereo = stream & 1;
+        head.samplesPerBlock = r.U16();
+        if (r.Overrun())
+            return false;
+        // Some encoders leave the MP3 seek out.
+        if (head.streamFormat.codec == 2 && r.Remaining() >= 2)
+            head.latencySeek = r.S16();
+        timeline.streamHead = head;
+        tag = head;
+        break;
+    }
+    case SoundStreamBlockTag:
+        tag = SoundStreamBlock{r.Rest()};
+        break;
+    case FrameLabelTag: {
+        FrameLabel label;
+        label.name = Text(r.CString());
+        if (r.Overrun())
+            return false;
+        if (&timeline == &movie.timeline)
+            movie.frameLabels.emplace(label.name, int(timeline.frames.size()));
+        tag = std::move(label);
+        break;
+    }
+    case SetBackgroundColorTag: {
+        SetBackgroundColor background;
+        background.color = ReadRgb(r);
+        if (r.Overrun())
+            return false;
+        if (&timeline == &movie.timeline && timeline.frames.empty())
+            movie.backgroundColor = background.color;
+        tag = background;
+        break;
+    }
+    default:
+        return true;
+    }
+    Push(frame.tags, std::move(tag));
+    return true;
+}
+
+bool Parser::ReadSoundInfo(BitReader& r, SoundInfo& info) {
+    const std::uint8_t flags = r.U8();
+    info.syncStop = flags & 0x20;
+    info.syncNoMultiple = flags & 0x10;
+    if (flags & 0x01)
+        info.inPoint = r.U32();
+    if (flags & 0x02)
+        info.outPoint = r.U32();
+    if (flags & 0x04)
+        info.loopCount = r.U16();
+    if (flags & 0x08) {
+        const std::size_t count = r.U8();
+        if (r.Overrun() || count * 8 > r.Remaining() || !Room(0, count, sizeof(SoundEnvelopePoint)))
+            return false;
+        info.envelope.resize(count);
+        for (SoundEnvelopePoint& point : info.envelope) {
+            point.position44 = r.U32();
+            point.leftLevel = r.U16();
+            point.rightLevel = r.U16();
+        }
+    }
+    return !r.Overrun();
+}
+
+bool Parser::ReadPlaceObject(BitReader& r, int version, PlaceObject& place) {
+    place.version = version;
+    if (version == 1) {
+        place.characterId = r.U16();
+        place.depth = r.U16();
+        place.matrix = ReadMatrix(r);
+        if (r.Remaining() > 0)
+            place.colorTransform = ReadColorTransform(r, false);
+        return !r.Overrun();
+    }
+    const std::uint8_t flags = r.U8();
+    const std::uint8_t flags3 = version == 3 ? r.U8() : 0;
+    place.move = flags & 0x01;
+    place.depth = r.U16();
+    const bool hasCharacter = flags & 0x02;
+    if (flags3 & 0x08)
+        r.CString(); // the ActionScript 3 class to make; nothing here runs scripts
+    if (hasCharacter)
+        place.characterId = r.U16();
+    if (flags & 0x04)
+        place.matrix = ReadMatrix(r);
+    if (flags & 0x08)
+        place.colorTransform = ReadColorTransform(r, true);
+    if (flags & 0x10)
+        place.ratio = r.U16();
+    if (flags & 0x20)
+        place.name = Text(r.CString());
+    if (flags & 0x40)
+        place.clipDepth = r.U16();
+    if (flags3 & 0x01) {
+        const std::size_t start = r.Position();
+        BitReader copy = r;
+        if (!SkipFilters(r))
+            return false;
+        place.filters = copy.Bytes(r.Position() - start);
+    }
+    if (r.Overrun())
+        return false;
+    // Encoders are known to end the tag before the last optional bytes.
+    if ((flags3 & 0x02) && r.Remaining() >= 1)
+        place.blendMode = r.U8();
+    if ((flags3 & 0x04) && r.Remaining() >= 1)
+        r.U8(); // cache as bitmap
+    if ((flags3 & 0x20) && r.Remaining() >= 1)
+        place.visible = r.U8() != 0;
+    if ((flags3 & 0x40) && r.Remaining() >= 4)
+        place.backgroundColor = ReadRgba(r);
+    return true;
+}
+
+// Moves past a filter list, whose layout only says how long it is filter by filter.
+bool Parser::SkipFilters(BitReader& r) {
+    const int count = r.U8();
+    for (int i = 0; i < count && !r.Overrun(); ++i) {
+        switch (r.U8()) {
+        case 0: // drop shadow
+            r.Skip(23);
+            break;
+        case 1: // blur
+            r.Skip(9);
+            break;
+        case 2: // glow
+            r.Skip(15);
+            break;
+        case 3: // bevel
+            r.Skip(27);
+            break;
+        case 4: // gradient glow
+        case 7: // gradient bevel
+            r.Skip(std::size_t(r.U8()) * 5 + 19);
+            break;
+        case 5: { // convolution
+            const std::size_t columns = r.U8();
+            const std::size_t rows = r.U8();
+            r.Skip(8 + columns * rows * 4 + 5);
+            break;
+        }
+        case 6: // colour matrix
+            r.Skip(80);
+            break;
+        default:
+            return false;
+        }
+    }
+    return !r.Overrun();
+}
+
+// --- Shapes ---
+
+bool Parser::ReadFillStyle(BitReader& r, int shapeVersion, FillStyle& style) {
+    const std::uint8_t type = r.U8();
+    if (type == 0x00) {
+        style.type = FillStyle::Type::Solid;
+        style.color = shapeVersion >= 3 ? ReadRgba(r) : ReadRgb(r);
+    } else if (IsGradient(type)) {
+        style.type = FillStyle::Type(type);
+        style.gradient.matrix = ReadMatrix(r);
+        const int count = ReadGradientHead(r, style.gradient);
+        if (!Room(0, std::size_t(count), sizeof(GradientRecord)))
+            return false;
+        style.gradient.records.resize(std::size_t(count));
+        for (GradientRecord& record : style.gradient.records) {
+            record.ratio = r.U8();
+            record.color = shapeVersion >= 3 ? ReadRgba(r) : ReadRgb(r);
+        }
+        if (type == 0x13)
+            style.gradient.focalPoint = r.Fixed8();
+    } else if (IsBitmapFill(type)) {
+        style.type = FillStyle::Type(type);
+        style.bitmapId = r.U16();
+        style.bitmapMatrix = ReadMatrix(r);
+    } else {
+        return false;
+    }
+    return !r.Overrun();
+}
+
+bool Parser::ReadLineStyle(BitReader& r, int shapeVersion, LineStyle& style) {
+    style.width = r.U16();
+    if (shapeVersion < 4) {
+        style.color = shapeVersion >= 3 ? ReadRgba(r) : ReadRgb(r);
+        return !r.Overrun();
+    }
+    style.startCap = CapOf(r.UB(2));
+    style.join = JoinOf(r.UB(2));
+    const bool hasFill = r.UB(1);
+    style.noHScale = r.UB(1);
+    style.noVScale = r.UB(1);
+    style.pixelHinting = r.UB(1);
+    r.UB(5);
+    style.noClose = r.UB(1);
+    style.endCap = CapOf(r.UB(2));
+    if (style.join == LineStyle::Join::Miter)
+        style.miterLimit = r.UFixed8();
+    if (hasFill) {
+        FillStyle fill;
+        if (!ReadFillStyle(r, 4, fill))
+            return false;
+        style.fill = std::move(fill);
+    } else {
+        style.color = ReadRgba(r);
+    }
+    return !r.Overrun();
+}
+
+bool Parser::ReadFillStyles(BitReader& r, int shapeVersion, std::vector<FillStyle>& styles,
+                            std::size_t& count) {
+    count = r.U8();
+    if (count == 0xFF && shapeVersion >= 2)
+        count = r.U16();
+    if (r.Overrun() || count > r.Remaining() / MinFillStyleBytes ||
+        !Room(styles.size(), count, sizeof(FillStyle)))
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        FillStyle style;
+        if (!ReadFillStyle(r, shapeVersion, style))
+            return false;
+        styles.push_back(std::move(style));
+    }
+    return true;
+}
+
+bool Parser::ReadLineStyles(BitReader& r, int shapeVersion, std::vector<LineStyle>& styles,
+                            std::size_t& count) {
+    count = r.U8();
+    if (count == 0xFF)
+        count = r.U16();
+    if (r.Overrun() || count > r.Remaining() / MinLineStyleBytes ||
+        !Room(styles.size(), count, sizeof(LineStyle)))
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        LineStyle style;
+        if (!ReadLineStyle(r, shapeVersion, style))
+            return false;
+        styles.push_back(std::move(style));
+    }
+    return true;
+}
+
+// The records of one SHAPE, from its NumFillBits/NumLineBits on, into edges with absolute twip
+// coordinates. withNewStyles is the shape that takes new style arrays (null where records may not
+// bring any, as in morph shapes).
+bool Parser::ReadShapeRecords(BitReader& r, int shapeVersion, Shape* withNewStyles, StyleGroup group,
+                              std::vector<ShapeEdge>& edges) {
+    r.Align();
+    int fillBits = int(r.UB(4));
+    int lineBits = int(r.UB(4));
+    std::int64_t x = 0, y = 0;
+    std::uint32_t fill0 = 0, fill1 = 0, line = 0;
+    for (;;) {
+        // A shape that ends with its tag, without the end record, is complete all the same.
+        if (r.RemainingBits() < 6)
+            return !r.Overrun();
+        if (r.UB(1) == 0) {
+            const std::uint32_t flags = r.UB(5);
+            if (flags == 0)
+                return !r.Overrun();
+            if (flags & 0x01) {
+                const int bits = int(r.UB(5));
+                x = r.SB(bits);
+                y = r.SB(bits);
+            }
+            if (flags & 0x02)
+                fill0 = r.UB(fillBits);
+            if (flags & 0x04)
+                fill1 = r.UB(fillBits);
+            if (flags & 0x08)
+                line = r.UB(lineBits);
+            if (flags & 0x10) {
+                if (withNewStyles == nullptr)
+                    return false;
+                // Numbers given in this same record already refer to the new arrays.
+                group.fillBase = withNewStyles->fillStyles.size();
+                group.lineBase = withNewStyles->lineStyles.size();
+                // Each style array paints its fills and lines above the earlier arrays.
+                withNewStyles->newStyleArrays.push_back(
+                    {std::uint32_t(group.fillBase), std::uint32_t(group.lineBase)});
+                if (!ReadFillStyles(r, shapeVersion, withNewStyles->fillStyles, group.fillCount) ||
+                    !ReadLineStyles(r, shapeVersion, withNewStyles->lineStyles, group.lineCount))
+                    return false;
+                fillBits = int(r.UB(4));
+                lineBits = int(r.UB(4));
+                if (!(flags & 0x02))
+                    fill0 = 0;
+                if (!(flags & 0x04))
+                    fill1 = 0;
+                if (!(flags & 0x08))
+                    line = 0;
+            }
+            if (r.Overrun())
+                return false;
+            continue;
+        }
+        ShapeEdge edge;
+        edge.fromX = double(x);
+        edge.fromY = double(y);
+        const bool straight = r.UB(1);
+        const int bits = int(r.UB(4)) + 2;
+        if (straight) {
+            std::int64_t dx = 0, dy = 0;
+            if (r.UB(1)) {
+                dx = r.SB(bits);
+                dy = r.SB(bits);
+            } else if (r.UB(1)) {
+                dy = r.SB(bits);
+            } else {
+                dx = r.SB(bits);
+            }
+            x += dx;
+            y += dy;
+        } else {
+            x += r.SB(bits);
+            y += r.SB(bits);
+            edge.controlX = double(x);
+            edge.controlY = double(y);
+            x += r.SB(bits);
+            y += r.SB(bits);
+            edge.curved = true;
+        }
+        if (r.Overrun())
+            return false;
+        edge.toX = double(x);
+        edge.toY = double(y);
+        edge.fill0 = group.Fill(fill0);
+        edge.fill1 = group.Fill(fill1);
+        edge.line = group.Line(line);
+        if (!Push(edges, std::move(edge)))
+            return false;
+    }
+}
+
+bool Parser::ReadShape(BitReader& r, int version, std::uint16_t id) {
+    Shape shape;
+    shape.bounds = ReadRect(r);
+    if (version >= 4) {
+        shape.edgeBounds = ReadRect(r);
+        shape.nonZeroWinding = r.U8() & 0x04;
+    }
+    StyleGroup group;
+    if (!ReadFillStyles(r, version, shape.fillStyles, group.fillCount) ||
+        !ReadLineStyles(r, version, shape.lineStyles, group.lineCount))
+        return false;
+    if (!ReadShapeRecords(r, version, &shape, group, shape.edges))
+        return false;
+    Define(id, std::make_shared<Character>(std::move(shape)));
+    return true;
+}
+
+bool Parser::ReadMorphFillStyle(BitReader& r, FillStyle& start, FillStyle& end) {
+    const std::uint8_t type = r.U8();
+    if (type == 0x00) {
+        start.color = ReadRgba(r);
+        end.color = ReadRgba(r);
+    } else if (IsGradient(type)) {
+        start.gradient.matrix = ReadMatrix(r);
+        end.gradient.matrix = ReadMatrix(r);
+        const int count = ReadGradientHead(r, start.gradient);
+        end.gradient.spread = start.gradient.spread;
+        end.gradient.interpolation = start.gradient.interpolation;
+        if (!Room(0, std::size_t(count) * 2, sizeof(GradientRecord)))
+            return false;
+        start.gradient.records.resize(std::size_t(count));
+        end.gradient.records.resize(std::size_t(count));
+        for (int i = 0; i < count; ++i) {
+            start.gradient.records[i].ratio = r.U8();
+            start.gradient.records[i].color = ReadRgba(r);
+            end.gradient.records[i].ratio = r.U8();
+            end.gradient.records[i].color = ReadRgba(r);
+        }
+        if (type == 0x13) {
+            start.gradient.focalPoint = r.Fixed8();
+            end.gradient.focalPoint = r.Fixed8();
+        }
+    } else if (IsBitmapFill(type)) {
+        start.bitmapId = end.bitmapId = r.U16();
+        start.bitmapMatrix = ReadMatrix(r);
+        end.bitmapMatrix = ReadMatrix(r);
+    } else {
+        return false;
+    }
+    start.type = end.type = FillStyle::Type(type);
+    return !r.Overrun();
+}
+
+bool Parser::ReadMorphLineStyle(BitReader& r, int version, LineStyle& start, LineStyle& end) {
+    start.width = r.U16();
+    end.width = r.U16();
+    if (version < 2) {
+        start.color = ReadRgba(r);
+        end.color = ReadRgba(r);
+        return !r.Overrun();
+    }
+    start.startCap = CapOf(r.UB(2));
+    start.join = JoinOf(r.UB(2));
+    const bool hasFill = r.UB(1);
+    start.noHScale = r.UB(1);
+    start.noVScale = r.UB(1);
+    start.pixelHinting = r.UB(1);
+    r.UB(5);
+    start.noClose = r.UB(1);
+    start.endCap = CapOf(r.UB(2));
+    if (start.join == LineStyle::Join::Miter)
+        start.miterLimit = r.UFixed8();
+    const std::uint16_t endWidth = end.width;
+    end = start;
+    end.width = endWidth;
+    if (hasFill) {
+        FillStyle startFill, endFill;
+        if (!ReadMorphFillStyle(r, startFill, endFill))
+            return false;
+        start.fill = std::move(startFill);
+        end.fill = std::move(endFill);
+    } else {
+        start.color = ReadRgba(r);
+        end.color = ReadRgba(r);
+    }
+    return !r.Overrun();
+}
+
+bool Parser::ReadMorphShape(BitReader& r, int version, std::uint16_t id) {
+    MorphShape morph;
+    morph.startBounds = ReadRect(r);
+    morph.endBounds = ReadRect(r);
+    if (version >= 2) {
+        ReadRect(r); // edge bounds, start and end
+        ReadRect(r);
+        r.U8(); // stroke scaling flags
+    }
+    const std::size_t offset = r.U32();
+    if (r.Overrun() || offset > r.Remaining())
+        return false;
+    // The end edges sit at the offset; the start edges fill the space before them.
+    BitReader startPart = offset > 0 ? r.Sub(offset) : r;
+    BitReader endPart = offset > 0 ? r : BitReader();
+
+    std::size_t count = startPart.U8();
+    if (count == 0xFF)
+        count = startPart.U16();
+    if (startPart.Overrun() || count > startPart.Remaining() / MinMorphFillStyleBytes ||
+        !Room(0, count * 2, sizeof(FillStyle)))
+        return false;
+    morph.startFillStyles.resize(count);
+    morph.endFillStyles.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!ReadMorphFillStyle(startPart, morph.startFillStyles[i], morph.endFillStyles[i]))
+            return false;
+
+    count = startPart.U8();
+    if (count == 0xFF)
+        count = startPart.U16();
+    if (startPart.Overrun() || count > startPart.Remaining() / MinMorphLineStyleBytes ||
+        !Room(0, count * 2, sizeof(LineStyle)))
+        return false;
+    morph.startLineStyles.resize(count);
+    morph.endLineStyles.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!ReadMorphLineStyle(startPart, version, morph.startLineStyles[i], morph.endLineStyles[i]))
+            return false;
+
+    StyleGroup group;
+    group.fillCount = morph.startFillStyles.size();
+    group.lineCount = morph.startLineStyles.size();
+    if (!ReadShapeRecords(startPart, 3, nullptr, group, morph.startEdges))
+        return false;
+    if (offset == 0)
+        endPart = startPart;
+    if (!ReadShapeRecords(endPart, 3, nullptr, StyleGroup(), morph.endEdges))
+        return false;
+
+    if (morph.startEdges.size() != morph.endEdges.size()) {
+        Warn(QStringLiteral("morph edges"),
+             QStringLiteral(
+                 "morph shape %1 has %2 start edges and %3 end edges; the unpaired ones are dropped")
+                 .arg(id)
+                 .arg(morph.startEdges.size())
+                 .arg(morph.endEdges.size()));
+        const std::size_t paired = std::min(morph.startEdges.size(), morph.endEdges.size());
+        morph.startEdges.resize(paired);
+        morph.endEdges.resize(paired);
+    }
+    for (std::size_t i = 0; i < morph.startEdges.size(); ++i) {
+        ShapeEdge& start = morph.startEdges[i];
+        ShapeEdge& end = morph.endEdges[i];
+        end.fill0 = start.fill0;
+        end.fill1 = start.fill1;
+        end.line = start.line;
+        if (start.curved && !end.curved)
+            MakeCurve(end);
+        else if (end.curved && !start.curved)
+            MakeCurve(start);
+    }
+    Define(id, std::make_shared<Character>(std::move(morph)));
+    return true;
+}
+
+void Parser::Finish() {
+    for (const std::shared_ptr<Character>& character : bitmapsWithoutTables)
+        std::get<Bitmap>(*character).jpegTables = movie.jpegTables;
+}
+
+// --- The header ---
+
+bool IsSignature(const QByteArray& bytes, qsizetype length) {
+    static const char* const Signatures[] = {"FWS", "CWS", "ZWS"};
+    for (const char* signature : Signatures)
+        if (length > 0 && bytes.left(length) == QByteArray(signature, length))
+            return true;
+    return false;
+}
+
+ReadResult Fail(const QString& error) {
+    ReadResult result;
+    result.error = error;
+    return result;
+}
+
+ReadResult Read(const QByteArray& fileBytes, const ReadLimits& limits, bool headerOnly) {
+    if (!IsSignature(fileBytes, std::min<qsizetype>(fileBytes.size(), 3)))
+        return Fail(QStringLiteral("not a Flash movie (it does not start with FWS, CWS or ZWS)"));
+    if (fileBytes.size() < qsizetype(HeaderBytes))
+        return Fail(QStringLiteral("truncated: the file ends inside the movie header"));
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(fileBytes.constData());
+    const std::size_t size = std::size_t(fileBytes.size());
+
+    auto movie = std::make_shared<Movie>();
+    ReadResult result;
+    movie->version = bytes[3];
+    movie->fileLength = BitReader(bytes + 4, 4).U32();
+    const std::size_t maxBody = limits.maxMovieBytes > HeaderBytes ? limits.maxMovieBytes - HeaderBytes : 0;
+    const std::size_t wanted = headerOnly ? std::min(MaxHeaderBodyBytes, maxBody) : maxBody;
+    const std::size_t hint = movie->fileLength > HeaderBytes ? movie->fileLength - HeaderBytes : 0;
+
+    Decoded decoded;
+    const std::uint8_t* body = bytes + HeaderBytes;
+    std::size_t bodySize = size - HeaderBytes;
+    switch (bytes[0]) {
+    case 'F':
+        movie->compression = Movie::Compression::None;
+        if (!headerOnly && bodySize > maxBody)
+            decoded.status = Decoded::Status::TooLarge;
+        break;
+    case 'C':
+        movie->compression = Movie::Compression::Zlib;
+        decoded = Inflate(body, bodySize, hint, wanted, headerOnly);
+        break;
+    default: {
+        movie->compression = Movie::Compression::Lzma;
+        // Compressed length (not needed: the data runs to the end of the file), then 5 property bytes.
+        constexpr std::size_t LzmaHead = 4 + 5;
+        if (bodySize < LzmaHead)
+            return Fail(QStringLiteral("truncated: the file ends inside the movie header"));
+        std::optional<std::uint64_t> knownSize;
+        if (hint > 0 && hint <= maxBody)
+            knownSize = hint;
+        decoded = Unlzma(body + 4, body + LzmaHead, bodySize - LzmaHead, knownSize, wanted, headerOnly);
+        break;
+    }
+    }
+    if (decoded.status == Decoded::Status::TooLarge)
+        return Fail(QStringLiteral("the movie is larger than the limit of %1 uncompressed")
+                        .arg(SizeText(limits.maxMovieBytes)));
+    if (movie->compression != Movie::Compression::None) {
+        body = reinterpret_cast<const std::uint8_t*>(decoded.data.constData());
+        bodySize = std::size_t(decoded.data.size());
+    }
+
+    BitReader r(body, bodySize);
+    movie->frameSize = ReadRect(r);
+    movie->frameRate = r.U16() / 256.0;
+    movie->timeline.frameCount = r.U16();
+    if (r.Overrun())
+        return Fail(decoded.status == Decoded::Status::Damaged
+                        ? QStringLiteral("compressed data is damaged")
+                        : QStringLiteral("truncated: the file ends inside the movie header"));
+    const Rect& stage = movie->frameSize;
+    if (stage.Width() < 0 || stage.Height() < 0)
+        return Fail(QStringLiteral("the stage size is negative (%1 × %2 twips)")
+                        .arg(stage.Width())
+                        .arg(stage.Height()));
+    if (stage.Width() > limits.maxStagePixels * 20 || stage.Height() > limits.maxStagePixels * 20)
+        return Fail(QStringLiteral("the stage (%1 × %2 pixels) is larger than the limit of %3 × %3")
+                        .arg(stage.Width() / 20.0)
+                        .arg(stage.Height() / 20.0)
+                        .arg(limits.maxStagePixels));
+    if (headerOnly) {
+        result.movie = std::move(movie);
+        return result;
+    }
+
+    Parser parser(*movie, limits, result.warnings);
+    if (decoded.status == Decoded::Status::Truncated)
+        parser.Warn(QStringLiteral("compressed"),
+                    QStringLiteral("compressed data ends early after %1 bytes").arg(bodySize));
+    else if (decoded.status == Decoded::Status::Damaged)
+        parser.Warn(QStringLiteral("compressed"),
+                    QStringLiteral("compressed data is damaged after %1 bytes; reading what came before")
+                        .arg(bodySize));
+    parser.ReadTimeline(r.Sub(r.Remaining()), movie->timeline, 0);
+    if (!parser.fatal.isEmpty())
+        return Fail(parser.fatal);
+    parser.Finish();
+    result.movie = std::move(movie);
+    return result;
+}
+
+ReadResult ReadFile(const QString& fileName, const ReadLimits& limits, bool headerOnly) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return Fail(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
+    if (!headerOnly && file.size() > qint64(limits.maxMovieBytes))
+        return Fail(QStringLiteral("%1 is larger than the limit of %2")
+                        .arg(fileName, SizeText(limits.maxMovieBytes)));
+    // The header needs a few hundred bytes even when compressed.
+    const QByteArray bytes = headerOnly ? file.read(64 * 1024) : file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return Fail(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
+    return Read(bytes, limits, headerOnly);
+}
+
+} // namespace
+
+ReadResult ReadMovie(const QByteArray& fileBytes, const ReadLimits& limits) {
+    return Read(fileBytes, limits, false);
+}
+
+ReadResult ReadMovieFile(const QString& fileName, const ReadLimits& limits) {
+    return ReadFile(fileName, limits, false);
+}
+
+ReadResult ReadHeaderOnly(const QByteArray& fileBytes, const ReadLimits& limits) {
+    return Read(fileBytes, limits, true);
+}
+
+ReadResult ReadHeaderOnlyFile(const QString& fileName, const ReadLimits& limits) {
+    return ReadFile(fileName, limits, true);
+}
+
+} // namespace flash

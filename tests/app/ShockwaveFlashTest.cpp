@@ -1,0 +1,131 @@
+// The player control as the main window uses it: loading, playing by itself, pausing, seeking.
+#include "SwfWriter.h"
+#include "TestFiles.h"
+#include "app/ShockwaveFlashObjects.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace flash;
+using namespace flash::writer;
+
+namespace {
+// A 10-frame movie at 30 fps on a 200×100 px stage: frame n shows a red square at x = 10·n px on
+// white, so the frame shown can be read off the picture.
+QByteArray CountingMovie() {
+    MovieBuilder movie;
+    movie.Stage({0, 4000, 0, 2000}).FrameRate(30);
+    movie.Add(SetBackgroundColorTag({255, 255, 255, 255}));
+    movie.Add(DefineShape(ShapeDefinition()
+                              .Id(1)
+                              .Bounds({0, 400, 0, 400})
+                              .Fills({Solid({255, 0, 0, 255})})
+                              .Records(ShapeRecords().Fill0(1).Box(0, 0, 400, 400))));
+    for (int frame = 0; frame < 10; ++frame) {
+        PlaceObject place = Place(1, 1);
+        place.move = frame > 0;
+        if (frame > 0)
+            place.characterId.reset();
+        place.matrix = Matrix{1, 0, 0, 1, double(frame * 200), 0};
+        movie.Add(PlaceObjectTag(place));
+        movie.Add(ShowFrame());
+    }
+    return movie.Build();
+}
+
+// The frame shown, read from the red square's left edge (or -1 when none is seen).
+int FrameShown(TShockwaveFlash& Control) {
+    const QImage image = Control.Snapshot();
+    for (int x = 0; x < image.width(); ++x) {
+        const QRgb pixel = image.pixel(x, 10);
+        if (qRed(pixel) > 200 && qGreen(pixel) < 60)
+            return x / 10;
+    }
+    return -1;
+}
+
+class ShockwaveFlash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Control.resize(200, 100);
+        WriteWholeFile(Dir.path("count.swf"), CountingMovie());
+    }
+    TestDir Dir;
+    TShockwaveFlash Control;
+};
+} // namespace
+
+TEST_F(ShockwaveFlash, LoadingIsDoneWhenTheMovieIsSetAndPlaysByItself) {
+    EXPECT_TRUE(Control.GetMovie().isEmpty());
+    EXPECT_EQ(Control.TotalFrames(), 0);
+    Control.SetMovie(Dir.path("count.swf"));
+    EXPECT_EQ(Control.GetMovie(), Dir.path("count.swf"));
+    EXPECT_EQ(Control.TotalFrames(), 10); // at once
+    EXPECT_EQ(Control.GetPlaying(), -1);
+    EXPECT_EQ(Control.FrameNum(), 0);
+    EXPECT_EQ(FrameShown(Control), 0);
+    // It plays and loops at its end without being told.
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() >= 5; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() < 3; }, 3000));
+}
+
+TEST_F(ShockwaveFlash, StopPausesAndGotoFrameShowsThatFrame) {
+    Control.SetMovie(Dir.path("count.swf"));
+    Control.SetPlaying(0);
+    EXPECT_EQ(Control.GetPlaying(), 0);
+    Control.GotoFrame(7);
+    EXPECT_EQ(Control.FrameNum(), 7);
+    EXPECT_EQ(FrameShown(Control), 7);
+    PumpFor(200);
+    EXPECT_EQ(Control.FrameNum(), 7); // paused stays put
+    Control.GotoFrame(2);
+    EXPECT_EQ(FrameShown(Control), 2);
+    Control.SetPlaying(-1);
+    EXPECT_EQ(Control.GetPlaying(), -1);
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() > 3; }, 3000));
+    Control.Stop();
+    const int stoppedAt = Control.FrameNum();
+    PumpFor(150);
+    EXPECT_EQ(Control.FrameNum(), stoppedAt);
+    Control.Play();
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() != stoppedAt; }, 3000));
+}
+
+TEST_F(ShockwaveFlash, PlaybackKeepsRealTime) {
+    Control.SetMovie(Dir.path("count.swf"));
+    Control.Stop();
+    Control.GotoFrame(0);
+    Control.Play();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() >= 9; }, 3000));
+    // Nine frames at 30 fps take 300 ms; the clock does not drift late.
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LE(clock.elapsed(), 700);
+}
+
+TEST_F(ShockwaveFlash, AnUnusableFileLeavesNoMovie) {
+    struct Case {
+        const char* Name;
+        QByteArray Bytes;
+    };
+    const Case cases[] = {
+        {"empty.swf", QByteArray()},
+        {"text.swf", QByteArray("just some text")},
+        {"truncated.swf", CountingMovie().left(12)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteWholeFile(Dir.path(c.Name), c.Bytes);
+        Control.SetMovie(Dir.path(c.Name));
+        EXPECT_EQ(Control.TotalFrames(), 0);
+        EXPECT_FALSE(Control.LoadError().isEmpty());
+        Control.Play(); // harmless without a movie
+        Control.GotoFrame(3);
+        EXPECT_EQ(Control.FrameNum(), 0);
+    }
+    Control.SetMovie(Dir.path("missing.swf"));
+    EXPECT_EQ(Control.TotalFrames(), 0);
+    Control.SetMovie(Dir.path("count.swf")); // a good one after bad ones
+    EXPECT_EQ(Control.TotalFrames(), 10);
+}

@@ -1,0 +1,476 @@
+// Thousands of damaged movies (cut, flipped, with lying tag lengths and huge counts, compressed or
+// not) and decompression bombs: the reader must give a movie or a clear error every time, keep the
+// model consistent, and stay inside its memory limits. Run under the sanitizer build too, where any
+// allocation over 1 GiB aborts.
+#include "SwfWriter.h"
+#include "flash/SwfReader.h"
+
+#include <gtest/gtest.h>
+#include <lzma.h>
+#include <random>
+#include <zlib.h>
+
+using namespace flash;
+using namespace flash::writer;
+
+namespace {
+
+const Rgba Red{255, 0, 0, 255}, Blue{0, 0, 255, 128};
+const Matrix Turned{0.5, 0.25, -0.125, 1.25, 100, -40};
+
+// A movie with every tag kind the reader parses, and some it keeps raw.
+QByteArray EverythingMovie() {
+    const std::vector<GradientRecord> records = {{0, Red}, {255, Blue}};
+    LineStyle filled = Line(40, Red);
+    filled.join = LineStyle::Join::Miter;
+    filled.fill = GradientFill(FillStyle::Type::FocalRadialGradient, Turned, records,
+                               Gradient::Spread::Reflect, Gradient::Interpolation::LinearRgb, 0.5);
+    const ShapeRecords drawing = ShapeRecords()
+                                     .Fill0(1)
+                                     .Line(1)
+                                     .Box(0, 0, 300, 200)
+                                     .NewStyles({Solid(Blue), BitmapFill(20, Turned)}, {Line(10, Blue)})
+                                     .Fill1(2)
+                                     .Line(1)
+                                     .MoveTo(-50, -50)
+                                     .CurveTo(0, -100, 50, -50)
+                                     .LineTo(0, 0);
+    MovieBuilder movie;
+    for (int version = 1; version <= 4; ++version)
+        movie.Add(DefineShape(
+            ShapeDefinition()
+                .Version(version)
+                .Id(std::uint16_t(version))
+                .EdgeBounds({0, 300, 0, 200})
+                .Fills({Solid(Red), GradientFill(FillStyle::Type::LinearGradient, Turned, records),
+                        BitmapFill(20, Matrix{20, 0, 0, 20, 0, 0}, FillStyle::Type::RepeatingBitmap)})
+                .Lines({version == 4 ? filled : Line(20, Red)})
+                .Records(drawing)));
+    for (int version = 1; version <= 2; ++version)
+        movie.Add(DefineMorphShape(
+            MorphDefinition()
+                .Version(version)
+                .Id(std::uint16_t(10 + version))
+                .Start(ShapeRecords().Fill0(2).Line(1).Box(0, 0, 100, 100))
+                .End(ShapeRecords()
+                         .MoveTo(10, 10)
+                         .CurveTo(50, 0, 100, 10)
+                         .LineTo(100, 100)
+                         .LineTo(0, 100)
+                         .LineTo(10, 10))
+                .Fills({Solid(Red), GradientFill(FillStyle::Type::RadialGradient, Matrix{}, records)},
+                       {Solid(Blue), GradientFill(FillStyle::Type::RadialGradient, Turned, records)})
+                .Lines({version == 2 ? filled : Line(20, Red)}, {version == 2 ? filled : Line(60, Blue)})));
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    const QByteArray jpeg = JpegBytes(image, 50);
+    const QByteArray alpha = ZlibBytes(QByteArray(16, char(0x7F)));
+    movie.Add(JpegTables(jpeg.left(20)))
+        .Add(DefineBits(19, jpeg.mid(20)))
+        .Add(DefineBitsJpeg2(20, jpeg))
+        .Add(DefineBitsJpeg3(21, jpeg, alpha))
+        .Add(DefineBitsJpeg4(22, jpeg, alpha, 0.25))
+        .Add(DefineBitsLossless(1, 23, 3, 2, 2, ZlibBytes("\xFF\x00\x00\x00\x00\x01\x01\x00"), 1))
+        .Add(DefineBitsLossless(2, 24, 5, 1, 1, ZlibBytes("\xFF\x10\x20\x30")));
+
+    StartSound start;
+    start.soundId = 30;
+    start.info.inPoint = 10;
+    start.info.outPoint = 1000;
+    start.info.loopCount = 2;
+    start.info.envelope = {{0, 100, 200}, {500, 300, 400}};
+    StartSound byClass;
+    byClass.className = "Snd";
+    SoundStreamHead head;
+    head.streamFormat = {2, 3, true, true};
+    head.samplesPerBlock = 1152;
+    movie.Add(DefineSound(30, SoundFormat{1, 2, true, false}, 100, QByteArray(40, 'a')))
+        .Add(SoundStreamHeadTag(head, 2))
+        .Add(StartSoundTag(start))
+        .Add(StartSoundTag(byClass, 2))
+        .Add(SoundStreamBlockTag("mp3"));
+
+    PlaceObject full = Place(1, 1);
+    full.matrix = Turned;
+    full.colorTransform = ColorTransform{0.5, 1, 1, 0.25, 10, 0, -10, 0};
+    full.ratio = 5;
+    full.name = "clip";
+    full.clipDepth = 3;
+    PlaceObject three = Place(2, 2, 3);
+    three.blendMode = 2;
+    three.visible = true;
+    three.backgroundColor = Red;
+    three.filters = Bits().U8(2).U8(1).U32(0x40000).U32(0x40000).U8(8).U8(6).Bytes(QByteArray(80, 0)).Data();
+    PlaceObject tinted = Place(3, 4, 1);
+    tinted.colorTransform = ColorTransform{2, 1, 1, 1, 0, 50, 0, 0};
+    const QByteArray spriteTags = PlaceObjectTag(Place(11, 1)) + SoundStreamHeadTag(head) + ShowFrame() +
+                                  FrameLabelTag("inner") + RemoveObject2Tag(1) + ShowFrame();
+
+    movie.Add(SetBackgroundColorTag(Red))
+        .Add(
+            DefineSprite(40, 2, spriteTags + DefineSprite(41, 1, PlaceObjectTag(Place(12, 1)) + ShowFrame())))
+        .Add(Tag(code::DefineFont2, Bits().U16(50).Bytes("font").Data()))
+        .Add(Tag(code::DefineEditText, Bits().U16(51).Bytes("text").Data()))
+        .Add(Tag(code::DoAction, QByteArray("\x07\x00", 2)))
+        .Add(FrameLabelTag("start"))
+        .Add(PlaceObjectTag(full))
+        .Add(PlaceObjectTag(three))
+        .Add(PlaceObjectTag(tinted))
+        .Add(PlaceObjectTag(Place(40, 5)))
+        .Add(ShowFrame())
+        .Add(RemoveObjectTag(1, 1))
+        .Add(RemoveObject2Tag(2))
+        .Add(Tag(code::VideoFrame, "frame"))
+        .Add(ShowFrame());
+    return movie.Build();
+}
+
+QByteArray OldMovie() {
+    return MovieBuilder()
+        .Version(5)
+        .Add(DefineShape(
+            ShapeDefinition().Fills({Solid(Red)}).Records(ShapeRecords().Fill1(1).Box(0, 0, 40, 40))))
+        .Add(PlaceObjectTag(Place(1, 1, 1)))
+        .Add(FrameLabelTag("caf\xe9"))
+        .Add(ShowFrame())
+        .Add(RemoveObjectTag(1, 1))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray NestedMovie() {
+    QByteArray tags = PlaceObjectTag(Place(1, 1)) + ShowFrame();
+    for (int id = 14; id >= 2; --id)
+        tags = DefineSprite(std::uint16_t(id), 1, tags + PlaceObjectTag(Place(std::uint16_t(id + 1), 1))) +
+               ShowFrame();
+    return MovieBuilder().Add(tags).Add(ShowFrame()).Build();
+}
+
+// Offsets of the tag headers of an uncompressed movie, those inside sprites included.
+void TagHeaders(const QByteArray& file, qsizetype at, qsizetype end, std::vector<qsizetype>& headers) {
+    while (at + 2 <= end) {
+        headers.push_back(at);
+        const auto head = std::uint16_t(std::uint8_t(file[at]) | std::uint8_t(file[at + 1]) << 8);
+        qsizetype length = head & 0x3F;
+        at += 2;
+        if (length == 0x3F) {
+            if (at + 4 > end)
+                return;
+            length =
+                qsizetype(std::uint8_t(file[at]) | std::uint8_t(file[at + 1]) << 8 |
+                          std::uint8_t(file[at + 2]) << 16 | std::uint32_t(std::uint8_t(file[at + 3])) << 24);
+            at += 4;
+        }
+        if (length > end - at)
+            return;
+        if (head >> 6 == code::DefineSprite)
+            TagHeaders(file, at + 4, at + length, headers);
+        at += length;
+    }
+}
+
+std::vector<qsizetype> TagHeaders(const QByteArray& file) {
+    std::vector<qsizetype> headers;
+    const int rectBits = 5 + 4 * (std::uint8_t(file[8]) >> 3);
+    TagHeaders(file, 8 + (rectBits + 7) / 8 + 4, file.size(), headers);
+    return headers;
+}
+
+const std::uint32_t LyingLengths[] = {0,     1,      2,          5,          0x3E,      0x3F,
+                                      0x100, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+
+class Mutator {
+public:
+    explicit Mutator(unsigned seed) : random(seed) {}
+
+    int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
+
+    QByteArray Mutate(QByteArray bytes) {
+        const int steps = Pick(1, 4);
+        for (int i = 0; i < steps && bytes.size() > 8; ++i) {
+            const std::vector<qsizetype> headers = TagHeaders(bytes);
+            switch (Pick(0, 6)) {
+            case 0: // cut anywhere
+                bytes.truncate(Pick(0, int(bytes.size())));
+                break;
+            case 1: // a new byte anywhere
+                bytes[Pick(0, int(bytes.size()) - 1)] = char(Pick(0, 255));
+                break;
+            case 2: // one bit, the smallest change a bit field can take
+                bytes[Pick(8, int(bytes.size()) - 1)] ^= char(1 << Pick(0, 7));
+                break;
+            case 3: // a lying length at a tag header
+                if (!headers.empty()) {
+                    const qsizetype at = headers[std::size_t(Pick(0, int(headers.size()) - 1))];
+                    const std::uint16_t code = std::uint8_t(bytes[at]) >> 6 | std::uint8_t(bytes[at + 1])
+                                                                                  << 2;
+                    const std::uint32_t length = LyingLengths[Pick(0, std::size(LyingLengths) - 1)];
+                    const bool wasLong = (std::uint8_t(bytes[at]) & 0x3F) == 0x3F;
+                    bytes.replace(at, wasLong ? 6 : 2,
+                                  Bits().U16(std::uint32_t(code) << 6 | 0x3F).U32(length).Data());
+                }
+                break;
+            case 4: // a huge count (style counts, gradient and envelope counts, bit sizes)
+            {
+                const int at = Pick(8, int(bytes.size()) - 1);
+                bytes.replace(at, std::min<qsizetype>(3, bytes.size() - at), "\xFF\xFF\xFF");
+                break;
+            }
+            case 5: // a span moved elsewhere
+            {
+                const int from = Pick(8, int(bytes.size()) - 1);
+                const int length = Pick(1, std::min(64, int(bytes.size()) - from));
+                const QByteArray span = bytes.mid(from, length);
+                bytes.remove(from, length);
+                bytes.insert(Pick(8, int(bytes.size())), span);
+                break;
+            }
+            default: // a random tag between two others
+                if (!headers.empty()) {
+                    QByteArray body(Pick(0, 80), '\0');
+                    for (char& byte : body)
+                        byte = char(Pick(0, 255));
+                    bytes.insert(headers[std::size_t(Pick(0, int(headers.size()) - 1))],
+                                 Tag(std::uint16_t(Pick(0, 95)), body, Pick(0, 1)));
+                }
+                break;
+            }
+        }
+        return bytes;
+    }
+
+private:
+    std::mt19937 random;
+};
+
+// The file's own header fields, then its body compressed as asked.
+QByteArray Recompress(const QByteArray& fws, Movie::Compression compression) {
+    if (fws.size() < 8)
+        return fws;
+    const std::uint32_t length = std::uint8_t(fws[4]) | std::uint8_t(fws[5]) << 8 |
+                                 std::uint8_t(fws[6]) << 16 | std::uint32_t(std::uint8_t(fws[7])) << 24;
+    return MovieFile(std::uint8_t(fws[3]), length, fws.mid(8), compression);
+}
+
+struct Counts {
+    std::size_t elements = 0; // edges, styles, gradient records, control tags, frames
+};
+
+void CheckShapeEdges(const std::vector<ShapeEdge>& edges, std::size_t fills, std::size_t lines) {
+    for (const ShapeEdge& edge : edges) {
+        ASSERT_GE(edge.fill0, -1);
+        ASSERT_LT(edge.fill0, int(fills));
+        ASSERT_GE(edge.fill1, -1);
+        ASSERT_LT(edge.fill1, int(fills));
+        ASSERT_GE(edge.line, -1);
+        ASSERT_LT(edge.line, int(lines));
+    }
+}
+
+std::size_t StyleElements(const std::vector<FillStyle>& fills) {
+    std::size_t count = fills.size();
+    for (const FillStyle& fill : fills)
+        count += fill.gradient.records.size();
+    return count;
+}
+
+void CheckTimeline(const Timeline& timeline, Counts& counts) {
+    counts.elements += timeline.frames.size();
+    for (const Frame& frame : timeline.frames)
+        counts.elements += frame.tags.size();
+}
+
+// What the renderer and the timeline rely on: style indexes inside their lists, morph edges and
+// styles in pairs, labels on frames that exist.
+void CheckModel(const Movie& movie, Counts& counts) {
+    CheckTimeline(movie.timeline, counts);
+    for (const auto& [label, frame] : movie.frameLabels) {
+        ASSERT_GE(frame, 0);
+        ASSERT_LE(std::size_t(frame), movie.timeline.frames.size());
+    }
+    for (const auto& [id, character] : movie.dictionary) {
+        ASSERT_TRUE(character);
+        if (const auto* shape = std::get_if<Shape>(character.get())) {
+            CheckShapeEdges(shape->edges, shape->fillStyles.size(), shape->lineStyles.size());
+            counts.elements +=
+                shape->edges.size() + StyleElements(shape->fillStyles) + shape->lineStyles.size();
+        } else if (const auto* morph = std::get_if<MorphShape>(character.get())) {
+            ASSERT_EQ(morph->startEdges.size(), morph->endEdges.size());
+            ASSERT_EQ(morph->startFillStyles.size(), morph->endFillStyles.size());
+            ASSERT_EQ(morph->startLineStyles.size(), morph->endLineStyles.size());
+            CheckShapeEdges(morph->startEdges, morph->startFillStyles.size(), morph->startLineStyles.size());
+            CheckShapeEdges(morph->endEdges, morph->startFillStyles.size(), morph->startLineStyles.size());
+            counts.elements += 2 * morph->startEdges.size() + StyleElements(morph->startFillStyles) +
+                               StyleElements(morph->endFillStyles) + 2 * morph->startLineStyles.size();
+        } else if (const auto* sprite = std::get_if<Sprite>(character.get())) {
+            CheckTimeline(sprite->timeline, counts);
+        }
+    }
+}
+
+class QuietWarnings {
+public:
+    QuietWarnings()
+        : previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {})) {}
+    ~QuietWarnings() { qInstallMessageHandler(previous); }
+
+private:
+    QtMessageHandler previous;
+};
+
+TEST(SwfFuzz, DamagedMoviesGiveAMovieOrAClearError) {
+    QuietWarnings quiet;
+    const std::vector<QByteArray> seeds = {EverythingMovie(), OldMovie(), NestedMovie()};
+    for (const QByteArray& seed : seeds) {
+        const ReadResult result = ReadMovie(seed);
+        ASSERT_TRUE(result.movie) << result.error.toStdString();
+        ASSERT_TRUE(result.warnings.isEmpty()) << result.warnings.join('\n').toStdString();
+    }
+    Mutator mutator(20240611);
+    int movies = 0, errors = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const QByteArray& seed = seeds[std::size_t(mutator.Pick(0, int(seeds.size()) - 1))];
+        QByteArray bytes;
+        bool uncompressed = false;
+        switch (mutator.Pick(0, 9)) {
+        case 0: // damage inside the compressed data itself
+            bytes = mutator.Mutate(
+                Recompress(seed, mutator.Pick(0, 1) ? Movie::Compression::Zlib : Movie::Compression::Lzma));
+            break;
+        case 1:
+            bytes = Recompress(mutator.Mutate(seed), Movie::Compression::Zlib);
+            break;
+        case 2:
+            bytes = Recompress(mutator.Mutate(seed), Movie::Compression::Lzma);
+            break;
+        default:
+            bytes = mutator.Mutate(seed);
+            uncompressed = true;
+            break;
+        }
+        SCOPED_TRACE(round);
+        const ReadResult result = ReadMovie(bytes);
+        ASSERT_NE(bool(result.movie), !result.error.isEmpty()) << result.error.toStdString();
+        const ReadResult header = ReadHeaderOnly(bytes);
+        if (!result.movie) {
+            ++errors;
+            continue;
+        }
+        ++movies;
+        ASSERT_TRUE(header.movie) << header.error.toStdString();
+        ASSERT_EQ(header.movie->frameSize, result.movie->frameSize);
+        Counts counts;
+        CheckModel(*result.movie, counts);
+        if (HasFatalFailure())
+            return;
+        // Every element the model holds was paid for with at least six bits of the file.
+        if (uncompressed) {
+            ASSERT_LE(counts.elements * 6, std::size_t(bytes.size()) * 8 + 64);
+        }
+    }
+    // Both outcomes happen, or the mutations are too mild or too harsh to show anything.
+    EXPECT_GT(movies, 300);
+    EXPECT_GT(errors, 30);
+}
+
+// A zlib stream of header, then a tag claiming length, then zeros: made in pieces, so that the test
+// never holds the uncompressed movie.
+QByteArray ZlibBomb(std::size_t zeros) {
+    QByteArray out;
+    z_stream stream{};
+    EXPECT_EQ(deflateInit(&stream, 1), Z_OK);
+    const QByteArray head = MovieBuilder().WithoutEnd().Body() +
+                            Tag(code::DefineBinaryData, {}, true).left(2) +
+                            Bits().U32(std::uint32_t(std::min<std::size_t>(zeros, 0xFFFFFFFF))).Data();
+    const QByteArray chunk(1 << 20, '\0');
+    std::vector<char> buffer(1 << 16);
+    auto feed = [&](const QByteArray& data, int flush) {
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+        stream.avail_in = uInt(data.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            stream.avail_out = uInt(buffer.size());
+            deflate(&stream, flush);
+            out.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    };
+    feed(head, Z_NO_FLUSH);
+    for (std::size_t done = 0; done < zeros; done += std::size_t(chunk.size()))
+        feed(chunk, done + std::size_t(chunk.size()) >= zeros ? Z_FINISH : Z_NO_FLUSH);
+    deflateEnd(&stream);
+    return Bits().Bytes("CWS").U8(10).U32(0xFFFFFFFF).Bytes(out).Data();
+}
+
+TEST(SwfFuzz, DecompressionBombsStopAtTheLimit) {
+    QuietWarnings quiet;
+    // 300 MiB of zeros against the default 256 MiB.
+    const ReadResult zlib = ReadMovie(ZlibBomb(std::size_t(300) << 20));
+    EXPECT_FALSE(zlib.movie);
+    EXPECT_EQ(zlib.error, "the movie is larger than the limit of 256 MiB uncompressed");
+
+    // LZMA against a smaller limit, with the size unknown and with it claimed.
+    const QByteArray zeros =
+        MovieBuilder().Add(Tag(code::DefineBinaryData, QByteArray(24 << 20, '\0'))).Body();
+    QByteArray properties;
+    const QByteArray data = LzmaRaw(zeros, properties, true);
+    ReadLimits limits;
+    limits.maxMovieBytes = 16 << 20;
+    for (const std::uint32_t fileLength : {0xFFFFFFFFu, std::uint32_t(zeros.size() + 8), 100u}) {
+        const QByteArray file = Bits()
+                                    .Bytes("ZWS")
+                                    .U8(13)
+                                    .U32(fileLength)
+                                    .U32(std::uint32_t(data.size()))
+                                    .Bytes(properties)
+                                    .Bytes(data)
+                                    .Data();
+        const ReadResult lzma = ReadMovie(file, limits);
+        if (fileLength == 100) {
+            // The claimed size ends decoding long before the limit: a cut movie, not an error.
+            EXPECT_TRUE(lzma.movie);
+            continue;
+        }
+        EXPECT_FALSE(lzma.movie) << fileLength;
+        EXPECT_EQ(lzma.error, "the movie is larger than the limit of 16 MiB uncompressed");
+    }
+
+    // A dictionary of 4 GiB in the LZMA properties costs no more than the movie can hold.
+    QByteArray small = MovieBuilder().Add(ShowFrame()).Build(Movie::Compression::Lzma);
+    small.replace(13, 4, QByteArray(4, char(0xFF)));
+    const ReadResult hugeDictionary = ReadMovie(small);
+    ASSERT_TRUE(hugeDictionary.movie) << hugeDictionary.error.toStdString();
+    EXPECT_EQ(hugeDictionary.movie->timeline.frames.size(), 1u);
+}
+
+TEST(SwfFuzz, ModelBombsStopAtTheLimit) {
+    // 60 million ShowFrame tags (120 MB, a few hundred kB compressed) would need 1.4 GB of frames.
+    QByteArray frames;
+    for (int i = 0; i < 1 << 16; ++i)
+        frames.append(ShowFrame());
+    QByteArray body = MovieBuilder().Body();
+    body.chop(2); // End
+    const QByteArray block = frames.repeated(15);
+    z_stream stream{};
+    ASSERT_EQ(deflateInit(&stream, 1), Z_OK);
+    QByteArray out;
+    std::vector<char> buffer(1 << 16);
+    auto feed = [&](const QByteArray& data, int flush) {
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+        stream.avail_in = uInt(data.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer.data());
+            stream.avail_out = uInt(buffer.size());
+            deflate(&stream, flush);
+            out.append(buffer.data(), qsizetype(buffer.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    };
+    feed(body, Z_NO_FLUSH);
+    for (int i = 0; i < 30; ++i)
+        feed(block, i == 29 ? Z_FINISH : Z_NO_FLUSH);
+    deflateEnd(&stream);
+    const ReadResult result = ReadMovie(Bits().Bytes("CWS").U8(10).U32(0).Bytes(out).Data());
+    EXPECT_FALSE(result.movie);
+    EXPECT_TRUE(result.error.contains("too large to load")) << result.error.toStdString();
+}
+
+} // namespace
