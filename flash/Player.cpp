@@ -82,6 +82,8 @@ int Player::StreamFrame() const {
 }
 
 void Player::Reset() {
+    for (const auto& [depth, object] : FStage)
+        StopSpriteStreams(object);
     FStage.clear();
     FBackground = FMovie->backgroundColor;
 }
@@ -108,7 +110,12 @@ void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List,
     for (const ControlTag& tag : ATimeline.frames[std::size_t(Frame)].tags) {
         std::visit(Overloaded{
                        [&](const PlaceObject& place) { Place(place, List, WithSound); },
-                       [&](const RemoveObject& remove) { List.erase(remove.depth); },
+                       [&](const RemoveObject& remove) {
+                           if (const auto found = List.find(remove.depth); found != List.end()) {
+                               StopSpriteStreams(found->second);
+                               List.erase(found);
+                           }
+                       },
                        [&](const StartSound& start) {
                            if (!WithSound || !FMixer)
                                return;
@@ -149,14 +156,17 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
     if (!modifies && !Tag.characterId)
         return; // nothing to place and nothing to move
     DisplayObject& object = modifies ? existing->second : List[Tag.depth];
-    if (!modifies)
+    if (!modifies) {
+        StopSpriteStreams(object);
         object = DisplayObject{};
+    }
     object.depth = Tag.depth;
 
     if (Tag.characterId && (!modifies || object.characterId != *Tag.characterId)) {
         const auto found = FMovie->dictionary.find(*Tag.characterId);
         object.characterId = *Tag.characterId;
         object.character = found == FMovie->dictionary.end() ? nullptr : found->second;
+        StopSpriteStreams(object);
         object.sprite.reset();
         if (object.character)
             if (const auto* sprite = std::get_if<Sprite>(object.character.get())) {
@@ -182,6 +192,15 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
         object.visible = *Tag.visible;
 }
 
+void Player::StopSpriteStreams(const DisplayObject& Object) {
+    // A sprite leaving the stage takes its stream sound with it (and frees its key for reuse).
+    if (!FMixer || !Object.sprite)
+        return;
+    FMixer->StopStream(Object.sprite.get());
+    for (const auto& [depth, child] : Object.sprite->displayList)
+        StopSpriteStreams(child);
+}
+
 void Player::TickSprites(DisplayList& List, bool WithSound) {
     for (auto& [depth, object] : List)
         if (object.sprite)
@@ -199,6 +218,8 @@ void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
     int next = Instance.currentFrame + 1;
     if (next >= count) {
         next = 0;
+        for (const auto& [depth, child] : Instance.displayList)
+            StopSpriteStreams(child);
         Instance.displayList.clear();
         if (FMixer)
             FMixer->StopStream(&Instance);

@@ -41,6 +41,7 @@ private:
     // Runs the control tags of one frame of a timeline onto its display list.
     void EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key, bool WithSound);
     void Place(const PlaceObject& Tag, DisplayList& List, bool WithSound);
+    void StopSpriteStreams(const DisplayObject& Object);
     void TickSprites(DisplayList& List, bool WithSound);
     void AdvanceSprite(SpriteInstance& Instance, bool WithSound);
     // Frame Frame of the main timeline, stepping through the frames before it when needed.

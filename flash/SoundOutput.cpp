@@ -78,18 +78,18 @@ struct SoundOutput::Connection {
     }
 
     bool OpenStream() {
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_S16LE;
-        spec.rate = MixRate;
-        spec.channels = 2;
-        stream = pa_stream_new(context, "Flash movie", &spec, nullptr);
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = PA_SAMPLE_S16LE;
+        sampleFormat.rate = MixRate;
+        sampleFormat.channels = 2;
+        stream = pa_stream_new(context, "Flash movie", &sampleFormat, nullptr);
         if (stream == nullptr)
             return false;
         pa_stream_set_state_callback(stream, &Connection::StreamChanged, this);
         pa_stream_set_write_callback(stream, &Connection::Write, this);
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xFF, sizeof(attributes)); // server defaults for all but the length
-        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(TargetLatency, &spec));
+        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(TargetLatency, &sampleFormat));
         return pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
                                           nullptr) >= 0 &&
                Wait([this] {
