@@ -137,10 +137,11 @@ void TShockwaveFlash::FrameDue() {
         // Every frame due on the clock is run; only the last is shown, so a late frame is skipped
         // rather than queued and playback keeps real time.
         long long ticks = dueTicks - FTicksDone;
-        if (const int streamFrame = FPlayer->StreamFrame(); streamFrame >= 0 && FPlayer->Playing()) {
-            // With stream sound the sound leads: frames catch up with it and never run ahead.
-            ticks = std::clamp(streamFrame - FPlayer->CurrentFrame(), 0, 8);
-        }
+        // A stream sound that has got ahead of the pictures pulls them along: frames are skipped
+        // rather than letting the sound run ahead. Without sound output the clock alone rules.
+        if (const int streamFrame = FPlayer->StreamFrame();
+            streamFrame >= 0 && FPlayer->Playing() && FSoundOutput->Running())
+            ticks = std::max<long long>(ticks, std::min(streamFrame - FPlayer->CurrentFrame(), 8));
         for (long long i = 0; i < ticks; ++i)
             FPlayer->Tick();
         FTicksDone = dueTicks;

@@ -129,3 +129,26 @@ TEST_F(ShockwaveFlash, AnUnusableFileLeavesNoMovie) {
     Control.SetMovie(Dir.path("count.swf")); // a good one after bad ones
     EXPECT_EQ(Control.TotalFrames(), 10);
 }
+
+TEST_F(ShockwaveFlash, AStreamSoundMovieStillPlaysWithoutASoundServer) {
+    // 20 frames at 20 fps, each with a block of PCM stream sound; the test programs reach no server.
+    SoundFormat format;
+    format.codec = 3;
+    format.rateCode = 1; // 11025 Hz
+    format.is16Bit = true;
+    SoundStreamHead head;
+    head.playbackFormat = format;
+    head.streamFormat = format;
+    head.samplesPerBlock = 551;
+    MovieBuilder movie;
+    movie.Stage({0, 2000, 0, 2000}).FrameRate(20);
+    movie.Add(SoundStreamHeadTag(head));
+    for (int frame = 0; frame < 20; ++frame) {
+        movie.Add(SoundStreamBlockTag(QByteArray(551 * 2, '\x10')));
+        movie.Add(ShowFrame());
+    }
+    WriteWholeFile(Dir.path("stream.swf"), movie.Build());
+    Control.SetMovie(Dir.path("stream.swf"));
+    ASSERT_EQ(Control.TotalFrames(), 20);
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() >= 10; }, 3000));
+}
