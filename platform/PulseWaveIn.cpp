@@ -171,12 +171,12 @@ std::string SourceName(const TSourceList& List, UINT DeviceID) {
     return DeviceID < List.Sources.size() ? List.Sources[DeviceID].Name : std::string();
 }
 
-pa_sample_spec SampleSpec(const WAVEFORMATEX& Format) {
-    pa_sample_spec spec{};
-    spec.format = Format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = Format.nSamplesPerSec;
-    spec.channels = static_cast<std::uint8_t>(Format.nChannels);
-    return spec;
+pa_sample_spec SampleFormatOf(const WAVEFORMATEX& Format) {
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = Format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sampleFormat.rate = Format.nSamplesPerSec;
+    sampleFormat.channels = static_cast<std::uint8_t>(Format.nChannels);
+    return sampleFormat;
 }
 
 // A running record stream, read with peek and drop under the connection's lock.
@@ -329,8 +329,8 @@ std::vector<TWaveInDeviceInfo> TPulseWaveInBackend::Devices() {
 }
 
 MMRESULT TPulseWaveInBackend::Query(UINT DeviceID, const WAVEFORMATEX& Format) {
-    const pa_sample_spec spec = SampleSpec(Format);
-    if (!pa_sample_spec_valid(&spec))
+    const pa_sample_spec sampleFormat = SampleFormatOf(Format);
+    if (!pa_sample_spec_valid(&sampleFormat))
         return Failure(WAVERR_BADFORMAT, {});
     TPulseConnection connection;
     QString error;
@@ -351,8 +351,8 @@ MMRESULT TPulseWaveInBackend::Query(UINT DeviceID, const WAVEFORMATEX& Format) {
 
 MMRESULT TPulseWaveInBackend::Open(UINT DeviceID, const WAVEFORMATEX& Format,
                                    std::unique_ptr<TWaveInCapture>& Capture) {
-    const pa_sample_spec spec = SampleSpec(Format);
-    if (!pa_sample_spec_valid(&spec))
+    const pa_sample_spec sampleFormat = SampleFormatOf(Format);
+    if (!pa_sample_spec_valid(&sampleFormat))
         return Failure(WAVERR_BADFORMAT, {});
     auto connection = std::make_unique<TPulseConnection>();
     QString error;
@@ -372,7 +372,7 @@ MMRESULT TPulseWaveInBackend::Open(UINT DeviceID, const WAVEFORMATEX& Format,
         return Failure(DeviceID == WAVE_MAPPER ? MMSYSERR_NODRIVER : MMSYSERR_BADDEVICEID, {});
     }
 
-    pa_stream* stream = pa_stream_new(connection->Context(), "Vantrel recording", &spec, nullptr);
+    pa_stream* stream = pa_stream_new(connection->Context(), "Vantrel recording", &sampleFormat, nullptr);
     if (stream == nullptr) {
         error = connection->LastError();
         const int code = pa_context_errno(connection->Context());
@@ -387,7 +387,7 @@ MMRESULT TPulseWaveInBackend::Open(UINT DeviceID, const WAVEFORMATEX& Format,
         connection->Loop());
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xFF, sizeof(attributes)); // server defaults for everything but fragsize
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(FragmentTime, &spec));
+    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(FragmentTime, &sampleFormat));
     const bool ready =
         pa_stream_connect_record(stream, source.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) >= 0 &&
         connection->Wait([stream] {
