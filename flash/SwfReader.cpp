@@ -441,6 +441,23 @@ int ReadGradientHead(BitReader& r, Gradient& gradient) {
     return head & 0x0F;
 }
 
+// The caps, join, scale flags and miter limit of a LineStyle2 (shapes and morph shapes alike);
+// returns whether a fill style follows.
+bool ReadLineStyle2Flags(BitReader& r, LineStyle& style) {
+    style.startCap = CapOf(r.UB(2));
+    style.join = JoinOf(r.UB(2));
+    const bool hasFill = r.UB(1);
+    style.noHScale = r.UB(1);
+    style.noVScale = r.UB(1);
+    style.pixelHinting = r.UB(1);
+    r.UB(5);
+    style.noClose = r.UB(1);
+    style.endCap = CapOf(r.UB(2));
+    if (style.join == LineStyle::Join::Miter)
+        style.miterLimit = r.UFixed8();
+    return hasFill;
+}
+
 bool IsGradient(std::uint8_t type) {
     return type == 0x10 || type == 0x12 || type == 0x13;
 }
@@ -964,17 +981,7 @@ bool Parser::ReadLineStyle(BitReader& r, int shapeVersion, LineStyle& style) {
         style.color = shapeVersion >= 3 ? ReadRgba(r) : ReadRgb(r);
         return !r.Overrun();
     }
-    style.startCap = CapOf(r.UB(2));
-    style.join = JoinOf(r.UB(2));
-    const bool hasFill = r.UB(1);
-    style.noHScale = r.UB(1);
-    style.noVScale = r.UB(1);
-    style.pixelHinting = r.UB(1);
-    r.UB(5);
-    style.noClose = r.UB(1);
-    style.endCap = CapOf(r.UB(2));
-    if (style.join == LineStyle::Join::Miter)
-        style.miterLimit = r.UFixed8();
+    const bool hasFill = ReadLineStyle2Flags(r, style);
     if (hasFill) {
         FillStyle fill;
         if (!ReadFillStyle(r, 4, fill))
@@ -1173,17 +1180,7 @@ bool Parser::ReadMorphLineStyle(BitReader& r, int version, LineStyle& start, Lin
         end.color = ReadRgba(r);
         return !r.Overrun();
     }
-    start.startCap = CapOf(r.UB(2));
-    start.join = JoinOf(r.UB(2));
-    const bool hasFill = r.UB(1);
-    start.noHScale = r.UB(1);
-    start.noVScale = r.UB(1);
-    start.pixelHinting = r.UB(1);
-    r.UB(5);
-    start.noClose = r.UB(1);
-    start.endCap = CapOf(r.UB(2));
-    if (start.join == LineStyle::Join::Miter)
-        start.miterLimit = r.UFixed8();
+    const bool hasFill = ReadLineStyle2Flags(r, start);
     const std::uint16_t endWidth = end.width;
     end = start;
     end.width = endWidth;
