@@ -1,6 +1,8 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
 #include <cstdio>
@@ -44,14 +46,19 @@ int ShowOnThisThread(QWidget* Owner, const QString& Text, const QString& Caption
 } // namespace
 
 int MessageBoxW(QWidget* Owner, const QString& Text, const QString& Caption, UINT Type) {
+    TMessageBoxHook hook;
     {
         std::lock_guard<std::mutex> lock(HookLock);
-        if (Hook)
-            return Hook(Text, Caption, Type);
+        hook = Hook;
     }
+    // The hook may raise boxes itself, so it runs without the lock.
+    if (hook)
+        return hook(Text, Caption, Type);
+    // Every message the user sees also goes to standard error, for logs and scripted runs.
+    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(Caption), qUtf8Printable(Text));
+    std::fflush(stderr);
     auto* application = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (!application) {
-        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(Caption), qUtf8Printable(Text));
         return (Type & 0x0F) == MB_YESNO ? IDNO : IDOK;
     }
     if (QThread::currentThread() == application->thread())
@@ -66,4 +73,60 @@ int MessageBoxW(QWidget* Owner, const QString& Text, const QString& Caption, UIN
 void SetMessageBoxHook(TMessageBoxHook NewHook) {
     std::lock_guard<std::mutex> lock(HookLock);
     Hook = std::move(NewHook);
+}
+
+namespace {
+std::mutex FileDialogHookLock;
+TFileDialogHook FileDialogHook;
+
+// "Flash (*.swf)|*.swf|All (*.*)|*.*" → {"Flash (*.swf)", "All (*.*)"}: the descriptions already
+// name their patterns in the form Qt reads.
+QStringList QtNameFilters(const QString& Filter) {
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << QStringLiteral("%1 (%2)").arg(parts[i].section(QLatin1String(" ("), 0, 0), patterns);
+    }
+    return filters;
+}
+} // namespace
+
+void SetFileDialogHook(TFileDialogHook NewHook) {
+    std::lock_guard<std::mutex> lock(FileDialogHookLock);
+    FileDialogHook = std::move(NewHook);
+}
+
+bool TFileDialog::Execute(QWidget* Owner) {
+    TFileDialogHook hook;
+    {
+        std::lock_guard<std::mutex> lock(FileDialogHookLock);
+        hook = FileDialogHook;
+    }
+    QString chosen;
+    if (hook) {
+        chosen = hook({FKind, Filter, FilterIndex, DefaultExt});
+    } else {
+        QFileDialog dialog(Owner);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        const bool open = FKind == TFileDialogKind::Open;
+        dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        const QStringList filters = QtNameFilters(Filter);
+        dialog.setNameFilters(filters);
+        if (FilterIndex >= 1 && FilterIndex <= filters.size())
+            dialog.selectNameFilter(filters[FilterIndex - 1]);
+        QString suffix = DefaultExt;
+        if (suffix.startsWith(QLatin1Char('.')))
+            suffix.remove(0, 1);
+        dialog.setDefaultSuffix(suffix);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().constFirst();
+    }
+    if (chosen.isEmpty())
+        return false;
+    FileName = QFileInfo(chosen).absoluteFilePath();
+    return true;
 }

@@ -27,3 +27,44 @@ int MessageBoxW(QWidget* Owner, const QString& Text, const QString& Caption, UIN
 using TMessageBoxHook = std::function<int(const QString& Text, const QString& Caption, UINT Type)>;
 // While set, every message box goes to the hook (on the asking thread) instead of the screen.
 void SetMessageBoxHook(TMessageBoxHook Hook);
+
+// File dialogs: Qt's own dialogs (the same on every desktop), with the filter written as
+// "Description|pattern|Description|pattern".
+enum class TFileDialogKind { Open, Save };
+
+struct TFileDialogRequest {
+    TFileDialogKind Kind;
+    QString Filter;
+    int FilterIndex; // 1-based
+    QString DefaultExt;
+};
+// While set, every file dialog goes to the hook instead of the screen: it returns the chosen file's
+// full name, or an empty string for a cancelled dialog.
+using TFileDialogHook = std::function<QString(const TFileDialogRequest& Request)>;
+void SetFileDialogHook(TFileDialogHook Hook);
+
+class TFileDialog {
+public:
+    explicit TFileDialog(TFileDialogKind Kind) : FKind(Kind) {}
+
+    QString DefaultExt; // with its dot: ".swf"
+    QString Filter;
+    int FilterIndex = 1;
+    QString FileName; // the chosen file's full name after a confirmed Execute
+
+    // Shows the dialog modally; true when the user chose a file. A save dialog does not ask about
+    // an existing file itself: the caller decides that.
+    bool Execute(QWidget* Owner);
+
+private:
+    TFileDialogKind FKind;
+};
+
+class TOpenDialog : public TFileDialog {
+public:
+    TOpenDialog() : TFileDialog(TFileDialogKind::Open) {}
+};
+class TSaveDialog : public TFileDialog {
+public:
+    TSaveDialog() : TFileDialog(TFileDialogKind::Save) {}
+};

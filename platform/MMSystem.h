@@ -9,6 +9,7 @@ using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using UINT = std::uint32_t;
+using ULONG = std::uint32_t;
 using MMRESULT = std::uint32_t;
 using FOURCC = std::uint32_t;
 

@@ -141,3 +141,12 @@ void PostQuitMessage() {
     if (QCoreApplication* application = QCoreApplication::instance())
         QCoreApplication::postEvent(application, new QEvent(QEvent::Quit));
 }
+
+void Synchronize(const std::function<void()>& Step) {
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() == application->thread()) {
+        Step();
+        return;
+    }
+    QMetaObject::invokeMethod(application, Step, Qt::BlockingQueuedConnection);
+}

@@ -6,6 +6,8 @@
 #include "platform/MMSystem.h"
 #include "platform/Waitable.h"
 
+#include <functional>
+
 // Result of MsgWaitForSingleObjectPumping when a quit request ended the wait.
 constexpr DWORD WAIT_QUIT = 1;
 
@@ -22,3 +24,8 @@ DWORD MsgWaitForSingleObjectPumping(TWaitable* Handle, DWORD Timeout);
 // Asks the application to quit: posts a QEvent::Quit to the application object. A pumping wait
 // that sees it ends with WAIT_QUIT; otherwise the application handles it as usual.
 void PostQuitMessage();
+
+// Runs Step on the application's main thread and returns when it has run: at once when called
+// there (or when there is no application), else handed over while the calling thread waits, so
+// the main thread must be running its event loop or a pumping wait meanwhile.
+void Synchronize(const std::function<void()>& Step);

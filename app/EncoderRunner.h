@@ -1,0 +1,52 @@
+#pragma once
+// The encoder runner's pieces that need no window: the installation test, the encoder's command
+// line, reading its output pipe and turning that output into the progress caption.
+
+#include "platform/Processes.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// True when the file holds Bytes at byte Offset; any error or a file too short gives false.
+bool FileHasSignature(const QString& FileName, qint64 Offset, const QByteArray& Bytes);
+
+// The encoder is installed: AppFolder (which ends in a separator) holds "ffmpeg", an executable
+// ELF program file (the build links it to the system's ffmpeg).
+bool EncoderFilesPresent(const QString& AppFolder);
+
+struct TEncoderJob {
+    QString AppFolder; // ends in a separator
+    QString TempAudioFile;
+    QString TempVideoFile;
+    QString OutputFile;
+    int AudioOption = 0; // 0: include the audio
+    int VideoOption = 0; // 0..3: NTSC-VCD, NTSC-DVD, PAL-VCD, PAL-DVD
+};
+
+// The encoder's argument vector, program first; names stay whole whatever they contain.
+QStringList EncoderArguments(const TEncoderJob& Job);
+// The same as one command line with every name in double quotes (nothing inside them escaped).
+QString EncoderCommandLine(const TEncoderJob& Job);
+
+// 1-based position of Sub in Text at or after position Start, 0 when there is none (also for
+// Start < 1 or an empty Sub).
+int PosFrom(const QString& Sub, const QString& Text, int Start);
+
+// A byte count for display with decimal units: "1.26 MB", "921.60 KB", "999 Bytes", two decimals
+// with the user's decimal separator.
+QString FormatSize(qint64 Bytes);
+
+// "Start to convert "<output>" ..."
+QString StartCaption(const QString& OutputFile);
+
+// The caption for a chunk of encoder output that holds "size=" followed later by "time=":
+// "Converting "<movie>" ... <size>", a size in kB (or KiB) shown through FormatSize. Nothing when
+// the caption is to stay as it is.
+std::optional<QString> ProgressCaption(const QString& Text, const QString& MovieFile);
+
+// The encoder output waiting in the pipe, never waiting for more: the last non-empty chunk of at
+// most ReadBufferSize bytes read, decoded from the local 8-bit encoding; empty when nothing is
+// waiting or the handle is no pipe.
+QString ReadEncoderOutput(HANDLE Pipe, int ReadBufferSize);

@@ -1,0 +1,642 @@
+#include "app/VantrelUnit.h"
+
+#include "app/EncoderRunner.h"
+#include "app/OptionUnit.h"
+#include "app/ShockwaveFlashObjects.h"
+#include "app/TbarB.h"
+#include "audio/WaveMixer.h"
+#include "audio/WaveRecorders.h"
+#include "platform/Clock.h"
+#include "platform/SysUtils.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QResizeEvent>
+#include <QScreen>
+
+namespace {
+constexpr double DesignDotsPerInch = 120.0;
+const QSize DesignClientSize(643, 557);
+const QString StartConvertCaption = QStringLiteral("Start Convert");
+const QString StopConvertCaption = QStringLiteral("Stop Convert");
+const QString SelectMovieText = QStringLiteral("Please select a \".swf\" file.");
+// How long a stop waits for the recorder's close before the encoder starts anyway.
+constexpr int RecorderCloseTimeoutMs = 10000;
+
+void PumpMessages() {
+    QCoreApplication::processEvents();
+}
+
+void Inform(QWidget* Owner, const QString& Text) {
+    MessageBoxW(Owner, Text, QStringLiteral("Information"), MB_OK | MB_ICONINFORMATION);
+}
+
+bool FileExists(const QString& FileName) {
+    return !FileName.isEmpty() && QFileInfo::exists(FileName);
+}
+
+void DeleteIfExists(const QString& FileName) {
+    if (FileExists(FileName))
+        QFile::remove(FileName);
+}
+
+// The guidance for choosing the sound card's output as the recording source.
+QString AudioGuidance(const QString& RecordLineName) {
+    const QString crlf = QStringLiteral("\r\n");
+    const QStringList firstBlock = {
+        QStringLiteral("For Windows Vista or Windows 7 users:"),
+        QString(47, QLatin1Char('-')),
+        QStringLiteral(
+            "This program need enable Wave Out recording in Windows. If this program can't record the "
+            "audio of the SWF files, you may be aware of a simple setting that allows you to record any "
+            "sound playing through your computer's sound card."),
+        QString(),
+        QStringLiteral("All you have to do is:"),
+        QString(),
+        QStringLiteral(
+            "1. Select your sound properties through the control panel or the sound icon in your system "
+            "tray."),
+        QStringLiteral("2. Click on the properties tab."),
+        QStringLiteral("3. Check the recording box."),
+        QStringLiteral(
+            "4. Make sure Wave Out Mix is selected (It's sometimes called stereo mix, or mono mix)."),
+        QStringLiteral("5. Now you should be able to set Wave Out as your default for recordings."),
+        QString(),
+        QStringLiteral("If you don't see an option for Wave Out Mix, please enable it:"),
+        QString(),
+        QStringLiteral("1. Select sound from the control panel."),
+        QStringLiteral("2. Select the recording tab."),
+        QStringLiteral("3. Right click on the background of the tab and choose \"show disabled devices.\""),
+        QStringLiteral("4. Right click on Wave Out Mix and click enable."),
+        QStringLiteral(
+            "5. Now it should work the same way as Wave Out Mix in Windows XP, allowing you to record any "
+            "sound your computer makes."),
+    };
+    QString message;
+    for (const QString& line : firstBlock)
+        message += line + crlf;
+    message += crlf;
+    message += QStringLiteral("For Windows XP Users:") + crlf + QString(27, QLatin1Char('-')) + crlf;
+    if (!RecordLineName.isEmpty())
+        message += QStringLiteral(
+                       "If you want record the audio of SWF, you must select \"%1\" in next dialog. Note: "
+                       "if the \"%1\" can't work, you must try another line one by one.")
+                       .arg(RecordLineName);
+    else
+        message += QStringLiteral("If you want record the audio of SWF, you must try to select different "
+                                  "line in next dialog one by one.");
+    return message;
+}
+
+// Drops right-button presses before any window sees them.
+class TRightButtonFilter : public QObject {
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        switch (Event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(Event)->button() == Qt::RightButton)
+                return true;
+            break;
+        case QEvent::ContextMenu:
+            return static_cast<QContextMenuEvent*>(Event)->reason() == QContextMenuEvent::Mouse;
+        default:
+            break;
+        }
+        return QObject::eventFilter(Watched, Event);
+    }
+};
+} // namespace
+
+QString AudioGuidanceText(const QString& RecordLineName) {
+    return AudioGuidance(RecordLineName);
+}
+
+void ShowException(const std::exception& Error) {
+    const auto* exception = dynamic_cast<const Exception*>(&Error);
+    QString text = exception ? exception->Message() : QString::fromLocal8Bit(Error.what());
+    if (!text.isEmpty() && text.back().isLetterOrNumber())
+        text += QLatin1Char('.');
+    MessageBoxW(nullptr, text, QCoreApplication::applicationName(), MB_OK | MB_ICONERROR);
+}
+
+void InstallRightButtonFilter() {
+    static TRightButtonFilter* filter = nullptr;
+    if (!filter && qApp) {
+        filter = new TRightButtonFilter;
+        filter->setParent(qApp);
+        qApp->installEventFilter(filter);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Life of the window
+
+TVantrelForm::TVantrelForm(QWidget* Parent) : QWidget(Parent) {
+    BuildLayout();
+    FormCreate();
+}
+
+TVantrelForm::~TVantrelForm() {
+    FormDestroy();
+}
+
+void TVantrelForm::BuildLayout() {
+    setWindowTitle(QStringLiteral("Vantrel (https://vantrel.example.org)"));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double scale = screen ? screen->logicalDotsPerInchY() / DesignDotsPerInch : 1.0;
+    const auto scaled = [scale](int Value) { return static_cast<int>(Value * scale + 0.5); };
+    const auto scaledRect = [&](int Left, int Top, int Width, int Height) {
+        return QRect(scaled(Left), scaled(Top), scaled(Width), scaled(Height));
+    };
+    FDesignClientSize = QSize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height()));
+    resize(FDesignClientSize);
+    move(0, 0);
+    setAutoFillBackground(true);
+    QFont tahoma(QStringLiteral("Tahoma"));
+    tahoma.setPixelSize(scaled(14));
+    setFont(tahoma);
+
+    FlashPanel = new QFrame(this);
+    FlashPanel->setObjectName(QStringLiteral("FlashPanel"));
+    FlashPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    FlashPanel->setAutoFillBackground(true);
+    QPalette panelPalette = FlashPanel->palette();
+    panelPalette.setColor(QPalette::Window, QColor(0xCF, 0xCF, 0xCF));
+    FlashPanel->setPalette(panelPalette);
+
+    BarPanel = new QFrame(this);
+    BarPanel->setObjectName(QStringLiteral("BarPanel"));
+    auto* barLayout = new QHBoxLayout(BarPanel);
+    barLayout->setContentsMargins(0, 0, 0, 0);
+
+    const auto button = [this](const QString& Name, const QString& Caption) {
+        auto* made = new QPushButton(Caption, this);
+        made->setObjectName(Name);
+        return made;
+    };
+    OpenButton = button(QStringLiteral("OpenButton"), QStringLiteral("Open SWF"));
+    StartButton = button(QStringLiteral("StartButton"), StartConvertCaption);
+    AudioButton = button(QStringLiteral("AudioButton"), QStringLiteral("Audio"));
+    OptionButton = button(QStringLiteral("OptionButton"), QStringLiteral("Format"));
+    CloseButton = button(QStringLiteral("CloseButton"), QStringLiteral("Close"));
+
+    LogPanel = new QLabel(this);
+    LogPanel->setObjectName(QStringLiteral("LogPanel"));
+    LogPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    LogPanel->setAlignment(Qt::AlignCenter);
+    LogPanel->setWordWrap(true);
+    LogPanel->setAutoFillBackground(true);
+    LogPanel->hide();
+
+    const Qt::Edges all = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge;
+    FAnchored = {
+        {FlashPanel, scaledRect(21, 21, 601, 431), all},
+        {BarPanel, scaledRect(21, 460, 599, 38), Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge},
+        {OpenButton, scaledRect(21, 511, 106, 33), Qt::LeftEdge | Qt::BottomEdge},
+        {StartButton, scaledRect(135, 511, 170, 33), Qt::RightEdge | Qt::BottomEdge},
+        {AudioButton, scaledRect(313, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge},
+        {OptionButton, scaledRect(418, 511, 99, 33), Qt::RightEdge | Qt::BottomEdge},
+        {CloseButton, scaledRect(524, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge},
+        {LogPanel, scaledRect(186, 188, 304, 54), Qt::LeftEdge | Qt::TopEdge},
+    };
+    for (const TAnchored& anchored : FAnchored)
+        anchored.Widget->setGeometry(anchored.Design);
+    setTabOrder(OpenButton, StartButton);
+    setTabOrder(StartButton, AudioButton);
+    setTabOrder(AudioButton, OptionButton);
+    setTabOrder(OptionButton, CloseButton);
+
+    OpenDialog.DefaultExt = QStringLiteral(".swf");
+    OpenDialog.Filter = QStringLiteral("Flash SWF Files (*.swf)|*.swf|All Files (*.*)|*.*");
+    SaveDialog.DefaultExt = QStringLiteral(".avi");
+    SaveDialog.Filter = QStringLiteral("AVI Video Files (*.avi)|*.avi");
+    Timer.setInterval(100);
+
+    connect(OpenButton, &QPushButton::clicked, this, [this] { Guarded([this] { OpenButtonClick(); }); });
+    connect(StartButton, &QPushButton::clicked, this, [this] { Guarded([this] { StartButtonClick(); }); });
+    connect(AudioButton, &QPushButton::clicked, this, [this] { Guarded([this] { AudioButtonClick(); }); });
+    connect(OptionButton, &QPushButton::clicked, this, [this] { Guarded([this] { OptionButtonClick(); }); });
+    connect(CloseButton, &QPushButton::clicked, this, [this] { Guarded([this] { CloseButtonClick(); }); });
+    connect(&Timer, &QTimer::timeout, this, [this] { Guarded([this] { TimerTimer(); }); });
+}
+
+void TVantrelForm::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    const int dx = width() - FDesignClientSize.width();
+    const int dy = height() - FDesignClientSize.height();
+    for (const TAnchored& anchored : FAnchored) {
+        QRect place = anchored.Design;
+        if (anchored.Anchors & Qt::RightEdge) {
+            if (anchored.Anchors & Qt::LeftEdge)
+                place.setWidth(place.width() + dx);
+            else
+                place.translate(dx, 0);
+        }
+        if (anchored.Anchors & Qt::BottomEdge) {
+            if (anchored.Anchors & Qt::TopEdge)
+                place.setHeight(place.height() + dy);
+            else
+                place.translate(0, dy);
+        }
+        if (anchored.Widget != LogPanel)
+            anchored.Widget->setGeometry(place);
+    }
+    // The player keeps a 2-pixel inset at the top and left of its panel.
+    if (FFlash)
+        FFlash->setGeometry(2, 2, FlashPanel->width() - 3, FlashPanel->height() - 3);
+}
+
+void TVantrelForm::FormCreate() {
+    FFlash = new TShockwaveFlash(FlashPanel);
+    FFlash->setObjectName(QStringLiteral("Flash"));
+    FFlash->setGeometry(2, 2, FlashPanel->width() - 3, FlashPanel->height() - 3);
+    FFlash->setVisible(true);
+
+    FAudioOption = 0;
+    FVideoOption = 0;
+    FOutputFile.clear();
+    FMovieFile.clear();
+    FTempVideoFile.clear();
+    FTempAudioFile.clear();
+    FRecordLineName.clear();
+    FTimerBusy = false;
+    FReadBufferSize = 1024;
+
+    FMixer = std::make_unique<TAudioMixer>();
+    FRecorder = std::make_unique<TStockAudioRecorder>();
+    FAppFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    FindRecordingLine();
+    FScreenCam = std::make_unique<TScreenCam>(this);
+    FScreenCam->OnRecordProgress = [this](TScreenCam* Sender) { CameraProgress(Sender); };
+    InstallRightButtonFilter();
+    try {
+        FSeekBar = new TMbar(BarPanel);
+        ConnectSeekBar(*FSeekBar, *FFlash, FWasPlaying);
+        BarPanel->layout()->addWidget(FSeekBar);
+        FSeekBar->show();
+    } catch (...) {
+        // The window works on without a seek bar.
+    }
+}
+
+void TVantrelForm::FormDestroy() {
+    if (FDestroyed)
+        return;
+    FDestroyed = true;
+    Timer.stop();
+    FMixer.reset();
+    FRecorder.reset();
+    DWORD exitCode = 0;
+    if (FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
+        exitCode == STILL_ACTIVE)
+        TerminateProcess(FProcessInfo.hProcess, 0);
+    FScreenCam.reset();
+    DeleteTemporaryFiles();
+    ForgetEncoder();
+    delete FFlash;
+    FFlash = nullptr;
+}
+
+void TVantrelForm::CameraProgress(TScreenCam*) {}
+
+QWidget* TVantrelForm::CameraFlash() const {
+    return FFlash;
+}
+
+bool TVantrelForm::FindRecordingLine() {
+    FRecordLineName = SelectWaveOutputLine(*FMixer);
+    return true;
+}
+
+bool TVantrelForm::MovieLoaded() const {
+    return FFlash && !FFlash->GetMovie().isEmpty() && FFlash->TotalFrames() != 0;
+}
+
+void TVantrelForm::Guarded(const std::function<void()>& Handler) {
+    try {
+        Handler();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Buttons
+
+void TVantrelForm::OpenButtonClick() {
+    if (!OpenDialog.Execute(this))
+        return;
+    const QString chosen = OpenDialog.FileName;
+    if (QStringLiteral(".") + QFileInfo(chosen).suffix().toUpper() != QStringLiteral(".SWF") ||
+        QFileInfo(chosen).suffix().isEmpty()) {
+        Inform(this, SelectMovieText);
+        FFlash->Stop();
+        return;
+    }
+    FFlash->Stop();
+    FFlash->GotoFrame(-1);
+    FFlash->Stop();
+    int totalFrames = 0;
+    try {
+        FFlash->SetMovie(chosen);
+        totalFrames = FFlash->TotalFrames();
+    } catch (const std::exception&) {
+        totalFrames = 0;
+    }
+    if (totalFrames == 0) {
+        Inform(this, QStringLiteral("Can't open this \".swf\" file."));
+        return;
+    }
+    FMovieFile = chosen;
+    if (FSeekBar) {
+        FSeekBar->SetMax(totalFrames);
+        FSeekBar->SetPosition(0);
+    }
+    Timer.start();
+}
+
+void TVantrelForm::StartButtonClick() {
+    if (!MovieLoaded()) {
+        Inform(this, SelectMovieText);
+        return;
+    }
+    if (!EncoderFilesPresent(FAppFolder)) {
+        MessageBoxW(this, QStringLiteral("Deocder files missed, software need re-install."),
+                    QStringLiteral("Error"), MB_OK | MB_ICONERROR);
+        return;
+    }
+    if (StartButton->text() == StartConvertCaption)
+        StartSteps();
+    else
+        StopSteps();
+}
+
+void TVantrelForm::StartSteps() {
+    if (!SaveDialog.Execute(this))
+        return;
+    const QString chosen = SaveDialog.FileName;
+    if (QFileInfo::exists(chosen) &&
+        MessageBoxW(this,
+                    QStringLiteral("The AVI File \"%1\" exists, do you want to overwrite it?").arg(chosen),
+                    QStringLiteral("Confirm"), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    QCursor::setPos(mapToGlobal(StartButton->geometry().topLeft() +
+                                QPoint(StartButton->width() / 2, StartButton->height() / 2)));
+    SetUIState(false, true);
+    const QFileInfo chosenInfo(chosen);
+    FTempVideoFile = MakeTempFileName(chosenInfo.fileName());
+    const QString audioName =
+        chosenInfo.suffix().isEmpty() && !chosenInfo.fileName().endsWith(QLatin1Char('.'))
+            ? chosenInfo.fileName() + QStringLiteral(".wav")
+            : chosenInfo.completeBaseName() + QStringLiteral(".wav");
+    FTempAudioFile = MakeTempFileName(audioName);
+    FOutputFile = chosen;
+    FScreenCam->FShowMarks = 1;
+    FScreenCam->FTrackRegion = 1;
+    FScreenCam->Start(FFlash, FTempVideoFile);
+    FRecorder->RecordToWaveFile(FTempAudioFile);
+    FRecorder->SetActive(true);
+    FFlash->setCursor(Qt::BlankCursor);
+    FFlash->Play();
+    Timer.start();
+}
+
+void TVantrelForm::StopSteps() {
+    FScreenCam->Stop();
+    FRecorder->SetActive(false);
+    FFlash->Stop();
+    FFlash->setCursor(Qt::ArrowCursor);
+    WaitForRecordings();
+    if (!FOutputFile.isEmpty() && FileExists(FTempAudioFile) && FileExists(FTempVideoFile)) {
+        const TEncoderJob job = {FAppFolder,  FTempAudioFile, FTempVideoFile,
+                                 FOutputFile, FAudioOption,   FVideoOption};
+        StartEncoder(::EncoderCommandLine(job), EncoderArguments(job));
+    }
+}
+
+void TVantrelForm::WaitForRecordings() {
+    FScreenCam->WaitForThreads();
+    QElapsedTimer waited;
+    waited.start();
+    while (FRecorder->GetActive() && waited.elapsed() < RecorderCloseTimeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+QString TVantrelForm::EncoderCommandLine() const {
+    return ::EncoderCommandLine(
+        {FAppFolder, FTempAudioFile, FTempVideoFile, FOutputFile, FAudioOption, FVideoOption});
+}
+
+void TVantrelForm::AudioButtonClick() {
+    MessageBoxW(this, AudioGuidance(FRecordLineName), QStringLiteral("Information"),
+                MB_OK | MB_ICONINFORMATION);
+    if (!FSoundSettingsCommand.isEmpty())
+        WinExec(FSoundSettingsCommand, SW_SHOWNORMAL);
+}
+
+void TVantrelForm::OptionButtonClick() {
+    if (FOptionDlg)
+        RunOptionDialog(*FOptionDlg, FAudioOption, FVideoOption);
+}
+
+void TVantrelForm::CloseButtonClick() {
+    close();
+}
+
+void TVantrelForm::SetUIState(bool Idle, bool NoLogPanel) {
+    OpenButton->setEnabled(Idle);
+    CloseButton->setEnabled(Idle);
+    OptionButton->setEnabled(Idle);
+    AudioButton->setEnabled(Idle);
+    if (Idle) {
+        StartButton->setText(StartConvertCaption);
+        LogPanel->hide();
+    } else {
+        StartButton->setText(StopConvertCaption);
+        if (!NoLogPanel) {
+            CentreLogPanel(false);
+            LogPanel->show();
+            LogPanel->raise();
+        }
+    }
+    PumpMessages();
+}
+
+void TVantrelForm::CentreLogPanel(bool OnlyWhereChanged) {
+    // The window's outer size, frame included; the panel sits one panel height above the centre.
+    const QSize outer = frameGeometry().size();
+    const int top = (outer.height() - LogPanel->height()) / 2 - LogPanel->height();
+    const int left = (outer.width() - LogPanel->width()) / 2;
+    if (!OnlyWhereChanged) {
+        LogPanel->move(left, top);
+        return;
+    }
+    if (LogPanel->y() != top)
+        LogPanel->move(LogPanel->x(), top);
+    if (LogPanel->x() != left)
+        LogPanel->move(left, LogPanel->y());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timer and encoder
+
+void TVantrelForm::TimerTimer() {
+    if (FTimerBusy)
+        return;
+    FTimerBusy = true;
+    PumpMessages();
+    if (MovieLoaded() && FSeekBar)
+        FSeekBar->SetPosition(FFlash->FrameNum());
+    PumpMessages();
+    struct TClearBusy {
+        bool& Busy;
+        ~TClearBusy() { Busy = false; }
+    } clearBusy{FTimerBusy};
+
+    const QString text = ReadEncoderOutput(FOutputRead, FReadBufferSize);
+    DWORD exitCode = 0;
+    if (text.isEmpty() && FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
+        exitCode != STILL_ACTIVE)
+        CompleteConversion(exitCode);
+    if (text.isEmpty())
+        return;
+    if (LogPanel->isHidden()) {
+        SetUIState(false, false);
+        PumpMessages();
+    }
+    if (!LogPanel->isHidden()) {
+        if (const std::optional<QString> caption = ProgressCaption(text, FMovieFile))
+            LogPanel->setText(*caption);
+        CentreLogPanel(true);
+    }
+}
+
+void TVantrelForm::CompleteConversion(DWORD ExitCode) {
+    Timer.stop();
+    TerminateProcess(FProcessInfo.hProcess, 0);
+    // The ended encoder is forgotten, so later ticks do not take it for a fresh ending.
+    ForgetEncoder();
+    if (!LogPanel->isHidden() && FOutputFile.isEmpty()) {
+        SetUIState(true, false);
+    } else if (!LogPanel->isHidden()) {
+        if (FileExists(FOutputFile) && GetFileSizeOf(FOutputFile) == 0)
+            QFile::remove(FOutputFile);
+        LogPanel->hide();
+        // Success needs the encoder's own word as well as a file: an old output it never replaced
+        // is no result.
+        if (ExitCode == 0 && FileExists(FOutputFile))
+            Inform(this, QStringLiteral("Convert to \"%1\" successfully.").arg(FOutputFile));
+        else
+            MessageBoxW(this, QStringLiteral("Can't convert \"%1\".").arg(FMovieFile),
+                        QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+        DeleteTemporaryFiles();
+        FOutputFile.clear();
+        SetUIState(true, false);
+    }
+    // The seek bar follows playback again.
+    if (MovieLoaded())
+        Timer.start();
+}
+
+void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& Arguments) {
+    LogPanel->setText(StartCaption(FOutputFile));
+    DWORD exitCode = 0;
+    if (FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
+        exitCode == STILL_ACTIVE)
+        TerminateProcess(FProcessInfo.hProcess, 0);
+    if (LogPanel->isHidden()) {
+        SetUIState(false, false);
+        PumpMessages();
+    }
+    ForgetEncoder();
+    FPipeSecurity = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    CreatePipe(&FOutputRead, &FOutputWrite, &FPipeSecurity, 0);
+    CreatePipe(&FInputRead, &FInputWrite, &FPipeSecurity, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(STARTUPINFOW);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = FInputRead;
+    startup.hStdOutput = FOutputWrite;
+    startup.hStdError = FOutputWrite;
+    if (CreateProcessW(QString(), CommandLine, &FPipeSecurity, &FPipeSecurity, TRUE, NORMAL_PRIORITY_CLASS,
+                       nullptr, QString(), &startup, &FProcessInfo, &Arguments)) {
+        // Our copies of the child's ends would keep the pipe open after it ends.
+        CloseHandle(FOutputWrite);
+        CloseHandle(FInputRead);
+        FOutputWrite = FInputRead = 0;
+        Timer.start();
+        return;
+    }
+    if (!LogPanel->isHidden())
+        SetUIState(true, false);
+    MessageBoxW(this, QStringLiteral("Can't start convert process."), QStringLiteral("Error"),
+                MB_OK | MB_ICONERROR);
+}
+
+void TVantrelForm::ForgetEncoder() {
+    for (HANDLE* handle : {&FOutputRead, &FOutputWrite, &FInputRead, &FInputWrite, &FProcessInfo.hProcess,
+                           &FProcessInfo.hThread}) {
+        if (*handle)
+            CloseHandle(*handle);
+        *handle = 0;
+    }
+    FProcessInfo = {};
+}
+
+void TVantrelForm::DeleteTemporaryFiles() {
+    DeleteIfExists(FTempAudioFile);
+    DeleteIfExists(FTempVideoFile);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+QString TVantrelForm::GetTempDirectory() {
+    QString folder = QDir::tempPath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder;
+}
+
+QString TVantrelForm::MakeTempFileName(const QString& Name) const {
+    QString name = Name.contains(QLatin1Char('/')) ? Name : GetTempDirectory() + Name;
+    if (!QFileInfo::exists(name))
+        return name;
+    if (!name.contains(QLatin1Char('*'))) {
+        const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot > slash)
+            name = name.left(dot) + QStringLiteral("*.") + name.mid(dot + 1);
+        else
+            name += QStringLiteral("*.");
+    }
+    const DWORD start = GetTickCount();
+    for (DWORD counter = start;; ++counter) {
+        if (counter - start > 10000) {
+            QString shown = name;
+            shown.replace(shown.indexOf(QLatin1Char('*')), 1, QStringLiteral("{UniqueID}"));
+            throw Exception(QStringLiteral("Can't create temp file \"%1\".").arg(shown));
+        }
+        QString candidate = name;
+        candidate.replace(candidate.indexOf(QLatin1Char('*')), 1,
+                          QStringLiteral("%1").arg(counter, 8, 16, QLatin1Char('0')).toUpper());
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+    }
+}
+
+qint64 TVantrelForm::GetFileSizeOf(const QString& FileName) {
+    QFile file(FileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, file.errorString()));
+    return file.size();
+}

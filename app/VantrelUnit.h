@@ -1,0 +1,128 @@
+#pragma once
+// The main window: the player in its panel, the seek bar under it, the buttons, and the conversion
+// workflow behind them (open a movie, record its picture and sound, run the encoder, report).
+
+#include "platform/Dialogs.h"
+#include "platform/Processes.h"
+#include "video/scrcam.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QFrame;
+class TAudioMixer;
+class TMbar;
+class TOptionDlg;
+class TShockwaveFlash;
+class TStockAudioRecorder;
+
+class TVantrelForm : public QWidget, public TCameraHost {
+public:
+    // OptionDlg is the format dialog, made by the program entry right after this window.
+    explicit TVantrelForm(QWidget* Parent = nullptr);
+    ~TVantrelForm() override;
+
+    void SetOptionDialog(TOptionDlg* Dialog) { FOptionDlg = Dialog; }
+
+    // Handlers of the designed components.
+    void OpenButtonClick();
+    void StartButtonClick();
+    void AudioButtonClick();
+    void OptionButtonClick();
+    void CloseButtonClick();
+    void TimerTimer();
+
+    void SetUIState(bool Idle, bool NoLogPanel);
+    // A free name in the temporary folder for Name (a file name or a full name).
+    QString MakeTempFileName(const QString& Name) const;
+    static QString GetTempDirectory();
+    // The file's size in bytes; raises an error when it cannot be opened.
+    static qint64 GetFileSizeOf(const QString& FileName);
+    bool FindRecordingLine();
+    // The encoder's command line for the current conversion, as a log shows it.
+    QString EncoderCommandLine() const;
+    void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
+    bool MovieLoaded() const;
+
+    QWidget* CameraForm() const override { return const_cast<TVantrelForm*>(this); }
+    QWidget* CameraFlashPanel() const override { return FlashPanel; }
+    QWidget* CameraFlash() const override;
+
+    // Designed components.
+    QFrame* FlashPanel;
+    QFrame* BarPanel;
+    QPushButton* OpenButton;
+    QPushButton* StartButton;
+    QPushButton* AudioButton;
+    QPushButton* OptionButton;
+    QPushButton* CloseButton;
+    QLabel* LogPanel;
+    TOpenDialog OpenDialog;
+    TSaveDialog SaveDialog;
+    QTimer Timer;
+
+    // State (all public so that tests and the workflow read them as the window's fields).
+    TMbar* FSeekBar = nullptr;
+    std::unique_ptr<TScreenCam> FScreenCam;
+    bool FWasPlaying = false;
+    QString FTempVideoFile;
+    QString FTempAudioFile;
+    QString FRecordLineName;
+    QString FAppFolder;
+    QString FMovieFile;
+    QString FOutputFile;
+    HANDLE FOutputRead = 0, FInputRead = 0, FOutputWrite = 0, FInputWrite = 0;
+    int FReadBufferSize = 1024;
+    SECURITY_ATTRIBUTES FPipeSecurity{};
+    PROCESS_INFORMATION FProcessInfo{};
+    bool FTimerBusy = false;
+    int FAudioOption = 0;
+    int FVideoOption = 0;
+    std::unique_ptr<TAudioMixer> FMixer;
+    std::unique_ptr<TStockAudioRecorder> FRecorder;
+    TShockwaveFlash* FFlash = nullptr;
+    TOptionDlg* FOptionDlg = nullptr;
+    // What the "Audio" button starts after its message: the system's sound settings.
+    QString FSoundSettingsCommand = QStringLiteral("pavucontrol --tab=4");
+
+protected:
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void CameraProgress(TScreenCam* Sender);
+    void BuildLayout();
+    void StartSteps();
+    void StopSteps();
+    void CompleteConversion(DWORD ExitCode);
+    void CentreLogPanel(bool OnlyWhereChanged);
+    void ForgetEncoder();
+    // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
+    // handled; events are served meanwhile.
+    void WaitForRecordings();
+    void DeleteTemporaryFiles();
+    // Runs a handler; an error escaping it is shown by the application's error box.
+    void Guarded(const std::function<void()>& Handler);
+
+    struct TAnchored {
+        QWidget* Widget;
+        QRect Design; // at the window's design client size, already scaled
+        Qt::Edges Anchors;
+    };
+    std::vector<TAnchored> FAnchored;
+    QSize FDesignClientSize;
+    bool FDestroyed = false;
+};
+
+// Shows an error that escaped an event handler as the application does: an error box titled with
+// the application's title, its text ending in a full stop when it ends in a letter or digit.
+void ShowException(const std::exception& Error);
+// Drops every right-button press of the application, so no window (the player included) shows a
+// context menu.
+void InstallRightButtonFilter();

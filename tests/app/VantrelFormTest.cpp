@@ -1,0 +1,466 @@
+// The main window's workflow in-process: dialogs and message boxes answered by the test, sound from
+// the fake recording device, the screen from a fake screen, and a stand-in encoder.
+#include "SwfWriter.h"
+#include "TestFiles.h"
+
+#include "app/OptionUnit.h"
+#include "app/RadioGroup.h"
+#include "app/ShockwaveFlashObjects.h"
+#include "app/TbarB.h"
+#include "app/VantrelUnit.h"
+#include "audio/WaveRecorders.h"
+#include "platform/Clock.h"
+#include "platform/FakeWaveIn.h"
+#include "platform/ScreenCapture.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <cstdlib>
+#include <deque>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+using namespace flash::writer;
+
+namespace {
+
+QByteArray SmallMovie() {
+    MovieBuilder movie;
+    movie.Stage({0, 4000, 0, 3000}).FrameRate(12).FrameCount(24);
+    movie.Add(DefineShape(ShapeDefinition()
+                              .Id(1)
+                              .Fills({Solid({200, 30, 30, 255})})
+                              .Records(ShapeRecords().Fill1(1).Box(0, 0, 1000, 1000))));
+    for (int frame = 0; frame < 24; ++frame) {
+        flash::PlaceObject place = Place(1, 1);
+        place.move = frame > 0;
+        if (place.move)
+            place.characterId.reset();
+        place.matrix = flash::Matrix{1, 0, 0, 1, double(frame * 100), 0};
+        movie.Add(PlaceObjectTag(place));
+        movie.Add(ShowFrame());
+    }
+    return movie.Build();
+}
+
+struct TBox {
+    QString Text;
+    QString Caption;
+    UINT Type;
+};
+
+class VantrelFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QDir().mkpath(Dir.path("tmp"));
+        QDir().mkpath(Dir.path("app"));
+        QDir().mkpath(Dir.path("out"));
+        qputenv("TMPDIR", Dir.path("tmp").toUtf8());
+        qputenv("VANTREL_FAKE_ENCODER", "succeed");
+        qputenv("VANTREL_FAKE_ENCODER_ARGS", Dir.path("args.txt").toUtf8());
+        QFile::link(QStringLiteral(VANTREL_FAKE_ENCODER), Dir.path("app/ffmpeg"));
+        WriteWholeFile(Dir.path("movie.swf"), SmallMovie());
+
+        TFakeWaveInSettings sound;
+        sound.Frequency = 1000;
+        WaveIn = std::make_shared<TFakeWaveInBackend>(sound);
+        SetWaveInBackend(WaveIn);
+        QImage screen(1600, 1200, QImage::Format_RGB32);
+        screen.fill(QColor(40, 90, 200));
+        SetScreenBackend(std::make_shared<TFakeScreen>(screen, 32));
+        SetMessageBoxHook([this](const QString& Text, const QString& Caption, UINT Type) {
+            Boxes.push_back({Text, Caption, Type});
+            if (OnBox)
+                OnBox();
+            if (Answers.empty())
+                return (Type & 0x0F) == MB_YESNO ? IDYES : IDOK;
+            const int answer = Answers.front();
+            Answers.pop_front();
+            return answer;
+        });
+        SetFileDialogHook([this](const TFileDialogRequest& Request) {
+            Requests.push_back(Request);
+            if (Chosen.empty())
+                return QString();
+            const QString chosen = Chosen.front();
+            Chosen.pop_front();
+            return chosen;
+        });
+
+        Form = std::make_unique<TVantrelForm>();
+        Form->FAppFolder = Dir.path("app") + "/";
+        Form->FSoundSettingsCommand.clear();
+        Form->SetOptionDialog(&Options);
+        Form->show();
+    }
+
+    void TearDown() override {
+        Form.reset();
+        SetMessageBoxHook(nullptr);
+        SetFileDialogHook(nullptr);
+        SetScreenBackend(nullptr);
+        SetWaveInBackend(nullptr);
+        qunsetenv("TMPDIR");
+    }
+
+    void OpenMovie(const QString& FileName) {
+        Chosen.push_back(FileName);
+        Form->OpenButton->click();
+    }
+
+    // Start Convert into Output, record a while, Stop Convert.
+    void Record(const QString& Output, int Milliseconds = 600) {
+        Chosen.push_back(Output);
+        Form->StartButton->click();
+        ASSERT_EQ(Form->StartButton->text(), "Stop Convert");
+        PumpFor(Milliseconds);
+        Form->StartButton->click();
+    }
+
+    bool WaitForBox(const QString& Text, int TimeoutMs = 20000) {
+        return PumpUntil(
+            [&] {
+                for (const TBox& box : Boxes)
+                    if (box.Text == Text)
+                        return true;
+                return false;
+            },
+            TimeoutMs);
+    }
+
+    bool Idle() const {
+        return Form->StartButton->text() == "Start Convert" && Form->OpenButton->isEnabled() &&
+               Form->CloseButton->isEnabled() && Form->OptionButton->isEnabled() &&
+               Form->AudioButton->isEnabled() && Form->LogPanel->isHidden();
+    }
+
+    TestDir Dir;
+    std::shared_ptr<TFakeWaveInBackend> WaveIn;
+    std::vector<TBox> Boxes;
+    std::deque<int> Answers;
+    std::function<void()> OnBox;
+    std::deque<QString> Chosen;
+    std::vector<TFileDialogRequest> Requests;
+    TOptionDlg Options;
+    std::unique_ptr<TVantrelForm> Form;
+};
+
+QStringList ArgumentsSeen(const QString& FileName) {
+    QStringList lines = QString::fromUtf8(ReadWholeFile(FileName)).split('\n');
+    lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+TEST_F(VantrelFormTest, StartsIdleWithTheDesignedComponents) {
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(Form->Timer.isActive());
+    EXPECT_EQ(Form->Timer.interval(), 100);
+    EXPECT_EQ(Form->FReadBufferSize, 1024);
+    EXPECT_EQ(Form->FFlash->parentWidget(), Form->FlashPanel);
+    EXPECT_EQ(Form->FFlash->geometry(),
+              QRect(2, 2, Form->FlashPanel->width() - 3, Form->FlashPanel->height() - 3));
+    ASSERT_NE(Form->FSeekBar, nullptr);
+    EXPECT_EQ(Form->FSeekBar->parentWidget(), Form->BarPanel);
+    EXPECT_EQ(Form->FAudioOption, 0);
+    EXPECT_EQ(Form->FVideoOption, 0);
+
+    // The player and the seek bar follow their panels.
+    Form->resize(Form->width() + 100, Form->height() + 60);
+    EXPECT_EQ(Form->FFlash->geometry(),
+              QRect(2, 2, Form->FlashPanel->width() - 3, Form->FlashPanel->height() - 3));
+    EXPECT_EQ(Form->FSeekBar->width(), Form->BarPanel->width());
+}
+
+TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
+    // Cancelled: nothing happens.
+    Form->OpenButton->click();
+    EXPECT_TRUE(Boxes.empty());
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].Kind, TFileDialogKind::Open);
+    EXPECT_EQ(Requests[0].Filter, "Flash SWF Files (*.swf)|*.swf|All Files (*.*)|*.*");
+
+    WriteWholeFile(Dir.path("movie.swf.txt"), SmallMovie());
+    OpenMovie(Dir.path("movie.swf.txt"));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Please select a \".swf\" file.");
+    EXPECT_EQ(Boxes[0].Type, MB_OK | MB_ICONINFORMATION);
+
+    WriteWholeFile(Dir.path("broken.swf"), "FWS\x0a not a movie");
+    OpenMovie(Dir.path("broken.swf"));
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[1].Text, "Can't open this \".swf\" file.");
+    EXPECT_TRUE(Form->FMovieFile.isEmpty());
+    EXPECT_FALSE(Form->MovieLoaded());
+    EXPECT_FALSE(Form->Timer.isActive());
+
+    // An upper-case extension is a movie too.
+    WriteWholeFile(Dir.path("MOVIE.SWF"), SmallMovie());
+    OpenMovie(Dir.path("MOVIE.SWF"));
+    EXPECT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Form->FMovieFile, Dir.path("MOVIE.SWF"));
+    EXPECT_EQ(Form->FSeekBar->GetMax(), 24);
+    EXPECT_EQ(Form->FSeekBar->GetPosition(), 0);
+    EXPECT_TRUE(Form->Timer.isActive());
+    EXPECT_EQ(Form->FFlash->GetPlaying(), -1) << "a loaded movie plays by itself";
+
+    // A failed open afterwards keeps the movie file name of the last good one.
+    OpenMovie(Dir.path("broken.swf"));
+    EXPECT_EQ(Form->FMovieFile, Dir.path("MOVIE.SWF"));
+}
+
+TEST_F(VantrelFormTest, StartIsRefusedWithoutMovieOrEncoderOrOverwrite) {
+    Form->StartButton->click();
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Please select a \".swf\" file.");
+
+    OpenMovie(Dir.path("movie.swf"));
+    QFile::remove(Dir.path("app/ffmpeg"));
+    WriteWholeFile(Dir.path("app/ffmpeg"), "#!/bin/sh\nexit 0\n");
+    QFile::setPermissions(Dir.path("app/ffmpeg"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Form->StartButton->click();
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[1].Text, "Deocder files missed, software need re-install.");
+    EXPECT_EQ(Boxes[1].Type, MB_OK | MB_ICONERROR);
+    EXPECT_TRUE(Requests.size() == 1u) << "no save dialog";
+    EXPECT_TRUE(Idle());
+
+    QFile::remove(Dir.path("app/ffmpeg"));
+    QFile::link(QStringLiteral(VANTREL_FAKE_ENCODER), Dir.path("app/ffmpeg"));
+    WriteWholeFile(Dir.path("out/clip.avi"), "old");
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Answers.push_back(IDNO);
+    Form->StartButton->click();
+    ASSERT_EQ(Boxes.size(), 3u);
+    EXPECT_EQ(Boxes[2].Text, QStringLiteral("The AVI File \"%1\" exists, do you want to overwrite it?")
+                                 .arg(Dir.path("out/clip.avi")));
+    EXPECT_EQ(Boxes[2].Type & 0x0F, MB_YESNO);
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(Form->FScreenCam->FRecording.load());
+    EXPECT_TRUE(Form->FOutputFile.isEmpty());
+}
+
+TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
+    OpenMovie(Dir.path("movie.swf"));
+    const QString output = Dir.path("out/my \"clip\" one.avi");
+    Chosen.push_back(output);
+    Form->StartButton->click();
+    // Recording: busy controls, log panel hidden, files named after the output.
+    EXPECT_EQ(Form->StartButton->text(), "Stop Convert");
+    EXPECT_FALSE(Form->OpenButton->isEnabled());
+    EXPECT_FALSE(Form->CloseButton->isEnabled());
+    EXPECT_TRUE(Form->LogPanel->isHidden());
+    EXPECT_EQ(Form->FTempVideoFile, Dir.path("tmp/my \"clip\" one.avi"));
+    EXPECT_EQ(Form->FTempAudioFile, Dir.path("tmp/my \"clip\" one.wav"));
+    EXPECT_TRUE(Form->FScreenCam->FRecording.load());
+    EXPECT_TRUE(Form->FRecorder->GetActive());
+    EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::BlankCursor);
+    EXPECT_EQ(Form->FFlash->GetPlaying(), -1);
+    PumpFor(800);
+
+    // A tick that comes while a message box of another tick is open returns at once.
+    bool nestedTickChecked = false;
+    OnBox = [&] {
+        if (!Form->FTimerBusy)
+            return;
+        Form->TimerTimer();
+        nestedTickChecked = Form->FTimerBusy;
+    };
+    Form->StartButton->click();
+    EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(Form->FFlash->GetPlaying(), 0);
+    EXPECT_FALSE(Form->LogPanel->isHidden());
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
+    EXPECT_TRUE(nestedTickChecked);
+
+    // The encoder got the recorded files whole, names with blanks and quotes included.
+    EXPECT_EQ(ArgumentsSeen(Dir.path("args.txt")),
+              (QStringList{Dir.path("app/ffmpeg"), "-y", "-i", Dir.path("tmp/my \"clip\" one.wav"), "-i",
+                           Dir.path("tmp/my \"clip\" one.avi"), "-target", "ntsc-vcd", output}));
+    EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
+    EXPECT_FALSE(QFile::exists(Form->FTempAudioFile));
+    EXPECT_TRUE(Form->FOutputFile.isEmpty());
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(Form->FProcessInfo.hProcess, 0u) << "the ended encoder is forgotten";
+
+    // The seek bar follows playback again.
+    Form->FFlash->Play();
+    PumpFor(600);
+    EXPECT_TRUE(Form->Timer.isActive());
+    EXPECT_NEAR(Form->FSeekBar->GetPosition(), Form->FFlash->FrameNum(), 2);
+}
+
+TEST_F(VantrelFormTest, RecordedFilesAreCompleteWhenTheEncoderStarts) {
+    qputenv("VANTREL_FAKE_ENCODER", "slow");
+    OpenMovie(Dir.path("movie.swf"));
+    Record(Dir.path("out/clip.avi"));
+    ASSERT_NE(Form->FProcessInfo.hProcess, 0u);
+    EXPECT_FALSE(Form->FScreenCam->ThreadRunning());
+    EXPECT_FALSE(Form->FRecorder->GetActive());
+    // Both files are whole: the AVI has its index, the WAV its sizes.
+    const QByteArray avi = ReadWholeFile(Form->FTempVideoFile);
+    EXPECT_TRUE(avi.contains("idx1"));
+    const QByteArray wav = ReadWholeFile(Form->FTempAudioFile);
+    ASSERT_GT(wav.size(), 44);
+    const quint32 riffSize =
+        quint8(wav[4]) | quint8(wav[5]) << 8 | quint8(wav[6]) << 16 | quint32(quint8(wav[7])) << 24;
+    EXPECT_EQ(riffSize, quint32(wav.size() - 8));
+
+    // Progress: the latest size the encoder reports, after its start caption.
+    ASSERT_TRUE(PumpUntil([&] { return Form->LogPanel->text().startsWith("Converting"); }));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Converting \"%1\" \\.\\.\\. \\d+[.,]\\d\\d KB$")
+                                       .arg(QRegularExpression::escape(Dir.path("movie.swf"))))
+                    .match(Form->LogPanel->text())
+                    .hasMatch())
+        << Form->LogPanel->text().toStdString();
+
+    // Stop Convert again restarts the encoder.
+    const DWORD firstEncoder = Form->FProcessInfo.dwProcessId;
+    Form->StartButton->click();
+    EXPECT_NE(Form->FProcessInfo.dwProcessId, firstEncoder);
+    EXPECT_NE(kill(pid_t(firstEncoder), 0), 0) << "the first encoder is gone";
+
+    // Closing the window ends the encoder and removes the temporary files.
+    const DWORD encoder = Form->FProcessInfo.dwProcessId;
+    const QString video = Form->FTempVideoFile, audio = Form->FTempAudioFile;
+    Form.reset();
+    EXPECT_NE(kill(pid_t(encoder), 0), 0);
+    EXPECT_FALSE(QFile::exists(video));
+    EXPECT_FALSE(QFile::exists(audio));
+}
+
+TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
+    OpenMovie(Dir.path("movie.swf"));
+    const QString cantConvert = QStringLiteral("Can't convert \"%1\".").arg(Dir.path("movie.swf"));
+    qputenv("VANTREL_FAKE_ENCODER", "empty-fail");
+    Record(Dir.path("out/clip.avi"));
+    ASSERT_TRUE(WaitForBox(cantConvert));
+    EXPECT_EQ(Boxes.back().Type, MB_OK | MB_ICONWARNING);
+    EXPECT_FALSE(QFile::exists(Dir.path("out/clip.avi")));
+    EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
+    EXPECT_TRUE(Idle());
+
+    // An old output that the failed encoder never replaced is no success.
+    Boxes.clear();
+    qputenv("VANTREL_FAKE_ENCODER", "keep-fail");
+    WriteWholeFile(Dir.path("out/clip.avi"), "an older video");
+    Record(Dir.path("out/clip.avi"));
+    ASSERT_TRUE(WaitForBox(cantConvert));
+    EXPECT_EQ(ReadWholeFile(Dir.path("out/clip.avi")), "an older video");
+    for (const TBox& box : Boxes)
+        EXPECT_FALSE(box.Text.startsWith("Convert to"));
+}
+
+TEST_F(VantrelFormTest, TemporaryNamesAvoidExistingFiles) {
+    WriteWholeFile(Dir.path("tmp/clip.avi"), "");
+    WriteWholeFile(Dir.path("tmp/clip.wav"), "");
+    OpenMovie(Dir.path("movie.swf"));
+    qputenv("VANTREL_FAKE_ENCODER", "slow");
+    Record(Dir.path("out/clip.avi"), 300);
+    const QRegularExpression unique(
+        QStringLiteral("^%1/clip[0-9A-F]{8}\\.(avi|wav)$").arg(QRegularExpression::escape(Dir.path("tmp"))));
+    EXPECT_TRUE(unique.match(Form->FTempVideoFile).hasMatch()) << Form->FTempVideoFile.toStdString();
+    EXPECT_TRUE(unique.match(Form->FTempAudioFile).hasMatch()) << Form->FTempAudioFile.toStdString();
+    EXPECT_TRUE(Form->FTempVideoFile.endsWith(".avi"));
+    EXPECT_TRUE(Form->FTempAudioFile.endsWith(".wav"));
+    EXPECT_EQ(Form->MakeTempFileName("name-without-extension"), Dir.path("tmp/name-without-extension"));
+}
+
+TEST_F(VantrelFormTest, NoFreeTemporaryNameLeavesTheWindowStopped) {
+    // Every name the counter can reach in the next seconds is taken.
+    WriteWholeFile(Dir.path("tmp/clip.avi"), "");
+    const DWORD now = GetTickCount();
+    for (DWORD counter = now; counter != now + 16000; ++counter) {
+        const QByteArray name =
+            QStringLiteral("%1/clip%2.avi")
+                .arg(Dir.path("tmp"), QStringLiteral("%1").arg(counter, 8, 16, QLatin1Char('0')).toUpper())
+                .toLocal8Bit();
+        const int file = ::open(name.constData(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(file, 0);
+        ::close(file);
+    }
+    ASSERT_LT(GetTickCount() - now, 4000u) << "the names must still lie ahead of the clock";
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text,
+              QStringLiteral("Can't create temp file \"%1\".").arg(Dir.path("tmp/clip{UniqueID}.avi")));
+    EXPECT_EQ(Boxes[0].Type & 0xF0, MB_ICONERROR);
+    EXPECT_EQ(Form->StartButton->text(), "Stop Convert") << "stopped: the controls were switched already";
+    EXPECT_FALSE(Form->FScreenCam->FRecording.load());
+    EXPECT_FALSE(Form->FRecorder->GetActive());
+}
+
+TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
+    OpenMovie(Dir.path("movie.swf"));
+    QTimer::singleShot(0, [&] {
+        Options.AudioRadioGroup->SetItemIndex(1);
+        Options.VideoRadioGroup->SetItemIndex(3);
+        Options.OKBtn->click();
+    });
+    Form->OptionButton->click();
+    EXPECT_EQ(Form->FAudioOption, 1);
+    EXPECT_EQ(Form->FVideoOption, 3);
+    Record(Dir.path("out/clip.avi"));
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
+    const QStringList arguments = ArgumentsSeen(Dir.path("args.txt"));
+    EXPECT_EQ(arguments.count("-i"), 1) << "the recorded sound is left out";
+    EXPECT_EQ(arguments.mid(arguments.size() - 3, 2), (QStringList{"-target", "pal-dvd"}));
+    EXPECT_FALSE(QFile::exists(Form->FTempAudioFile)) << "the WAV file is still removed";
+}
+
+TEST_F(VantrelFormTest, AudioGuidanceNamesTheRecordingLineThenOpensTheSettings) {
+    Form->FSoundSettingsCommand = QStringLiteral("touch \"%1\"").arg(Dir.path("settings opened"));
+    Form->FRecordLineName = QStringLiteral("Stereo Mix");
+    Form->AudioButton->click();
+    ASSERT_EQ(Boxes.size(), 1u);
+    const QString text = Boxes[0].Text;
+    EXPECT_TRUE(
+        text.startsWith("For Windows Vista or Windows 7 users:\r\n" + QString(47, '-') + "\r\nThis program"));
+    EXPECT_TRUE(text.contains("\"show disabled devices.\"\r\n"));
+    EXPECT_TRUE(text.endsWith("sound your computer makes.\r\n\r\nFor Windows XP Users:\r\n" +
+                              QString(27, '-') +
+                              "\r\nIf you want record the audio of SWF, you must select \"Stereo Mix\" in "
+                              "next dialog. Note: if the "
+                              "\"Stereo Mix\" can't work, you must try another line one by one."));
+    EXPECT_EQ(Boxes[0].Type, MB_OK | MB_ICONINFORMATION);
+    EXPECT_TRUE(PumpUntil([&] { return QFile::exists(Dir.path("settings opened")); }));
+
+    Form->FRecordLineName.clear();
+    Form->FSoundSettingsCommand = QStringLiteral("/nonexistent/settings-tool");
+    Form->AudioButton->click();
+    EXPECT_TRUE(
+        Boxes[1].Text.endsWith("\r\nIf you want record the audio of SWF, you must try to select different "
+                               "line in next dialog one by one."));
+}
+
+TEST_F(VantrelFormTest, RightButtonPressesReachNoWindow) {
+    struct TCounter : QObject {
+        int Presses = 0;
+        bool eventFilter(QObject*, QEvent* Event) override {
+            Presses += Event->type() == QEvent::MouseButtonPress || Event->type() == QEvent::ContextMenu;
+            return false;
+        }
+    } counter;
+    Form->FFlash->installEventFilter(&counter);
+    const QPointF point(10, 10);
+    QMouseEvent right(QEvent::MouseButtonPress, point, Form->FFlash->mapToGlobal(point), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(Form->FFlash, &right);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(10, 10),
+                           Form->FFlash->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(Form->FFlash, &menu);
+    EXPECT_EQ(counter.Presses, 0);
+    QMouseEvent left(QEvent::MouseButtonPress, point, Form->FFlash->mapToGlobal(point), Qt::LeftButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Form->FFlash, &left);
+    EXPECT_EQ(counter.Presses, 1) << "other buttons pass";
+}

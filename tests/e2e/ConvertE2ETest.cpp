@@ -1,0 +1,122 @@
+// The real program in a real window on a private X server and sound server: a movie with moving
+// coloured boxes and a tone is converted twice, driven by xdotool, and the results are read back
+// with ffprobe and ffmpeg.
+#include "DemoMovie.h"
+#include "Driver.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TStreams {
+    QJsonObject Video;
+    QJsonObject Audio;
+    int AudioStreams = 0;
+};
+
+TStreams Probe(const QString& FileName) {
+    const QByteArray json =
+        RunProgram(QStringLiteral("ffprobe"), {"-v", "error", "-show_streams", "-of", "json", FileName});
+    TStreams streams;
+    for (const QJsonValue& value : QJsonDocument::fromJson(json).object().value("streams").toArray()) {
+        const QJsonObject stream = value.toObject();
+        if (stream.value("codec_type").toString() == "video")
+            streams.Video = stream;
+        if (stream.value("codec_type").toString() == "audio") {
+            streams.Audio = stream;
+            ++streams.AudioStreams;
+        }
+    }
+    return streams;
+}
+
+// Mean level of the audio in dB below full scale.
+double MeanVolume(const QString& FileName) {
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {"-v", "info", "-i", FileName, "-map", "0:a", "-af", "volumedetect", "-f", "null", "-"});
+    ffmpeg.waitForFinished(60000);
+    const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
+    const QRegularExpressionMatch match = QRegularExpression("mean_volume: (-?[0-9.]+) dB").match(log);
+    return match.hasMatch() ? match.captured(1).toDouble() : -1000;
+}
+
+// Share of a frame's pixels close to Color.
+double ShareOf(const QImage& Frame, const QColor& Color) {
+    int close = 0;
+    for (int y = 0; y < Frame.height(); y += 2)
+        for (int x = 0; x < Frame.width(); x += 2) {
+            const QColor pixel = Frame.pixelColor(x, y);
+            close += std::abs(pixel.red() - Color.red()) < 60 &&
+                     std::abs(pixel.green() - Color.green()) < 60 &&
+                     std::abs(pixel.blue() - Color.blue()) < 60;
+        }
+    return double(close) / ((Frame.width() / 2) * (Frame.height() / 2));
+}
+
+QImage FrameAt(const QString& FileName, const QString& Time, const QString& Png) {
+    RunProgram(QStringLiteral("ffmpeg"),
+               {"-v", "error", "-y", "-ss", Time, "-i", FileName, "-frames:v", "1", Png});
+    return QImage(Png);
+}
+
+} // namespace
+
+TEST(ConvertE2E, ConvertsAMovieThroughTheRealWindow) {
+    TestDir dir;
+    const QString movie = dir.path("moving boxes.swf");
+    WriteWholeFile(movie, MakeDemoMovie());
+    // The program's own temporary folder, to see that it leaves nothing there.
+    const QString temporary = dir.path("tmp");
+    QDir().mkpath(temporary);
+
+    TProgramRun program;
+    ASSERT_TRUE(program.Start(QStringLiteral(VANTREL_PROGRAM), temporary));
+    ASSERT_TRUE(program.OpenMovie(movie)) << program.Output().toStdString();
+
+    // A right-click on the player opens no menu.
+    const QStringList before = program.VisibleWindows();
+    program.Click(300, 200, 3);
+    EXPECT_EQ(program.VisibleWindows(), before);
+
+    // PAL-DVD with sound.
+    ASSERT_TRUE(program.ChooseFormat(true, 3));
+    const QString palDvd = dir.path("pal dvd.avi");
+    QString failure;
+    ASSERT_TRUE(program.Convert(palDvd, 5000, &failure)) << failure.toStdString();
+    const TStreams pal = Probe(palDvd);
+    EXPECT_EQ(pal.Video.value("codec_name").toString(), "mpeg2video");
+    EXPECT_EQ(pal.Video.value("width").toInt(), 720);
+    EXPECT_EQ(pal.Video.value("height").toInt(), 576);
+    EXPECT_EQ(pal.Video.value("r_frame_rate").toString(), "25/1");
+    EXPECT_EQ(pal.AudioStreams, 1);
+    EXPECT_GT(MeanVolume(palDvd), -35.0) << "the tone was recorded";
+    const QImage frame = FrameAt(palDvd, "2.5", dir.path("frame.png"));
+    ASSERT_FALSE(frame.isNull());
+    EXPECT_GT(ShareOf(frame, QColor(230, 20, 20)), 0.01) << "the red box";
+    EXPECT_GT(ShareOf(frame, QColor(20, 200, 40)), 0.01) << "the green box";
+    EXPECT_GT(ShareOf(frame, QColor(30, 40, 220)), 0.01) << "the blue box";
+    EXPECT_GT(ShareOf(frame, QColor(255, 255, 255)), 0.2) << "the white stage";
+    const QStringList leftovers = QDir(temporary).entryList({"*.avi", "*.wav"}, QDir::Files);
+    EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(", ").toStdString();
+
+    // NTSC-VCD without sound, in the same window.
+    ASSERT_TRUE(program.ChooseFormat(false, 0));
+    const QString ntscVcd = dir.path("ntsc vcd.avi");
+    ASSERT_TRUE(program.Convert(ntscVcd, 3000, &failure)) << failure.toStdString();
+    const TStreams ntsc = Probe(ntscVcd);
+    EXPECT_EQ(ntsc.Video.value("codec_name").toString(), "mpeg1video");
+    EXPECT_EQ(ntsc.Video.value("width").toInt(), 352);
+    EXPECT_EQ(ntsc.Video.value("height").toInt(), 240);
+    EXPECT_EQ(ntsc.AudioStreams, 0);
+    EXPECT_TRUE(QDir(temporary).entryList({"*.avi", "*.wav"}, QDir::Files).isEmpty());
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Drives the real program in a real window on an X server with xdotool, as a user would: starts it,
+// clicks its buttons, answers its dialogs, and reads the messages it shows (each message box is
+// also written to its standard error).
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// One run of the program.
+class TProgramRun {
+public:
+    TProgramRun() = default;
+    ~TProgramRun();
+
+    // Starts Program with the design's layout at 120 dots per inch, so that component positions are
+    // the designed ones, and TemporaryFolder as its temporary folder; true once its main window is
+    // on the screen.
+    bool Start(const QString& Program, const QString& TemporaryFolder);
+    // True once a message box with exactly this text has been shown; it is then answered with
+    // Return.
+    bool WaitForMessage(const QString& Caption, const QString& Text, int TimeoutMs);
+    QString Output() const { return FOutput; }
+    // Ends the program if it still runs.
+    void Kill();
+
+    // Clicks at a point of the main window's client area (design coordinates).
+    void Click(int X, int Y, int Button = 1);
+    // Opens a movie through "Open SWF".
+    bool OpenMovie(const QString& FileName);
+    // Sets the "Format" dialog's choices and presses OK.
+    bool ChooseFormat(bool IncludeAudio, int VideoIndex);
+    // "Start Convert", the output chosen in the save dialog, recording for Milliseconds, "Stop
+    // Convert"; true when the program reported the conversion's success.
+    bool Convert(const QString& Output, int Milliseconds, QString* Failure);
+    // Visible top-level windows.
+    QStringList VisibleWindows() const;
+
+private:
+    void Pump(int Milliseconds);
+    QString WaitForWindow(const QString& NamePattern, int TimeoutMs) const;
+    bool AnswerFileDialog(const QString& NamePattern, const QString& FileName);
+
+    QProcess FProcess;
+    QString FOutput;
+    QString FMainWindow;
+};
+
+// Runs xdotool with Arguments; its standard output, or an empty string when it failed.
+QString Xdotool(const QStringList& Arguments);
