@@ -1,11 +1,13 @@
-# Vantrel: `make test` installs what is missing, builds, and runs every test twice: once in the
-# normal build and once built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Vantrel: `make run` installs what is missing, builds and starts the program. `make test` builds
+# and runs every test twice: once in the normal build and once built with AddressSanitizer and
+# UndefinedBehaviorSanitizer. `make demo` converts a generated movie into demo/ without a display or
+# a sound card of its own.
 
 JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build test test-normal test-sanitize bench clean
+.PHONY: all deps build run demo test test-normal test-sanitize bench clean
 
 all: build
 
@@ -20,6 +22,12 @@ $(SANITIZE_BUILD)/CMakeCache.txt: | deps
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/app/vantrel
+
+demo: build
+	$(BUILD)/tests/e2e/vantrel-demo demo
 
 test-normal: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -7,12 +7,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 namespace {
@@ -82,6 +85,8 @@ TEST(ConvertE2E, ConvertsAMovieThroughTheRealWindow) {
     TProgramRun program;
     ASSERT_TRUE(program.Start(QStringLiteral(VANTREL_PROGRAM), temporary));
     ASSERT_TRUE(program.OpenMovie(movie)) << program.Output().toStdString();
+    // A picture of the window with the movie playing, for people to look at.
+    QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, 700, 640).save(QStringLiteral(VANTREL_SCREENSHOT));
 
     // A right-click on the player opens no menu.
     const QStringList before = program.VisibleWindows();

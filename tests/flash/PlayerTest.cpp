@@ -1,6 +1,7 @@
 // The timeline: what is on stage at each frame, sprites on their own clocks, and seeking that lands
 // exactly where playing does.
 #include "flash/Player.h"
+#include "flash/SoundMixer.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -154,4 +155,33 @@ TEST(Player, EmptyAndOneFrameMovies) {
     Player one(single);
     one.Tick();
     EXPECT_EQ(one.CurrentFrame(), 0);
+}
+
+// A stream sound tells the frame it has reached by what the mix has played of it, so the control can
+// pull the pictures along when the sound gets ahead.
+TEST(Player, StreamFrameFollowsThePlayedSound) {
+    auto movie = std::make_shared<Movie>();
+    movie->frameRate = 12;
+    SoundStreamHead head;
+    head.streamFormat = head.playbackFormat = SoundFormat{3, 3, true, false};
+    head.samplesPerBlock = 44100 / 12;
+    movie->timeline.streamHead = head;
+    movie->timeline.frameCount = 24;
+    for (int frame = 0; frame < 24; ++frame)
+        movie->timeline.frames.push_back(
+            Frame{{SoundStreamBlock{QByteArray(int(head.samplesPerBlock) * 2, char(frame))}}});
+
+    SoundMixer mixer;
+    Player player(movie, &mixer);
+    EXPECT_EQ(player.StreamFrame(), 0) << "the stream begins with the first frame";
+    for (int tick = 0; tick < 12; ++tick)
+        player.Tick();
+    std::vector<std::int16_t> mix(2 * 44100 / 2);
+    mixer.Render(mix.data(), 44100 / 2); // half a second of sound played: six frames' worth
+    EXPECT_EQ(player.StreamFrame(), 6);
+    mixer.Render(mix.data(), 44100 / 2);
+    EXPECT_EQ(player.StreamFrame(), 12) << "a whole second";
+
+    player.Stop();
+    EXPECT_EQ(player.StreamFrame(), -1) << "a stopped movie's stream leads nothing";
 }
