@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -123,5 +124,22 @@ TEST(ConvertE2E, ConvertsAMovieThroughTheRealWindow) {
     EXPECT_EQ(ntsc.Video.value("width").toInt(), 352);
     EXPECT_EQ(ntsc.Video.value("height").toInt(), 240);
     EXPECT_EQ(ntsc.AudioStreams, 0);
+    EXPECT_TRUE(QDir(temporary).entryList({"*.avi", "*.wav"}, QDir::Files).isEmpty());
+
+    // Closing the window while the encoder runs ends the encoder and removes the temporary files.
+    ASSERT_TRUE(program.ChooseFormat(true, 3));
+    ASSERT_TRUE(program.StartAndStop(dir.path("closed.avi"), 10000));
+    QList<qint64> encoders;
+    for (int i = 0; i < 1000 && encoders.isEmpty(); ++i) {
+        encoders = program.Children(QStringLiteral("ffmpeg"));
+        QThread::msleep(5);
+    }
+    ASSERT_FALSE(encoders.isEmpty()) << "the encoder ran";
+    program.CloseMainWindow();
+    ASSERT_TRUE(program.WaitForEnd(20000));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(encoders.first())))
+        << "the encoder was ended";
+    EXPECT_FALSE(program.Output().contains(QStringLiteral("Convert to \"%1\"").arg(dir.path("closed.avi"))))
+        << "closed before the encoder finished";
     EXPECT_TRUE(QDir(temporary).entryList({"*.avi", "*.wav"}, QDir::Files).isEmpty());
 }

@@ -1,9 +1,13 @@
 #include "Driver.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPoint>
 #include <QThread>
+
+#include <X11/Xlib.h>
 
 namespace {
 // Designed centres of the main window's buttons (client coordinates at 120 dots per inch).
@@ -136,18 +140,72 @@ bool TProgramRun::ChooseFormat(bool IncludeAudio, int VideoIndex) {
     return WaitForWindow(QStringLiteral("^Options$"), 300).isEmpty();
 }
 
-bool TProgramRun::Convert(const QString& Output, int Milliseconds, QString* Failure) {
+bool TProgramRun::StartAndStop(const QString& Output, int Milliseconds) {
     Click(StartButtonCentre.x(), StartButtonCentre.y());
-    if (!AnswerFileDialog(QStringLiteral("^Save"), Output)) {
+    if (!AnswerFileDialog(QStringLiteral("^Save"), Output))
+        return false;
+    Pump(Milliseconds);
+    // No pumping after this click: the caller watches what follows at once.
+    Xdotool({"mousemove", "--window", FMainWindow, QString::number(StartButtonCentre.x()),
+             QString::number(StartButtonCentre.y()), "click", "1"});
+    return true;
+}
+
+bool TProgramRun::Convert(const QString& Output, int Milliseconds, QString* Failure) {
+    if (!StartAndStop(Output, Milliseconds)) {
         *Failure = QStringLiteral("no save dialog");
         return false;
     }
-    Pump(Milliseconds);
-    Click(StartButtonCentre.x(), StartButtonCentre.y());
     if (!WaitForMessage(QStringLiteral("Information"),
                         QStringLiteral("Convert to \"%1\" successfully.").arg(Output), 180000)) {
         *Failure = QStringLiteral("no success message; the program said:\n") + FOutput;
         return false;
     }
     return true;
+}
+
+void TProgramRun::CloseMainWindow() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = FMainWindow.toULong();
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
+    XCloseDisplay(display);
+}
+
+bool TProgramRun::WaitForEnd(int TimeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (FProcess.state() != QProcess::NotRunning) {
+        if (timer.elapsed() > TimeoutMs)
+            return false;
+        Pump(50);
+    }
+    return true;
+}
+
+QList<qint64> TProgramRun::Children(const QString& Name) const {
+    QList<qint64> children;
+    const qint64 parent = FProcess.processId();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (name) state ppid ...
+        const QString line = QString::fromUtf8(stat.readAll());
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QStringList rest = line.mid(close + 2).split(' ');
+        if (line.mid(open + 1, close - open - 1) == Name && rest.size() > 1 && rest[0] != "Z" &&
+            rest[1].toLongLong() == parent)
+            children << entry.toLongLong();
+    }
+    return children;
 }

@@ -35,6 +35,14 @@ public:
     bool Convert(const QString& Output, int Milliseconds, QString* Failure);
     // Visible top-level windows.
     QStringList VisibleWindows() const;
+    // "Start Convert", the output chosen, recording for Milliseconds, "Stop Convert"; returns at once.
+    bool StartAndStop(const QString& Output, int Milliseconds);
+    // Asks the main window to close, as its close box does.
+    void CloseMainWindow();
+    // True once the program has ended.
+    bool WaitForEnd(int TimeoutMs);
+    // Process ids of the program's running children named Name.
+    QList<qint64> Children(const QString& Name) const;
 
 private:
     void Pump(int Milliseconds);
