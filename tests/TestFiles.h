@@ -6,6 +6,11 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
+#include <thread>
 
 class TestDir {
 public:
@@ -37,4 +42,16 @@ template <typename Condition> bool PumpUntil(Condition Done, int TimeoutMs = 100
 
 inline void PumpFor(int Milliseconds) {
     PumpUntil([] { return false; }, Milliseconds);
+}
+
+// The result of Call, or nothing when it is still blocked after a generous while (it is then left
+// behind on its own thread, so the test fails instead of hanging). Call must own what it uses.
+template <typename F> auto Promptly(F Call) -> std::optional<decltype(Call())> {
+    using TResult = decltype(Call());
+    auto task = std::make_shared<std::packaged_task<TResult()>>(std::move(Call));
+    auto future = task->get_future();
+    std::thread([task] { (*task)(); }).detach();
+    if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready)
+        return std::nullopt;
+    return future.get();
 }

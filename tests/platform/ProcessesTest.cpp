@@ -20,18 +20,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The result of Call, or nothing when it is still blocked after a generous while (it is then left
-// behind on its own thread, so the test fails instead of hanging). Call must own what it uses.
-template <typename F> auto Promptly(F Call) -> std::optional<decltype(Call())> {
-    using TResult = decltype(Call());
-    auto task = std::make_shared<std::packaged_task<TResult()>>(std::move(Call));
-    auto future = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (future.wait_for(30s) != std::future_status::ready)
-        return std::nullopt;
-    return future.get();
-}
-
 struct TPipe {
     HANDLE Read = 0;
     HANDLE Write = 0;
