@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -135,19 +136,24 @@ TEST_F(WaveMixerPulse, ServerChangesArriveAsNotices) {
     ASSERT_TRUE(PumpUntil([&] { return !lineNotices.empty(); }));
     EXPECT_EQ(lineNotices.front(), mixer.Destination()); // a source came
 
+    // One server change may bring several notices, some late; each step waits for its own.
+    const auto noticed = [&](TAudioMixerLine* Line, TMixerControlType Type) {
+        return PumpUntil([&] {
+            return std::find(controlNotices.begin(), controlNotices.end(), std::make_pair(Line, Type)) !=
+                   controlNotices.end();
+        });
+    };
     controlNotices.clear();
     Pactl({QStringLiteral("set-default-source"), QStringLiteral("vantrel_plain")});
-    ASSERT_TRUE(PumpUntil([&] { return !controlNotices.empty(); }));
-    EXPECT_EQ(controlNotices.front(), std::make_pair(mixer.Destination(), mcSelect));
+    EXPECT_TRUE(noticed(mixer.Destination(), mcSelect));
 
-    controlNotices.clear();
     const int monitor = LineNamed(mixer, TestMonitor);
     ASSERT_GE(monitor, 0);
+    controlNotices.clear();
     Pactl({QStringLiteral("set-source-mute"), QStringLiteral("vantrel_sink.monitor"), QStringLiteral("1")});
-    const bool muteNoticed = PumpUntil([&] { return !controlNotices.empty(); });
+    const bool muteNoticed = noticed(mixer.Lines(monitor), mcMute);
     Pactl({QStringLiteral("set-source-mute"), QStringLiteral("vantrel_sink.monitor"), QStringLiteral("0")});
-    ASSERT_TRUE(muteNoticed);
-    EXPECT_EQ(controlNotices.front(), std::make_pair(mixer.Lines(monitor), mcMute));
+    EXPECT_TRUE(muteNoticed);
 }
 
 TEST_F(WaveMixerPulse, WithoutAServerThereIsNoDevice) {
