@@ -375,9 +375,13 @@ int TScreenCam::RecordToFile(QWidget*, const QString& FileName) {
                 DoNotify(OnRecordProgress);
             }
 
-            const DWORD spent = timeGetTime() - FStartTime - elapsed;
-            if (period > spent) {
-                const DWORD rest = period - spent;
+            // The wait is measured from the time of this pass's frame rather than from when the
+            // pass began, so the small overshoots of every sleep do not add up into a dropped frame
+            // every few seconds.
+            const long long spent = static_cast<long long>(timeGetTime() - FStartTime) -
+                                    static_cast<long long>(pass.FrameNumber) * period;
+            if (static_cast<long long>(period) > spent) {
+                const auto rest = static_cast<DWORD>(static_cast<long long>(period) - spent);
                 bool stopped = false;
                 for (DWORD i = 0; i < rest / slice && !stopped; ++i) {
                     Sleep(slice);
