@@ -3,8 +3,12 @@
 #include "flash/Bitmaps.h"
 #include "flash/ShapeRenderer.h"
 
+#include <QPaintEngine>
 #include <QPainter>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <unordered_map>
 
@@ -20,6 +24,33 @@ constexpr double TwipsPerPixel = 20;
 
 double MeanScale(const QTransform& t) {
     return (std::hypot(t.m11(), t.m12()) + std::hypot(t.m21(), t.m22())) / 2;
+}
+
+// The stage is painted into an image of the renderer's own and handed to the caller's painter in one
+// piece when that gives the same pixels: a raster painter that moves by whole device pixels, without
+// clip, opacity or another composition mode.
+bool PaintsOffThePainter(const QPainter& painter) {
+    const QPaintEngine* engine = painter.paintEngine();
+    const QTransform device = painter.deviceTransform();
+    auto whole = [](double v) { return v == std::round(v); };
+    return engine && engine->type() == QPaintEngine::Raster && painter.device() &&
+           painter.device()->devicePixelRatio() == 1 && device.type() <= QTransform::TxTranslate &&
+           whole(device.dx()) && whole(device.dy()) && !painter.hasClipping() && painter.opacity() == 1 &&
+           painter.compositionMode() == QPainter::CompositionMode_SourceOver;
+}
+
+// The stage is painted in bands of rows, one for each thread of Qt's global pool (up to four), each
+// thread taking the next band as soon as it is free, so that a band whose thread is kept waiting by the
+// rest of the machine may fall to another. (More bands than threads would balance better but repeat
+// more work for the shapes across their edges.) Even a single band is painted on a thread of the pool
+// rather than the caller's: Qt's raster engine hands long runs of spans over to that pool unless the
+// painting thread is one of its own, and on few cores the hand-off costs more than it gains.
+constexpr int MaxBands = 4;
+constexpr int MinBandHeight = 32;
+
+int BandCount(const QRect& stageRect) {
+    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    return std::clamp(std::min(threads, stageRect.height() / MinBandHeight), 1, MaxBands);
 }
 
 } // namespace
@@ -45,6 +76,8 @@ struct Renderer::Impl {
     std::unordered_map<const Character*, ShapeEntry> shapes;
     std::unordered_map<const Character*, MorphEntry> morphs;
     ShapeDrawOptions options;
+    PaintList paint; // the frame being drawn
+    QImage frame;    // the stage painted off the caller's painter
 
     void Begin(const Movie& m, double stageScale) {
         if (movie != &m)
@@ -53,6 +86,54 @@ struct Renderer::Impl {
         options.stageScale = stageScale;
         if (!options.bitmaps)
             options.bitmaps = [this](std::uint16_t id) { return BitmapById(id); };
+    }
+
+    // The frame image at the target's size, filled with the background; false when it cannot be had.
+    bool PrepareFrame(QSize target, const QColor& background) {
+        if (target.isEmpty())
+            return false;
+        if (frame.size() != target)
+            frame = QImage(target, QImage::Format_ARGB32_Premultiplied);
+        if (frame.isNull())
+            return false;
+        frame.fill(background);
+        return true;
+    }
+
+    // Replays `paint` into the stage rectangle of the frame, cut into a band of rows for each thread the
+    // recording has copies of its paths for. A band is a view of its rows, so nothing outside it is
+    // touched and no clip is needed.
+    void PaintBands(const QRect& stageRect) {
+        const int threads = paint.Threads(), bands = threads;
+        uchar* const bits = frame.bits();
+        const qsizetype stride = frame.bytesPerLine();
+        const QImage::Format format = frame.format();
+        std::atomic<int> nextBand = 0;
+        auto paintBands = [&](int thread) {
+            for (int band = nextBand++; band < bands; band = nextBand++) {
+                const int top = stageRect.top() + stageRect.height() * band / bands;
+                const int bottom = stageRect.top() + stageRect.height() * (band + 1) / bands;
+                if (bottom <= top)
+                    continue;
+                QImage view(bits + top * stride + stageRect.left() * qsizetype(sizeof(QRgb)),
+                            stageRect.width(), bottom - top, stride, format);
+                QPainter painter(&view);
+                paint.Replay(painter, thread, QTransform::fromTranslate(-stageRect.left(), -top));
+            }
+        };
+        QSemaphore done;
+        int started = 0;
+        for (int thread = 0; thread < threads; ++thread) {
+            // A busy pool leaves the thread's share to this one.
+            if (QThreadPool::globalInstance()->tryStart([&paintBands, &done, thread] {
+                    paintBands(thread);
+                    done.release();
+                }))
+                ++started;
+            else
+                paintBands(thread);
+        }
+        done.acquire(started);
     }
 
     void Clear() {
@@ -138,63 +219,59 @@ struct Renderer::Impl {
         return path;
     }
 
-    void DrawBitmap(QPainter& painter, const std::shared_ptr<const Character>& character,
-                    const QTransform& transform, const ColorTransform& colorTransform) {
+    void DrawBitmap(const std::shared_ptr<const Character>& character, const QTransform& transform,
+                    const ColorTransform& colorTransform) {
         QImage image = bitmaps.Get(character, movie ? movie->jpegTables : QByteArray());
         if (image.isNull())
             return;
-        const double savedOpacity = painter.opacity();
+        double opacity = 1;
         if (colorTransform.rMul == 1 && colorTransform.gMul == 1 && colorTransform.bMul == 1 &&
             colorTransform.rAdd == 0 && colorTransform.gAdd == 0 && colorTransform.bAdd == 0 &&
             colorTransform.aAdd == 0 && colorTransform.aMul >= 0 && colorTransform.aMul <= 1)
-            painter.setOpacity(savedOpacity * colorTransform.aMul);
+            opacity = colorTransform.aMul;
         else
             image = Apply(colorTransform, image);
-        painter.setTransform(QTransform::fromScale(TwipsPerPixel, TwipsPerPixel) * transform);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawImage(QPointF(0, 0), image);
-        painter.setOpacity(savedOpacity);
+        paint.Image(image, QTransform::fromScale(TwipsPerPixel, TwipsPerPixel) * transform, opacity);
     }
 
-    void DrawObject(QPainter& painter, const DisplayObject& object, const QTransform& transform,
+    void DrawObject(const DisplayObject& object, const QTransform& transform,
                     const ColorTransform& colorTransform, int nesting) {
         const std::shared_ptr<const Character> character = CharacterOf(object);
         if (!character)
             return;
         if (const auto* shape = std::get_if<Shape>(character.get())) {
-            DrawShape(painter, *shape, PreparedFor(character, *shape), transform, colorTransform, options);
+            RecordShape(paint, *shape, PreparedFor(character, *shape), transform, colorTransform, options);
         } else if (const auto* morph = std::get_if<MorphShape>(character.get())) {
             const MorphFrame& frame = MorphAt(character, *morph, object.ratio);
-            DrawShape(painter, frame.shape, frame.prepared, transform, colorTransform, options);
+            RecordShape(paint, frame.shape, frame.prepared, transform, colorTransform, options);
         } else if (std::holds_alternative<Bitmap>(*character)) {
-            DrawBitmap(painter, character, transform, colorTransform);
+            DrawBitmap(character, transform, colorTransform);
         } else if (std::holds_alternative<Sprite>(*character) && object.sprite) {
-            DrawList(painter, object.sprite->displayList, transform, colorTransform, nesting + 1);
+            DrawList(object.sprite->displayList, transform, colorTransform, nesting + 1);
         }
     }
 
-    void DrawList(QPainter& painter, const DisplayList& list, const QTransform& parent,
-                  const ColorTransform& parentColor, int nesting) {
+    // Records the display list into `paint`.
+    void DrawList(const DisplayList& list, const QTransform& parent, const ColorTransform& parentColor,
+                  int nesting) {
         if (nesting > MaxNesting)
             return;
         struct ActiveMask {
             std::uint16_t clipDepth;
-            QPainterPath area; // device pixels
+            PaintPath area; // device pixels
         };
         std::vector<ActiveMask> masks;
         bool saved = false;
         // The clip is the intersection of every mask in force, over whatever clip the caller set.
         auto applyMasks = [&] {
             if (saved)
-                painter.restore();
+                paint.Restore();
             saved = !masks.empty();
             if (!saved)
                 return;
-            painter.save();
-            painter.resetTransform();
+            paint.Save();
             for (const ActiveMask& mask : masks)
-                painter.setClipPath(mask.area, Qt::IntersectClip);
+                paint.Clip(mask.area);
         };
         for (const auto& [depth, object] : list) {
             if (!masks.empty()) {
@@ -208,17 +285,17 @@ struct Renderer::Impl {
             const QTransform transform = ToQTransform(object.matrix) * parent;
             if (object.clipDepth > 0) {
                 if (object.clipDepth > depth) {
-                    masks.push_back({object.clipDepth, MaskPath(object, transform, nesting)});
+                    masks.push_back({object.clipDepth, PaintPath(MaskPath(object, transform, nesting))});
                     applyMasks();
                 }
                 continue;
             }
             if (!object.visible)
                 continue;
-            DrawObject(painter, object, transform, Compose(parentColor, object.colorTransform), nesting);
+            DrawObject(object, transform, Compose(parentColor, object.colorTransform), nesting);
         }
         if (saved)
-            painter.restore();
+            paint.Restore();
     }
 };
 
@@ -244,15 +321,36 @@ void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayL
 void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target,
                            Rgba background) {
     painter.save();
-    painter.fillRect(QRect(QPoint(0, 0), target), QColor(background.r, background.g, background.b));
+    const QColor backgroundColor(background.r, background.g, background.b);
     const QTransform stage = StageTransform(movie.frameSize, target);
     const QRectF frame(movie.frameSize.xMin, movie.frameSize.yMin, movie.frameSize.Width(),
                        movie.frameSize.Height());
-    if (!frame.isEmpty() && !target.isEmpty()) {
-        painter.setClipRect(stage.mapRect(frame), Qt::IntersectClip);
-        const QTransform toDevice = stage * painter.transform();
-        impl->Begin(movie, MeanScale(toDevice));
-        impl->DrawList(painter, list, toDevice, ColorTransform{}, 0);
+    const bool drawsStage = !frame.isEmpty() && !target.isEmpty();
+    if (PaintsOffThePainter(painter) && impl->PrepareFrame(target, backgroundColor)) {
+        // The clip the painter would give the stage, but as the edges of the bands.
+        const QRectF stageArea = stage.mapRect(frame);
+        const QRect stageRect =
+            drawsStage ? QRect(QPoint(qRound(stageArea.left()), qRound(stageArea.top())),
+                               QPoint(qRound(stageArea.right()) - 1, qRound(stageArea.bottom()) - 1)) &
+                             impl->frame.rect()
+                       : QRect();
+        impl->paint.Begin(BandCount(stageRect));
+        if (!stageRect.isEmpty()) {
+            impl->Begin(movie, MeanScale(stage));
+            impl->DrawList(list, stage, ColorTransform{}, 0);
+            impl->PaintBands(stageRect);
+        }
+        painter.drawImage(QPoint(0, 0), impl->frame);
+    } else {
+        painter.fillRect(QRect(QPoint(0, 0), target), backgroundColor);
+        if (drawsStage) {
+            painter.setClipRect(stage.mapRect(frame), Qt::IntersectClip);
+            const QTransform toDevice = stage * painter.transform();
+            impl->Begin(movie, MeanScale(toDevice));
+            impl->paint.Begin(1);
+            impl->DrawList(list, toDevice, ColorTransform{}, 0);
+            impl->paint.Replay(painter);
+        }
     }
     painter.restore();
 }
@@ -271,7 +369,9 @@ void Renderer::RenderDisplayList(QPainter& painter, const Movie& movie, const Di
                                  const QTransform& toDevice, const ColorTransform& colorTransform) {
     painter.save();
     impl->Begin(movie, MeanScale(toDevice));
-    impl->DrawList(painter, list, toDevice, colorTransform, 0);
+    impl->paint.Begin(1);
+    impl->DrawList(list, toDevice, colorTransform, 0);
+    impl->paint.Replay(painter);
     painter.restore();
 }
 

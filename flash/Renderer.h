@@ -1,6 +1,9 @@
 #pragma once
 // Draws what is on stage: the display list of a movie, scaled to the target with its aspect kept,
 // sprites with their own display lists, morph shapes at their ratio, and clip layers as masks.
+// A frame is recorded first and then painted; on a raster painter that moves by whole pixels the stage
+// is painted into an image of the renderer's own, in bands of rows on threads of Qt's global pool, and
+// handed over in one piece.
 
 #include "flash/DisplayList.h"
 

@@ -1,6 +1,9 @@
 #include "flash/ShapeRenderer.h"
 
+#include "flash/Rasterizer.h"
+
 #include <QLinearGradient>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPathStroker>
 #include <QRadialGradient>
@@ -69,6 +72,153 @@ QImage Apply(const ColorTransform& t, const QImage& image) {
         }
     }
     return out;
+}
+
+// --- Recorded painting ---
+
+PaintPath::PaintPath(QPainterPath path)
+    : copies(std::make_shared<std::vector<QPainterPath>>(1, std::move(path))) {}
+
+const QPainterPath& PaintPath::Path() const {
+    static const QPainterPath none;
+    return copies ? copies->front() : none;
+}
+
+void PaintPath::Share(int threads) const {
+    if (!copies)
+        return;
+    while (int(copies->size()) < threads) {
+        QPainterPath copy = copies->front();
+        // A change makes the copy let go of the data it shared with the path.
+        if (copy.elementCount() > 0)
+            copy.setElementPositionAt(0, copy.elementAt(0).x, copy.elementAt(0).y);
+        copies->push_back(std::move(copy));
+    }
+}
+
+const QPainterPath& PaintPath::Copy(int thread) const {
+    return copies && std::size_t(thread) < copies->size() ? (*copies)[std::size_t(thread)] : Path();
+}
+
+void PaintList::Begin(int threadCount) {
+    threads = std::max(1, threadCount);
+    steps.clear();
+}
+
+void PaintList::Fill(const PaintPath& path, const QBrush& brush, const QTransform& toDevice, double opacity,
+                     bool smooth, std::shared_ptr<const RasterPaint> raster) {
+    path.Share(threads);
+    steps.push_back(
+        Step{Step::Kind::Fill, smooth, opacity, path, toDevice, brush, {}, {}, std::move(raster)});
+}
+
+void PaintList::Stroke(const PaintPath& path, const QPen& pen, const QTransform& toDevice, double opacity,
+                       bool smooth) {
+    path.Share(threads);
+    steps.push_back(Step{Step::Kind::Stroke, smooth, opacity, path, toDevice, {}, pen, {}, {}});
+}
+
+void PaintList::Image(const QImage& image, const QTransform& toDevice, double opacity) {
+    steps.push_back(Step{Step::Kind::Image, true, opacity, {}, toDevice, {}, {}, image, {}});
+}
+
+void PaintList::Save() {
+    steps.push_back(Step{Step::Kind::Save, false, 1, {}, {}, {}, {}, {}, {}});
+}
+
+void PaintList::Restore() {
+    steps.push_back(Step{Step::Kind::Restore, false, 1, {}, {}, {}, {}, {}, {}});
+}
+
+void PaintList::Clip(const PaintPath& area) {
+    area.Share(threads);
+    steps.push_back(Step{Step::Kind::Clip, false, 1, area, {}, {}, {}, {}, {}});
+}
+
+namespace {
+
+// The image a replay may fill without Qt: the painter's own premultiplied image, painted one to one
+// and source-over, reached by whole-pixel shifts.
+QImage* DirectImage(const QPainter& painter, const QTransform& shift) {
+    QPaintDevice* device = painter.device();
+    if (!device || device->devType() != QInternal::Image || !painter.paintEngine() ||
+        painter.paintEngine()->type() != QPaintEngine::Raster)
+        return nullptr;
+    auto* image = static_cast<QImage*>(device);
+    auto whole = [](double v) { return v == std::round(v); };
+    if (image->format() != QImage::Format_ARGB32_Premultiplied || image->devicePixelRatio() != 1 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        painter.deviceTransform() != painter.transform() || shift.type() > QTransform::TxTranslate ||
+        !whole(shift.dx()) || !whole(shift.dy()))
+        return nullptr;
+    return image;
+}
+
+} // namespace
+
+bool PaintList::Outside(const Step& step, int thread, const QRect& window) {
+    if (!step.toDevice.isAffine())
+        return false;
+    QRectF box;
+    if (step.kind == Step::Kind::Image) {
+        box = QRectF(step.image.rect());
+    } else if (step.kind == Step::Kind::Fill || (step.kind == Step::Kind::Stroke && step.pen.isCosmetic())) {
+        box = step.path.Copy(thread).controlPointRect();
+    } else {
+        return false;
+    }
+    // Antialiasing, smoothing and a one-pixel pen reach at most two pixels further.
+    const double reach = step.kind == Step::Kind::Stroke ? step.pen.widthF() + 2 : 2;
+    return !step.toDevice.mapRect(box).adjusted(-reach, -reach, reach, reach).intersects(QRectF(window));
+}
+
+void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) const {
+    const QTransform savedTransform = painter.transform();
+    const QPainter::RenderHints savedHints = painter.renderHints();
+    const double savedOpacity = painter.opacity();
+    QImage* const direct = DirectImage(painter, shift);
+    // The device pixels the image holds, in the coordinates the steps were recorded in.
+    const QRect window = direct ? QRect(QPoint(int(-shift.dx()), int(-shift.dy())), direct->size()) : QRect();
+    for (const Step& step : steps) {
+        if (direct && step.kind == Step::Kind::Fill && step.raster && savedOpacity * step.opacity == 1 &&
+            step.toDevice.isAffine() && !painter.hasClipping()) {
+            FillPath(*direct, window, step.path.Copy(thread), step.toDevice, *step.raster);
+            continue;
+        }
+        switch (step.kind) {
+        case Step::Kind::Save:
+            painter.save();
+            continue;
+        case Step::Kind::Restore:
+            painter.restore();
+            continue;
+        case Step::Kind::Clip:
+            painter.setTransform(shift);
+            painter.setClipPath(step.path.Copy(thread), Qt::IntersectClip);
+            continue;
+        case Step::Kind::Fill:
+        case Step::Kind::Stroke:
+        case Step::Kind::Image:
+            break;
+        }
+        // Steps wholly outside the image (another band's) are passed over before Qt takes them up.
+        if (direct && Outside(step, thread, window))
+            continue;
+        painter.setTransform(step.toDevice * shift);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, step.smooth);
+        painter.setOpacity(savedOpacity * step.opacity);
+        if (step.kind == Step::Kind::Fill)
+            painter.fillPath(step.path.Copy(thread), step.brush);
+        else if (step.kind == Step::Kind::Stroke)
+            painter.strokePath(step.path.Copy(thread), step.pen);
+        else
+            painter.drawImage(QPointF(0, 0), step.image);
+    }
+    painter.setOpacity(savedOpacity);
+    painter.setRenderHints(savedHints, true);
+    painter.setRenderHints(~savedHints, false);
+    painter.setTransform(savedTransform);
 }
 
 // --- Outlines ---
@@ -172,14 +322,15 @@ PreparedShape PrepareShape(const Shape& shape) {
     prepared.fills.reserve(fillCount);
     prepared.area.setFillRule(Qt::OddEvenFill);
     for (const std::vector<Segment>& segments : fillSegments) {
-        prepared.fills.push_back(FillPath(segments));
+        QPainterPath path = FillPath(segments);
         // Fill areas of different styles do not overlap, so odd-even over all of them is their union.
-        prepared.area.addPath(prepared.fills.back());
+        prepared.area.addPath(path);
+        prepared.fills.emplace_back(std::move(path));
     }
 
     // Lines follow the record order: a run of connected edges of one style is one stroke, closed
     // when it ends where it began.
-    prepared.lines.resize(lineCount);
+    std::vector<QPainterPath> lines(lineCount);
     const ShapeEdge* previous = nullptr;
     QPointF runStart;
     auto finishRun = [&](const ShapeEdge* last) {
@@ -188,7 +339,7 @@ PreparedShape PrepareShape(const Shape& shape) {
         const LineStyle& style = shape.lineStyles[std::size_t(last->line)];
         if (PointKey(last->toX, last->toY) != PointKey(runStart.x(), runStart.y()))
             return;
-        QPainterPath& path = prepared.lines[std::size_t(last->line)];
+        QPainterPath& path = lines[std::size_t(last->line)];
         if (!style.noClose) {
             path.closeSubpath();
             return;
@@ -205,7 +356,7 @@ PreparedShape PrepareShape(const Shape& shape) {
         previous = &e;
         if (!Valid(e.line, lineCount))
             continue;
-        QPainterPath& path = prepared.lines[std::size_t(e.line)];
+        QPainterPath& path = lines[std::size_t(e.line)];
         if (!continues) {
             runStart = QPointF(e.fromX, e.fromY);
             path.moveTo(runStart);
@@ -216,6 +367,9 @@ PreparedShape PrepareShape(const Shape& shape) {
             path.lineTo(e.toX, e.toY);
     }
     finishRun(previous);
+    prepared.lines.reserve(lineCount);
+    for (QPainterPath& path : lines)
+        prepared.lines.emplace_back(std::move(path));
 
     // Style arrays in the order they came; starts out of order or out of range are ignored.
     int fillStart = 0, lineStart = 0;
@@ -230,6 +384,8 @@ PreparedShape PrepareShape(const Shape& shape) {
     }
     prepared.layers.push_back({fillStart, int(fillCount), lineStart, int(lineCount)});
     prepared.textures.resize(fillCount);
+    prepared.fillPaints.resize(fillCount);
+    prepared.linePaints.resize(lineCount);
     prepared.strokes.resize(lineCount);
     return prepared;
 }
@@ -406,32 +562,46 @@ QBrush BitmapBrush(const FillStyle& style, const QPainterPath& area, PreparedSha
         texture.imageKey = image.cacheKey();
         texture.transform = imageTransform;
         texture.origin = origin;
+        texture.brush = texture.image.isNull() ? QBrush(Qt::NoBrush) : QBrush(texture.image);
+        texture.brush.setTransform(QTransform::fromTranslate(-origin.x(), -origin.y()) * bitmapToTwips);
     }
-    if (texture.image.isNull())
-        return Qt::NoBrush;
-    QBrush brush(texture.image);
-    brush.setTransform(QTransform::fromTranslate(-texture.origin.x(), -texture.origin.y()) * bitmapToTwips);
-    return brush;
+    return texture.brush;
 }
 
+QBrush SolidBrush(Rgba color) {
+    return color.a == 0 ? QBrush(Qt::NoBrush) : QBrush(ToQColor(color));
+}
+
+// The brush of a solid or gradient fill under the colour transform, made again only when the
+// transform changes.
+const QBrush& PaintBrush(const FillStyle& style, PreparedShape::Paint& paint,
+                         const ColorTransform& transform) {
+    if (!paint.made || !(paint.transform == transform)) {
+        paint.brush = style.type == FillStyle::Type::Solid ? SolidBrush(Apply(transform, style.color))
+                                                           : GradientBrush(style, transform);
+        paint.raster = paint.brush.style() == Qt::NoBrush ? nullptr : MakeRasterPaint(paint.brush);
+        paint.transform = transform;
+        paint.hairline.reset();
+        paint.made = true;
+    }
+    return paint.brush;
+}
+
+bool IsGradientFill(FillStyle::Type type) {
+    return type == FillStyle::Type::LinearGradient || type == FillStyle::Type::RadialGradient ||
+           type == FillStyle::Type::FocalRadialGradient;
+}
+
+// The brush of any fill; solid and gradient ones come from `paint`, bitmap ones from `texture`.
 QBrush FillBrush(const FillStyle& style, const QPainterPath& area, PreparedShape::Texture& texture,
-                 const ColorTransform& transform, const ShapeDrawOptions& options, double& opacity,
-                 bool& smooth) {
-    switch (style.type) {
-    case FillStyle::Type::Solid: {
-        const Rgba color = Apply(transform, style.color);
-        return color.a == 0 ? QBrush(Qt::NoBrush) : QBrush(ToQColor(color));
-    }
-    case FillStyle::Type::LinearGradient:
-    case FillStyle::Type::RadialGradient:
-    case FillStyle::Type::FocalRadialGradient:
-        return GradientBrush(style, transform);
-    default:
-        if (!IsBitmapFill(style.type))
-            return Qt::NoBrush;
-        smooth = IsSmoothed(style.type);
-        return BitmapBrush(style, area, texture, transform, options, opacity);
-    }
+                 PreparedShape::Paint& paint, const ColorTransform& transform,
+                 const ShapeDrawOptions& options, double& opacity, bool& smooth) {
+    if (style.type == FillStyle::Type::Solid || IsGradientFill(style.type))
+        return PaintBrush(style, paint, transform);
+    if (!IsBitmapFill(style.type))
+        return Qt::NoBrush;
+    smooth = IsSmoothed(style.type);
+    return BitmapBrush(style, area, texture, transform, options, opacity);
 }
 
 Qt::PenCapStyle ToCap(LineStyle::Cap cap) {
@@ -458,11 +628,11 @@ Qt::PenJoinStyle ToJoin(LineStyle::Join join) {
     return Qt::RoundJoin;
 }
 
-// The pen of a line, for the shape's own space: an object stretched one way gets its lines stretched
+// The width of a line in the shape's own space: an object stretched one way gets its lines stretched
 // the same way, as in Flash. A line that keeps its width is thinned by the object's scale: the
 // smaller of the scales of device x and y, which leaves stretching along one axis to show (as Flash
 // Player does). A line that comes out under one device pixel is a one-pixel hairline.
-QPen LinePen(const LineStyle& style, const QBrush& brush, const QTransform& toDevice, double stageScale) {
+double LineWidth(const LineStyle& style, const QTransform& toDevice, double stageScale, bool& hairline) {
     const double scaleX = std::hypot(toDevice.m11(), toDevice.m21());
     const double scaleY = std::hypot(toDevice.m12(), toDevice.m22());
     double width = style.width;
@@ -473,82 +643,99 @@ QPen LinePen(const LineStyle& style, const QBrush& brush, const QTransform& toDe
         const double stage = stageScale > 0 ? stageScale : (scaleX + scaleY) / 2;
         width = objectScale > 0 ? style.width * stage / objectScale : 0;
     }
-    const bool hairline = width * std::max(scaleX, scaleY) < 1;
+    hairline = width * std::max(scaleX, scaleY) < 1;
+    return width;
+}
+
+QPen LinePen(const LineStyle& style, const QBrush& brush, double width, bool hairline) {
     QPen pen(brush, hairline ? 1.0 : width, Qt::SolidLine, ToCap(style.startCap), ToJoin(style.join));
     pen.setCosmetic(hairline);
     pen.setMiterLimit(std::max(1.0, style.miterLimit));
     return pen;
 }
 
+bool Prepared(const Shape& shape, const PreparedShape& prepared) {
+    const std::size_t fills = shape.fillStyles.size(), lines = shape.lineStyles.size();
+    return prepared.fills.size() == fills && prepared.textures.size() == fills &&
+           prepared.fillPaints.size() == fills && prepared.lines.size() == lines &&
+           prepared.linePaints.size() == lines && prepared.strokes.size() == lines;
+}
+
 } // namespace
 
-void DrawShape(QPainter& painter, const Shape& shape, const PreparedShape& prepared,
-               const QTransform& toDevice, const ColorTransform& colorTransform,
-               const ShapeDrawOptions& options) {
-    if (prepared.fills.size() != shape.fillStyles.size() ||
-        prepared.lines.size() != shape.lineStyles.size() ||
-        prepared.textures.size() != prepared.fills.size() || prepared.strokes.size() != prepared.lines.size())
+void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepared,
+                 const QTransform& toDevice, const ColorTransform& colorTransform,
+                 const ShapeDrawOptions& options) {
+    if (!Prepared(shape, prepared))
         return;
-    const QTransform savedTransform = painter.transform();
-    const QPainter::RenderHints savedHints = painter.renderHints();
-    const double savedOpacity = painter.opacity();
-    painter.setTransform(toDevice);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    PreparedShape::Texture lineTexture;
-
     for (const PreparedShape::Layer& layer : prepared.layers) {
         for (int i = layer.firstFill; i < layer.endFill; ++i) {
-            const QPainterPath& path = prepared.fills[std::size_t(i)];
-            if (path.isEmpty())
+            const std::size_t index = std::size_t(i);
+            const PaintPath& path = prepared.fills[index];
+            if (path.IsEmpty())
                 continue;
             double opacity = 1;
             bool smooth = false;
             const QBrush brush =
-                FillBrush(shape.fillStyles[std::size_t(i)], path, prepared.textures[std::size_t(i)],
-                          colorTransform, options, opacity, smooth);
-            if (brush.style() == Qt::NoBrush)
-                continue;
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-            painter.setOpacity(savedOpacity * opacity);
-            painter.fillPath(path, brush);
+                FillBrush(shape.fillStyles[index], path.Path(), prepared.textures[index],
+                          prepared.fillPaints[index], colorTransform, options, opacity, smooth);
+            if (brush.style() != Qt::NoBrush) // bitmap fills leave their paint unmade, without raster
+                list.Fill(path, brush, toDevice, opacity, smooth, prepared.fillPaints[index].raster);
         }
         for (int i = layer.firstLine; i < layer.endLine; ++i) {
-            const QPainterPath& path = prepared.lines[std::size_t(i)];
-            if (path.isEmpty())
+            const std::size_t index = std::size_t(i);
+            const PaintPath& path = prepared.lines[index];
+            if (path.IsEmpty())
                 continue;
-            const LineStyle& style = shape.lineStyles[std::size_t(i)];
+            const LineStyle& style = shape.lineStyles[index];
+            PreparedShape::Paint& paint = prepared.linePaints[index];
             double opacity = 1;
             bool smooth = false;
             QBrush brush;
-            if (style.fill) {
-                lineTexture = {};
-                brush = FillBrush(*style.fill, path, lineTexture, colorTransform, options, opacity, smooth);
+            bool cached = true; // the brush and its hairline pen may be kept in `paint`
+            if (!style.fill) {
+                FillStyle solid;
+                solid.color = style.color;
+                brush = PaintBrush(solid, paint, colorTransform);
+            } else if (style.fill->type == FillStyle::Type::Solid || IsGradientFill(style.fill->type)) {
+                brush = PaintBrush(*style.fill, paint, colorTransform);
             } else {
-                const Rgba color = Apply(colorTransform, style.color);
-                brush = color.a == 0 ? QBrush(Qt::NoBrush) : QBrush(ToQColor(color));
+                PreparedShape::Texture texture;
+                brush = FillBrush(*style.fill, path.Path(), texture, paint, colorTransform, options, opacity,
+                                  smooth);
+                cached = false;
             }
             if (brush.style() == Qt::NoBrush)
                 continue;
-            const QPen pen = LinePen(style, brush, toDevice, options.stageScale);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-            painter.setOpacity(savedOpacity * opacity);
-            if (pen.isCosmetic()) {
-                painter.strokePath(path, pen);
+            bool hairline = false;
+            const double width = LineWidth(style, toDevice, options.stageScale, hairline);
+            if (hairline) {
+                if (!cached)
+                    list.Stroke(path, LinePen(style, brush, width, true), toDevice, opacity, smooth);
+                else {
+                    if (!paint.hairline)
+                        paint.hairline = LinePen(style, brush, width, true);
+                    list.Stroke(path, *paint.hairline, toDevice, opacity, smooth);
+                }
                 continue;
             }
             // The outline is made once in the shape's space and filled at any transform after.
-            std::optional<QPainterPath>& outline = prepared.strokes[std::size_t(i)];
+            std::optional<PaintPath>& outline = prepared.strokes[index];
             if (!outline) {
-                QPainterPathStroker stroker(pen);
-                outline = stroker.createStroke(path);
+                QPainterPathStroker stroker(LinePen(style, brush, width, false));
+                outline = PaintPath(stroker.createStroke(path.Path()));
             }
-            painter.fillPath(*outline, brush);
+            list.Fill(*outline, brush, toDevice, opacity, smooth, cached ? paint.raster : nullptr);
         }
     }
-    painter.setOpacity(savedOpacity);
-    painter.setRenderHints(savedHints, true);
-    painter.setRenderHints(~savedHints, false);
-    painter.setTransform(savedTransform);
+}
+
+void DrawShape(QPainter& painter, const Shape& shape, const PreparedShape& prepared,
+               const QTransform& toDevice, const ColorTransform& colorTransform,
+               const ShapeDrawOptions& options) {
+    PaintList list;
+    RecordShape(list, shape, prepared, toDevice, colorTransform, options);
+    list.Replay(painter);
 }
 
 void DrawShape(QPainter& painter, const Shape& shape, const QTransform& toDevice,

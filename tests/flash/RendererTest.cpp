@@ -4,12 +4,14 @@
 #include "flash/Renderer.h"
 #include "flash/Bitmaps.h"
 #include "flash/Player.h"
+#include "flash/Rasterizer.h"
 #include "flash/ShapeRenderer.h"
 #include "flash/SwfReader.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QPainter>
+#include <QThreadPool>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -34,6 +36,20 @@ const QColor Black(0, 0, 0);
     return ::testing::AssertionFailure()
            << "pixel (" << x << ", " << y << ") is " << actual.name(QColor::HexArgb).toStdString()
            << ", expected " << expected.name(QColor::HexArgb).toStdString();
+}
+
+// The largest difference of any channel of any pixel; images of different sizes differ by 256.
+int MaxDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 256;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+        }
+    return worst;
 }
 
 Rgba ToRgba(QColor c) {
@@ -752,6 +768,126 @@ TEST(Bitmaps, CacheKeepsDecodedImagesWithinItsBudget) {
     EXPECT_NE(cache.Get(small, {}).cacheKey(), first.cacheKey());
 }
 
+// --- Filling without Qt ---
+
+// The path with its curves cut into lines by Qt, so that Qt and the rasterizer fill the same edges.
+QPainterPath Lines(const QPainterPath& path) {
+    QPainterPath lines;
+    lines.setFillRule(path.fillRule());
+    for (const QPolygonF& polygon : path.toSubpathPolygons())
+        lines.addPolygon(polygon);
+    return lines;
+}
+
+// The renderer fills solid and gradient areas itself; Qt's raster engine is the measure of what the
+// pixels should be, down to antialiasing and gradient rounding. (Each cuts curves its own way, so
+// these edges are straight.)
+TEST(Rasterizer, FillsAsQtFills) {
+    QPainterPath star; // five points whose middle is covered twice
+    star.moveTo(50, 5);
+    for (int i = 1; i <= 5; ++i)
+        star.lineTo(50 + 45 * std::sin(i * 4 * M_PI / 5), 50 - 45 * std::cos(i * 4 * M_PI / 5));
+    QPainterPath windingStar = star;
+    windingStar.setFillRule(Qt::WindingFill);
+    QPainterPath oddEvenStar = star;
+    oddEvenStar.setFillRule(Qt::OddEvenFill);
+    QPainterPath ring; // curves, a hole by odd-even, and a sliver thinner than a pixel
+    ring.setFillRule(Qt::OddEvenFill);
+    ring.addEllipse(QPointF(40, 45), 38, 30);
+    ring.addEllipse(QPointF(45, 50), 20, 12);
+    ring.addRect(QRectF(60.3, 2, 0.4, 90));
+    ring = Lines(ring);
+    QPainterPath beyond; // past every side of the device, and far away
+    beyond.moveTo(-30, 40);
+    beyond.lineTo(50, -80);
+    beyond.lineTo(150, 20);
+    beyond.lineTo(1e7, 1e7);
+    beyond.lineTo(60, 130);
+    beyond.closeSubpath();
+
+    auto gradient = [](QGradient g, QGradient::Spread spread, QTransform transform) {
+        g.setColorAt(0, QColor(255, 0, 0, 200));
+        g.setColorAt(0.4, QColor(0, 0, 255));
+        g.setColorAt(1, QColor(0, 255, 0, 60));
+        g.setSpread(spread);
+        g.setInterpolationMode(QGradient::ComponentInterpolation);
+        QBrush brush(g);
+        brush.setTransform(transform);
+        return brush;
+    };
+    const QBrush linearReflect = gradient(QLinearGradient(-10, 0, 10, 0), QGradient::ReflectSpread,
+                                          QTransform(1.5, 0.5, -0.5, 1.5, 50, 50));
+    const QBrush radialPad = gradient(QRadialGradient(QPointF(0, 0), 30, QPointF(15, 5)),
+                                      QGradient::PadSpread, QTransform::fromTranslate(45, 45));
+    const QBrush radialRepeat = gradient(QRadialGradient(QPointF(0, 0), 10, QPointF(0, 0)),
+                                         QGradient::RepeatSpread, QTransform(1, 0, 0, 2, 40, 40));
+
+    struct Case {
+        const char* name;
+        QPainterPath path;
+        QBrush brush;
+        QTransform toDevice;
+        QPoint windowAt; // where the image lies on the device
+    };
+    const Case cases[] = {
+        {"odd-even", oddEvenStar, QColor(0, 0, 200, 180), {}, {}},
+        {"winding", windingStar, QColor(0, 0, 200), QTransform::fromTranslate(0.3, 0.7), {}},
+        {"curves and holes", ring, QColor(30, 160, 90, 230), QTransform(1.1, 0.2, -0.3, 0.9, 8.25, 1.5), {}},
+        {"beyond the device", beyond, QColor(200, 100, 0), {}, {}},
+        {"linear reflected", ring, linearReflect, {}, {}},
+        {"radial with focus", oddEvenStar, radialPad, QTransform::fromScale(1.2, 0.8), {}},
+        {"radial repeated", windingStar, radialRepeat, {}, {}},
+        {"window elsewhere", ring, radialPad, QTransform::fromTranslate(30, 40), {25, 37}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage qt(90, 95, QImage::Format_ARGB32_Premultiplied);
+        qt.fill(QColor(250, 240, 200));
+        QImage own = qt;
+        {
+            QPainter painter(&qt);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setTransform(c.toDevice * QTransform::fromTranslate(-c.windowAt.x(), -c.windowAt.y()));
+            painter.fillPath(c.path, c.brush);
+        }
+        const std::shared_ptr<const RasterPaint> paint = MakeRasterPaint(c.brush);
+        ASSERT_TRUE(paint);
+        FillPath(own, QRect(c.windowAt, own.size()), c.path, c.toDevice, *paint);
+        EXPECT_LE(MaxDifference(qt, own), 3);
+        EXPECT_NE(own, QImage(qt.size(), qt.format())) << "nothing drawn";
+    }
+}
+
+TEST(Rasterizer, CurvesCoverTheirExactArea) {
+    for (double scale : {0.05, 1.0, 40.0}) { // the curves stay as close at any scale
+        QPainterPath circle;
+        circle.addEllipse(QPointF(0, 0), 40 / scale, 40 / scale);
+        QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        FillPath(image, image.rect(), circle, QTransform(scale, 0, 0, scale, 50, 50),
+                 *MakeRasterPaint(QBrush(Qt::black)));
+        double area = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                area += qAlpha(image.pixel(x, y)) / 255.0;
+        EXPECT_NEAR(area, M_PI * 40 * 40, 0.004 * M_PI * 40 * 40) << scale; // a tenth of a pixel in all
+        EXPECT_EQ(qAlpha(image.pixel(50, 50)), 255);
+        EXPECT_EQ(qAlpha(image.pixel(50, 9)), 0);
+    }
+}
+
+TEST(Rasterizer, LeavesToQtWhatItDoesNotFill) {
+    QRadialGradient focalCircle(QPointF(0, 0), 10, QPointF(2, 0), 3);
+    QLinearGradient premultipliedMix(0, 0, 1, 0); // Qt's default: colours mixed premultiplied
+    QLinearGradient relative(0, 0, 1, 0);
+    relative.setInterpolationMode(QGradient::ComponentInterpolation);
+    relative.setCoordinateMode(QGradient::ObjectMode);
+    for (const QBrush& brush :
+         {QBrush(QImage(4, 4, QImage::Format_ARGB32_Premultiplied)), QBrush(Qt::Dense4Pattern),
+          QBrush(focalCircle), QBrush(premultipliedMix), QBrush(relative), QBrush(QConicalGradient())})
+        EXPECT_FALSE(MakeRasterPaint(brush)) << brush.style();
+}
+
 // --- Display lists ---
 
 namespace {
@@ -928,6 +1064,75 @@ TEST(Renderer, NestedMasksAndSpriteMasksMadeOfSeveralShapes) {
     EXPECT_TRUE(Near(image, 80, 80, Blue));
     EXPECT_TRUE(Near(image, 80, 20, White));
     EXPECT_TRUE(Near(image, 20, 80, White));
+}
+
+// The renderer paints the stage in bands of rows on several threads when the caller's painter allows
+// it, filling solid and gradient areas itself; a clip on the caller's painter keeps everything on that
+// painter and in Qt. Bands must not change a pixel, and the two ways must agree but for the way each
+// cuts curves into lines.
+TEST(Renderer, BandsOnSeveralThreadsPaintWhatOnePainterPaints) {
+    Movie movie = Stage(100, 80);
+    Bitmap bitmap;
+    bitmap.kind = Bitmap::Kind::Lossless;
+    bitmap.losslessFormat = 5;
+    bitmap.width = bitmap.height = 2;
+    bitmap.data = Zlib(QByteArray("\xff\xff\0\0\xff\0\xff\0\xff\0\0\xff\x80\x80\x80\0", 16));
+    movie.dictionary[9] = std::make_shared<const Character>(bitmap);
+
+    Shape blob; // a gradient area with a bulging curved side and a thick line around it
+    blob.fillStyles = {GradientFill(FillStyle::Type::RadialGradient, GradientAcross(5, 95), Red, Blue)};
+    blob.lineStyles = {Line(3, QColor(0, 0, 0, 160))};
+    AddRect(blob.edges, QRectF(5, 5, 90, 60), -1, 0, 0);
+    blob.edges[1].curved = true;
+    blob.edges[1].controlX = 120 * Twips;
+    blob.edges[1].controlY = 35 * Twips;
+    Shape tiles; // a clipped bitmap fill with a hairline
+    tiles.fillStyles = {BitmapFill(FillStyle::Type::ClippedBitmap, 7.5, 9)};
+    tiles.lineStyles = {Line(0.5, Green)};
+    AddRect(tiles.edges, QRectF(0, 0, 40, 70), -1, 0, 0);
+    Shape diagonal; // a mask across every band
+    diagonal.fillStyles = {Solid(Black)};
+    diagonal.edges = {Edge({0, 0}, {100, 60}, -1, 0), Edge({100, 60}, {100, 80}, -1, 0),
+                      Edge({100, 80}, {0, 20}, -1, 0), Edge({0, 20}, {0, 0}, -1, 0)};
+
+    DisplayList list;
+    list[1] = Object(1, ShapeCharacter(QRectF(-10, -10, 120, 100), QColor(255, 0, 255))); // past the stage
+    list[2] = Object(2, std::make_shared<const Character>(blob), Translate(0, 7.3));
+    list[3] = Object(3, std::make_shared<const Character>(diagonal));
+    list[3].clipDepth = 4;
+    list[4] = Object(4, std::make_shared<const Character>(tiles), Translate(30.5, 4.25));
+    list[5] = Object(5, nullptr, Translate(70, 30, 6)); // the bitmap placed, six times larger
+    list[5].characterId = 9;
+    list[5].colorTransform.aMul = 0.7;
+
+    struct Case {
+        QSize target;
+        QPoint offset; // the caller's painter moves the stage by whole pixels
+        int threads;   // of the pool: a band for each
+    };
+    // Sizes that leave the stage at fractional offsets inside the target, and band counts that cut it
+    // at odd rows.
+    const Case cases[] = {{{100, 80}, {0, 0}, 2}, {{151, 97}, {3, 5}, 4}, {{63, 200}, {0, 0}, 3}};
+    const int savedThreads = QThreadPool::globalInstance()->maxThreadCount();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target.width());
+        auto render = [&](int threads, bool clipped) {
+            QThreadPool::globalInstance()->setMaxThreadCount(threads);
+            QImage image(c.target + QSize(c.offset.x(), c.offset.y()), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            if (clipped)
+                painter.setClipRect(image.rect());
+            painter.translate(c.offset);
+            Renderer renderer;
+            renderer.RenderStage(painter, movie, list, c.target);
+            return image;
+        };
+        const QImage banded = render(c.threads, false);
+        EXPECT_TRUE(banded == render(1, false));
+        EXPECT_LE(MaxDifference(banded, render(1, true)), 40);
+    }
+    QThreadPool::globalInstance()->setMaxThreadCount(savedThreads);
 }
 
 // --- Real movies ---

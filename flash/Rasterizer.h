@@ -1,0 +1,43 @@
+#pragma once
+// Antialiased filling of paths straight into premultiplied ARGB32 pixels, for the brushes shapes use
+// most: solid colours and linear, radial and focal gradients. Coverage is the exact area of each pixel
+// inside the path, with the odd-even or winding rule of the path, and is blended source-over as Qt's
+// raster engine blends it. Work done in device coordinates does not depend on which rows or columns
+// of the device a call may touch, so the same fill cut into bands gives the same pixels.
+
+#include <QBrush>
+#include <QImage>
+#include <QPainterPath>
+#include <QTransform>
+#include <memory>
+#include <vector>
+
+namespace flash {
+
+// What a fill paints, made once from a brush and kept as long as the brush.
+struct RasterPaint {
+    enum class Kind : std::uint8_t { Solid, Linear, Radial };
+    static constexpr int TableSize = 1024;
+
+    Kind kind = Kind::Solid;
+    QRgb color = 0; // premultiplied; Solid
+    QGradient::Spread spread = QGradient::PadSpread;
+    QTransform gradientToShape;   // the brush's transform
+    QPointF start, end;           // Linear: where the table begins and ends
+    QPointF center, focal;        // Radial
+    double radius = 0;            // Radial
+    std::vector<QRgb> colorTable; // premultiplied colours from the first stop to the last
+};
+
+// The paint of a brush, or null for brushes left to Qt: textures, conical gradients, gradients in
+// other coordinate modes or with colours interpolated premultiplied, focal circles of their own size.
+std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush);
+
+// Fills `path` (its own coordinates, mapped to the device by toDevice) into the pixels of the device
+// rectangle `window`, which `image` (Format_ARGB32_Premultiplied, at least the window's size) holds
+// with its (0, 0) at the window's top left. The image's pixels are written where a painter already
+// open on it writes them.
+void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
+              const RasterPaint& paint);
+
+} // namespace flash
