@@ -270,7 +270,18 @@ struct RawCharacter {
     QByteArray data;
 };
 
-using Character = std::variant<Shape, MorphShape, Bitmap, Sound, Sprite, RawCharacter>;
+} // namespace flash
+
+// Character kinds of their own units; they use the types above, so they are included here, not
+// on their own.
+#include "flash/ButtonModel.h"
+#include "flash/TextModel.h"
+#include "flash/VideoModel.h"
+
+namespace flash {
+
+using Character = std::variant<Shape, MorphShape, Bitmap, Sound, Sprite, RawCharacter, Font, StaticText,
+                               EditText, Button, VideoStream>;
 
 struct Movie {
     enum class Compression : std::uint8_t { None, Zlib, Lzma };
