@@ -6,6 +6,7 @@
 #include "flash/SoundOutput.h"
 #include "flash/SwfReader.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,7 @@ TShockwaveFlash::TShockwaveFlash(QWidget* Parent)
       FSoundOutput(std::make_unique<flash::SoundOutput>(*FMixer)),
       FRenderer(std::make_unique<flash::Renderer>()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true); // buttons show their over state without a press
     FFrameTimer.setSingleShot(true);
     FFrameTimer.setTimerType(Qt::PreciseTimer);
     connect(&FFrameTimer, &QTimer::timeout, this, [this] { FrameDue(); });
@@ -107,6 +109,55 @@ void TShockwaveFlash::paintEvent(QPaintEvent*) {
     }
     FRenderer->RenderStage(painter, FPlayer->GetMovie(), FPlayer->Stage(), size(),
                            FPlayer->BackgroundColor());
+}
+
+// --- The mouse ---
+
+void TShockwaveFlash::mouseMoveEvent(QMouseEvent* Event) {
+    ForwardMouse(Event, MouseAction::Move);
+}
+
+void TShockwaveFlash::mousePressEvent(QMouseEvent* Event) {
+    ForwardMouse(Event, MouseAction::Press);
+}
+
+void TShockwaveFlash::mouseReleaseEvent(QMouseEvent* Event) {
+    ForwardMouse(Event, MouseAction::Release);
+}
+
+void TShockwaveFlash::ForwardMouse(QMouseEvent* Event, MouseAction Action) {
+    if (!FPlayer)
+        return;
+    // Buttons answer the left button only; other buttons still move the pointer over them.
+    if (Action != MouseAction::Move && Event->button() != Qt::LeftButton)
+        return;
+    bool invertible = false;
+    const QTransform toStage =
+        flash::Renderer::StageTransform(FPlayer->GetMovie().frameSize, size()).inverted(&invertible);
+    if (!invertible)
+        return;
+    const QPointF point = toStage.map(Event->position());
+    bool overButton = false;
+    switch (Action) {
+    case MouseAction::Move:
+        overButton = FPlayer->MouseMove(point.x(), point.y());
+        break;
+    case MouseAction::Press:
+        overButton = FPlayer->MouseDown(point.x(), point.y());
+        break;
+    case MouseAction::Release:
+        overButton = FPlayer->MouseUp(point.x(), point.y());
+        break;
+    }
+    if (overButton)
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
+    Event->accept();
+    // A button's action may have started the movie.
+    if (FPlayer->Playing() && !FFrameTimer.isActive())
+        StartClock();
+    update();
 }
 
 // --- The movie's clock ---

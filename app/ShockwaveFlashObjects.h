@@ -44,12 +44,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* Event) override;
+    // The mouse reaches the movie's buttons at the point of the stage under it.
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
 
 private:
     using Clock = std::chrono::steady_clock;
     void StartClock();
     void ScheduleNextFrame();
     void FrameDue();
+    enum class MouseAction { Move, Press, Release };
+    void ForwardMouse(QMouseEvent* Event, MouseAction Action);
 
     QString FMovie;
     QString FLoadError;

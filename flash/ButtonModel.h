@@ -4,6 +4,37 @@
 
 namespace flash {
 
-struct Button {};
+struct ButtonRecord {
+    enum StateFlag : std::uint8_t { Up = 0x01, Over = 0x02, Down = 0x04, HitTest = 0x08 };
+    std::uint8_t states = 0; // StateFlag bits
+    std::uint16_t characterId = 0;
+    std::uint16_t depth = 0;
+    Matrix matrix;
+    ColorTransform colorTransform; // DefineButton2 only
+};
+
+// The transitions that run a list of actions, as the low bits of a DefineButton2 condition field.
+enum ButtonCondition : std::uint16_t {
+    IdleToOverUp = 0x0001,
+    OverUpToIdle = 0x0002,
+    OverUpToOverDown = 0x0004, // press
+    OverDownToOverUp = 0x0008, // release inside
+    OverDownToOutDown = 0x0010,
+    OutDownToOverDown = 0x0020,
+    OutDownToIdle = 0x0040, // release outside
+    IdleToOverDown = 0x0080,
+    OverDownToIdle = 0x0100,
+};
+
+struct ButtonAction {
+    std::uint16_t conditions = 0; // ButtonCondition bits; bits 9..15 hold a key code
+    QByteArray actions;           // action records up to and including ActionEnd
+};
+
+struct Button {
+    std::vector<ButtonRecord> records;
+    std::vector<ButtonAction> actions; // DefineButton: one list, run on release inside
+    bool trackAsMenu = false;
+};
 
 } // namespace flash

@@ -3,6 +3,7 @@
 // placement, and for sprites their own timeline's state. The timeline (Player) builds it; the
 // renderer draws it.
 
+#include "flash/Effects.h"
 #include "flash/SwfModel.h"
 
 #include <map>
@@ -11,6 +12,7 @@
 namespace flash {
 
 struct SpriteInstance;
+struct ButtonInstance;
 
 struct DisplayObject {
     std::uint16_t depth = 0;
@@ -20,20 +22,29 @@ struct DisplayObject {
     ColorTransform colorTransform;
     std::uint16_t ratio = 0; // morph shapes: 0 start .. 65535 end
     QString name;
-    std::uint16_t clipDepth = 0; // non-zero: a mask for the depths above it up to clipDepth
-    std::uint8_t blendMode = 0;  // 0 or 1 normal
+    std::uint16_t clipDepth = 0;               // non-zero: a mask for the depths above it up to clipDepth
+    std::uint8_t blendMode = 0;                // 0 or 1 normal
+    std::shared_ptr<const FilterList> filters; // PlaceObject3 filters; null or empty for none
     bool visible = true;
     std::shared_ptr<SpriteInstance> sprite; // set when the character is a sprite
+    std::shared_ptr<ButtonInstance> button; // set when the character is a button
 };
 
 // By depth, drawn from the lowest depth up.
 using DisplayList = std::map<std::uint16_t, DisplayObject>;
 
-struct SpriteInstance {
+// Shared, so that a script can hold on to a sprite and find it gone.
+struct SpriteInstance : std::enable_shared_from_this<SpriteInstance> {
     const Sprite* sprite = nullptr;
     int currentFrame = -1; // zero-based; -1 before the first frame was entered
     bool playing = true;
     DisplayList displayList;
+};
+
+struct ButtonInstance {
+    const Button* button = nullptr;
+    std::uint8_t state = ButtonRecord::Up; // the one state shown: Up, Over or Down
+    DisplayList displayList;               // the characters of that state
 };
 
 } // namespace flash

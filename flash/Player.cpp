@@ -22,7 +22,9 @@ const void* MainTimelineKey(const Movie& AMovie) {
 
 Player::Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer)
     : FMovie(std::move(AMovie)), FMixer(Mixer), FBackground(FMovie->backgroundColor) {
+    InitScripts();
     Seek(0, true);
+    RunScripts();
 }
 
 Player::~Player() {
@@ -52,9 +54,15 @@ void Player::GotoFrame(int Frame) {
     // Always from the start: sprites may have run on since, and the frame must look as played.
     FCurrentFrame = -1;
     Seek(std::clamp(Frame, 0, std::max(TotalFrames() - 1, 0)), false);
+    RunScripts();
 }
 
 void Player::Tick() {
+    Advance();
+    RunScripts();
+}
+
+void Player::Advance() {
     if (FPlaying && TotalFrames() > 1) {
         const int next = FCurrentFrame + 1;
         if (next >= TotalFrames()) {
@@ -89,17 +97,22 @@ void Player::Reset() {
 }
 
 void Player::Seek(int Frame, bool WithSound) {
+    // Only the frame reached starts its sounds and scripts; the frames passed on the way are silent.
     if (Frame < FCurrentFrame || FCurrentFrame < 0) {
         Reset();
-        EnterFrame(FMovie->timeline, 0, FStage, MainTimelineKey(*FMovie), WithSound);
+        FMuteScripts = Frame > 0;
+        EnterFrame(FMovie->timeline, 0, FStage, MainTimelineKey(*FMovie), WithSound && Frame <= 0);
         FCurrentFrame = 0;
     }
     // Each step is one tick, as in playing: sprites move on, then the next frame's tags run.
     while (FCurrentFrame < Frame) {
-        TickSprites(FStage, WithSound);
+        const bool last = FCurrentFrame + 1 == Frame;
+        FMuteScripts = !last;
+        TickSprites(FStage, WithSound && last);
         ++FCurrentFrame;
-        EnterFrame(FMovie->timeline, FCurrentFrame, FStage, MainTimelineKey(*FMovie), WithSound);
+        EnterFrame(FMovie->timeline, FCurrentFrame, FStage, MainTimelineKey(*FMovie), WithSound && last);
     }
+    FMuteScripts = false;
 }
 
 void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key,
@@ -144,7 +157,7 @@ void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List,
                            if (isMain)
                                FBackground = background.color;
                        },
-                       [&](const OtherTag&) {},
+                       [&](const OtherTag& other) { QueueScript(other, Key); },
                    },
                    tag);
     }
@@ -168,6 +181,13 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
         object.character = found == FMovie->dictionary.end() ? nullptr : found->second;
         StopSpriteStreams(object);
         object.sprite.reset();
+        object.button.reset();
+        if (object.character)
+            if (const auto* button = std::get_if<Button>(object.character.get())) {
+                object.button = std::make_shared<ButtonInstance>();
+                object.button->button = button;
+                ShowButtonState(*object.button, ButtonRecord::Up, WithSound);
+            }
         if (object.character)
             if (const auto* sprite = std::get_if<Sprite>(object.character.get())) {
                 object.sprite = std::make_shared<SpriteInstance>();
@@ -188,6 +208,8 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
         object.clipDepth = *Tag.clipDepth;
     if (Tag.blendMode)
         object.blendMode = *Tag.blendMode;
+    if (!Tag.filters.isEmpty())
+        object.filters = std::make_shared<const FilterList>(ReadFilters(Tag.filters));
     if (Tag.visible)
         object.visible = *Tag.visible;
 }
@@ -202,9 +224,12 @@ void Player::StopSpriteStreams(const DisplayObject& Object) {
 }
 
 void Player::TickSprites(DisplayList& List, bool WithSound) {
-    for (auto& [depth, object] : List)
+    for (auto& [depth, object] : List) {
         if (object.sprite)
             AdvanceSprite(*object.sprite, WithSound);
+        if (object.button)
+            TickSprites(object.button->displayList, WithSound);
+    }
 }
 
 void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {

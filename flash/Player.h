@@ -2,8 +2,20 @@
 // Plays a movie's timelines: the main timeline and every sprite placed on it keep their display
 // lists frame by frame. Seeking replays from the start, so a frame reached by seeking shows exactly
 // what playing up to it shows.
+//
+// Frame scripts run once a frame's display list is built, after every timeline has moved on in that
+// tick, in the order the frames were entered; DoInitAction runs once per sprite id, before the
+// frame scripts. A script's goto changes the display list at once; the scripts of the frame it
+// reaches run after the script. Seeking (GotoFrame here, or a script's goto backwards, both replays
+// from the start) runs no scripts of the frames passed on the way: only the frame reached runs its
+// scripts, as entering it would.
 
+#include "flash/Actions.h"
+#include "flash/Buttons.h"
 #include "flash/DisplayList.h"
+
+#include <deque>
+#include <set>
 
 #include <memory>
 
@@ -36,8 +48,30 @@ public:
     // The frame the main timeline's stream sound has reached, or -1 without a playing stream.
     int StreamFrame() const;
 
+    // The mouse at a point of the stage in twips. Buttons under it show their over state, the one
+    // pressed its down state, and a release over the button pressed runs its release actions.
+    // Each returns whether a button is under the point.
+    bool MouseMove(double X, double Y);
+    bool MouseDown(double X, double Y);
+    bool MouseUp(double X, double Y);
+
 private:
     struct TimelineState;
+    class Host;
+    struct ButtonUnderMouse {
+        std::shared_ptr<ButtonInstance> button;
+        ClipRef owner; // the timeline the button is on: its actions act there
+    };
+    // The whole tick (or seek) without scripts; Tick runs them after.
+    void Advance();
+    void InitScripts();
+    void QueueScript(const OtherTag& Tag, const void* Key);
+    void RunScripts();
+    void ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound);
+    void QueueButtonActions(const ButtonUnderMouse& Target, std::uint16_t Condition);
+    ButtonUnderMouse FindButton(const DisplayList& List, const ClipRef& Owner, const QTransform& ToStage,
+                                QPointF Point, int Nesting);
+    void UpdateHover(const ButtonUnderMouse& Hit);
     // Runs the control tags of one frame of a timeline onto its display list.
     void EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key, bool WithSound);
     void Place(const PlaceObject& Tag, DisplayList& List, bool WithSound);
@@ -55,6 +89,22 @@ private:
     bool FPlaying = true;
     Rgba FBackground;
     int FStreamStartFrame = -1;
+
+    struct QueuedScript {
+        ClipRef clip;
+        QByteArray code;
+    };
+    std::shared_ptr<Host> FHost; // made where Host is known
+
+    std::unique_ptr<ActionInterpreter> FInterpreter;
+    std::deque<QueuedScript> FInitScripts, FScripts;
+    std::set<std::uint16_t> FInitDone;
+    bool FMuteScripts = false;
+    bool FRunningScripts = false;
+    int FButtonNesting = 0; // buttons showing buttons: bounded against cycles
+    ButtonUnderMouse FHover, FPressed;
+    bool FMouseDown = false;
+    HitAreaCache FHitAreas;
 };
 
 } // namespace flash

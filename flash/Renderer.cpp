@@ -1,7 +1,10 @@
 #include "flash/Renderer.h"
 
 #include "flash/Bitmaps.h"
+#include "flash/Effects.h"
 #include "flash/ShapeRenderer.h"
+#include "flash/Text.h"
+#include "flash/VideoDecoder.h"
 
 #include <QPaintEngine>
 #include <QPainter>
@@ -18,9 +21,17 @@ namespace {
 
 // Sprites inside sprites deeper than this are not drawn (a damaged or cyclic display list).
 constexpr int MaxNesting = 64;
+// Decoders kept for one video stream, so that a stream placed twice at different frames does not
+// decode from its key frame for each of them.
+constexpr std::size_t DecodersPerVideo = 2;
 // Ratios of one morph shape kept ready (one morph placed at several depths with different ratios).
 constexpr std::size_t MorphRatiosKept = 4;
 constexpr double TwipsPerPixel = 20;
+// Pixels of offscreen layers (blend modes, filters) one frame may use; objects beyond it are drawn
+// without their effects.
+constexpr qint64 MaxLayerPixelsPerFrame = qint64(32) << 20;
+// Where layers may reach when nothing bounds the painter's device.
+constexpr int UnboundedLayerSide = 4096;
 
 double MeanScale(const QTransform& t) {
     return (std::hypot(t.m11(), t.m12()) + std::hypot(t.m21(), t.m22())) / 2;
@@ -65,6 +76,10 @@ struct Renderer::Impl {
         Shape shape;
         PreparedShape prepared;
     };
+    struct TextEntry {
+        std::shared_ptr<const Character> owner;
+        std::optional<PreparedText> prepared; // none for characters that are not text
+    };
     struct MorphEntry {
         std::shared_ptr<const Character> owner;
         std::vector<MorphFrame> frames;
@@ -75,15 +90,26 @@ struct Renderer::Impl {
     BitmapCache bitmaps;
     std::unordered_map<const Character*, ShapeEntry> shapes;
     std::unordered_map<const Character*, MorphEntry> morphs;
+    std::unordered_map<const Character*, TextEntry> texts;
+    struct VideoEntry {
+        std::shared_ptr<const Character> owner;
+        std::vector<std::unique_ptr<VideoDecoder>> decoders;
+    };
+    std::unordered_map<const Character*, VideoEntry> videos; // one decoder for each stream
     ShapeDrawOptions options;
-    PaintList paint; // the frame being drawn
-    QImage frame;    // the stage painted off the caller's painter
+    PaintList paint;        // the frame being drawn
+    QImage frame;           // the stage painted off the caller's painter
+    QRect deviceLimit;      // device pixels a layer may cover (before its filters' growth)
+    qint64 layerPixels = 0; // used this frame
+    int layerNesting = 0;   // layers the object being recorded is inside
 
     void Begin(const Movie& m, double stageScale) {
         if (movie != &m)
             Clear();
         movie = &m;
         options.stageScale = stageScale;
+        layerPixels = 0;
+        layerNesting = 0;
         if (!options.bitmaps)
             options.bitmaps = [this](std::uint16_t id) { return BitmapById(id); };
     }
@@ -140,6 +166,8 @@ struct Renderer::Impl {
         bitmaps.Clear();
         shapes.clear();
         morphs.clear();
+        texts.clear();
+        videos.clear();
         movie = nullptr;
     }
 
@@ -183,6 +211,17 @@ struct Renderer::Impl {
         return replaced;
     }
 
+    // Laid out once; null for characters that are not text.
+    const PreparedText* TextFor(const std::shared_ptr<const Character>& owner) {
+        if (!movie ||
+            !(std::holds_alternative<StaticText>(*owner) || std::holds_alternative<EditText>(*owner)))
+            return nullptr;
+        auto [entry, added] = texts.try_emplace(owner.get());
+        if (added)
+            entry->second = TextEntry{owner, PrepareText(*owner, *movie)};
+        return entry->second.prepared ? &*entry->second.prepared : nullptr;
+    }
+
     // The area an object covers as a mask, in device pixels: the fill areas of its shapes.
     void AddMaskArea(const DisplayObject& object, const QTransform& transform,
                      std::vector<QPainterPath>& pieces, int nesting) {
@@ -200,10 +239,19 @@ struct Renderer::Impl {
                 rect.addRect(0, 0, image.width() * TwipsPerPixel, image.height() * TwipsPerPixel);
                 pieces.push_back(transform.map(rect));
             }
+        } else if (const auto* video = std::get_if<VideoStream>(character.get())) {
+            QPainterPath rect;
+            rect.addRect(0, 0, video->width * TwipsPerPixel, video->height * TwipsPerPixel);
+            pieces.push_back(transform.map(rect));
+        } else if (const PreparedText* text = TextFor(character)) {
+            pieces.push_back(transform.map(text->area));
         } else if (object.sprite && nesting < MaxNesting) {
             for (const auto& [depth, child] : object.sprite->displayList)
                 if (child.clipDepth == 0)
                     AddMaskArea(child, ToQTransform(child.matrix) * transform, pieces, nesting + 1);
+        } else if (object.button && nesting < MaxNesting) {
+            for (const auto& [depth, child] : object.button->displayList)
+                AddMaskArea(child, ToQTransform(child.matrix) * transform, pieces, nesting + 1);
         }
     }
 
@@ -234,6 +282,40 @@ struct Renderer::Impl {
         paint.Image(image, QTransform::fromScale(TwipsPerPixel, TwipsPerPixel) * transform, opacity);
     }
 
+    // The decoder that reached the latest frame at or before ratio; else a new one while there is
+    // room, else the one least far on.
+    VideoDecoder& DecoderFor(const std::shared_ptr<const Character>& character, const VideoStream& video,
+                             std::uint16_t ratio) {
+        VideoEntry& entry = videos[character.get()];
+        entry.owner = character;
+        VideoDecoder* best = nullptr;
+        VideoDecoder* least = nullptr;
+        for (const auto& decoder : entry.decoders) {
+            const auto reached = decoder->LastFrame();
+            if (reached && *reached <= ratio && (!best || *best->LastFrame() < *reached))
+                best = decoder.get();
+            if (!least || least->LastFrame() > reached)
+                least = decoder.get();
+        }
+        if (best)
+            return *best;
+        if (entry.decoders.size() < DecodersPerVideo)
+            return *entry.decoders.emplace_back(std::make_unique<VideoDecoder>(video));
+        return *least;
+    }
+
+    // The stream's picture at the object's ratio, stretched over width x height pixels.
+    void DrawVideo(const std::shared_ptr<const Character>& character, const VideoStream& video,
+                   std::uint16_t ratio, const QTransform& transform, const ColorTransform& colorTransform) {
+        QImage image = DecoderFor(character, video, ratio).FrameAt(ratio);
+        if (image.isNull() || video.width == 0 || video.height == 0)
+            return;
+        image = Apply(colorTransform, image);
+        const QTransform scale = QTransform::fromScale(video.width * TwipsPerPixel / image.width(),
+                                                       video.height * TwipsPerPixel / image.height());
+        paint.Image(image, scale * transform, 1, video.smoothing);
+    }
+
     void DrawObject(const DisplayObject& object, const QTransform& transform,
                     const ColorTransform& colorTransform, int nesting) {
         const std::shared_ptr<const Character> character = CharacterOf(object);
@@ -246,9 +328,66 @@ struct Renderer::Impl {
             RecordShape(paint, frame.shape, frame.prepared, transform, colorTransform, options);
         } else if (std::holds_alternative<Bitmap>(*character)) {
             DrawBitmap(character, transform, colorTransform);
+        } else if (const auto* video = std::get_if<VideoStream>(character.get())) {
+            DrawVideo(character, *video, object.ratio, transform, colorTransform);
+        } else if (const PreparedText* text = TextFor(character)) {
+            RecordText(paint, *text, transform, colorTransform);
         } else if (std::holds_alternative<Sprite>(*character) && object.sprite) {
             DrawList(object.sprite->displayList, transform, colorTransform, nesting + 1);
+        } else if (std::holds_alternative<Button>(*character) && object.button) {
+            // The characters of the state the button shows.
+            DrawList(object.button->displayList, transform, colorTransform, nesting + 1);
         }
+    }
+
+    // Paints an object with a blend mode or filters into a layer of its own, now, and records the
+    // layer's compositing; false when the object has no such effect or no room for a layer is left.
+    bool DrawLayer(const DisplayObject& object, const QTransform& transform, const ColorTransform& color,
+                   int nesting) {
+        const bool filtered = object.filters && !object.filters->empty();
+        const auto mode = BlendMode(object.blendMode);
+        // Alpha and erase act on an enclosing layer; on the stage itself they draw as normal.
+        const bool blends = NeedsLayer(object.blendMode) &&
+                            (layerNesting > 0 || (mode != BlendMode::Alpha && mode != BlendMode::Erase));
+        if ((!filtered && !blends) || layerPixels >= MaxLayerPixelsPerFrame)
+            return false;
+        PaintList outer = std::move(paint);
+        paint = PaintList();
+        paint.Begin(1);
+        ++layerNesting;
+        DrawObject(object, transform, ColorTransform{}, nesting);
+        --layerNesting;
+        const PaintList content = std::move(paint);
+        paint = std::move(outer);
+
+        const double scale = options.stageScale * TwipsPerPixel;
+        static const FilterList none;
+        const FilterList& filters = filtered ? *object.filters : none;
+        const QMargins grow = FilterGrowth(filters, scale);
+        const QRect area = content.Bounds() & deviceLimit.marginsAdded(grow);
+        if (area.isEmpty())
+            return true;
+        const qint64 pixels =
+            qint64(area.width() + grow.left() + grow.right()) * (area.height() + grow.top() + grow.bottom());
+        if (layerPixels + pixels > MaxLayerPixelsPerFrame)
+            return false;
+        layerPixels += pixels;
+        QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+        if (layer.isNull())
+            return false;
+        layer.fill(Qt::transparent);
+        QPainter painter(&layer);
+        content.Replay(painter, 0, QTransform::fromTranslate(-area.left(), -area.top()));
+        painter.end();
+        QPoint at = area.topLeft();
+        ApplyFilters(filters, scale, layer, at, deviceLimit);
+        // The object's colour transform acts on the filtered whole, as on one picture.
+        if (!IsIdentity(color))
+            layer = Apply(color, layer);
+        const std::uint8_t blendMode = blends ? object.blendMode : 1;
+        paint.Custom([layer, at, blendMode](QPainter& p) { Composite(p, layer, at, blendMode); },
+                     QRect(at, layer.size()));
+        return true;
     }
 
     // Records the display list into `paint`.
@@ -292,7 +431,9 @@ struct Renderer::Impl {
             }
             if (!object.visible)
                 continue;
-            DrawObject(object, transform, Compose(parentColor, object.colorTransform), nesting);
+            const ColorTransform color = Compose(parentColor, object.colorTransform);
+            if (!DrawLayer(object, transform, color, nesting))
+                DrawObject(object, transform, color, nesting);
         }
         if (saved)
             paint.Restore();
@@ -337,6 +478,7 @@ void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayL
         impl->paint.Begin(BandCount(stageRect));
         if (!stageRect.isEmpty()) {
             impl->Begin(movie, MeanScale(stage));
+            impl->deviceLimit = stageRect;
             impl->DrawList(list, stage, ColorTransform{}, 0);
             impl->PaintBands(stageRect);
         }
@@ -347,6 +489,8 @@ void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayL
             painter.setClipRect(stage.mapRect(frame), Qt::IntersectClip);
             const QTransform toDevice = stage * painter.transform();
             impl->Begin(movie, MeanScale(toDevice));
+            impl->deviceLimit = painter.deviceTransform().mapRect(stage.mapRect(frame)).toAlignedRect() &
+                                QRect(0, 0, UnboundedLayerSide, UnboundedLayerSide);
             impl->paint.Begin(1);
             impl->DrawList(list, toDevice, ColorTransform{}, 0);
             impl->paint.Replay(painter);
@@ -369,6 +513,9 @@ void Renderer::RenderDisplayList(QPainter& painter, const Movie& movie, const Di
                                  const QTransform& toDevice, const ColorTransform& colorTransform) {
     painter.save();
     impl->Begin(movie, MeanScale(toDevice));
+    const QPaintDevice* device = painter.device();
+    impl->deviceLimit = device ? QRect(0, 0, device->width(), device->height())
+                               : QRect(0, 0, UnboundedLayerSide, UnboundedLayerSide);
     impl->paint.Begin(1);
     impl->DrawList(list, toDevice, colorTransform, 0);
     impl->paint.Replay(painter);

@@ -109,30 +109,65 @@ void PaintList::Fill(const PaintPath& path, const QBrush& brush, const QTransfor
                      bool smooth, std::shared_ptr<const RasterPaint> raster) {
     path.Share(threads);
     steps.push_back(
-        Step{Step::Kind::Fill, smooth, opacity, path, toDevice, brush, {}, {}, std::move(raster)});
+        Step{Step::Kind::Fill, smooth, opacity, path, toDevice, brush, {}, {}, std::move(raster), {}, {}});
 }
 
 void PaintList::Stroke(const PaintPath& path, const QPen& pen, const QTransform& toDevice, double opacity,
                        bool smooth) {
     path.Share(threads);
-    steps.push_back(Step{Step::Kind::Stroke, smooth, opacity, path, toDevice, {}, pen, {}, {}});
+    steps.push_back(Step{Step::Kind::Stroke, smooth, opacity, path, toDevice, {}, pen, {}, {}, {}, {}});
 }
 
-void PaintList::Image(const QImage& image, const QTransform& toDevice, double opacity) {
-    steps.push_back(Step{Step::Kind::Image, true, opacity, {}, toDevice, {}, {}, image, {}});
+void PaintList::Image(const QImage& image, const QTransform& toDevice, double opacity, bool smooth) {
+    steps.push_back(Step{Step::Kind::Image, smooth, opacity, {}, toDevice, {}, {}, image, {}, {}, {}});
 }
 
 void PaintList::Save() {
-    steps.push_back(Step{Step::Kind::Save, false, 1, {}, {}, {}, {}, {}, {}});
+    steps.push_back(Step{Step::Kind::Save, false, 1, {}, {}, {}, {}, {}, {}, {}, {}});
 }
 
 void PaintList::Restore() {
-    steps.push_back(Step{Step::Kind::Restore, false, 1, {}, {}, {}, {}, {}, {}});
+    steps.push_back(Step{Step::Kind::Restore, false, 1, {}, {}, {}, {}, {}, {}, {}, {}});
 }
 
 void PaintList::Clip(const PaintPath& area) {
     area.Share(threads);
-    steps.push_back(Step{Step::Kind::Clip, false, 1, area, {}, {}, {}, {}, {}});
+    steps.push_back(Step{Step::Kind::Clip, false, 1, area, {}, {}, {}, {}, {}, {}, {}});
+}
+
+void PaintList::Custom(CustomPaint paint, const QRect& bounds) {
+    Step step{Step::Kind::Custom, false, 1, {}, {}, {}, {}, {}, {}, std::move(paint), bounds};
+    steps.push_back(std::move(step));
+}
+
+QRectF PaintList::DeviceBox(const Step& step, int thread) {
+    if (step.kind == Step::Kind::Custom)
+        return QRectF(step.bounds);
+    if (!step.toDevice.isAffine())
+        return QRectF(-1e9, -1e9, 2e9, 2e9);
+    QRectF box;
+    if (step.kind == Step::Kind::Image)
+        box = QRectF(step.image.rect());
+    else if (step.kind == Step::Kind::Fill || step.kind == Step::Kind::Stroke)
+        box = step.path.Copy(thread).controlPointRect();
+    else
+        return {};
+    if (step.kind == Step::Kind::Stroke && !step.pen.isCosmetic()) {
+        const double half = step.pen.widthF() / 2 + 1;
+        box.adjust(-half, -half, half, half);
+    }
+    // Antialiasing, smoothing and a one-pixel pen reach at most two pixels further.
+    const double reach = step.kind == Step::Kind::Stroke && step.pen.isCosmetic() ? step.pen.widthF() + 2 : 2;
+    return step.toDevice.mapRect(box).adjusted(-reach, -reach, reach, reach);
+}
+
+QRect PaintList::Bounds() const {
+    QRectF all;
+    for (const Step& step : steps)
+        if (step.kind == Step::Kind::Fill || step.kind == Step::Kind::Stroke ||
+            step.kind == Step::Kind::Image || step.kind == Step::Kind::Custom)
+            all |= DeviceBox(step, 0);
+    return all.toAlignedRect();
 }
 
 namespace {
@@ -157,6 +192,8 @@ QImage* DirectImage(const QPainter& painter, const QTransform& shift) {
 } // namespace
 
 bool PaintList::Outside(const Step& step, int thread, const QRect& window) {
+    if (step.kind == Step::Kind::Custom)
+        return !step.bounds.intersects(window);
     if (!step.toDevice.isAffine())
         return false;
     QRectF box;
@@ -195,6 +232,13 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
         case Step::Kind::Clip:
             painter.setTransform(shift);
             painter.setClipPath(step.path.Copy(thread), Qt::IntersectClip);
+            continue;
+        case Step::Kind::Custom:
+            if (!direct || !Outside(step, thread, window)) {
+                painter.setTransform(shift);
+                painter.setOpacity(savedOpacity);
+                step.custom(painter);
+            }
             continue;
         case Step::Kind::Fill:
         case Step::Kind::Stroke:

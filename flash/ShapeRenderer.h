@@ -71,12 +71,18 @@ public:
               bool smooth, std::shared_ptr<const RasterPaint> raster = {});
     void Stroke(const PaintPath& path, const QPen& pen, const QTransform& toDevice, double opacity,
                 bool smooth);
-    // Draws the image at (0, 0), smoothed and antialiased.
-    void Image(const QImage& image, const QTransform& toDevice, double opacity);
+    // Draws the image at (0, 0), antialiased, smoothed unless told otherwise.
+    void Image(const QImage& image, const QTransform& toDevice, double opacity, bool smooth = true);
     void Save();
     void Restore();
     // Intersects the clip with an area given in device pixels.
     void Clip(const PaintPath& area);
+    // Painting of its own, such as a prepared layer, within `bounds` in device pixels. It is called with
+    // the painter set to device pixels moved by the replay's shift; it must only read what it shares.
+    using CustomPaint = std::function<void(QPainter& painter)>;
+    void Custom(CustomPaint paint, const QRect& bounds);
+    // The device pixels the drawing steps may touch; empty when there are none.
+    QRect Bounds() const;
 
     // Paints on `painter` with thread `thread`'s copies of the paths; every device position is moved by
     // `shift` after the recorded transform. Opacities multiply the painter's; its transform, render
@@ -86,7 +92,7 @@ public:
 
 private:
     struct Step {
-        enum class Kind : std::uint8_t { Fill, Stroke, Image, Save, Restore, Clip };
+        enum class Kind : std::uint8_t { Fill, Stroke, Image, Save, Restore, Clip, Custom };
         Kind kind;
         bool smooth = false;
         double opacity = 1;
@@ -96,7 +102,10 @@ private:
         QPen pen;
         QImage image;
         std::shared_ptr<const RasterPaint> raster;
+        CustomPaint custom;
+        QRect bounds; // Custom
     };
+    static QRectF DeviceBox(const Step& step, int thread);
     // Whether a drawing step shows nothing in the device rectangle `window`.
     static bool Outside(const Step& step, int thread, const QRect& window);
 

@@ -16,11 +16,11 @@
 //   limit counts as unknown, and the data's end (or its end marker) ends the movie.
 // - The header's frame count allocates nothing: Timeline::frames holds the frames the file has.
 // - A shape whose records end with its tag, without an end record, keeps the edges read.
-// Character tags this reader does not parse (fonts, texts, buttons, video streams, binary data) are
-// kept as RawCharacter with the whole tag body, character id included. Other known tags (actions,
-// font and button extras, video frames, file attributes, metadata, symbol classes) go into their
-// frame as OtherTag. Unknown tags are skipped. The first definition of a character id counts.
-// Strings are UTF-8 from version 6 on, Latin-1 before.
+// Character tags this reader does not parse (video streams, binary data) are kept as
+// RawCharacter with the whole tag body, character id included. DefineFontInfo 1 and 2 complete the
+// font they name. Other known tags (actions, font and button extras, video frames, file attributes, metadata,
+// symbol classes) go into their frame as OtherTag. Unknown tags are skipped. The first definition of a
+// character id counts. Strings are UTF-8 from version 6 on, Latin-1 before.
 
 #include "flash/SwfModel.h"
 

@@ -3,7 +3,9 @@
 #include "TestFiles.h"
 #include "app/ShockwaveFlashObjects.h"
 
+#include <QCoreApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 using namespace flash;
@@ -151,4 +153,44 @@ TEST_F(ShockwaveFlash, AStreamSoundMovieStillPlaysWithoutASoundServer) {
     Control.SetMovie(Dir.path("stream.swf"));
     ASSERT_EQ(Control.TotalFrames(), 20);
     ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() >= 10; }, 3000));
+}
+
+// A movie that waits at its first frame on a button (red, green under the mouse) whose release plays
+// it: a click in the control starts it.
+TEST_F(ShockwaveFlash, AClickOnAPlayButtonStartsTheMovie) {
+    const std::vector<ButtonRecord> records = {{ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, {}, {}},
+                                               {ButtonRecord::Over | ButtonRecord::Down, 2, 1, {}, {}}};
+    MovieBuilder movie;
+    movie.Stage({0, 4000, 0, 2000}).FrameRate(30);
+    movie.Add(SetBackgroundColorTag({255, 255, 255, 255}));
+    for (const auto& [id, color] : {std::pair{1, Rgba{255, 0, 0, 255}}, std::pair{2, Rgba{0, 255, 0, 255}}})
+        movie.Add(DefineShape(ShapeDefinition()
+                                  .Id(std::uint16_t(id))
+                                  .Bounds({0, 1000, 0, 1000})
+                                  .Fills({Solid(color)})
+                                  .Records(ShapeRecords().Fill0(1).Box(0, 0, 1000, 1000))));
+    movie.Add(DefineButton2(5, records, {{OverDownToOverUp, ActionCode().Play()}}));
+    PlaceObject place = Place(5, 1);
+    place.matrix = Matrix{1, 0, 0, 1, 1000, 500}; // pixels 50..100 across, 25..75 down
+    movie.Add(PlaceObjectTag(place)).Add(DoAction(ActionCode().Stop())).Add(ShowFrame());
+    for (int frame = 1; frame < 10; ++frame)
+        movie.Add(ShowFrame());
+    WriteWholeFile(Dir.path("button.swf"), movie.Build());
+    Control.SetMovie(Dir.path("button.swf"));
+    ASSERT_EQ(Control.TotalFrames(), 10);
+    EXPECT_EQ(Control.GetPlaying(), 0);
+    EXPECT_EQ(Control.Snapshot().pixel(75, 50), qRgb(255, 0, 0));
+
+    auto send = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held) {
+        const QPointF at(75, 50);
+        QMouseEvent event(type, at, Control.mapToGlobal(at), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(&Control, &event);
+    };
+    send(QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(Control.Snapshot().pixel(75, 50), qRgb(0, 255, 0));
+    send(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(Control.GetPlaying(), 0);
+    send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(Control.GetPlaying(), -1);
+    ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() >= 3; }, 3000));
 }

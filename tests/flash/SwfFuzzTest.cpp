@@ -3,7 +3,11 @@
 // model consistent, and stay inside its memory limits. Run under the sanitizer build too, where any
 // allocation over 1 GiB aborts.
 #include "SwfWriter.h"
+#include "VideoEncoder.h"
+#include "flash/Player.h"
+#include "flash/Renderer.h"
 #include "flash/SwfReader.h"
+#include "flash/Text.h"
 
 #include <gtest/gtest.h>
 #include <lzma.h>
@@ -17,6 +21,79 @@ namespace {
 
 const Rgba Red{255, 0, 0, 255}, Blue{0, 0, 255, 128};
 const Matrix Turned{0.5, 0.25, -0.125, 1.25, 100, -40};
+
+// A video stream of each codec that can be encoded here, its frames, and its placement at depth 7
+// showing frame 1.
+QByteArray VideoTags() {
+    QByteArray tags;
+    for (std::uint8_t codec : {VideoStream::SorensonH263, VideoStream::ScreenVideo}) {
+        const std::vector<QByteArray> frames =
+            EncodeVideoFrames(codec, {Qt::red, Qt::blue, Qt::green}, 32, 16);
+        VideoStream video;
+        video.numFrames = std::uint16_t(frames.size());
+        video.width = 32;
+        video.height = 16;
+        video.codecId = codec;
+        video.smoothing = codec == VideoStream::ScreenVideo;
+        const std::uint16_t id = std::uint16_t(60 + codec);
+        tags += DefineVideoStreamTag(id, video);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            tags += VideoFrameTag(id, std::uint16_t(i), frames[i]);
+        PlaceObject place = Place(id, std::uint16_t(5 + codec));
+        place.matrix = Turned;
+        place.ratio = 1;
+        tags += PlaceObjectTag(place);
+    }
+    return tags;
+}
+
+// Fonts of each version (DefineFont with its info), static text of both versions and edit texts.
+QByteArray TextTags() {
+    FontDefinition font;
+    font.glyphs = {{ShapeRecords().Fill0(1).Box(0, -800, 600, 0), 'A', 700},
+                   {ShapeRecords().Fill1(1).MoveTo(0, 0).CurveTo(300, -900, 600, 0).LineTo(0, 0), 'B', 650}};
+    font.ascent = 900;
+    font.descent = 200;
+    font.kerning = {{'A', 'B', -40}};
+    QByteArray tags;
+    for (int version = 1; version <= 3; ++version) {
+        font.version = version;
+        font.id = std::uint16_t(49 + version);
+        font.wideOffsets = version == 3;
+        tags += DefineFontTag(font);
+    }
+    tags += DefineFontInfoTag(50, "Serif", {'A', 'B'}, 2, true);
+    StaticText text;
+    text.bounds = {0, 2000, -400, 100};
+    text.matrix = Turned;
+    TextRecord record;
+    record.fontId = 51;
+    record.color = Blue;
+    record.height = 400;
+    record.glyphs = {{0, 300}, {1, 280}, {0, -20}};
+    text.records = {record, record};
+    text.records[1].fontId = 52;
+    text.records[1].y = 500;
+    tags += DefineTextTag(54, text, 2);
+    text.records[0].color = text.records[1].color = Red;
+    tags += DefineTextTag(55, text, 1);
+    EditText edit;
+    edit.bounds = {0, 3000, 0, 900};
+    edit.wordWrap = edit.multiline = edit.html = edit.border = edit.useOutlines = edit.hasLayout = true;
+    edit.fontId = 51;
+    edit.fontClass = "Embedded";
+    edit.color = Red;
+    edit.maxLength = 40;
+    edit.align = EditText::Align::Right;
+    edit.leading = 40;
+    edit.variableName = "_root.field";
+    edit.initialText = "<p>AB BA</p><p>AAB</p>";
+    tags += DefineEditTextTag(56, edit);
+    EditText device;
+    device.fontId = 50;
+    device.initialText = "Device";
+    return tags + DefineEditTextTag(57, device);
+}
 
 // A movie with every tag kind the reader parses, and some it keeps raw.
 QByteArray EverythingMovie() {
@@ -109,8 +186,7 @@ QByteArray EverythingMovie() {
     movie.Add(SetBackgroundColorTag(Red))
         .Add(
             DefineSprite(40, 2, spriteTags + DefineSprite(41, 1, PlaceObjectTag(Place(12, 1)) + ShowFrame())))
-        .Add(Tag(code::DefineFont2, Bits().U16(50).Bytes("font").Data()))
-        .Add(Tag(code::DefineEditText, Bits().U16(51).Bytes("text").Data()))
+        .Add(TextTags())
         .Add(Tag(code::DoAction, QByteArray("\x07\x00", 2)))
         .Add(FrameLabelTag("start"))
         .Add(PlaceObjectTag(full))
@@ -121,6 +197,7 @@ QByteArray EverythingMovie() {
         .Add(RemoveObjectTag(1, 1))
         .Add(RemoveObject2Tag(2))
         .Add(Tag(code::VideoFrame, "frame"))
+        .Add(VideoTags())
         .Add(ShowFrame());
     return movie.Build();
 }
@@ -253,7 +330,8 @@ QByteArray Recompress(const QByteArray& fws, Movie::Compression compression) {
 }
 
 struct Counts {
-    std::size_t elements = 0; // edges, styles, gradient records, control tags, frames
+    std::size_t elements = 0;     // edges, styles, gradient records, control tags, frames, glyphs
+    std::size_t glyphEntries = 0; // of static texts
 };
 
 void CheckShapeEdges(const std::vector<ShapeEdge>& edges, std::size_t fills, std::size_t lines) {
@@ -304,6 +382,17 @@ void CheckModel(const Movie& movie, Counts& counts) {
                                StyleElements(morph->endFillStyles) + 2 * morph->startLineStyles.size();
         } else if (const auto* sprite = std::get_if<Sprite>(character.get())) {
             CheckTimeline(sprite->timeline, counts);
+        } else if (const auto* font = std::get_if<Font>(character.get())) {
+            counts.elements += font->glyphs.size() + font->kerning.size();
+            for (const Glyph& glyph : font->glyphs) {
+                CheckShapeEdges(glyph.edges, 1, 0);
+                counts.elements += glyph.edges.size();
+            }
+        } else if (const auto* text = std::get_if<StaticText>(character.get())) {
+            counts.elements += text->records.size();
+            // A glyph entry may be as short as one bit.
+            for (const TextRecord& record : text->records)
+                counts.glyphEntries += record.glyphs.size();
         }
     }
 }
@@ -365,8 +454,11 @@ TEST(SwfFuzz, DamagedMoviesGiveAMovieOrAClearError) {
             return;
         // Every element the model holds was paid for with at least six bits of the file.
         if (uncompressed) {
-            ASSERT_LE(counts.elements * 6, std::size_t(bytes.size()) * 8 + 64);
+            ASSERT_LE(counts.elements * 6 + counts.glyphEntries, std::size_t(bytes.size()) * 8 + 64);
         }
+        // Damaged fonts and texts still lay out.
+        for (const auto& [id, character] : result.movie->dictionary)
+            PrepareText(*character, *result.movie);
     }
     // Both outcomes happen, or the mutations are too mild or too harsh to show anything.
     EXPECT_GT(movies, 300);
@@ -474,3 +566,176 @@ TEST(SwfFuzz, ModelBombsStopAtTheLimit) {
 }
 
 } // namespace
+
+// Filter lists damaged at random keep their values within the bounds the renderer relies on, and an
+// object drawn through filters at their largest and every blend-mode byte still gives a frame.
+TEST(SwfFuzz, FiltersAndBlendModesStayBounded) {
+    FilterList largest;
+    for (int kind = 0; kind <= 7; ++kind) {
+        Filter f;
+        f.kind = Filter::Kind(kind);
+        f.blurX = f.blurY = 255;
+        f.passes = 15;
+        f.distance = 30000;
+        f.strength = 127;
+        f.colors = {Red, Blue, Red};
+        f.ratios = {0, 100, 255};
+        f.matrixX = f.matrixY = kind == int(Filter::Kind::Convolution) ? 15 : 0;
+        f.matrix.assign(kind == int(Filter::Kind::ColorMatrix) ? 20 : std::size_t(f.matrixX * f.matrixY), 1);
+        largest.push_back(f);
+    }
+    const QByteArray bytes = FilterListBytes(largest);
+    Mutator mutator(77);
+    for (int round = 0; round < 2000; ++round) {
+        const FilterList filters = ReadFilters(mutator.Mutate(bytes));
+        ASSERT_LE(filters.size(), std::size_t(MaxFilters));
+        for (const Filter& f : filters) {
+            ASSERT_LE(std::max(f.blurX, f.blurY), 255);
+            ASSERT_LE(f.passes, 15);
+            ASSERT_LE(std::abs(f.distance), MaxGrowth);
+        }
+    }
+
+    PlaceObject place = Place(1, 1, 3);
+    place.filters = bytes;
+    MovieBuilder movie;
+    movie.Stage({0, 400, 0, 400})
+        .Add(DefineShape(ShapeDefinition()
+                             .Id(1)
+                             .Fills({Solid(Red)})
+                             .Records(ShapeRecords().Fill0(1).Box(0, 0, 200, 200))));
+    movie.Add(PlaceObjectTag(place));
+    for (int mode = 0; mode < 256; mode += 17) {
+        PlaceObject blended = Place(1, std::uint16_t(2 + mode), 3);
+        blended.blendMode = std::uint8_t(mode);
+        movie.Add(PlaceObjectTag(blended));
+    }
+    const ReadResult result = ReadMovie(movie.Add(ShowFrame()).Build());
+    ASSERT_TRUE(result.movie) << result.error.toStdString();
+    Player player(result.movie);
+    player.GotoFrame(0);
+    ASSERT_EQ(player.Stage().size(), 17u);
+    Renderer renderer;
+    const QImage image = renderer.RenderStage(*result.movie, player.Stage(), QSize(20, 20));
+    EXPECT_EQ(image.size(), QSize(20, 20));
+}
+
+namespace {
+// Frame scripts of every kind the interpreter knows, init actions, and buttons of both versions on a
+// named sprite, so that damage lands in action records, button records and condition lists.
+QByteArray ScriptMovie() {
+    const ActionCode script = ActionCode()
+                                  .ConstantPool({"a", "_root", "gotoAndPlay", "end"})
+                                  .PushConstant(3)
+                                  .PushInt(1)
+                                  .PushConstant(1)
+                                  .GetVariable()
+                                  .PushConstant(2)
+                                  .CallMethod()
+                                  .SetTarget("/a/..")
+                                  .NextFrame()
+                                  .SetTarget("")
+                                  .PushString("a")
+                                  .SetTarget2()
+                                  .PrevFrame()
+                                  .PushDouble(2.5)
+                                  .PushInt(3)
+                                  .Op(0x47)
+                                  .If(-20)
+                                  .PushString("v")
+                                  .PushBool(true)
+                                  .SetVariable()
+                                  .GotoLabel("end")
+                                  .PushInt(2)
+                                  .GotoFrame2(true, 1)
+                                  .Jump(2)
+                                  .StopSounds();
+    const std::vector<ButtonRecord> records = {
+        {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
+        {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
+    };
+    return MovieBuilder()
+        .Stage({0, 4000, 0, 4000})
+        .Add(DefineShape(
+            ShapeDefinition().Fills({Solid(Red)}).Records(ShapeRecords().Fill0(1).Box(0, 0, 900, 900))))
+        .Add(DefineSprite(
+            40, 3,
+            DoAction(
+                ActionCode().PushInt(0).PushString("_parent").GetVariable().PushString("stop").CallMethod()) +
+                ShowFrame() + ShowFrame() + ShowFrame()))
+        .Add(DefineButton(5, records, ActionCode().Play().GotoFrame(1)))
+        .Add(DefineButton2(6, records, {{IdleToOverUp, ActionCode().Stop()}, {OverDownToOverUp, script}}))
+        .Add(DoInitAction(40, ActionCode().Stop().Play()))
+        .Add(PlaceObjectTag([] {
+            PlaceObject a = Place(40, 1);
+            a.name = "a";
+            return a;
+        }()))
+        .Add(PlaceObjectTag(Place(5, 2)))
+        .Add(PlaceObjectTag(Place(6, 3)))
+        .Add(DoAction(script))
+        .Add(ShowFrame())
+        .Add(FrameLabelTag("end"))
+        .Add(DoAction(ActionCode().Jump(-5)))
+        .Add(ShowFrame())
+        .Add(DoAction(ActionCode().GotoFrame(0).Play()))
+        .Add(ShowFrame())
+        .Build();
+}
+} // namespace
+
+// Damaged video streams and frames decode, seek and draw without a crash.
+TEST(SwfFuzz, DamagedVideoDrawsBounded) {
+    QuietWarnings quiet;
+    const QByteArray seed =
+        MovieBuilder().Stage({0, 1000, 0, 600}).Add(VideoTags()).Add(ShowFrame()).Add(ShowFrame()).Build();
+    Mutator mutator(1961);
+    int drawn = 0;
+    Renderer renderer;
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        const ReadResult result = ReadMovie(mutator.Mutate(seed));
+        if (!result.movie)
+            continue;
+        ++drawn;
+        Player player(result.movie);
+        for (int frame : {0, 1, 0}) {
+            player.GotoFrame(frame);
+            ASSERT_FALSE(renderer.RenderStage(*result.movie, player.Stage(), QSize(50, 30)).isNull());
+        }
+    }
+    EXPECT_GT(drawn, 100);
+}
+
+// Damaged scripts and buttons load, play, answer the mouse and seek without a crash or hang.
+TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
+    QuietWarnings quiet;
+    const QByteArray seed = ScriptMovie();
+    {
+        const ReadResult result = ReadMovie(seed);
+        ASSERT_TRUE(result.movie) << result.error.toStdString();
+        ASSERT_TRUE(result.warnings.isEmpty()) << result.warnings.join('\n').toStdString();
+    }
+    Mutator mutator(4711);
+    int played = 0;
+    for (int round = 0; round < 800; ++round) {
+        SCOPED_TRACE(round);
+        const ReadResult result = ReadMovie(mutator.Mutate(seed));
+        if (!result.movie)
+            continue;
+        ++played;
+        Player player(result.movie);
+        for (int tick = 0; tick < 6; ++tick) {
+            player.Tick();
+            const double x = mutator.Pick(-100, 4100), y = mutator.Pick(-100, 4100);
+            player.MouseMove(x, y);
+            if (tick % 2 == 0) {
+                player.MouseDown(x, y);
+                player.MouseUp(x + mutator.Pick(0, 1) * 500, y);
+            }
+        }
+        player.GotoFrame(mutator.Pick(0, 3));
+        ASSERT_LT(player.CurrentFrame(), std::max(player.TotalFrames(), 1));
+    }
+    EXPECT_GT(played, 150);
+}

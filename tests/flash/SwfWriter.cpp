@@ -2,7 +2,9 @@
 
 #include <QBuffer>
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <lzma.h>
 #include <stdexcept>
 #include <zlib.h>
@@ -507,6 +509,22 @@ QByteArray DefineBits(std::uint16_t id, const QByteArray& jpeg) {
     return Tag(code::DefineBits, Bits().U16(id).Bytes(jpeg).Data());
 }
 
+QByteArray DefineVideoStreamTag(std::uint16_t id, const VideoStream& video) {
+    const std::uint32_t flags = std::uint32_t((video.deblocking & 7) << 1) | (video.smoothing ? 1 : 0);
+    return Tag(code::DefineVideoStream, Bits()
+                                            .U16(id)
+                                            .U16(video.numFrames)
+                                            .U16(video.width)
+                                            .U16(video.height)
+                                            .U8(flags)
+                                            .U8(video.codecId)
+                                            .Data());
+}
+
+QByteArray VideoFrameTag(std::uint16_t streamId, std::uint16_t frameNumber, const QByteArray& data) {
+    return Tag(code::VideoFrame, Bits().U16(streamId).U16(frameNumber).Bytes(data).Data());
+}
+
 QByteArray DefineBitsJpeg2(std::uint16_t id, const QByteArray& image) {
     return Tag(code::DefineBitsJpeg2, Bits().U16(id).Bytes(image).Data());
 }
@@ -601,6 +619,74 @@ PlaceObject Place(std::uint16_t characterId, std::uint16_t depth, int version) {
     if (version == 1)
         place.matrix = Matrix();
     return place;
+}
+
+namespace {
+
+void WriteFilter(Bits& out, const Filter& f) {
+    auto color = [&](std::size_t i) { out.RgbaColor(i < f.colors.size() ? f.colors[i] : Rgba{}); };
+    auto fixed = [&](double v) { out.U32(std::uint32_t(Bits::FixedBits(v))); };
+    auto floats = [&](double v) { out.U32(std::bit_cast<std::uint32_t>(float(v))); };
+    auto flags = [&](bool withOnTop) {
+        out.Fixed8(f.strength).UB(f.inner, 1).UB(f.knockout, 1).UB(f.compositeSource, 1);
+        if (withOnTop)
+            out.UB(f.onTop, 1).UB(std::uint32_t(f.passes), 4);
+        else
+            out.UB(std::uint32_t(f.passes), 5);
+    };
+    out.U8(std::uint8_t(f.kind));
+    switch (f.kind) {
+    case Filter::Kind::DropShadow:
+        color(0);
+        fixed(f.blurX), fixed(f.blurY), fixed(f.angle), fixed(f.distance);
+        flags(false);
+        break;
+    case Filter::Kind::Blur:
+        fixed(f.blurX), fixed(f.blurY);
+        out.UB(std::uint32_t(f.passes), 5).UB(0, 3);
+        break;
+    case Filter::Kind::Glow:
+        color(0);
+        fixed(f.blurX), fixed(f.blurY);
+        flags(false);
+        break;
+    case Filter::Kind::Bevel:
+        color(0), color(1);
+        fixed(f.blurX), fixed(f.blurY), fixed(f.angle), fixed(f.distance);
+        flags(true);
+        break;
+    case Filter::Kind::GradientGlow:
+    case Filter::Kind::GradientBevel:
+        out.U8(std::uint32_t(f.colors.size()));
+        for (std::size_t i = 0; i < f.colors.size(); ++i)
+            color(i);
+        for (std::size_t i = 0; i < f.colors.size(); ++i)
+            out.U8(i < f.ratios.size() ? f.ratios[i] : 0);
+        fixed(f.blurX), fixed(f.blurY), fixed(f.angle), fixed(f.distance);
+        flags(true);
+        break;
+    case Filter::Kind::Convolution:
+        out.U8(std::uint32_t(f.matrixX)).U8(std::uint32_t(f.matrixY));
+        floats(f.divisor), floats(f.bias);
+        for (float v : f.matrix)
+            floats(v);
+        out.RgbaColor(f.defaultColor).UB(0, 6).UB(f.clamp, 1).UB(f.preserveAlpha, 1);
+        break;
+    case Filter::Kind::ColorMatrix:
+        for (float v : f.matrix)
+            floats(v);
+        break;
+    }
+}
+
+} // namespace
+
+QByteArray FilterListBytes(const FilterList& filters) {
+    Bits out;
+    out.U8(std::uint32_t(filters.size()));
+    for (const Filter& f : filters)
+        WriteFilter(out, f);
+    return out.Data();
 }
 
 QByteArray PlaceObjectTag(const PlaceObject& place) {
@@ -814,6 +900,227 @@ QByteArray MovieBuilder::Build(Movie::Compression compression, bool lzmaEndMarke
     const QByteArray body = Body();
     return MovieFile(std::uint8_t(version), fileLength.value_or(std::uint32_t(body.size() + 8)), body,
                      compression, lzmaEndMarker);
+}
+
+// --- Fonts and text ---
+
+QByteArray DefineFontTag(const FontDefinition& font) {
+    const std::size_t count = font.glyphs.size();
+    const bool wide = font.wideOffsets && font.version >= 2;
+    const std::size_t offsetBytes = wide ? 4 : 2;
+    std::vector<QByteArray> outlines;
+    for (const GlyphDefinition& glyph : font.glyphs) {
+        Bits shape;
+        glyph.outline.Write(shape, 1, 1, 0);
+        outlines.push_back(shape.Data());
+    }
+    // Offsets count from the start of the offset table, which DefineFont2/3 end with the code table's.
+    Bits table;
+    std::size_t offset = (count + (font.version >= 2 ? 1 : 0)) * offsetBytes;
+    for (const QByteArray& outline : outlines) {
+        wide ? table.U32(std::uint32_t(offset)) : table.U16(std::uint32_t(offset));
+        offset += std::size_t(outline.size());
+    }
+    if (font.version >= 2)
+        wide ? table.U32(std::uint32_t(offset)) : table.U16(std::uint32_t(offset));
+    for (const QByteArray& outline : outlines)
+        table.Bytes(outline);
+
+    Bits out;
+    out.U16(font.id);
+    if (font.version == 1)
+        return Tag(code::DefineFont, out.Bytes(table.Data()).Data());
+    const QByteArray name = font.name.toUtf8();
+    out.U8((font.hasLayout ? 0x80 : 0) | (wide ? 0x08 : 0) | (font.wideCodes ? 0x04 : 0) |
+           (font.italic ? 0x02 : 0) | (font.bold ? 0x01 : 0));
+    out.U8(0).U8(std::uint32_t(name.size())).Bytes(name).U16(std::uint32_t(count)).Bytes(table.Data());
+    for (const GlyphDefinition& glyph : font.glyphs)
+        font.wideCodes ? out.U16(glyph.code) : out.U8(glyph.code);
+    if (font.hasLayout) {
+        out.S16(font.ascent).S16(font.descent).S16(font.leading);
+        for (const GlyphDefinition& glyph : font.glyphs)
+            out.S16(glyph.advance);
+        for (std::size_t i = 0; i < count; ++i)
+            out.RectField({});
+        out.U16(std::uint32_t(font.kerning.size()));
+        for (const KerningPair& pair : font.kerning) {
+            font.wideCodes ? out.U16(pair.left).U16(pair.right) : out.U8(pair.left).U8(pair.right);
+            out.S16(pair.adjustment);
+        }
+    }
+    return Tag(font.version == 3 ? code::DefineFont3 : code::DefineFont2, out.Data(), true);
+}
+
+QByteArray DefineFontInfoTag(std::uint16_t fontId, const QString& name,
+                             const std::vector<std::uint16_t>& codes, int version, bool bold, bool italic) {
+    const QByteArray bytes = name.toUtf8();
+    Bits out;
+    out.U16(fontId).U8(std::uint32_t(bytes.size())).Bytes(bytes);
+    out.U8((italic ? 0x04 : 0) | (bold ? 0x02 : 0) | 0x01);
+    if (version == 2)
+        out.U8(0);
+    for (std::uint16_t code : codes)
+        out.U16(code);
+    return Tag(version == 2 ? code::DefineFontInfo2 : code::DefineFontInfo, out.Data());
+}
+
+QByteArray DefineTextTag(std::uint16_t id, const StaticText& text, int version) {
+    int glyphBits = 0, advanceBits = 0;
+    for (const TextRecord& record : text.records)
+        for (const GlyphEntry& glyph : record.glyphs) {
+            glyphBits = std::max(glyphBits, Bits::UnsignedBits(glyph.index));
+            advanceBits = std::max(advanceBits, Bits::SignedBits(glyph.advance));
+        }
+    Bits out;
+    out.U16(id).RectField(text.bounds).MatrixField(text.matrix);
+    out.U8(std::uint32_t(glyphBits)).U8(std::uint32_t(advanceBits));
+    for (const TextRecord& record : text.records) {
+        out.U8(0x80 | 0x08 | 0x04 | 0x02 | 0x01).U16(record.fontId);
+        version >= 2 ? out.RgbaColor(record.color) : out.RgbColor(record.color);
+        out.S16(record.x).S16(record.y).U16(record.height).U8(std::uint32_t(record.glyphs.size()));
+        for (const GlyphEntry& glyph : record.glyphs)
+            out.UB(glyph.index, glyphBits).SB(glyph.advance, advanceBits);
+        out.Align();
+    }
+    out.U8(0);
+    return Tag(version >= 2 ? code::DefineText2 : code::DefineText, out.Data(), true);
+}
+
+QByteArray DefineEditTextTag(std::uint16_t id, const EditText& text) {
+    Bits out;
+    out.U16(id).RectField(text.bounds);
+    out.U8((text.initialText ? 0x80 : 0) | (text.wordWrap ? 0x40 : 0) | (text.multiline ? 0x20 : 0) |
+           (text.password ? 0x10 : 0) | (text.readOnly ? 0x08 : 0) | (text.color ? 0x04 : 0) |
+           (text.maxLength ? 0x02 : 0) | (text.fontId ? 0x01 : 0));
+    out.U8((!text.fontClass.isEmpty() ? 0x80 : 0) | (text.autoSize ? 0x40 : 0) | (text.hasLayout ? 0x20 : 0) |
+           (text.noSelect ? 0x10 : 0) | (text.border ? 0x08 : 0) | (text.wasStatic ? 0x04 : 0) |
+           (text.html ? 0x02 : 0) | (text.useOutlines ? 0x01 : 0));
+    if (text.fontId)
+        out.U16(*text.fontId);
+    if (!text.fontClass.isEmpty())
+        out.String(text.fontClass);
+    if (text.fontId || !text.fontClass.isEmpty())
+        out.U16(text.height);
+    if (text.color)
+        out.RgbaColor(*text.color);
+    if (text.maxLength)
+        out.U16(*text.maxLength);
+    if (text.hasLayout)
+        out.U8(std::uint32_t(text.align))
+            .U16(text.leftMargin)
+            .U16(text.rightMargin)
+            .U16(text.indent)
+            .S16(text.leading);
+    out.String(text.variableName);
+    if (text.initialText)
+        out.String(*text.initialText);
+    return Tag(code::DefineEditText, out.Data(), true);
+}
+
+// --- Actions and buttons ---
+
+ActionCode& ActionCode::Op(std::uint8_t code, const QByteArray& payload) {
+    bytes.append(char(code));
+    if (code >= 0x80) {
+        bytes.append(char(payload.size() & 0xFF));
+        bytes.append(char((payload.size() >> 8) & 0xFF));
+        bytes.append(payload);
+    }
+    return *this;
+}
+
+ActionCode& ActionCode::GotoFrame(std::uint16_t frame) {
+    return Op(0x81, Bits().U16(frame).Data());
+}
+
+ActionCode& ActionCode::GotoLabel(const QString& label) {
+    return Op(0x8C, Bits().String(label).Data());
+}
+
+ActionCode& ActionCode::SetTarget(const QString& path) {
+    return Op(0x8B, Bits().String(path).Data());
+}
+
+ActionCode& ActionCode::GotoFrame2(bool play, std::optional<std::uint16_t> sceneBias) {
+    Bits payload;
+    payload.U8((sceneBias ? 0x02 : 0) | (play ? 0x01 : 0));
+    if (sceneBias)
+        payload.U16(*sceneBias);
+    return Op(0x9F, payload.Data());
+}
+
+ActionCode& ActionCode::ConstantPool(const QStringList& strings) {
+    Bits payload;
+    payload.U16(std::uint32_t(strings.size()));
+    for (const QString& text : strings)
+        payload.String(text);
+    return Op(0x88, payload.Data());
+}
+
+ActionCode& ActionCode::PushString(const QString& text) {
+    return Op(0x96, Bits().U8(0).String(text).Data());
+}
+
+ActionCode& ActionCode::PushInt(std::int32_t value) {
+    return Op(0x96, Bits().U8(7).U32(std::uint32_t(value)).Data());
+}
+
+ActionCode& ActionCode::PushDouble(double value) {
+    std::uint64_t raw = 0;
+    std::memcpy(&raw, &value, sizeof raw);
+    return Op(0x96, Bits().U8(6).U32(std::uint32_t(raw >> 32)).U32(std::uint32_t(raw)).Data());
+}
+
+ActionCode& ActionCode::PushConstant(std::uint16_t index) {
+    return Op(0x96, index < 256 ? Bits().U8(8).U8(index).Data() : Bits().U8(9).U16(index).Data());
+}
+
+ActionCode& ActionCode::PushBool(bool value) {
+    return Op(0x96, Bits().U8(5).U8(value ? 1 : 0).Data());
+}
+
+QByteArray DoAction(const ActionCode& code) {
+    return Tag(code::DoAction, code.Data());
+}
+
+QByteArray DoInitAction(std::uint16_t spriteId, const ActionCode& code) {
+    return Tag(code::DoInitAction, Bits().U16(spriteId).Bytes(code.Data()).Data());
+}
+
+namespace {
+void WriteButtonRecords(Bits& out, const std::vector<ButtonRecord>& records, int version) {
+    for (const ButtonRecord& record : records) {
+        out.U8(record.states).U16(record.characterId).U16(record.depth).MatrixField(record.matrix);
+        if (version == 2)
+            out.ColorTransformField(record.colorTransform, true);
+    }
+    out.U8(0);
+}
+} // namespace
+
+QByteArray DefineButton(std::uint16_t id, const std::vector<ButtonRecord>& records,
+                        const ActionCode& actions) {
+    Bits body;
+    body.U16(id);
+    WriteButtonRecords(body, records, 1);
+    body.Bytes(actions.Data());
+    return Tag(code::DefineButton, body.Data(), true);
+}
+
+QByteArray DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& records,
+                         const std::vector<std::pair<std::uint16_t, ActionCode>>& actions, bool trackAsMenu) {
+    Bits recordBytes;
+    WriteButtonRecords(recordBytes, records, 2);
+    Bits body;
+    body.U16(id).U8(trackAsMenu ? 1 : 0);
+    body.U16(actions.empty() ? 0 : std::uint32_t(recordBytes.Size() + 2));
+    body.Bytes(recordBytes.Data());
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        const QByteArray code = actions[i].second.Data();
+        const bool last = i + 1 == actions.size();
+        body.U16(last ? 0 : std::uint32_t(code.size() + 4)).U16(actions[i].first).Bytes(code);
+    }
+    return Tag(code::DefineButton2, body.Data(), true);
 }
 
 } // namespace flash::writer

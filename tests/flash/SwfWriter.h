@@ -13,11 +13,13 @@
 //         .Add(ShowFrame())
 //         .Build(flash::Movie::Compression::Zlib);
 
+#include "flash/Effects.h"
 #include "flash/SwfModel.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -39,6 +41,7 @@ enum : std::uint16_t {
     SetBackgroundColor = 9,
     DefineFont = 10,
     DefineText = 11,
+    DefineFontInfo = 13,
     DoAction = 12,
     DefineSound = 14,
     StartSound = 15,
@@ -50,6 +53,7 @@ enum : std::uint16_t {
     PlaceObject2 = 26,
     RemoveObject2 = 28,
     DefineShape3 = 32,
+    DefineText2 = 33,
     DefineButton2 = 34,
     DefineBitsJpeg3 = 35,
     DefineBitsLossless2 = 36,
@@ -62,6 +66,7 @@ enum : std::uint16_t {
     DoInitAction = 59,
     DefineVideoStream = 60,
     VideoFrame = 61,
+    DefineFontInfo2 = 62,
     FileAttributes = 69,
     PlaceObject3 = 70,
     DefineFont3 = 75,
@@ -240,11 +245,44 @@ QByteArray DefineSprite(std::uint16_t id, std::uint16_t frameCount, const QByteA
 // By place.version. PlaceObject writes characterId, depth, matrix (identity when absent) and the
 // colour transform when given. place.filters must be a whole filter list when not empty.
 QByteArray PlaceObjectTag(const PlaceObject& place);
+// DefineVideoStream from its fields (the frames go into VideoFrame tags).
+QByteArray DefineVideoStreamTag(std::uint16_t id, const VideoStream& video);
+QByteArray VideoFrameTag(std::uint16_t streamId, std::uint16_t frameNumber, const QByteArray& data);
 PlaceObject Place(std::uint16_t characterId, std::uint16_t depth, int version = 2);
 QByteArray RemoveObjectTag(std::uint16_t depth, std::uint16_t characterId);
 QByteArray RemoveObject2Tag(std::uint16_t depth);
 QByteArray FrameLabelTag(const QString& name, bool namedAnchor = false);
 QByteArray SetBackgroundColorTag(const Rgba& color);
+// The filter list of PlaceObject3 (count and records) for PlaceObject::filters.
+QByteArray FilterListBytes(const FilterList& filters);
+
+// --- Fonts and text ---
+
+struct GlyphDefinition {
+    ShapeRecords outline; // style 1 is the glyph's fill
+    std::uint16_t code = 0;
+    std::int16_t advance = 0;
+};
+
+struct FontDefinition {
+    int version = 2; // DefineFont 1, 2 or 3 (DefineFont writes outlines only)
+    std::uint16_t id = 1;
+    QString name;
+    bool bold = false, italic = false, wideOffsets = false, wideCodes = true, hasLayout = true;
+    std::int16_t ascent = 0, descent = 0, leading = 0;
+    std::vector<GlyphDefinition> glyphs;
+    std::vector<KerningPair> kerning;
+};
+
+QByteArray DefineFontTag(const FontDefinition& font);
+// DefineFontInfo (version 1, wide codes) or DefineFontInfo2 for a DefineFont.
+QByteArray DefineFontInfoTag(std::uint16_t fontId, const QString& name,
+                             const std::vector<std::uint16_t>& codes, int version = 1, bool bold = false,
+                             bool italic = false);
+// DefineText (version 1, RGB colours) or DefineText2; every record states its font, colour and position.
+QByteArray DefineTextTag(std::uint16_t id, const StaticText& text, int version = 1);
+// Flags that have a field follow from whether the field is set.
+QByteArray DefineEditTextTag(std::uint16_t id, const EditText& text);
 
 // --- Data helpers ---
 
@@ -288,5 +326,55 @@ QByteArray MovieFile(std::uint8_t version, std::uint32_t fileLength, const QByte
                      Movie::Compression compression, bool lzmaEndMarker = false);
 // Raw LZMA data (no header) and its 5 property bytes.
 QByteArray LzmaRaw(const QByteArray& data, QByteArray& properties, bool endMarker);
+
+// --- Actions and buttons ---
+
+// Action records for DoAction, DoInitAction and buttons; Data() ends them with ActionEnd.
+class ActionCode {
+public:
+    // A record; codes from 0x80 on carry the payload with its length.
+    ActionCode& Op(std::uint8_t code, const QByteArray& payload = {});
+    ActionCode& Stop() { return Op(0x07); }
+    ActionCode& Play() { return Op(0x06); }
+    ActionCode& NextFrame() { return Op(0x04); }
+    ActionCode& PrevFrame() { return Op(0x05); }
+    ActionCode& StopSounds() { return Op(0x09); }
+    ActionCode& GotoFrame(std::uint16_t frame); // zero-based
+    ActionCode& GotoLabel(const QString& label);
+    ActionCode& SetTarget(const QString& path);
+    ActionCode& SetTarget2() { return Op(0x20); }
+    ActionCode& GotoFrame2(bool play, std::optional<std::uint16_t> sceneBias = std::nullopt);
+    ActionCode& ConstantPool(const QStringList& strings);
+    ActionCode& PushString(const QString& text);
+    ActionCode& PushInt(std::int32_t value);
+    ActionCode& PushDouble(double value);
+    ActionCode& PushConstant(std::uint16_t index); // the 8-bit form below 256
+    ActionCode& PushBool(bool value);
+    ActionCode& Pop() { return Op(0x17); }
+    ActionCode& GetVariable() { return Op(0x1C); }
+    ActionCode& SetVariable() { return Op(0x1D); }
+    ActionCode& GetMember() { return Op(0x4E); }
+    ActionCode& CallMethod() { return Op(0x52); }
+    ActionCode& CallFunction() { return Op(0x3D); }
+    ActionCode& Jump(std::int16_t offset) { return Op(0x99, Bits().S16(offset).Data()); }
+    ActionCode& If(std::int16_t offset) { return Op(0x9D, Bits().S16(offset).Data()); }
+
+    // Bytes written so far, without the end.
+    qsizetype Size() const { return bytes.size(); }
+    QByteArray Data() const { return bytes + QByteArray(1, '\0'); }
+
+private:
+    QByteArray bytes;
+};
+
+QByteArray DoAction(const ActionCode& code);
+QByteArray DoInitAction(std::uint16_t spriteId, const ActionCode& code);
+// DefineButton: records (matrix, no colour transform) and one action list run on release.
+QByteArray DefineButton(std::uint16_t id, const std::vector<ButtonRecord>& records,
+                        const ActionCode& actions);
+// DefineButton2: records with colour transforms, and a list of actions for each set of conditions.
+QByteArray DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& records,
+                         const std::vector<std::pair<std::uint16_t, ActionCode>>& actions,
+                         bool trackAsMenu = false);
 
 } // namespace flash::writer

@@ -1,0 +1,621 @@
+#include "flash/Actions.h"
+
+#include "flash/BitReader.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace flash {
+
+namespace {
+
+// Strings in action records are UTF-8 from version 6 on, Latin-1 before.
+QString Text(const QByteArray& bytes, int version) {
+    return version >= 6 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
+double ToNumber(const ActionValue& value) {
+    if (const auto* number = std::get_if<double>(&value))
+        return *number;
+    if (const auto* flag = std::get_if<bool>(&value))
+        return *flag ? 1 : 0;
+    if (const auto* text = std::get_if<QString>(&value)) {
+        bool ok = false;
+        const double number = text->trimmed().toDouble(&ok);
+        return ok ? number : std::numeric_limits<double>::quiet_NaN();
+    }
+    if (std::holds_alternative<std::nullptr_t>(value))
+        return 0;
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+QString ToText(const ActionValue& value) {
+    if (const auto* text = std::get_if<QString>(&value))
+        return *text;
+    if (const auto* number = std::get_if<double>(&value)) {
+        if (std::isnan(*number))
+            return QStringLiteral("NaN");
+        if (*number == std::trunc(*number) && std::abs(*number) < 1e15)
+            return QString::number(static_cast<long long>(*number));
+        return QString::number(*number, 'g', 15);
+    }
+    if (const auto* flag = std::get_if<bool>(&value))
+        return *flag ? QStringLiteral("true") : QStringLiteral("false");
+    if (std::holds_alternative<std::nullptr_t>(value))
+        return QStringLiteral("null");
+    if (std::holds_alternative<ClipRef>(value))
+        return QStringLiteral("[clip]");
+    return {};
+}
+
+bool ToBool(const ActionValue& value) {
+    if (const auto* flag = std::get_if<bool>(&value))
+        return *flag;
+    if (const auto* text = std::get_if<QString>(&value))
+        return !text->isEmpty();
+    if (std::holds_alternative<ClipRef>(value))
+        return true;
+    const double number = ToNumber(value);
+    return number != 0 && !std::isnan(number);
+}
+
+ActionValue Bounded(QString text) {
+    if (text.size() > ActionInterpreter::MaxString)
+        text.truncate(ActionInterpreter::MaxString);
+    return text;
+}
+
+// A frame number from a pushed value: numbers count from 1; strings are labels or numbers.
+std::optional<int> FrameIndex(double number) {
+    if (std::isnan(number) || number < -1e9 || number > 1e9)
+        return std::nullopt;
+    return int(number) - 1;
+}
+
+} // namespace
+
+bool ClipRef::operator==(const ClipRef& other) const {
+    if (root || other.root)
+        return root == other.root;
+    return !sprite.owner_before(other.sprite) && !other.sprite.owner_before(sprite) &&
+           Valid() == other.Valid();
+}
+
+std::optional<ActionRecord> DecodeAction(const QByteArray& code, std::size_t offset) {
+    if (offset >= std::size_t(code.size()))
+        return std::nullopt;
+    BitReader r(reinterpret_cast<const std::uint8_t*>(code.constData()) + offset, code.size() - offset);
+    ActionRecord record;
+    record.code = r.U8();
+    record.offset = offset;
+    if (record.code >= 0x80) {
+        const std::size_t length = r.U16();
+        const std::uint8_t* start = r.Current();
+        r.Skip(length);
+        if (r.Overrun())
+            return std::nullopt;
+        record.payload = QByteArrayView(start, qsizetype(length));
+    }
+    if (r.Overrun())
+        return std::nullopt;
+    record.next = offset + r.Position();
+    return record;
+}
+
+std::vector<ActionRecord> ParseActions(const QByteArray& code) {
+    std::vector<ActionRecord> records;
+    std::size_t offset = 0;
+    while (const auto record = DecodeAction(code, offset)) {
+        if (record->code == 0)
+            break;
+        offset = record->next;
+        records.push_back(*record);
+    }
+    return records;
+}
+
+struct ActionInterpreter::Frame {
+    const QByteArray& code;
+    std::size_t pc = 0;
+    ClipRef self;
+    ClipRef target;
+    std::vector<ActionValue> stack;
+    std::vector<QString> constants;
+    int version = 0;
+    bool done = false;
+};
+
+void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long long& budget, int swfVersion) {
+    Frame f{code, 0, self, self, {}, {}, swfVersion, false};
+    while (!f.done && budget > 0) {
+        const auto record = DecodeAction(code, f.pc);
+        if (!record || record->code == 0)
+            return;
+        --budget;
+        f.pc = record->next;
+        Step(f, *record);
+        if (f.pc > std::size_t(code.size()))
+            return; // a jump out of the code ends the script
+    }
+}
+
+void ActionInterpreter::Step(Frame& f, const ActionRecord& record) {
+    if (StepControl(f, record) || StepStack(f, record) || StepOperator(f, record.code))
+        return;
+    StepObjects(f, record);
+}
+
+ClipRef ActionInterpreter::Resolve(const ClipRef& base, const QString& path) {
+    if (path.isEmpty())
+        return base;
+    ClipRef clip = path.startsWith(u'/') ? ClipRef{true, {}} : base;
+    const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        const QStringList names = part == QStringLiteral("..") ? QStringList{part} : part.split(u'.');
+        for (const QString& name : names) {
+            if (!clip.Valid())
+                return {};
+            if (name.isEmpty() || name == QStringLiteral("this"))
+                continue;
+            if (name == QStringLiteral("..") || name == QStringLiteral("_parent"))
+                clip = host.Parent(clip);
+            else if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
+                clip = ClipRef{true, {}};
+            else
+                clip = host.Child(clip, name);
+        }
+    }
+    return clip.Valid() ? clip : ClipRef{};
+}
+
+void ActionInterpreter::GotoValue(Frame& f, const ClipRef& clip, const ActionValue& frame, bool play,
+                                  int bias) {
+    ClipRef where = clip;
+    std::optional<int> index;
+    if (const auto* text = std::get_if<QString>(&frame)) {
+        QString label = *text;
+        // "path:frame" names a frame of another clip.
+        if (const qsizetype colon = label.lastIndexOf(u':'); colon >= 0) {
+            where = Resolve(f.target, label.left(colon));
+            label = label.mid(colon + 1);
+        }
+        bool isNumber = false;
+        const double number = label.toDouble(&isNumber);
+        if (isNumber)
+            index = FrameIndex(number);
+        else if (where.Valid())
+            if (const int found = host.LabelFrame(where, label); found >= 0)
+                index = found;
+    } else {
+        index = FrameIndex(ToNumber(frame));
+    }
+    if (!index || !where.Valid())
+        return;
+    host.GotoFrame(where, *index + bias, play);
+}
+
+void ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
+                                       const std::vector<ActionValue>& args) {
+    if (!clip.Valid())
+        return;
+    const QString method = name.toLower();
+    if (method == QStringLiteral("play"))
+        host.SetPlaying(clip, true);
+    else if (method == QStringLiteral("stop"))
+        host.SetPlaying(clip, false);
+    else if (method == QStringLiteral("nextframe"))
+        host.GotoFrame(clip, host.CurrentFrame(clip) + 1, false);
+    else if (method == QStringLiteral("prevframe"))
+        host.GotoFrame(clip, std::max(host.CurrentFrame(clip) - 1, 0), false);
+    else if ((method == QStringLiteral("gotoandplay") || method == QStringLiteral("gotoandstop")) &&
+             !args.empty())
+        // With a scene and a frame, the frame is the last argument.
+        GotoValue(f, clip, args.back(), method == QStringLiteral("gotoandplay"), 0);
+    else if (method == QStringLiteral("stopallsounds"))
+        host.StopSounds();
+}
+
+ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) {
+    if (!clip.Valid())
+        return {};
+    if (name == QStringLiteral("_currentframe"))
+        return double(host.CurrentFrame(clip) + 1);
+    if (name == QStringLiteral("_totalframes") || name == QStringLiteral("_framesloaded"))
+        return double(host.FrameCount(clip));
+    const ClipRef found = Resolve(clip, name);
+    if (found.Valid())
+        return found;
+    return {};
+}
+
+ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {
+    if (const auto found = variables.find(name); found != variables.end())
+        return found->second;
+    if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
+        return ClipRef{true, {}};
+    if (name == QStringLiteral("this"))
+        return f.target;
+    // A clip path, or an instance name on the current timeline.
+    const ClipRef clip = Resolve(f.target, name);
+    if (clip.Valid())
+        return clip;
+    return {};
+}
+
+void ActionInterpreter::Push(Frame& f, ActionValue value) {
+    if (f.stack.size() < MaxStack)
+        f.stack.push_back(std::move(value));
+}
+
+ActionValue ActionInterpreter::Pop(Frame& f) {
+    if (f.stack.empty())
+        return {};
+    ActionValue value = std::move(f.stack.back());
+    f.stack.pop_back();
+    return value;
+}
+
+void ActionInterpreter::PushValues(Frame& f, QByteArrayView payload) {
+    BitReader r(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
+    while (r.Remaining() > 0 && !r.Overrun()) {
+        const std::uint8_t type = r.U8();
+        ActionValue value;
+        switch (type) {
+        case 0:
+            value = Bounded(Text(r.CString(), f.version));
+            break;
+        case 1: {
+            const std::uint32_t bits = r.U32();
+            float number;
+            std::memcpy(&number, &bits, sizeof number);
+            value = double(number);
+            break;
+        }
+        case 2:
+            value = nullptr;
+            break;
+        case 3:
+            break;
+        case 4:
+            value = registers[r.U8() % 4];
+            break;
+        case 5:
+            value = r.U8() != 0;
+            break;
+        case 6: { // the two 32-bit halves come high half first
+            const std::uint64_t high = r.U32(), low = r.U32();
+            const std::uint64_t bits = (high << 32) | low;
+            double number;
+            std::memcpy(&number, &bits, sizeof number);
+            value = number;
+            break;
+        }
+        case 7:
+            value = double(std::int32_t(r.U32()));
+            break;
+        case 8:
+        case 9: {
+            const std::size_t index = type == 8 ? r.U8() : r.U16();
+            if (index < f.constants.size())
+                value = f.constants[index];
+            break;
+        }
+        default:
+            return; // an unknown type: its length is unknown too
+        }
+        if (r.Overrun())
+            return;
+        Push(f, std::move(value));
+    }
+}
+
+// Timeline control and jumps.
+bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
+    BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
+    switch (record.code) {
+    case 0x04: // NextFrame
+        if (f.target.Valid())
+            host.GotoFrame(f.target, host.CurrentFrame(f.target) + 1, false);
+        return true;
+    case 0x05: // PrevFrame
+        if (f.target.Valid())
+            host.GotoFrame(f.target, std::max(host.CurrentFrame(f.target) - 1, 0), false);
+        return true;
+    case 0x06: // Play
+        if (f.target.Valid())
+            host.SetPlaying(f.target, true);
+        return true;
+    case 0x07: // Stop
+        if (f.target.Valid())
+            host.SetPlaying(f.target, false);
+        return true;
+    case 0x09: // StopSounds
+        host.StopSounds();
+        return true;
+    case 0x81: { // GotoFrame
+        const int frame = r.U16();
+        if (!r.Overrun() && f.target.Valid())
+            host.GotoFrame(f.target, frame, std::nullopt);
+        return true;
+    }
+    case 0x8C: { // GotoLabel
+        const QString label = Text(r.CString(), f.version);
+        if (!r.Overrun() && f.target.Valid())
+            if (const int frame = host.LabelFrame(f.target, label); frame >= 0)
+                host.GotoFrame(f.target, frame, std::nullopt);
+        return true;
+    }
+    case 0x9F: { // GotoFrame2
+        const std::uint8_t flags = r.U8();
+        const int bias = (flags & 0x02) ? r.U16() : 0;
+        GotoValue(f, f.target, Pop(f), flags & 0x01, r.Overrun() ? 0 : bias);
+        return true;
+    }
+    case 0x8B: { // SetTarget
+        const QString path = Text(r.CString(), f.version);
+        f.target = path.isEmpty() ? f.self : Resolve(f.self, path);
+        return true;
+    }
+    case 0x20: { // SetTarget2
+        const ActionValue value = Pop(f);
+        if (const auto* clip = std::get_if<ClipRef>(&value))
+            f.target = *clip;
+        else {
+            const QString path = ToText(value);
+            f.target = path.isEmpty() ? f.self : Resolve(f.self, path);
+        }
+        return true;
+    }
+    case 0x99:   // Jump
+    case 0x9D: { // If
+        const std::int16_t offset = r.S16();
+        if (r.Overrun())
+            return true;
+        if (record.code == 0x9D && !ToBool(Pop(f)))
+            return true;
+        const long long to = static_cast<long long>(record.next) + offset;
+        if (to < 0 || to > f.code.size())
+            f.done = true;
+        else
+            f.pc = std::size_t(to);
+        return true;
+    }
+    case 0x8A: // WaitForFrame: every frame is loaded, nothing is skipped
+        return true;
+    case 0x8D: // WaitForFrame2
+        Pop(f);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Pushes, pops, the constant pool, registers and variables.
+bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
+    BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
+    switch (record.code) {
+    case 0x96: // Push
+        PushValues(f, record.payload);
+        return true;
+    case 0x88: { // ConstantPool
+        const std::size_t count = r.U16();
+        f.constants.clear();
+        // Every string takes at least its zero byte, so the payload bounds the pool.
+        for (std::size_t i = 0; i < count && r.Remaining() > 0; ++i) {
+            const QByteArray text = r.CString();
+            if (r.Overrun())
+                break;
+            f.constants.push_back(Text(text, f.version));
+        }
+        return true;
+    }
+    case 0x17: // Pop
+        Pop(f);
+        return true;
+    case 0x4C: { // PushDuplicate
+        const ActionValue top = f.stack.empty() ? ActionValue{} : f.stack.back();
+        Push(f, top);
+        return true;
+    }
+    case 0x4D: // StackSwap
+        if (f.stack.size() >= 2)
+            std::swap(f.stack[f.stack.size() - 1], f.stack[f.stack.size() - 2]);
+        return true;
+    case 0x87: { // StoreRegister
+        const std::uint8_t index = r.U8();
+        if (!r.Overrun() && !f.stack.empty())
+            registers[index % 4] = f.stack.back();
+        return true;
+    }
+    case 0x1C: { // GetVariable
+        const QString name = ToText(Pop(f));
+        Push(f, GetVariable(f, name));
+        return true;
+    }
+    case 0x1D:   // SetVariable
+    case 0x3C: { // DefineLocal
+        ActionValue value = Pop(f);
+        const QString name = ToText(Pop(f));
+        if (variables.count(name) || variables.size() < MaxVariables)
+            variables[name.left(MaxString)] = std::move(value);
+        return true;
+    }
+    case 0x41: // DefineLocal2
+        Pop(f);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Arithmetic, comparisons and strings.
+bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
+    auto binary = [&](auto op) {
+        const ActionValue b = Pop(f), a = Pop(f);
+        Push(f, op(a, b));
+    };
+    auto numeric = [&](auto op) {
+        binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
+            return op(ToNumber(a), ToNumber(b));
+        });
+    };
+    switch (code) {
+    case 0x0A: // Add
+        numeric([](double a, double b) { return a + b; });
+        return true;
+    case 0x0B: // Subtract
+        numeric([](double a, double b) { return a - b; });
+        return true;
+    case 0x0C: // Multiply
+        numeric([](double a, double b) { return a * b; });
+        return true;
+    case 0x0D: // Divide
+        numeric([](double a, double b) { return a / b; });
+        return true;
+    case 0x3F: // Modulo
+        numeric([](double a, double b) { return std::fmod(a, b); });
+        return true;
+    case 0x0E: // Equals
+    case 0x49: // Equals2
+        binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
+            if (code == 0x49 && std::holds_alternative<QString>(a) && std::holds_alternative<QString>(b))
+                return ToText(a) == ToText(b);
+            return ToNumber(a) == ToNumber(b);
+        });
+        return true;
+    case 0x0F: // Less
+    case 0x48: // Less2
+        numeric([](double a, double b) { return a < b; });
+        return true;
+    case 0x67: // Greater
+        numeric([](double a, double b) { return a > b; });
+        return true;
+    case 0x10: // And
+        binary(
+            [](const ActionValue& a, const ActionValue& b) -> ActionValue { return ToBool(a) && ToBool(b); });
+        return true;
+    case 0x11: // Or
+        binary(
+            [](const ActionValue& a, const ActionValue& b) -> ActionValue { return ToBool(a) || ToBool(b); });
+        return true;
+    case 0x12: // Not
+        Push(f, !ToBool(Pop(f)));
+        return true;
+    case 0x13: // StringEquals
+        binary(
+            [](const ActionValue& a, const ActionValue& b) -> ActionValue { return ToText(a) == ToText(b); });
+        return true;
+    case 0x14: // StringLength
+        Push(f, double(ToText(Pop(f)).size()));
+        return true;
+    case 0x21: // StringAdd
+        binary([](const ActionValue& a, const ActionValue& b) { return Bounded(ToText(a) + ToText(b)); });
+        return true;
+    case 0x47: // Add2: strings join, anything else adds
+        binary([](const ActionValue& a, const ActionValue& b) -> ActionValue {
+            if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
+                return Bounded(ToText(a) + ToText(b));
+            return ToNumber(a) + ToNumber(b);
+        });
+        return true;
+    case 0x50: // Increment
+        Push(f, ToNumber(Pop(f)) + 1);
+        return true;
+    case 0x51: // Decrement
+        Push(f, ToNumber(Pop(f)) - 1);
+        return true;
+    case 0x18: // ToInteger
+        Push(f, std::trunc(ToNumber(Pop(f))));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Clips as objects: members, method and function calls; the rest is consumed without effect.
+bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
+    auto popArgs = [&] {
+        const double count = ToNumber(Pop(f));
+        std::vector<ActionValue> args;
+        const std::size_t n = std::isnan(count) || count < 0
+                                  ? 0
+                                  : std::min<std::size_t>(std::size_t(std::min(count, 1e6)), f.stack.size());
+        for (std::size_t i = 0; i < n; ++i)
+            args.push_back(Pop(f));
+        return args;
+    };
+    switch (record.code) {
+    case 0x4E: { // GetMember
+        const QString name = ToText(Pop(f));
+        const ActionValue object = Pop(f);
+        const auto* clip = std::get_if<ClipRef>(&object);
+        Push(f, clip ? Member(*clip, name) : ActionValue{});
+        return true;
+    }
+    case 0x4F: // SetMember
+        Pop(f), Pop(f), Pop(f);
+        return true;
+    case 0x52: { // CallMethod
+        const QString name = ToText(Pop(f));
+        const ActionValue object = Pop(f);
+        const std::vector<ActionValue> args = popArgs();
+        if (const auto* clip = std::get_if<ClipRef>(&object))
+            CallClipMethod(f, *clip, name, args);
+        Push(f, {});
+        return true;
+    }
+    case 0x3D: { // CallFunction: the global forms act on the current target
+        const QString name = ToText(Pop(f));
+        const std::vector<ActionValue> args = popArgs();
+        CallClipMethod(f, f.target, name, args);
+        Push(f, {});
+        return true;
+    }
+    case 0x9B:   // DefineFunction
+    case 0x8E: { // DefineFunction2: the body follows the record and is not run here
+        BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
+        const QByteArray name = r.CString();
+        const std::size_t params = r.U16();
+        if (record.code == 0x8E) {
+            r.U8();
+            r.U16();
+        }
+        for (std::size_t i = 0; i < params && !r.Overrun(); ++i) {
+            if (record.code == 0x8E)
+                r.U8();
+            r.CString();
+        }
+        const std::size_t size = r.U16();
+        if (r.Overrun()) {
+            f.done = true;
+            return true;
+        }
+        f.pc += size;
+        if (name.isEmpty())
+            Push(f, {});
+        return true;
+    }
+    case 0x3A: // Delete
+    case 0x3B: // Delete2
+    case 0x9E: // Call
+    case 0x44: // TypeOf
+    case 0x26: // Trace
+        Pop(f);
+        if (record.code == 0x3A || record.code == 0x44)
+            Push(f, {});
+        return true;
+    case 0x9A: // GetURL2
+        Pop(f), Pop(f);
+        return true;
+    case 0x94: // With: its block runs in place
+        Pop(f);
+        return true;
+    default:
+        return false; // anything else is skipped
+    }
+}
+
+} // namespace flash

@@ -1,0 +1,100 @@
+#pragma once
+// Frame and button scripts (AVM1 action records): a decoder for the records and an interpreter for
+// the timeline control that cartoons and cards use (stop, play, goto by number or label, next and
+// previous frame, tellTarget, stopAllSounds, the method-call form on clips), with the stack forms,
+// the constant pool, variables and jumps they need. Other actions are consumed and skipped.
+// Damaged code is bounded: a record running past the end or a jump out of range ends the script;
+// steps, stack, strings and variables have fixed limits.
+
+#include "flash/DisplayList.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace flash {
+
+struct ActionRecord {
+    std::uint8_t code = 0;
+    std::size_t offset = 0; // of the record's code byte
+    std::size_t next = 0;   // offset of the record after it
+    QByteArrayView payload; // into the code decoded; empty for codes below 0x80
+};
+
+// The record at offset, or nothing when it runs past the end of the code.
+std::optional<ActionRecord> DecodeAction(const QByteArray& code, std::size_t offset);
+// The records in order up to ActionEnd, the end of the code, or the first damaged record; their
+// payloads view code, which must outlive them.
+std::vector<ActionRecord> ParseActions(const QByteArray& code);
+
+// A timeline a script acts on: the main timeline or a sprite on stage. Empty when a path led
+// nowhere or the sprite has left the stage; control of an empty target does nothing.
+struct ClipRef {
+    bool root = false;
+    std::weak_ptr<SpriteInstance> sprite;
+    bool Valid() const { return root || !sprite.expired(); }
+    bool operator==(const ClipRef& other) const;
+};
+
+// What the interpreter needs of the timelines. Frames are zero-based.
+class ActionHost {
+public:
+    virtual ~ActionHost() = default;
+    virtual ClipRef Parent(const ClipRef& clip) = 0;
+    // The sprite placed under this instance name in the clip's display list (case-insensitive).
+    virtual ClipRef Child(const ClipRef& clip, const QString& name) = 0;
+    virtual int CurrentFrame(const ClipRef& clip) = 0;
+    virtual int FrameCount(const ClipRef& clip) = 0;
+    virtual int LabelFrame(const ClipRef& clip, const QString& label) = 0; // -1 when unknown
+    // Play set: plays or stops there; unset: keeps playing or stopped as it was.
+    virtual void GotoFrame(const ClipRef& clip, int frame, std::optional<bool> play) = 0;
+    virtual void SetPlaying(const ClipRef& clip, bool playing) = 0;
+    virtual void StopSounds() = 0;
+};
+
+using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef>;
+
+class ActionInterpreter {
+public:
+    static constexpr long long StepsPerFrame = 100000;
+    static constexpr std::size_t MaxStack = 1024;
+    static constexpr qsizetype MaxString = 4096;
+    static constexpr std::size_t MaxVariables = 1024;
+
+    explicit ActionInterpreter(ActionHost& host) : host(host) {}
+
+    // Runs code with self as its timeline; every action taken counts against budget, and the
+    // script stops when it runs out.
+    void Run(const QByteArray& code, const ClipRef& self, long long& budget, int swfVersion);
+
+    // Resolves a target path ("/a/b", "_root.a", "a", "..", "_parent") from base.
+    ClipRef Resolve(const ClipRef& base, const QString& path);
+
+private:
+    struct Frame;
+    void Step(Frame& f, const ActionRecord& record);
+    bool StepControl(Frame& f, const ActionRecord& record);
+    bool StepStack(Frame& f, const ActionRecord& record);
+    bool StepOperator(Frame& f, std::uint8_t code);
+    bool StepObjects(Frame& f, const ActionRecord& record);
+    void Push(Frame& f, ActionValue value);
+    ActionValue Pop(Frame& f);
+    void PushValues(Frame& f, QByteArrayView payload);
+    void GotoValue(Frame& f, const ClipRef& clip, const ActionValue& frame, bool play, int bias);
+    void CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
+                        const std::vector<ActionValue>& args);
+    ActionValue GetVariable(Frame& f, const QString& name);
+    ActionValue Member(const ClipRef& clip, const QString& name);
+
+    ActionHost& host;
+    std::map<QString, ActionValue> variables;
+    ActionValue registers[4];
+};
+
+} // namespace flash

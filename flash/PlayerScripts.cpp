@@ -1,0 +1,349 @@
+// The Player's scripts and buttons: the interpreter's view of the timelines, the script queue, and
+// the mouse.
+
+#include "flash/Player.h"
+
+#include "flash/ShapeRenderer.h"
+#include "flash/SoundMixer.h"
+
+#include <algorithm>
+
+namespace flash {
+
+namespace {
+
+constexpr std::uint16_t DoActionCode = 12;
+constexpr std::uint16_t DoInitActionCode = 59;
+// Scripts run in one tick at most; a goto storm between frames ends here.
+constexpr int MaxScriptsPerTick = 1000;
+constexpr std::size_t MaxQueuedScripts = 4096;
+constexpr int MaxButtonNesting = 8;
+constexpr int MaxFindNesting = 64;
+
+int FrameCountOf(const Timeline& ATimeline) {
+    return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
+}
+
+ClipRef RootClip() {
+    return ClipRef{true, {}};
+}
+
+ClipRef SpriteClip(const std::shared_ptr<SpriteInstance>& sprite) {
+    return ClipRef{false, sprite};
+}
+
+int LabelIn(const Timeline& ATimeline, const QString& Label) {
+    for (std::size_t frame = 0; frame < ATimeline.frames.size(); ++frame)
+        for (const ControlTag& tag : ATimeline.frames[frame].tags)
+            if (const auto* label = std::get_if<FrameLabel>(&tag))
+                if (label->name.compare(Label, Qt::CaseInsensitive) == 0)
+                    return int(frame);
+    return -1;
+}
+
+} // namespace
+
+class Player::Host : public ActionHost {
+public:
+    explicit Host(Player& owner) : player(owner) {}
+
+    ClipRef Parent(const ClipRef& clip) override {
+        const auto sprite = clip.sprite.lock();
+        if (clip.root || !sprite)
+            return {};
+        ClipRef parent;
+        return FindParent(player.FStage, RootClip(), sprite.get(), parent, 0) ? parent : ClipRef{};
+    }
+
+    ClipRef Child(const ClipRef& clip, const QString& name) override {
+        const DisplayList* list = ListOf(clip);
+        if (!list)
+            return {};
+        for (const auto& [depth, object] : *list)
+            if (object.sprite && object.name.compare(name, Qt::CaseInsensitive) == 0)
+                return SpriteClip(object.sprite);
+        return {};
+    }
+
+    int CurrentFrame(const ClipRef& clip) override {
+        if (clip.root)
+            return player.FCurrentFrame;
+        const auto sprite = clip.sprite.lock();
+        return sprite ? sprite->currentFrame : 0;
+    }
+
+    int FrameCount(const ClipRef& clip) override {
+        if (clip.root)
+            return player.TotalFrames();
+        const auto sprite = clip.sprite.lock();
+        return sprite ? FrameCountOf(sprite->sprite->timeline) : 0;
+    }
+
+    int LabelFrame(const ClipRef& clip, const QString& label) override {
+        if (clip.root) {
+            if (const auto found = player.FMovie->frameLabels.find(label);
+                found != player.FMovie->frameLabels.end())
+                return found->second;
+            return LabelIn(player.FMovie->timeline, label);
+        }
+        const auto sprite = clip.sprite.lock();
+        return sprite ? LabelIn(sprite->sprite->timeline, label) : -1;
+    }
+
+    void GotoFrame(const ClipRef& clip, int frame, std::optional<bool> play) override {
+        if (clip.root)
+            GotoMain(frame);
+        else if (const auto sprite = clip.sprite.lock())
+            GotoSprite(*sprite, frame);
+        if (play)
+            SetPlaying(clip, *play);
+    }
+
+    void SetPlaying(const ClipRef& clip, bool playing) override {
+        if (clip.root) {
+            if (playing)
+                player.Play();
+            else
+                player.Stop();
+        } else if (const auto sprite = clip.sprite.lock()) {
+            sprite->playing = playing;
+        }
+    }
+
+    void StopSounds() override {
+        if (player.FMixer)
+            player.FMixer->StopAllSounds();
+    }
+
+private:
+    const DisplayList* ListOf(const ClipRef& clip) const {
+        if (clip.root)
+            return &player.FStage;
+        const auto sprite = clip.sprite.lock();
+        return sprite ? &sprite->displayList : nullptr;
+    }
+
+    bool FindParent(const DisplayList& list, const ClipRef& owner, const SpriteInstance* child,
+                    ClipRef& parent, int nesting) {
+        if (nesting > MaxFindNesting)
+            return false;
+        for (const auto& [depth, object] : list) {
+            if (object.sprite.get() == child) {
+                parent = owner;
+                return true;
+            }
+            if (object.sprite &&
+                FindParent(object.sprite->displayList, SpriteClip(object.sprite), child, parent, nesting + 1))
+                return true;
+            if (object.button && FindParent(object.button->displayList, owner, child, parent, nesting + 1))
+                return true;
+        }
+        return false;
+    }
+
+    void GotoMain(int frame) {
+        frame = std::clamp(frame, 0, std::max(player.TotalFrames() - 1, 0));
+        if (frame == player.FCurrentFrame)
+            return;
+        if (player.FMixer)
+            player.FMixer->StopStream(&player.FMovie->timeline);
+        player.FStreamStartFrame = -1;
+        player.Seek(frame, true);
+    }
+
+    // As the main timeline seeks: backwards from the start, the frames on the way without scripts.
+    void GotoSprite(SpriteInstance& sprite, int frame) {
+        const Timeline& timeline = sprite.sprite->timeline;
+        frame = std::clamp(frame, 0, std::max(FrameCountOf(timeline) - 1, 0));
+        if (frame == sprite.currentFrame)
+            return;
+        if (frame < sprite.currentFrame) {
+            for (const auto& [depth, child] : sprite.displayList)
+                player.StopSpriteStreams(child);
+            sprite.displayList.clear();
+            if (player.FMixer)
+                player.FMixer->StopStream(&sprite);
+            sprite.currentFrame = -1;
+        }
+        while (sprite.currentFrame < frame) {
+            const bool last = sprite.currentFrame + 1 == frame;
+            player.FMuteScripts = !last;
+            if (sprite.currentFrame >= 0)
+                player.TickSprites(sprite.displayList, last);
+            ++sprite.currentFrame;
+            player.EnterFrame(timeline, sprite.currentFrame, sprite.displayList, &sprite, last);
+        }
+        player.FMuteScripts = false;
+    }
+
+    Player& player;
+};
+
+void Player::InitScripts() {
+    FHost = std::make_shared<Host>(*this);
+    FInterpreter = std::make_unique<ActionInterpreter>(*FHost);
+}
+
+void Player::QueueScript(const OtherTag& Tag, const void* Key) {
+    if (FMuteScripts || (Tag.code != DoActionCode && Tag.code != DoInitActionCode))
+        return;
+    if (FInitScripts.size() + FScripts.size() >= MaxQueuedScripts)
+        return;
+    if (Tag.code == DoInitActionCode) {
+        // The sprite id, then the actions; they run once, on the main timeline.
+        if (Tag.data.size() < 2)
+            return;
+        const std::uint16_t spriteId = std::uint8_t(Tag.data[0]) | std::uint8_t(Tag.data[1]) << 8;
+        if (FInitDone.insert(spriteId).second)
+            FInitScripts.push_back({RootClip(), Tag.data.mid(2)});
+        return;
+    }
+    ClipRef clip = RootClip();
+    if (Key != &FMovie->timeline)
+        clip = ClipRef{
+            false, const_cast<SpriteInstance*>(static_cast<const SpriteInstance*>(Key))->weak_from_this()};
+    FScripts.push_back({std::move(clip), Tag.data});
+}
+
+void Player::RunScripts() {
+    if (FRunningScripts)
+        return;
+    FRunningScripts = true;
+    long long budget = ActionInterpreter::StepsPerFrame;
+    for (int run = 0; run < MaxScriptsPerTick && budget > 0; ++run) {
+        std::deque<QueuedScript>& queue = FInitScripts.empty() ? FScripts : FInitScripts;
+        if (queue.empty())
+            break;
+        const QueuedScript script = std::move(queue.front());
+        queue.pop_front();
+        if (script.clip.Valid())
+            FInterpreter->Run(script.code, script.clip, budget, FMovie->version);
+    }
+    // What the budget cut off is dropped, as Flash drops a script it aborts.
+    FInitScripts.clear();
+    FScripts.clear();
+    FRunningScripts = false;
+}
+
+void Player::ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound) {
+    Instance.state = State;
+    for (const auto& [depth, child] : Instance.displayList)
+        StopSpriteStreams(child);
+    Instance.displayList.clear();
+    if (!Instance.button || FButtonNesting >= MaxButtonNesting)
+        return;
+    ++FButtonNesting;
+    for (const ButtonRecord& record : Instance.button->records) {
+        if (!(record.states & State))
+            continue;
+        PlaceObject place;
+        place.depth = record.depth;
+        place.characterId = record.characterId;
+        place.matrix = record.matrix;
+        place.colorTransform = record.colorTransform;
+        place.version = 2;
+        Place(place, Instance.displayList, WithSound);
+    }
+    --FButtonNesting;
+}
+
+void Player::QueueButtonActions(const ButtonUnderMouse& Target, std::uint16_t Condition) {
+    if (!Target.button || !Target.button->button)
+        return;
+    for (const ButtonAction& action : Target.button->button->actions)
+        if ((action.conditions & Condition) && FScripts.size() < MaxQueuedScripts)
+            FScripts.push_back({Target.owner, action.actions});
+}
+
+Player::ButtonUnderMouse Player::FindButton(const DisplayList& List, const ClipRef& Owner,
+                                            const QTransform& ToStage, QPointF Point, int Nesting) {
+    if (Nesting > MaxFindNesting)
+        return {};
+    // The topmost first.
+    for (auto it = List.rbegin(); it != List.rend(); ++it) {
+        const DisplayObject& object = it->second;
+        if (!object.visible || object.clipDepth > 0)
+            continue;
+        const QTransform transform = ToQTransform(object.matrix) * ToStage;
+        if (object.button && object.button->button) {
+            bool invertible = false;
+            const QTransform inverse = transform.inverted(&invertible);
+            if (invertible && ButtonHit(*object.button->button, *FMovie, inverse.map(Point), FHitAreas))
+                return {object.button, Owner};
+        }
+        if (object.sprite)
+            if (ButtonUnderMouse hit = FindButton(object.sprite->displayList, SpriteClip(object.sprite),
+                                                  transform, Point, Nesting + 1);
+                hit.button)
+                return hit;
+    }
+    return {};
+}
+
+void Player::UpdateHover(const ButtonUnderMouse& Hit) {
+    if (FHover.button == Hit.button)
+        return;
+    if (FHover.button && FHover.button != FPressed.button) {
+        ShowButtonState(*FHover.button, ButtonRecord::Up, true);
+        QueueButtonActions(FHover, OverUpToIdle);
+    }
+    if (Hit.button) {
+        ShowButtonState(*Hit.button, ButtonRecord::Over, true);
+        QueueButtonActions(Hit, IdleToOverUp);
+    }
+    FHover = Hit;
+}
+
+bool Player::MouseMove(double X, double Y) {
+    const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
+    if (FMouseDown && FPressed.button) {
+        // Dragged off the button pressed, it shows its over state until it comes back.
+        const bool over = hit.button == FPressed.button;
+        const std::uint8_t state = over ? ButtonRecord::Down : ButtonRecord::Over;
+        if (FPressed.button->state != state) {
+            ShowButtonState(*FPressed.button, state, true);
+            QueueButtonActions(FPressed, over ? OutDownToOverDown : OverDownToOutDown);
+        }
+        FHover = over ? FPressed : ButtonUnderMouse{};
+    } else if (!FMouseDown) {
+        UpdateHover(hit);
+    }
+    RunScripts();
+    return hit.button != nullptr;
+}
+
+bool Player::MouseDown(double X, double Y) {
+    MouseMove(X, Y);
+    FMouseDown = true;
+    const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
+    if (hit.button) {
+        FPressed = hit;
+        FHover = hit;
+        ShowButtonState(*hit.button, ButtonRecord::Down, true);
+        QueueButtonActions(hit, OverUpToOverDown);
+    }
+    RunScripts();
+    return hit.button != nullptr;
+}
+
+bool Player::MouseUp(double X, double Y) {
+    FMouseDown = false;
+    const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
+    if (FPressed.button) {
+        const ButtonUnderMouse pressed = std::exchange(FPressed, {});
+        if (hit.button == pressed.button) {
+            ShowButtonState(*pressed.button, ButtonRecord::Over, true);
+            QueueButtonActions(pressed, OverDownToOverUp);
+            FHover = pressed;
+        } else {
+            ShowButtonState(*pressed.button, ButtonRecord::Up, true);
+            QueueButtonActions(pressed, OutDownToIdle);
+            FHover = {};
+        }
+    }
+    UpdateHover(hit);
+    RunScripts();
+    return hit.button != nullptr;
+}
+
+} // namespace flash
