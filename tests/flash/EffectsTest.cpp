@@ -6,6 +6,7 @@
 
 #include "SwfWriter.h"
 
+#include "PixelCheck.h"
 #include <QImage>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -21,15 +22,7 @@ const Rgba Grey{128, 128, 128, 255};
 const Rgba Black{0, 0, 0, 255};
 
 ::testing::AssertionResult Near(const QImage& image, int x, int y, QColor expected, int tolerance = 3) {
-    const QColor actual = image.pixelColor(x, y);
-    const int worst =
-        std::max({std::abs(actual.red() - expected.red()), std::abs(actual.green() - expected.green()),
-                  std::abs(actual.blue() - expected.blue()), std::abs(actual.alpha() - expected.alpha())});
-    if (worst <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << actual.name(QColor::HexArgb).toStdString()
-           << ", expected " << expected.name(QColor::HexArgb).toStdString();
+    return PixelNear(image, x, y, expected, tolerance, true);
 }
 
 // A square from (x0, y0) to (x1, y1) in pixels.

@@ -8,6 +8,7 @@
 #include "flash/ShapeRenderer.h"
 #include "flash/SwfReader.h"
 
+#include "PixelCheck.h"
 #include <QBuffer>
 #include <QFile>
 #include <QPainter>
@@ -27,15 +28,7 @@ const QColor Blue(0, 0, 255);
 const QColor Black(0, 0, 0);
 
 ::testing::AssertionResult Near(const QImage& image, int x, int y, QColor expected, int tolerance = 3) {
-    const QColor actual = image.pixelColor(x, y);
-    const int worst =
-        std::max({std::abs(actual.red() - expected.red()), std::abs(actual.green() - expected.green()),
-                  std::abs(actual.blue() - expected.blue()), std::abs(actual.alpha() - expected.alpha())});
-    if (worst <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << actual.name(QColor::HexArgb).toStdString()
-           << ", expected " << expected.name(QColor::HexArgb).toStdString();
+    return PixelNear(image, x, y, expected, tolerance, true);
 }
 
 // The largest difference of any channel of any pixel; images of different sizes differ by 256.

@@ -6,6 +6,7 @@
 #include "flash/Renderer.h"
 #include "flash/SwfReader.h"
 
+#include "PixelCheck.h"
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -83,13 +84,7 @@ QImage Render(const QByteArray& definitions) {
 }
 
 ::testing::AssertionResult Near(const QImage& image, int x, int y, Rgba expected, int tolerance = 8) {
-    const QColor actual = image.pixelColor(x, y);
-    const int worst = std::max({std::abs(actual.red() - expected.r), std::abs(actual.green() - expected.g),
-                                std::abs(actual.blue() - expected.b)});
-    if (worst <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << actual.name().toStdString();
+    return PixelNear(image, x, y, QColor(expected.r, expected.g, expected.b), tolerance, false);
 }
 
 const Rgba White{255, 255, 255, 255};

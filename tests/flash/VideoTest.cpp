@@ -8,6 +8,7 @@
 #include "flash/SwfReader.h"
 #include "flash/VideoDecoder.h"
 
+#include "PixelCheck.h"
 #include <gtest/gtest.h>
 
 using namespace flash;
@@ -49,15 +50,7 @@ QByteArray VideoMovie(const VideoStream& video) {
 }
 
 ::testing::AssertionResult Near(const QImage& image, int x, int y, QColor expected, int tolerance = 24) {
-    const QColor actual = image.pixelColor(x, y);
-    const int worst =
-        std::max({std::abs(actual.red() - expected.red()), std::abs(actual.green() - expected.green()),
-                  std::abs(actual.blue() - expected.blue())});
-    if (worst <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << actual.name().toStdString() << ", expected "
-           << expected.name().toStdString();
+    return PixelNear(image, x, y, expected, tolerance, false);
 }
 
 struct CodecCase {
