@@ -8,6 +8,7 @@
 #include <QPainterPathStroker>
 #include <QRadialGradient>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -440,53 +441,101 @@ namespace {
 
 constexpr double GradientHalfSize = 16384; // the gradient square is -16384..16384 twips
 
-double ToLinear(double c) {
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
+// Flash mixes "linear RGB" gradients in light with a plain 2.2 power curve, not sRGB's.
+constexpr double GradientGamma = 2.2;
 
-double FromLinear(double c) {
-    return c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
+Rgba MixColors(Rgba a, Rgba b, double f, bool inLight) {
+    auto channel = [&](std::uint8_t x, std::uint8_t y) {
+        if (!inLight)
+            return std::uint8_t(std::lround(x * (1 - f) + y * f));
+        const double v =
+            std::pow(x / 255.0, GradientGamma) * (1 - f) + std::pow(y / 255.0, GradientGamma) * f;
+        return std::uint8_t(std::lround(std::pow(v, 1 / GradientGamma) * 255));
+    };
+    return {channel(a.r, b.r), channel(a.g, b.g), channel(a.b, b.b),
+            std::uint8_t(std::lround(a.a * (1 - f) + b.a * f))};
 }
 
 QColor ToQColor(Rgba c) {
     return QColor(c.r, c.g, c.b, c.a);
 }
 
+struct GradientStop {
+    int ratio;
+    Rgba color;
+};
+
+// Flash's 256-entry colour table. Colours are mixed between records by their written ratios; each
+// record of a run at one ratio but the last then takes an entry of its own from that ratio up, and
+// the last one starts the next mix. Ratios that fall back count as part of the run.
+std::array<Rgba, 256> GradientTable(const std::vector<GradientStop>& stops, bool inLight) {
+    std::array<Rgba, 256> table;
+    std::size_t next = 0;
+    for (int entry = 0; entry < 256; ++entry) {
+        while (next < stops.size() && stops[next].ratio <= entry)
+            ++next;
+        if (next == 0)
+            table[entry] = stops.front().color;
+        else if (next == stops.size())
+            table[entry] = stops.back().color;
+        else {
+            const GradientStop& from = stops[next - 1];
+            const GradientStop& to = stops[next];
+            table[entry] = MixColors(from.color, to.color,
+                                     double(entry - from.ratio) / (to.ratio - from.ratio), inLight);
+        }
+    }
+    for (std::size_t i = 0; i + 1 < stops.size(); ++i) {
+        for (std::size_t k = 0; i + k + 1 < stops.size() && stops[i + k + 1].ratio == stops[i].ratio; ++k) {
+            if (stops[i].ratio + int(k) < 256)
+                table[stops[i].ratio + k] = stops[i + k].color;
+        }
+        while (i + 1 < stops.size() && stops[i + 1].ratio == stops[i].ratio)
+            ++i;
+    }
+    return table;
+}
+
 QGradientStops GradientStops(const Gradient& gradient, const ColorTransform& transform) {
-    QGradientStops stops;
-    const bool linearRgb = gradient.interpolation == Gradient::Interpolation::LinearRgb;
-    Rgba previousColor;
-    double previousPos = 0;
-    int previousRatio = -1;
-    for (std::size_t i = 0; i < gradient.records.size(); ++i) {
-        const Rgba color = Apply(transform, gradient.records[i].color);
-        // Flash gives each record of a run of equal (or falling) ratios the next ratio up, and drops
-        // those pushed past the end.
-        const int ratio = std::max<int>(gradient.records[i].ratio, previousRatio + 1);
-        if (ratio > 255)
-            break;
-        previousRatio = ratio;
-        const double pos = ratio / 255.0;
-        // Qt interpolates in sRGB: in-between stops computed in linear light approximate Flash.
-        if (linearRgb && i > 0 && pos > previousPos) {
+    std::vector<GradientStop> stops;
+    bool runs = false;
+    for (const GradientRecord& record : gradient.records) {
+        int ratio = record.ratio;
+        if (!stops.empty() && ratio <= stops.back().ratio) {
+            ratio = stops.back().ratio;
+            runs = true;
+        }
+        stops.push_back({ratio, Apply(transform, record.color)});
+    }
+    QGradientStops result;
+    if (stops.empty())
+        return result;
+    const bool inLight = gradient.interpolation == Gradient::Interpolation::LinearRgb;
+    if (runs) {
+        // Entries of a run change from one to the next without a mix: each entry is a step.
+        const std::array<Rgba, 256> table = GradientTable(stops, inLight);
+        for (int entry = 0; entry < 256; ++entry) {
+            const QColor color = ToQColor(table[entry]);
+            result.append({entry / 256.0, color});
+            result.append({(entry + 1) / 256.0 - 1e-6, color});
+        }
+        return result;
+    }
+    for (std::size_t i = 0; i < stops.size(); ++i) {
+        const double pos = stops[i].ratio / 255.0;
+        // Qt mixes in plain RGB: stops in between give the mix in light.
+        if (inLight && i > 0) {
             constexpr int Steps = 16;
+            const double previousPos = stops[i - 1].ratio / 255.0;
             for (int k = 1; k < Steps; ++k) {
                 const double f = double(k) / Steps;
-                auto mix = [&](std::uint8_t a, std::uint8_t b) {
-                    const double v = ToLinear(a / 255.0) * (1 - f) + ToLinear(b / 255.0) * f;
-                    return int(std::lround(FromLinear(v) * 255));
-                };
-                const int alpha = int(std::lround(previousColor.a * (1 - f) + color.a * f));
-                stops.append({previousPos + (pos - previousPos) * f,
-                              QColor(mix(previousColor.r, color.r), mix(previousColor.g, color.g),
-                                     mix(previousColor.b, color.b), alpha)});
+                result.append({previousPos + (pos - previousPos) * f,
+                               ToQColor(MixColors(stops[i - 1].color, stops[i].color, f, true))});
             }
         }
-        stops.append({pos, ToQColor(color)});
-        previousColor = color;
-        previousPos = pos;
+        result.append({pos, ToQColor(stops[i].color)});
     }
-    return stops;
+    return result;
 }
 
 QGradient::Spread ToSpread(Gradient::Spread spread) {

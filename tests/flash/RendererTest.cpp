@@ -290,19 +290,36 @@ TEST(ShapeFills, RadialAndFocalGradients) {
     EXPECT_TRUE(Near(image, 26, 49, QColor(90, 0, 165), 10));
 }
 
-TEST(ShapeFills, GradientRecordsOfEqualRatiosTakeTheNextRatiosUp) {
-    // Ten pixels per ratio step: red up to ratio 5 (50 px), green at 6, blue from 7 on.
+TEST(ShapeFills, GradientRecordsOfEqualRatiosTakeOneEntryEach) {
+    // Ten pixels per ratio: red up to ratio 5, green at 6 alone, then blue (the run's last record)
+    // mixes to black at ratio 15 from ratio 5, as written.
     FillStyle style = GradientFill(FillStyle::Type::LinearGradient, GradientAcross(0, 2560), Red, Blue);
-    style.gradient.records = {{0, ToRgba(Red)}, {5, ToRgba(Red)}, {5, ToRgba(Green)}, {5, ToRgba(Blue)}};
+    style.gradient.records = {
+        {0, ToRgba(Red)}, {5, ToRgba(Red)}, {5, ToRgba(Green)}, {5, ToRgba(Blue)}, {15, ToRgba(Black)}};
     const QImage image = Draw(RectShape(QRectF(0, 0, 100, 100), style));
-    EXPECT_TRUE(Near(image, 40, 50, Red, 4));
-    EXPECT_TRUE(Near(image, 60, 50, Green, 40)); // a peak one ratio wide
-    EXPECT_TRUE(Near(image, 80, 50, Blue, 4));
+    EXPECT_TRUE(Near(image, 45, 50, Red, 4));
+    EXPECT_TRUE(Near(image, 65, 50, Green, 4)); // a step one ratio wide
+    EXPECT_TRUE(Near(image, 75, 50, QColor(0, 0, 204), 4));
+    EXPECT_TRUE(Near(image, 95, 50, QColor(0, 0, 153), 4));
 
     // Records pushed past the last ratio are dropped: the padding beyond is green.
     style.gradient.matrix = GradientAcross(40, 60);
     style.gradient.records = {{0, ToRgba(Red)}, {255, ToRgba(Green)}, {255, ToRgba(Blue)}};
     EXPECT_TRUE(Near(Draw(RectShape(QRectF(0, 0, 100, 100), style)), 80, 50, Green, 4));
+}
+
+TEST(ShapeFills, LinearRgbGradientsMixInLight) {
+    // Half way from black to white is 0.5 ^ (1 / 2.2) = 186, not 128; with or without a run.
+    for (bool run : {false, true}) {
+        SCOPED_TRACE(run);
+        FillStyle style = GradientFill(FillStyle::Type::LinearGradient, GradientAcross(0, 100), Black, White);
+        style.gradient.interpolation = Gradient::Interpolation::LinearRgb;
+        if (run)
+            style.gradient.records.insert(style.gradient.records.begin(), {0, ToRgba(Red)});
+        const QImage image = Draw(RectShape(QRectF(0, 0, 100, 100), style));
+        EXPECT_TRUE(Near(image, 50, 50, Grey(186), 5));
+        EXPECT_TRUE(Near(image, 97, 50, White, 5));
+    }
 }
 
 // --- Bitmap fills ---
