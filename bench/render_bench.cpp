@@ -1,6 +1,9 @@
-// Renders a busy vector movie at 550×400: 150 shapes of curves with solid, gradient and line styles,
-// all moving and turning every frame. Reports the median time per frame.
+// Renders busy movies at 550×400 and reports the median time per frame:
+// - 150 shapes of curves with solid, gradient and line styles, all moving and turning every frame;
+// - the same with effects: every shape has a filter (drop shadow, blur, glow or bevel) or a blend
+//   mode, and ten lines of static text in an embedded font move over them.
 #include "SwfWriter.h"
+#include "flash/Effects.h"
 #include "flash/Player.h"
 #include "flash/Renderer.h"
 #include "flash/SwfReader.h"
@@ -9,6 +12,7 @@
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
+#include <array>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
@@ -20,7 +24,59 @@ namespace {
 constexpr int Shapes = 150;
 constexpr int Frames = 60;
 
-QByteArray BusyMovie() {
+constexpr std::uint16_t FontId = 1000;
+constexpr std::uint16_t TextId = 1001;
+constexpr int TextLines = 10;
+
+// Every fourth shape has a filter and every fourth a blend mode; the others are plain.
+void AddEffects(PlaceObject& place, int id) {
+    place.version = 3;
+    if (id % 4 == 1) {
+        Filter filter;
+        filter.kind = std::array{Filter::Kind::DropShadow, Filter::Kind::Blur, Filter::Kind::Glow,
+                                 Filter::Kind::Bevel}[(id / 4) % 4];
+        filter.blurX = filter.blurY = 5;
+        filter.distance = 4;
+        filter.angle = M_PI / 4;
+        filter.passes = 1;
+        filter.colors = {{0, 0, 0, 160}, {255, 255, 255, 160}};
+        if (filter.kind != Filter::Kind::Bevel)
+            filter.colors.resize(1);
+        place.filters = FilterListBytes({filter});
+    } else if (id % 4 == 3) {
+        place.blendMode =
+            std::array<std::uint8_t, 4>{3, 4, 8, 14}[(id / 4) % 4]; // multiply, screen, add, hardlight
+    }
+}
+
+// A font of two glyphs (a box and a triangle) and one line of 24 of them.
+void AddText(MovieBuilder& movie) {
+    FontDefinition font;
+    font.version = 3;
+    font.id = FontId;
+    font.name = "Bench";
+    font.ascent = 900;
+    font.descent = 200;
+    constexpr int Em = 1024 * 20;
+    font.glyphs = {
+        {ShapeRecords().Fill0(1).Box(0, -Em, Em * 3 / 4, 0).Box(Em / 4, -Em * 3 / 4, Em / 2, -Em / 4), 'O',
+         1024},
+        {ShapeRecords().Fill0(1).MoveTo(0, 0).LineTo(Em / 2, -Em).CurveTo(Em, -Em, Em, 0).LineTo(0, 0), 'A',
+         1024}};
+    movie.Add(DefineFontTag(font));
+    StaticText text;
+    text.bounds = {0, 9000, -600, 100};
+    TextRecord record;
+    record.fontId = FontId;
+    record.color = {20, 20, 120, 255};
+    record.height = 480;
+    for (int i = 0; i < 24; ++i)
+        record.glyphs.push_back({std::uint32_t(i % 2), 360});
+    text.records = {record};
+    movie.Add(DefineTextTag(TextId, text, 2));
+}
+
+QByteArray BusyMovie(bool effects) {
     MovieBuilder movie;
     movie.Stage({0, 11000, 0, 8000}).FrameRate(30);
     for (int id = 1; id <= Shapes; ++id) {
@@ -48,6 +104,8 @@ QByteArray BusyMovie() {
                                   .Lines({Line(40, {0, 0, 0, 255})})
                                   .Records(records)));
     }
+    if (effects)
+        AddText(movie);
     for (int frame = 0; frame < Frames; ++frame) {
         for (int id = 1; id <= Shapes; ++id) {
             PlaceObject place = Place(std::uint16_t(id), std::uint16_t(id));
@@ -63,15 +121,29 @@ QByteArray BusyMovie() {
                                   scale * std::cos(turn),
                                   double((id * 613 + frame * 40) % 11000),
                                   double((id * 347 + frame * 25) % 8000)};
+            if (effects)
+                AddEffects(place, id);
             movie.Add(PlaceObjectTag(place));
+        }
+        if (effects) {
+            for (int line = 0; line < TextLines; ++line) {
+                PlaceObject place = Place(TextId, std::uint16_t(Shapes + 1 + line));
+                if (frame > 0) {
+                    place.move = true;
+                    place.characterId.reset();
+                }
+                place.matrix =
+                    Matrix{1, 0, 0, 1, double((frame * 30 + line * 500) % 3000), double(700 + line * 750)};
+                movie.Add(PlaceObjectTag(place));
+            }
         }
         movie.Add(ShowFrame());
     }
     return movie.Build();
 }
 
-void BM_RenderBusyVectorMovie(benchmark::State& State) {
-    const ReadResult read = ReadMovie(BusyMovie());
+void RenderMovie(benchmark::State& State, bool effects) {
+    const ReadResult read = ReadMovie(BusyMovie(effects));
     if (!read.movie) {
         State.SkipWithError("the movie did not read");
         return;
@@ -98,7 +170,16 @@ void BM_RenderBusyVectorMovie(benchmark::State& State) {
     State.counters["median_ms_per_frame"] = times[times.size() / 2];
     State.counters["max_ms_per_frame"] = times.back();
 }
+
+void BM_RenderBusyVectorMovie(benchmark::State& State) {
+    RenderMovie(State, false);
+}
 BENCHMARK(BM_RenderBusyVectorMovie)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_RenderBusyMovieWithEffectsAndText(benchmark::State& State) {
+    RenderMovie(State, true);
+}
+BENCHMARK(BM_RenderBusyMovieWithEffectsAndText)->Iterations(3)->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
