@@ -6,6 +6,7 @@
 #include "flash/SoundOutput.h"
 #include "flash/SwfReader.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -17,6 +18,7 @@ TShockwaveFlash::TShockwaveFlash(QWidget* Parent)
       FRenderer(std::make_unique<flash::Renderer>()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true); // buttons show their over state without a press
+    setFocusPolicy(Qt::ClickFocus);
     FFrameTimer.setSingleShot(true);
     FFrameTimer.setTimerType(Qt::PreciseTimer);
     connect(&FFrameTimer, &QTimer::timeout, this, [this] { FrameDue(); });
@@ -154,10 +156,27 @@ void TShockwaveFlash::ForwardMouse(QMouseEvent* Event, MouseAction Action) {
     else
         unsetCursor();
     Event->accept();
+    AfterInput();
+}
+
+void TShockwaveFlash::AfterInput() {
     // A button's action may have started the movie.
     if (FPlayer->Playing() && !FFrameTimer.isActive())
         StartClock();
     update();
+}
+
+// --- The keyboard ---
+
+void TShockwaveFlash::keyPressEvent(QKeyEvent* Event) {
+    const int code = flash::ButtonKeyCode(Event->key(), Event->text());
+    if (!FPlayer || code == 0) {
+        QWidget::keyPressEvent(Event);
+        return;
+    }
+    FPlayer->KeyPress(code);
+    Event->accept();
+    AfterInput();
 }
 
 // --- The movie's clock ---

@@ -48,6 +48,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
+    // Clicked into, the control takes the keys: a key press reaches the buttons waiting for that key.
+    // Tab and Shift+Tab still move the focus on, as everywhere in the window.
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -56,6 +59,8 @@ private:
     void FrameDue();
     enum class MouseAction { Move, Press, Release };
     void ForwardMouse(QMouseEvent* Event, MouseAction Action);
+    // After the movie answered the mouse or a key: its actions may have started it.
+    void AfterInput();
 
     QString FMovie;
     QString FLoadError;

@@ -33,6 +33,12 @@ double ToNumber(const ActionValue& value) {
 }
 
 QString ToText(const ActionValue& value) {
+    return ActionText(value);
+}
+
+} // namespace
+
+QString ActionText(const ActionValue& value) {
     if (const auto* text = std::get_if<QString>(&value))
         return *text;
     if (const auto* number = std::get_if<double>(&value)) {
@@ -50,6 +56,8 @@ QString ToText(const ActionValue& value) {
         return QStringLiteral("[clip]");
     return {};
 }
+
+namespace {
 
 bool ToBool(const ActionValue& value) {
     if (const auto* flag = std::get_if<bool>(&value))
@@ -225,19 +233,84 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
         return double(host.CurrentFrame(clip) + 1);
     if (name == QStringLiteral("_totalframes") || name == QStringLiteral("_framesloaded"))
         return double(host.FrameCount(clip));
+    if (const auto* values = VariablesOf(clip, false))
+        if (const auto found = values->find(name.toLower()); found != values->end())
+            return found->second;
     const ClipRef found = Resolve(clip, name);
     if (found.Valid())
         return found;
     return {};
 }
 
+std::map<QString, ActionValue>* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
+    if (!clip.Valid())
+        return nullptr;
+    const void* key = clip.root ? nullptr : clip.sprite.lock().get();
+    auto found = variables.find(key);
+    if (found != variables.end() && !(found->second.clip == clip)) {
+        // The sprite at this address left the stage; a new one has its own variables.
+        variableCount -= found->second.values.size();
+        found->second = ClipVariables{clip, {}};
+    }
+    if (found == variables.end()) {
+        if (!create)
+            return nullptr;
+        found = variables.emplace(key, ClipVariables{clip, {}}).first;
+    }
+    return &found->second.values;
+}
+
+std::pair<ClipRef, QString> ActionInterpreter::SplitVariablePath(const ClipRef& base, const QString& path) {
+    qsizetype split = path.lastIndexOf(u':');
+    if (split < 0)
+        split = path.lastIndexOf(u'.');
+    if (split < 0)
+        return {base, path.toLower()};
+    return {Resolve(base, path.left(split)), path.mid(split + 1).toLower()};
+}
+
+ActionValue ActionInterpreter::Variable(const ClipRef& base, const QString& path) {
+    const auto [clip, name] = SplitVariablePath(base, path);
+    if (const auto* values = VariablesOf(clip, false))
+        if (const auto found = values->find(name); found != values->end())
+            return found->second;
+    return {};
+}
+
+void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, ActionValue value) {
+    const auto [clip, name] = SplitVariablePath(base, path);
+    if (name.isEmpty())
+        return;
+    if (variableCount >= MaxVariables) {
+        // Make room from clips that have left the stage before refusing a new name.
+        for (auto it = variables.begin(); it != variables.end();) {
+            if (it->second.clip.Valid()) {
+                ++it;
+                continue;
+            }
+            variableCount -= it->second.values.size();
+            it = variables.erase(it);
+        }
+    }
+    auto* values = VariablesOf(clip, variableCount < MaxVariables);
+    if (!values)
+        return;
+    auto [entry, added] = values->try_emplace(name.left(MaxString));
+    if (added && variableCount >= MaxVariables) {
+        values->erase(entry);
+        return;
+    }
+    variableCount += added;
+    entry->second = std::move(value);
+}
+
 ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {
-    if (const auto found = variables.find(name); found != variables.end())
-        return found->second;
     if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
         return ClipRef{true, {}};
     if (name == QStringLiteral("this"))
         return f.target;
+    if (ActionValue value = Variable(f.target, name); !std::holds_alternative<std::monostate>(value))
+        return value;
     // A clip path, or an instance name on the current timeline.
     const ClipRef clip = Resolve(f.target, name);
     if (clip.Valid())
@@ -438,9 +511,7 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
     case 0x1D:   // SetVariable
     case 0x3C: { // DefineLocal
         ActionValue value = Pop(f);
-        const QString name = ToText(Pop(f));
-        if (variables.count(name) || variables.size() < MaxVariables)
-            variables[name.left(MaxString)] = std::move(value);
+        SetVariable(f.target, ToText(Pop(f)), std::move(value));
         return true;
     }
     case 0x41: // DefineLocal2
@@ -555,9 +626,15 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         Push(f, clip ? Member(*clip, name) : ActionValue{});
         return true;
     }
-    case 0x4F: // SetMember
-        Pop(f), Pop(f), Pop(f);
+    case 0x4F: { // SetMember: on a clip, one of its variables
+        ActionValue value = Pop(f);
+        const QString name = ToText(Pop(f));
+        const ActionValue object = Pop(f);
+        if (const auto* clip = std::get_if<ClipRef>(&object);
+            clip && !name.contains(u'.') && !name.contains(u':'))
+            SetVariable(*clip, name, std::move(value));
         return true;
+    }
     case 0x52: { // CallMethod
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);

@@ -3,6 +3,8 @@
 // the timeline control that cartoons and cards use (stop, play, goto by number or label, next and
 // previous frame, tellTarget, stopAllSounds, the method-call form on clips), with the stack forms,
 // the constant pool, variables and jumps they need. Other actions are consumed and skipped.
+// Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
+// "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
 // steps, stack, strings and variables have fixed limits.
 
@@ -60,6 +62,9 @@ public:
 
 using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef>;
 
+// A value as a script would show it in a text field ("5", "0.25", "true", "" for undefined).
+QString ActionText(const ActionValue& value);
+
 class ActionInterpreter {
 public:
     static constexpr long long StepsPerFrame = 100000;
@@ -76,6 +81,11 @@ public:
     // Resolves a target path ("/a/b", "_root.a", "a", "..", "_parent") from base.
     ClipRef Resolve(const ClipRef& base, const QString& path);
 
+    // A variable by its name or path from base, as a text field bound to it reads it; undefined
+    // (monostate) when not set.
+    ActionValue Variable(const ClipRef& base, const QString& path);
+    void SetVariable(const ClipRef& base, const QString& path, ActionValue value);
+
 private:
     struct Frame;
     void Step(Frame& f, const ActionRecord& record);
@@ -91,9 +101,18 @@ private:
                         const std::vector<ActionValue>& args);
     ActionValue GetVariable(Frame& f, const QString& name);
     ActionValue Member(const ClipRef& clip, const QString& name);
+    // The variables of a clip: null when it has none (or has left the stage) and create is unset.
+    std::map<QString, ActionValue>* VariablesOf(const ClipRef& clip, bool create);
+    // The clip a variable path names and the variable's own name.
+    std::pair<ClipRef, QString> SplitVariablePath(const ClipRef& base, const QString& path);
 
+    struct ClipVariables {
+        ClipRef clip; // an entry whose sprite has gone is stale and reused
+        std::map<QString, ActionValue> values;
+    };
     ActionHost& host;
-    std::map<QString, ActionValue> variables;
+    std::map<const void*, ClipVariables> variables; // by sprite, null for the main timeline
+    std::size_t variableCount = 0;
     ActionValue registers[4];
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // Included by flash/SwfModel.h, whose types it uses; include that header, not this one.
-// Buttons (DefineButton 1 and 2): the characters of each state and the actions of each transition.
+// Buttons (DefineButton 1 and 2): the characters of each state, the actions of each transition, and
+// the sounds and colour transform that DefineButtonSound and DefineButtonCxform add.
 
 namespace flash {
 
@@ -10,7 +11,7 @@ struct ButtonRecord {
     std::uint16_t characterId = 0;
     std::uint16_t depth = 0;
     Matrix matrix;
-    ColorTransform colorTransform; // DefineButton2 only
+    ColorTransform colorTransform; // DefineButton2, or DefineButtonCxform for a DefineButton
 };
 
 // The transitions that run a list of actions, as the low bits of a DefineButton2 condition field.
@@ -31,9 +32,19 @@ struct ButtonAction {
     QByteArray actions;           // action records up to and including ActionEnd
 };
 
+// An event sound a transition starts, as a StartSound tag would start it.
+struct ButtonSound {
+    std::uint16_t transition = 0; // one of IdleToOverUp, OverUpToIdle, OverUpToOverDown, OverDownToOverUp
+    std::uint16_t soundId = 0;
+    SoundInfo info;
+    bool operator==(const ButtonSound&) const = default;
+};
+
 struct Button {
+    int version = 1; // 1 DefineButton, 2 DefineButton2
     std::vector<ButtonRecord> records;
     std::vector<ButtonAction> actions; // DefineButton: one list, run on release inside
+    std::vector<ButtonSound> sounds;   // DefineButtonSound; transitions without a sound are left out
     bool trackAsMenu = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include "flash/ShapeRenderer.h"
 
+#include <utility>
+
 namespace flash {
 
 namespace {
@@ -104,6 +106,7 @@ bool InHitArea(const Character& character, const Movie& movie, QPointF point, Hi
 
 std::optional<Button> ReadButton(int version, BitReader& r, const ButtonFieldReaders& readers) {
     Button button;
+    button.version = version;
     if (version == 1) {
         if (!ReadRecords(1, r, readers, button.records))
             return std::nullopt;
@@ -123,6 +126,49 @@ std::optional<Button> ReadButton(int version, BitReader& r, const ButtonFieldRea
     if (actionOffset != 0)
         ReadConditionActions(r, readers, button.actions);
     return button;
+}
+
+std::optional<std::vector<ButtonSound>> ReadButtonSounds(BitReader& r, const ButtonFieldReaders& readers) {
+    // The file's order of the four transitions.
+    static constexpr std::uint16_t Transitions[] = {OverUpToIdle, IdleToOverUp, OverUpToOverDown,
+                                                    OverDownToOverUp};
+    std::vector<ButtonSound> sounds;
+    for (const std::uint16_t transition : Transitions) {
+        ButtonSound sound;
+        sound.transition = transition;
+        sound.soundId = r.U16();
+        if (r.Overrun())
+            return std::nullopt;
+        if (sound.soundId == 0)
+            continue;
+        if (!readers.soundInfo(r, sound.info))
+            return std::nullopt;
+        sounds.push_back(std::move(sound));
+    }
+    return sounds;
+}
+
+const ButtonSound* SoundFor(const Button& button, std::uint16_t transition) {
+    for (const ButtonSound& sound : button.sounds)
+        if (sound.transition == transition)
+            return &sound;
+    return nullptr;
+}
+
+int ButtonKeyCode(int qtKey, const QString& text) {
+    static constexpr std::pair<int, int> Named[] = {
+        {Qt::Key_Left, 1},      {Qt::Key_Right, 2},  {Qt::Key_Home, 3},      {Qt::Key_End, 4},
+        {Qt::Key_Insert, 5},    {Qt::Key_Delete, 6}, {Qt::Key_Backspace, 8}, {Qt::Key_Return, 13},
+        {Qt::Key_Enter, 13},    {Qt::Key_Up, 14},    {Qt::Key_Down, 15},     {Qt::Key_PageUp, 16},
+        {Qt::Key_PageDown, 17}, {Qt::Key_Tab, 18},   {Qt::Key_Escape, 19},
+    };
+    for (const auto& [key, code] : Named)
+        if (key == qtKey)
+            return code;
+    // Printable ASCII by the character typed, so that shift gives the capital.
+    if (text.size() == 1 && text[0].unicode() >= 32 && text[0].unicode() <= 126)
+        return text[0].unicode();
+    return 0;
 }
 
 bool ButtonHit(const Button& button, const Movie& movie, QPointF point, HitAreaCache& cache) {

@@ -1,12 +1,14 @@
 #pragma once
-// Buttons: reading DefineButton and DefineButton2 into the model, and hit testing a button's hit
-// area. The timeline (Player) keeps each button's state and runs its actions.
+// Buttons: reading DefineButton, DefineButton2 and DefineButtonSound into the model, hit testing a
+// button's hit area, and the key codes of key conditions. The timeline (Player) keeps each button's
+// state and runs its actions.
 
 #include "flash/BitReader.h"
 #include "flash/SwfModel.h"
 
 #include <QPainterPath>
 #include <QPointF>
+#include <QString>
 #include <functional>
 #include <optional>
 #include <unordered_map>
@@ -19,6 +21,8 @@ struct ButtonFieldReaders {
     std::function<Matrix(BitReader&)> matrix;
     std::function<ColorTransform(BitReader&, bool withAlpha)> colorTransform;
     std::function<bool(BitReader&)> skipFilters;
+    // A SOUNDINFO record; false when it is damaged or too large.
+    std::function<bool(BitReader&, SoundInfo&)> soundInfo;
     // Whether the model has room for one more element of the given size (the reader's memory limit).
     std::function<bool(std::size_t elementSize)> room;
 };
@@ -26,6 +30,17 @@ struct ButtonFieldReaders {
 // The body after the character id; nothing when the records are damaged. Actions past damaged
 // condition records are left out.
 std::optional<Button> ReadButton(int version, BitReader& r, const ButtonFieldReaders& readers);
+
+// DefineButtonSound's body after the button id: four sound ids, each followed by its sound info
+// unless it is 0; nothing when damaged.
+std::optional<std::vector<ButtonSound>> ReadButtonSounds(BitReader& r, const ButtonFieldReaders& readers);
+
+// The sound a transition (one ButtonCondition bit) starts, or null.
+const ButtonSound* SoundFor(const Button& button, std::uint16_t transition);
+
+// The key code a DefineButton2 key condition waits for (bits 9..15 of the condition field), from a
+// Qt key and the text it types; 0 for a key no condition can name.
+int ButtonKeyCode(int qtKey, const QString& text);
 
 // Fill outlines of shapes by character, kept across hit tests.
 using HitAreaCache = std::unordered_map<const Character*, QPainterPath>;

@@ -28,6 +28,8 @@ struct DisplayObject {
     bool visible = true;
     std::shared_ptr<SpriteInstance> sprite; // set when the character is a sprite
     std::shared_ptr<ButtonInstance> button; // set when the character is a button
+    // Edit text bound to a variable: what the variable holds; null shows the initial text.
+    std::shared_ptr<const QString> text;
 };
 
 // By depth, drawn from the lowest depth up.

@@ -10,6 +10,11 @@ namespace {
 template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
+// Key presses look for buttons as deep in sprites as the mouse does, and queue no more scripts than
+// frames do.
+constexpr int MaxKeyNesting = 64;
+constexpr std::size_t MaxKeyScripts = 4096;
+
 int FrameCountOf(const Timeline& ATimeline) {
     return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
 }
@@ -130,15 +135,8 @@ void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List,
                            }
                        },
                        [&](const StartSound& start) {
-                           if (!WithSound || !FMixer)
-                               return;
-                           const auto found = FMovie->dictionary.find(start.soundId);
-                           if (found == FMovie->dictionary.end())
-                               return;
-                           if (const auto* sound = std::get_if<Sound>(found->second.get()))
-                               FMixer->StartEventSound(start.soundId,
-                                                       std::shared_ptr<const Sound>(found->second, sound),
-                                                       start.info);
+                           if (WithSound)
+                               StartEventSound(start.soundId, start.info);
                        },
                        [&](const SoundStreamHead&) {},
                        [&](const SoundStreamBlock& block) {
@@ -161,6 +159,16 @@ void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List,
                    },
                    tag);
     }
+}
+
+void Player::StartEventSound(std::uint16_t SoundId, const SoundInfo& Info) {
+    if (!FMixer)
+        return;
+    const auto found = FMovie->dictionary.find(SoundId);
+    if (found == FMovie->dictionary.end())
+        return;
+    if (const auto* sound = std::get_if<Sound>(found->second.get()))
+        FMixer->StartEventSound(SoundId, std::shared_ptr<const Sound>(found->second, sound), Info);
 }
 
 void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
@@ -251,6 +259,31 @@ void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
     }
     Instance.currentFrame = next;
     EnterFrame(timeline, next, Instance.displayList, &Instance, WithSound);
+}
+
+bool Player::KeyPress(int KeyCode) {
+    const bool found = KeyCode > 0 && QueueKeyActions(FStage, ClipRef{true, {}}, KeyCode, 0);
+    RunScripts();
+    return found;
+}
+
+bool Player::QueueKeyActions(const DisplayList& List, const ClipRef& Owner, int KeyCode, int Nesting) {
+    if (Nesting > MaxKeyNesting)
+        return false;
+    bool found = false;
+    for (const auto& [depth, object] : List) {
+        if (object.button && object.button->button)
+            for (const ButtonAction& action : object.button->button->actions)
+                if (action.conditions >> 9 == KeyCode && FScripts.size() < MaxKeyScripts) {
+                    FScripts.push_back({Owner, action.actions});
+                    found = true;
+                }
+        if (object.sprite)
+            found = QueueKeyActions(object.sprite->displayList, ClipRef{false, object.sprite}, KeyCode,
+                                    Nesting + 1) ||
+                    found;
+    }
+    return found;
 }
 
 } // namespace flash

@@ -49,11 +49,15 @@ public:
     int StreamFrame() const;
 
     // The mouse at a point of the stage in twips. Buttons under it show their over state, the one
-    // pressed its down state, and a release over the button pressed runs its release actions.
+    // pressed its down state, and a release over the button pressed runs its release actions. A
+    // transition that has a button sound starts it.
     // Each returns whether a button is under the point.
     bool MouseMove(double X, double Y);
     bool MouseDown(double X, double Y);
     bool MouseUp(double X, double Y);
+    // A key press (a ButtonKeyCode) runs the actions of every button on stage whose condition
+    // names that key; returns whether one did.
+    bool KeyPress(int KeyCode);
 
 private:
     struct TimelineState;
@@ -68,13 +72,19 @@ private:
     void QueueScript(const OtherTag& Tag, const void* Key);
     void RunScripts();
     void ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound);
+    // The actions of the transition Condition, and the event sound it starts.
     void QueueButtonActions(const ButtonUnderMouse& Target, std::uint16_t Condition);
     ButtonUnderMouse FindButton(const DisplayList& List, const ClipRef& Owner, const QTransform& ToStage,
                                 QPointF Point, int Nesting);
     void UpdateHover(const ButtonUnderMouse& Hit);
+    bool QueueKeyActions(const DisplayList& List, const ClipRef& Owner, int KeyCode, int Nesting);
+    // Edit texts bound to variables show what the variables hold now.
+    void UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesting);
     // Runs the control tags of one frame of a timeline onto its display list.
     void EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key, bool WithSound);
     void Place(const PlaceObject& Tag, DisplayList& List, bool WithSound);
+    // A StartSound tag's sound, or a button's: nothing for an id that is no sound.
+    void StartEventSound(std::uint16_t SoundId, const SoundInfo& Info);
     void StopSpriteStreams(const DisplayObject& Object);
     void TickSprites(DisplayList& List, bool WithSound);
     void AdvanceSprite(SpriteInstance& Instance, bool WithSound);
@@ -105,6 +115,7 @@ private:
     ButtonUnderMouse FHover, FPressed;
     bool FMouseDown = false;
     HitAreaCache FHitAreas;
+    bool FHasBoundTexts = false;
 };
 
 } // namespace flash

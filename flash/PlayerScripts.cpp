@@ -182,6 +182,9 @@ private:
 void Player::InitScripts() {
     FHost = std::make_shared<Host>(*this);
     FInterpreter = std::make_unique<ActionInterpreter>(*FHost);
+    for (const auto& [id, character] : FMovie->dictionary)
+        if (const auto* text = std::get_if<EditText>(character.get()); text && !text->variableName.isEmpty())
+            FHasBoundTexts = true;
 }
 
 void Player::QueueScript(const OtherTag& Tag, const void* Key) {
@@ -222,7 +225,32 @@ void Player::RunScripts() {
     // What the budget cut off is dropped, as Flash drops a script it aborts.
     FInitScripts.clear();
     FScripts.clear();
+    if (FHasBoundTexts)
+        UpdateBoundTexts(FStage, RootClip(), 0);
     FRunningScripts = false;
+}
+
+void Player::UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesting) {
+    if (Nesting > MaxFindNesting)
+        return;
+    for (auto& [depth, object] : List) {
+        if (object.sprite)
+            UpdateBoundTexts(object.sprite->displayList, SpriteClip(object.sprite), Nesting + 1);
+        if (object.button)
+            UpdateBoundTexts(object.button->displayList, Owner, Nesting + 1);
+        const auto* field = object.character ? std::get_if<EditText>(object.character.get()) : nullptr;
+        if (!field || field->variableName.isEmpty())
+            continue;
+        ActionValue value = FInterpreter->Variable(Owner, field->variableName);
+        if (std::holds_alternative<std::monostate>(value)) {
+            // A field whose variable is not set gives the variable its text.
+            value = field->initialText.value_or(QString());
+            FInterpreter->SetVariable(Owner, field->variableName, value);
+        }
+        const QString shown = ActionText(value);
+        if (!object.text || *object.text != shown)
+            object.text = std::make_shared<const QString>(shown);
+    }
 }
 
 void Player::ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound) {
@@ -250,6 +278,8 @@ void Player::ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool 
 void Player::QueueButtonActions(const ButtonUnderMouse& Target, std::uint16_t Condition) {
     if (!Target.button || !Target.button->button)
         return;
+    if (const ButtonSound* sound = SoundFor(*Target.button->button, Condition))
+        StartEventSound(sound->soundId, sound->info);
     for (const ButtonAction& action : Target.button->button->actions)
         if ((action.conditions & Condition) && FScripts.size() < MaxQueuedScripts)
             FScripts.push_back({Target.owner, action.actions});

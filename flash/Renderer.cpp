@@ -26,6 +26,7 @@ constexpr int MaxNesting = 64;
 constexpr std::size_t DecodersPerVideo = 2;
 // Ratios of one morph shape kept ready (one morph placed at several depths with different ratios).
 constexpr std::size_t MorphRatiosKept = 4;
+constexpr std::size_t BoundTextsKept = 8; // values of one bound field laid out and kept
 constexpr double TwipsPerPixel = 20;
 // Pixels of offscreen layers (blend modes, filters) one frame may use; objects beyond it are drawn
 // without their effects.
@@ -79,6 +80,8 @@ struct Renderer::Impl {
     struct TextEntry {
         std::shared_ptr<const Character> owner;
         std::optional<PreparedText> prepared; // none for characters that are not text
+        // Edit text bound to variables: the latest values laid out, oldest first.
+        std::vector<std::pair<QString, PreparedText>> bound;
     };
     struct MorphEntry {
         std::shared_ptr<const Character> owner;
@@ -211,15 +214,25 @@ struct Renderer::Impl {
         return replaced;
     }
 
-    // Laid out once; null for characters that are not text.
-    const PreparedText* TextFor(const std::shared_ptr<const Character>& owner) {
+    // Laid out once for each content; null for characters that are not text.
+    const PreparedText* TextFor(const std::shared_ptr<const Character>& owner, const QString* content) {
         if (!movie ||
             !(std::holds_alternative<StaticText>(*owner) || std::holds_alternative<EditText>(*owner)))
             return nullptr;
         auto [entry, added] = texts.try_emplace(owner.get());
         if (added)
-            entry->second = TextEntry{owner, PrepareText(*owner, *movie)};
-        return entry->second.prepared ? &*entry->second.prepared : nullptr;
+            entry->second = TextEntry{owner, PrepareText(*owner, *movie), {}};
+        if (!content || !std::holds_alternative<EditText>(*owner))
+            return entry->second.prepared ? &*entry->second.prepared : nullptr;
+        auto& bound = entry->second.bound;
+        const auto found = std::find_if(bound.begin(), bound.end(),
+                                        [&](const auto& laidOut) { return laidOut.first == *content; });
+        if (found != bound.end())
+            return &found->second;
+        if (bound.size() >= BoundTextsKept)
+            bound.erase(bound.begin());
+        bound.emplace_back(*content, PrepareEditText(std::get<EditText>(*owner), *movie, content));
+        return &bound.back().second;
     }
 
     // The area an object covers as a mask, in device pixels: the fill areas of its shapes.
@@ -243,7 +256,7 @@ struct Renderer::Impl {
             QPainterPath rect;
             rect.addRect(0, 0, video->width * TwipsPerPixel, video->height * TwipsPerPixel);
             pieces.push_back(transform.map(rect));
-        } else if (const PreparedText* text = TextFor(character)) {
+        } else if (const PreparedText* text = TextFor(character, object.text.get())) {
             pieces.push_back(transform.map(text->area));
         } else if (object.sprite && nesting < MaxNesting) {
             for (const auto& [depth, child] : object.sprite->displayList)
@@ -330,7 +343,7 @@ struct Renderer::Impl {
             DrawBitmap(character, transform, colorTransform);
         } else if (const auto* video = std::get_if<VideoStream>(character.get())) {
             DrawVideo(character, *video, object.ratio, transform, colorTransform);
-        } else if (const PreparedText* text = TextFor(character)) {
+        } else if (const PreparedText* text = TextFor(character, object.text.get())) {
             RecordText(paint, *text, transform, colorTransform);
         } else if (std::holds_alternative<Sprite>(*character) && object.sprite) {
             DrawList(object.sprite->displayList, transform, colorTransform, nesting + 1);

@@ -545,6 +545,8 @@ private:
     bool ReadEditText(BitReader& r, std::uint16_t id);
     bool ReadVideoStream(BitReader& r, std::uint16_t id);
     bool AttachVideoFrame(BitReader r);
+    ButtonFieldReaders ButtonReaders();
+    bool ReadButtonExtra(std::uint16_t code, BitReader& r);
 
     Movie& movie;
     const ReadLimits& limits;
@@ -554,6 +556,8 @@ private:
     std::vector<std::shared_ptr<Character>> bitmapsWithoutTables;
     // Video streams take their frames from VideoFrame tags that follow them.
     std::map<std::uint16_t, std::shared_ptr<Character>> videoStreams;
+    // Buttons take their sounds and colour transform from tags that follow them.
+    std::map<std::uint16_t, std::shared_ptr<Character>> buttons;
 };
 
 bool Parser::Room(std::size_t current, std::size_t extra, std::size_t elementSize) {
@@ -656,6 +660,12 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
     }
     if (code == VideoFrame && AttachVideoFrame(r))
         return;
+    if (code == DefineButtonSound || code == DefineButtonCxform) {
+        if (!ReadButtonExtra(code, r) && fatal.isEmpty())
+            Warn(QStringLiteral("damaged %1").arg(code),
+                 QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+        return;
+    }
     if (info->use == TagInfo::Other) {
         Push(frame.tags, ControlTag(OtherTag{code, r.Rest()}));
         return;
@@ -761,13 +771,13 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         return ReadVideoStream(r, id);
     case DefineButton:
     case DefineButton2: {
-        const ButtonFieldReaders readers{ReadMatrix, ReadColorTransform,
-                                         [this](BitReader& filters) { return SkipFilters(filters); },
-                                         [this](std::size_t size) { return Room(0, 1, size); }};
-        std::optional<Button> button = ReadButton(code == DefineButton ? 1 : 2, r, readers);
+        std::optional<Button> button = ReadButton(code == DefineButton ? 1 : 2, r, ButtonReaders());
         if (!button)
             return false;
-        Define(id, std::make_shared<Character>(std::move(*button)));
+        auto character = std::make_shared<Character>(std::move(*button));
+        if (!movie.dictionary.count(id))
+            buttons.emplace(id, character);
+        Define(id, std::move(character));
         return true;
     }
     case DefineSprite: {
@@ -1571,6 +1581,45 @@ bool Parser::AttachVideoFrame(BitReader r) {
     auto& frames = std::get<VideoStream>(*found->second).frames;
     if (!frames.count(frameNum) && Room(frames.size(), 1, sizeof(QByteArray) * 4))
         frames.emplace(frameNum, r.Rest());
+    return true;
+}
+
+ButtonFieldReaders Parser::ButtonReaders() {
+    return {ReadMatrix, ReadColorTransform, [this](BitReader& filters) { return SkipFilters(filters); },
+            [this](BitReader& r, SoundInfo& info) { return ReadSoundInfo(r, info); },
+            [this](std::size_t size) { return Room(0, 1, size); }};
+}
+
+// DefineButtonSound or DefineButtonCxform for a button defined before it; a tag naming anything else
+// is skipped, as the button it would complete is not there to play.
+bool Parser::ReadButtonExtra(std::uint16_t code, BitReader& r) {
+    const std::uint16_t id = r.U16();
+    if (r.Overrun())
+        return false;
+    const auto found = buttons.find(id);
+    if (found == buttons.end()) {
+        Warn(QStringLiteral("no button %1").arg(code),
+             QStringLiteral("skipped a %1 tag for character %2, which is no button defined before it")
+                 .arg(TagName(code))
+                 .arg(id));
+        return true;
+    }
+    Button& button = std::get<Button>(*found->second);
+    if (code == DefineButtonSound) {
+        std::optional<std::vector<ButtonSound>> sounds = ReadButtonSounds(r, ButtonReaders());
+        if (!sounds)
+            return false;
+        button.sounds = std::move(*sounds);
+        return true;
+    }
+    // DefineButton2 records carry their own transforms.
+    if (button.version != 1)
+        return true;
+    const ColorTransform transform = ReadColorTransform(r, false);
+    if (r.Overrun())
+        return false;
+    for (ButtonRecord& record : button.records)
+        record.colorTransform = transform;
     return true;
 }
 

@@ -18,8 +18,9 @@
 // - A shape whose records end with its tag, without an end record, keeps the edges read.
 // Character tags this reader does not parse (video streams, binary data) are kept as
 // RawCharacter with the whole tag body, character id included. DefineFontInfo 1 and 2 complete the
-// font they name. Other known tags (actions, font and button extras, video frames, file attributes, metadata,
-// symbol classes) go into their frame as OtherTag. Unknown tags are skipped. The first definition of a
+// font they name, DefineButtonSound and DefineButtonCxform the button defined before them. Other known
+// tags (actions, font extras, video frames, file attributes, metadata, symbol classes) go into their
+// frame as OtherTag. Unknown tags are skipped. The first definition of a
 // character id counts. Strings are UTF-8 from version 6 on, Latin-1 before.
 
 #include "flash/SwfModel.h"

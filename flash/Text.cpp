@@ -293,8 +293,8 @@ PreparedText PrepareStaticText(const StaticText& text, const Movie& movie) {
     return ink.Finish(ToQTransform(text.matrix), std::nullopt);
 }
 
-PreparedText PrepareEditText(const EditText& text, const Movie& movie) {
-    const QString shown = DisplayedText(text);
+PreparedText PrepareEditText(const EditText& text, const Movie& movie, const QString* content) {
+    const QString shown = DisplayedText(text, content);
     const Font* font = text.fontId ? FontById(movie, *text.fontId) : nullptr;
     Ink ink;
     if (font && text.useOutlines && EmbeddedFace(*font, text.height).Covers(shown))
@@ -311,11 +311,12 @@ PreparedText PrepareEditText(const EditText& text, const Movie& movie) {
     return prepared;
 }
 
-std::optional<PreparedText> PrepareText(const Character& character, const Movie& movie) {
+std::optional<PreparedText> PrepareText(const Character& character, const Movie& movie,
+                                        const QString* content) {
     if (const auto* text = std::get_if<StaticText>(&character))
         return PrepareStaticText(*text, movie);
     if (const auto* text = std::get_if<EditText>(&character))
-        return PrepareEditText(*text, movie);
+        return PrepareEditText(*text, movie, content);
     return std::nullopt;
 }
 
@@ -339,8 +340,8 @@ void RecordText(PaintList& list, const PreparedText& text, const QTransform& toD
     }
 }
 
-QString DisplayedText(const EditText& text) {
-    QString shown = text.initialText.value_or(QString());
+QString DisplayedText(const EditText& text, const QString* content) {
+    QString shown = content ? *content : text.initialText.value_or(QString());
     if (text.html)
         shown = StripHtml(shown);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -30,15 +30,17 @@ struct PreparedText {
 QPainterPath GlyphPath(const Glyph& glyph);
 
 PreparedText PrepareStaticText(const StaticText& text, const Movie& movie);
-PreparedText PrepareEditText(const EditText& text, const Movie& movie);
+// content, when given, stands in for the initial text (a bound variable's value).
+PreparedText PrepareEditText(const EditText& text, const Movie& movie, const QString* content = nullptr);
 // Either of the above by the character's kind; nothing for characters that are not text.
-std::optional<PreparedText> PrepareText(const Character& character, const Movie& movie);
+std::optional<PreparedText> PrepareText(const Character& character, const Movie& movie,
+                                        const QString* content = nullptr);
 
 void RecordText(PaintList& list, const PreparedText& text, const QTransform& toDevice,
                 const ColorTransform& colorTransform);
 
-// What an edit text shows at first: its initial text, with HTML tags dropped (line breaks kept) and
-// entities decoded when it is HTML, carriage returns as line breaks, stars for a password.
-QString DisplayedText(const EditText& text);
+// What an edit text shows: its initial text or content, with HTML tags dropped (line breaks kept)
+// and entities decoded when it is HTML, carriage returns as line breaks, stars for a password.
+QString DisplayedText(const EditText& text, const QString* content = nullptr);
 
 } // namespace flash

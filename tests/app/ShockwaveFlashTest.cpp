@@ -1,10 +1,12 @@
-// The player control as the main window uses it: loading, playing by itself, pausing, seeking.
+// The player control as the main window uses it: loading, playing by itself, pausing, seeking, and
+// passing the mouse and keys on to the movie's buttons.
 #include "SwfWriter.h"
 #include "TestFiles.h"
 #include "app/ShockwaveFlashObjects.h"
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <gtest/gtest.h>
 
@@ -193,4 +195,35 @@ TEST_F(ShockwaveFlash, AClickOnAPlayButtonStartsTheMovie) {
     send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(Control.GetPlaying(), -1);
     ASSERT_TRUE(PumpUntil([&] { return Control.FrameNum() >= 3; }, 3000));
+}
+
+// A movie that waits at its first frame on a button whose Enter key plays it and Escape stops it.
+TEST_F(ShockwaveFlash, AKeyPressReachesTheButtonsWaitingForIt) {
+    const std::vector<ButtonRecord> records = {{ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, {}, {}}};
+    MovieBuilder movie;
+    movie.Stage({0, 4000, 0, 2000}).FrameRate(30);
+    movie.Add(DefineShape(ShapeDefinition()
+                              .Id(1)
+                              .Fills({Solid({255, 0, 0, 255})})
+                              .Records(ShapeRecords().Fill0(1).Box(0, 0, 1000, 1000))));
+    movie.Add(DefineButton2(
+        5, records,
+        {{std::uint16_t(19 << 9), ActionCode().Stop()}, {std::uint16_t(13 << 9), ActionCode().Play()}}));
+    movie.Add(PlaceObjectTag(Place(5, 1))).Add(DoAction(ActionCode().Stop())).Add(ShowFrame());
+    for (int frame = 1; frame < 10; ++frame)
+        movie.Add(ShowFrame());
+    WriteWholeFile(Dir.path("keys.swf"), movie.Build());
+    Control.SetMovie(Dir.path("keys.swf"));
+    ASSERT_EQ(Control.GetPlaying(), 0);
+
+    auto press = [&](Qt::Key key, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QCoreApplication::sendEvent(&Control, &event);
+        return event.isAccepted();
+    };
+    EXPECT_FALSE(press(Qt::Key_F1, {})); // no key code: left to the window
+    EXPECT_TRUE(press(Qt::Key_Return, QStringLiteral("\r")));
+    EXPECT_EQ(Control.GetPlaying(), -1);
+    EXPECT_TRUE(press(Qt::Key_Escape, QStringLiteral("\x1b")));
+    EXPECT_EQ(Control.GetPlaying(), 0);
 }

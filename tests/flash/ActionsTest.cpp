@@ -1,9 +1,11 @@
 // Frame scripts and buttons: movies written here, read back and played, checked by the frames they
-// show, the clips they stop and what a button shows under the mouse.
+// show, the clips they stop and what a button shows, tints and sounds under the mouse.
 #include "flash/Actions.h"
+#include "PixelCheck.h"
 #include "SwfWriter.h"
 #include "flash/Player.h"
 #include "flash/Renderer.h"
+#include "flash/SoundMixer.h"
 #include "flash/SwfReader.h"
 
 #include <gtest/gtest.h>
@@ -319,7 +321,7 @@ namespace {
 
 // A movie stopped at frame 0 by its script, with a button at (1000, 1000) twips: red up, green over,
 // blue down, hit area its 1000-twip square. Its release plays the movie.
-QByteArray ButtonMovie(int version) {
+QByteArray ButtonMovie(int version, const QByteArray& extraTags = {}) {
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, {}, {}},
         {ButtonRecord::Over, 2, 1, {}, {}},
@@ -339,6 +341,7 @@ QByteArray ButtonMovie(int version) {
                   {{IdleToOverUp,
                     ActionCode().PushInt(0).PushString("this").GetVariable().PushString("stop").CallMethod()},
                    {OverDownToOverUp, ActionCode().Play()}}));
+    movie.Add(extraTags);
     PlaceObject place = Place(5, 1);
     place.matrix = Matrix{1, 0, 0, 1, 1000, 1000};
     movie.Add(PlaceObjectTag(place));
@@ -439,4 +442,127 @@ TEST(Buttons, ButtonsInsideSpritesAreHitWithTheSpriteMatrix) {
     // The action runs on the sprite holding the button, whose parent is the main timeline.
     EXPECT_EQ(player.CurrentFrame(), 2);
     EXPECT_FALSE(player.Playing());
+}
+
+namespace {
+
+// A 44.1 kHz 16-bit mono sound of one level, long enough to play through a test.
+QByteArray LevelSound(std::uint16_t id, std::int16_t level) {
+    QByteArray samples;
+    for (int i = 0; i < 4410; ++i)
+        samples += Bits().S16(level).Data();
+    return DefineSound(id, SoundFormat{3, 3, true, false}, 4410, samples);
+}
+
+// The level the mix plays next (both sides carry the same).
+int MixLevel(SoundMixer& mixer) {
+    std::int16_t frame[2] = {};
+    mixer.Render(frame, 1);
+    EXPECT_EQ(frame[0], frame[1]);
+    return frame[0];
+}
+
+} // namespace
+
+TEST(Buttons, TransitionsStartTheirSoundsAsStartSoundWould) {
+    SoundInfo stop;
+    stop.syncStop = true;
+    const std::vector<ButtonSound> sounds = {
+        {IdleToOverUp, 9, {}},
+        {OverUpToIdle, 9, stop},    // leaving stops the hover sound
+        {OverUpToOverDown, 10, {}}, // pressing adds a second
+        {OverDownToOverUp, 77, {}}, // no such sound
+    };
+    for (const int version : {1, 2}) {
+        SCOPED_TRACE(version);
+        SoundMixer mixer;
+        Player player(Read(ButtonMovie(version, LevelSound(9, 1000) + LevelSound(10, 2000) +
+                                                    DefineButtonSoundTag(5, sounds))),
+                      &mixer);
+        EXPECT_EQ(MixLevel(mixer), 0);
+        player.MouseMove(1500, 1500);
+        EXPECT_EQ(MixLevel(mixer), 1000);
+        player.MouseMove(1600, 1600); // no transition: no second start
+        EXPECT_EQ(MixLevel(mixer), 1000);
+        player.MouseMove(3000, 3000);
+        EXPECT_EQ(MixLevel(mixer), 0);
+        player.MouseDown(1500, 1500);
+        EXPECT_EQ(MixLevel(mixer), 3000);
+        player.MouseUp(1500, 1500);
+        EXPECT_EQ(MixLevel(mixer), 3000);
+        EXPECT_TRUE(player.Playing()); // the release's actions still ran
+    }
+}
+
+// DefineButtonCxform tints every state of a DefineButton; a DefineButton2 keeps its own transforms.
+TEST(Buttons, ButtonCxformTintsTheStatesOfAVersionOneButton) {
+    const ColorTransform tint{0.5, 1, 1, 1, 0, 100, 50, 0};
+    struct Case {
+        int version;
+        QRgb up, over;
+    } const cases[] = {
+        {1, qRgb(127, 100, 50), qRgb(0, 255, 50)},
+        {2, qRgb(255, 0, 0), qRgb(0, 255, 0)},
+    };
+    Renderer renderer;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        Player player(Read(ButtonMovie(c.version, DefineButtonCxformTag(5, tint))));
+        auto stage = [&] { return renderer.RenderStage(player.GetMovie(), player.Stage(), QSize(200, 200)); };
+        EXPECT_TRUE(PixelNear(stage(), 75, 75, QColor(c.up), 1, false));
+        player.MouseMove(1500, 1500);
+        EXPECT_TRUE(PixelNear(stage(), 75, 75, QColor(c.over), 1, false));
+    }
+}
+
+TEST(Buttons, KeyCodesFollowTheKeyOrTheCharacterTyped) {
+    const struct {
+        int key;
+        const char* text;
+        int code;
+    } cases[] = {
+        {Qt::Key_Left, "", 1},     {Qt::Key_Delete, "\x7f", 6},  {Qt::Key_Backspace, "\b", 8},
+        {Qt::Key_Enter, "\r", 13}, {Qt::Key_Return, "\r", 13},   {Qt::Key_PageDown, "", 17},
+        {Qt::Key_Tab, "\t", 18},   {Qt::Key_Escape, "\x1b", 19}, {Qt::Key_A, "a", 'a'},
+        {Qt::Key_A, "A", 'A'},     {Qt::Key_Space, " ", 32},     {Qt::Key_AsciiTilde, "~", 126},
+        {Qt::Key_F1, "", 0},       {Qt::Key_Adiaeresis, "ä", 0}, {Qt::Key_Shift, "", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ButtonKeyCode(c.key, QString::fromUtf8(c.text)), c.code) << c.key;
+}
+
+// A key press runs the key's actions of every button on stage, each on the timeline holding it, with
+// the mouse nowhere near them.
+TEST(Buttons, AKeyRunsTheActionsOfEveryButtonWaitingForIt) {
+    const std::vector<ButtonRecord> records = {{ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, {}, {}}};
+    auto key = [](int code) { return std::uint16_t(code << 9); };
+    const ActionCode gotoThree = ActionCode().GotoFrame(3);
+    MovieBuilder movie;
+    movie.Stage(StageTwips);
+    movie.Add(Box(1, {255, 0, 0, 255}));
+    // On the main timeline: 'a' goes to frame 3, Enter (or a release) to frame 2.
+    movie.Add(DefineButton2(
+        5, records,
+        {{key('a'), gotoThree}, {std::uint16_t(key(13) | OverDownToOverUp), ActionCode().GotoFrame(2)}}));
+    // In a sprite: 'a' sends the sprite to its frame 3.
+    movie.Add(DefineButton2(6, records, {{key('a'), gotoThree}}));
+    movie.Add(FourFrameSprite(20, PlaceObjectTag(Place(6, 1)) + DoAction(ActionCode().Stop())));
+    movie.Add(PlaceObjectTag(Place(5, 1)));
+    movie.Add(PlaceObjectTag(Named(20, 2, "holder")));
+    movie.Add(DoAction(ActionCode().Stop()));
+    for (int i = 0; i < 5; ++i)
+        movie.Add(ShowFrame());
+    Player player(Read(movie.Build()));
+    const DisplayObject* holder = FindNamed(player.Stage(), "holder");
+    ASSERT_TRUE(holder && holder->sprite);
+    const std::shared_ptr<SpriteInstance> sprite = holder->sprite;
+
+    EXPECT_FALSE(player.KeyPress('A')); // no button waits for the capital
+    EXPECT_FALSE(player.KeyPress(0));
+    EXPECT_EQ(player.CurrentFrame(), 0);
+    EXPECT_TRUE(player.KeyPress('a'));
+    EXPECT_EQ(player.CurrentFrame(), 3);
+    EXPECT_EQ(sprite->currentFrame, 3);
+    EXPECT_TRUE(player.KeyPress(13));
+    EXPECT_EQ(player.CurrentFrame(), 2);
 }

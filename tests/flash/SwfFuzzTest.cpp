@@ -6,6 +6,7 @@
 #include "VideoEncoder.h"
 #include "flash/Player.h"
 #include "flash/Renderer.h"
+#include "flash/SoundMixer.h"
 #include "flash/SwfReader.h"
 #include "flash/Text.h"
 
@@ -654,6 +655,11 @@ QByteArray ScriptMovie() {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
     };
+    SoundInfo envelope;
+    envelope.loopCount = 2;
+    envelope.envelope = {{0, 32768, 0}, {64, 0, 32768}};
+    SoundInfo stop;
+    stop.syncStop = true;
     return MovieBuilder()
         .Stage({0, 4000, 0, 4000})
         .Add(DefineShape(
@@ -665,14 +671,27 @@ QByteArray ScriptMovie() {
                 ShowFrame() + ShowFrame() + ShowFrame()))
         .Add(DefineButton(5, records, ActionCode().Play().GotoFrame(1)))
         .Add(DefineButton2(6, records, {{IdleToOverUp, ActionCode().Stop()}, {OverDownToOverUp, script}}))
+        .Add(DefineSound(30, SoundFormat{3, 1, true, false}, 64, QByteArray(128, 'a')))
+        .Add(DefineButtonSoundTag(5, {{IdleToOverUp, 30, envelope}, {OverUpToIdle, 30, stop}}))
+        .Add(DefineButtonSoundTag(6, {{OverUpToOverDown, 30, {}}, {OverDownToOverUp, 31, {}}}))
+        .Add(DefineButtonCxformTag(5, ColorTransform{0.5, 1, 1.5, 1, 0, 40, -20, 0}))
         .Add(DoInitAction(40, ActionCode().Stop().Play()))
         .Add(PlaceObjectTag([] {
             PlaceObject a = Place(40, 1);
             a.name = "a";
             return a;
         }()))
+        .Add(DefineEditTextTag(41,
+                               [] {
+                                   EditText field; // shows the variable the script sets
+                                   field.bounds = {0, 2000, 0, 400};
+                                   field.variableName = "a:v";
+                                   field.initialText = "x";
+                                   return field;
+                               }()))
         .Add(PlaceObjectTag(Place(5, 2)))
         .Add(PlaceObjectTag(Place(6, 3)))
+        .Add(PlaceObjectTag(Place(41, 4)))
         .Add(DoAction(script))
         .Add(ShowFrame())
         .Add(FrameLabelTag("end"))
@@ -707,7 +726,8 @@ TEST(SwfFuzz, DamagedVideoDrawsBounded) {
     EXPECT_GT(drawn, 100);
 }
 
-// Damaged scripts and buttons load, play, answer the mouse and seek without a crash or hang.
+// Damaged scripts and buttons (their sounds and colour transforms too) load, play, answer the mouse
+// and seek without a crash or hang.
 TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
     QuietWarnings quiet;
     const QByteArray seed = ScriptMovie();
@@ -717,6 +737,7 @@ TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
         ASSERT_TRUE(result.warnings.isEmpty()) << result.warnings.join('\n').toStdString();
     }
     Mutator mutator(4711);
+    Renderer renderer; // draws the bound text field too
     int played = 0;
     for (int round = 0; round < 800; ++round) {
         SCOPED_TRACE(round);
@@ -724,7 +745,8 @@ TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
         if (!result.movie)
             continue;
         ++played;
-        Player player(result.movie);
+        SoundMixer mixer; // button sounds start through it
+        Player player(result.movie, &mixer);
         for (int tick = 0; tick < 6; ++tick) {
             player.Tick();
             const double x = mutator.Pick(-100, 4100), y = mutator.Pick(-100, 4100);
@@ -733,9 +755,12 @@ TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
                 player.MouseDown(x, y);
                 player.MouseUp(x + mutator.Pick(0, 1) * 500, y);
             }
+            std::int16_t mix[2 * 32];
+            mixer.Render(mix, 32);
         }
         player.GotoFrame(mutator.Pick(0, 3));
         ASSERT_LT(player.CurrentFrame(), std::max(player.TotalFrames(), 1));
+        ASSERT_FALSE(renderer.RenderStage(*result.movie, player.Stage(), QSize(40, 40)).isNull());
     }
     EXPECT_GT(played, 150);
 }

@@ -655,6 +655,92 @@ TEST(SwfSound, SoundsAndStreamsRoundTrip) {
     EXPECT_EQ(movie->timeline.streamHead, mp3Head);
 }
 
+// --- Button sounds and colour transforms ---
+
+namespace {
+
+const std::vector<ButtonRecord> TwoStates = {{ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
+                                             {ButtonRecord::Over, 2, 2, {}, {}}};
+
+// The tag with its last `drop` bytes cut, its length telling the truth.
+QByteArray Shortened(const QByteArray& tag, int drop) {
+    const std::uint16_t head = std::uint8_t(tag[0]) | std::uint8_t(tag[1]) << 8;
+    return Tag(head >> 6, tag.mid((head & 0x3F) == 0x3F ? 6 : 2).chopped(drop));
+}
+
+} // namespace
+
+TEST(SwfButton, SoundsAndColorTransformCompleteTheButtonBeforeThem) {
+    SoundInfo full;
+    full.syncNoMultiple = true;
+    full.inPoint = 441;
+    full.outPoint = 88200;
+    full.loopCount = 3;
+    full.envelope = {{0, 32768, 0}, {44100, 0, 32768}};
+    SoundInfo stop;
+    stop.syncStop = true;
+    // In the file's order of transitions; the sound a transition lacks is left out.
+    const std::vector<ButtonSound> sounds = {{OverUpToIdle, 11, stop}, {OverUpToOverDown, 12, full}};
+    const ColorTransform tint{0.5, 1, 2, 1, -255, 0, 10, 0};
+    const ColorTransform own{1, 0.5, 1, 1, 0, 20, 0, 0};
+    std::vector<ButtonRecord> tinted = TwoStates;
+    tinted[1].colorTransform = own;
+
+    const auto movie = ReadClean(OneFrame(DefineButton(5, TwoStates, ActionCode().Play()) +
+                                          DefineButtonSoundTag(5, sounds) + DefineButtonCxformTag(5, tint) +
+                                          DefineButton2(6, tinted, {}) + DefineButtonCxformTag(6, tint)));
+    ASSERT_TRUE(movie);
+    const Button* one = Find<Button>(*movie, 5);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->sounds, sounds);
+    for (const ButtonRecord& record : one->records)
+        EXPECT_EQ(record.colorTransform, tint);
+    // DefineButton2 records carry their own transforms.
+    const Button* two = Find<Button>(*movie, 6);
+    ASSERT_TRUE(two);
+    EXPECT_EQ(two->records[0].colorTransform, ColorTransform{});
+    EXPECT_EQ(two->records[1].colorTransform, own);
+    EXPECT_TRUE(movie->timeline.frames[0].tags.empty()) << "the tags are used up, not left to the frame";
+}
+
+TEST(SwfButton, MisplacedAndDamagedExtrasAreSkipped) {
+    SoundInfo enveloped;
+    enveloped.envelope = {{0, 100, 100}};
+    const QByteArray sound = DefineButtonSoundTag(5, {{IdleToOverUp, 11, enveloped}});
+    const QByteArray cxform = DefineButtonCxformTag(5, ColorTransform{0.5, 1, 1, 1, 0, 0, 0, 0});
+    const QByteArray button = DefineButton(5, TwoStates, ActionCode());
+    const QByteArray shape = DefineShape(
+        ShapeDefinition().Id(5).Fills({Solid(Red)}).Records(ShapeRecords().Fill0(1).Box(0, 0, 100, 100)));
+    // An envelope count of 200 with one point behind it (header, button id, two slot ids, flags).
+    QByteArray lyingCount = sound;
+    lyingCount[2 + 2 + 2 + 2 + 1] = char(200);
+    struct Case {
+        const char* name;
+        QByteArray tags;
+        const char* warning;
+    } const cases[] = {
+        {"sound before its button", sound + cxform + button, "no button defined before it"},
+        {"extras for a shape", shape + sound + cxform, "no button defined before it"},
+        {"extras for an unknown id", button + DefineButtonSoundTag(9, {{IdleToOverUp, 11, {}}}),
+         "no button defined before it"},
+        {"sound info cut", button + Shortened(sound, 3), "damaged DefineButtonSound"},
+        {"a slot missing", button + Shortened(DefineButtonSoundTag(5, {}), 2), "damaged DefineButtonSound"},
+        {"envelope count lies", button + lyingCount, "damaged DefineButtonSound"},
+        {"no id", button + Tag(code::DefineButtonSound, "\x05"), "damaged DefineButtonSound"},
+        {"transform cut", button + Shortened(cxform, 1), "damaged DefineButtonCxform"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReadResult result = ReadMovie(OneFrame(c.tags));
+        ASSERT_TRUE(result.movie);
+        EXPECT_TRUE(Contains(result.warnings, c.warning)) << result.warnings.join('\n').toStdString();
+        if (const Button* read = Find<Button>(*result.movie, 5)) {
+            EXPECT_TRUE(read->sounds.empty());
+            EXPECT_EQ(read->records[1].colorTransform, ColorTransform{});
+        }
+    }
+}
+
 // --- Timelines ---
 
 std::vector<std::pair<const char*, PlaceObject>> PlaceCases() {

@@ -563,13 +563,8 @@ QByteArray DefineSound(std::uint16_t id, const SoundFormat& format, std::uint32_
     return Tag(code::DefineSound, out.Data());
 }
 
-QByteArray StartSoundTag(const StartSound& start, int version) {
-    Bits out;
-    if (version >= 2)
-        out.String(start.className);
-    else
-        out.U16(start.soundId);
-    const SoundInfo& info = start.info;
+namespace {
+void WriteSoundInfo(Bits& out, const SoundInfo& info) {
     out.UB(0, 2)
         .UB(info.syncStop, 1)
         .UB(info.syncNoMultiple, 1)
@@ -588,6 +583,16 @@ QByteArray StartSoundTag(const StartSound& start, int version) {
         for (const SoundEnvelopePoint& point : info.envelope)
             out.U32(point.position44).U16(point.leftLevel).U16(point.rightLevel);
     }
+}
+} // namespace
+
+QByteArray StartSoundTag(const StartSound& start, int version) {
+    Bits out;
+    if (version >= 2)
+        out.String(start.className);
+    else
+        out.U16(start.soundId);
+    WriteSoundInfo(out, start.info);
     return Tag(version >= 2 ? code::StartSound2 : code::StartSound, out.Data());
 }
 
@@ -1121,6 +1126,29 @@ QByteArray DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& reco
         body.U16(last ? 0 : std::uint32_t(code.size() + 4)).U16(actions[i].first).Bytes(code);
     }
     return Tag(code::DefineButton2, body.Data(), true);
+}
+
+QByteArray DefineButtonSoundTag(std::uint16_t buttonId, const std::vector<ButtonSound>& sounds) {
+    Bits body;
+    body.U16(buttonId);
+    for (const std::uint16_t transition : {OverUpToIdle, IdleToOverUp, OverUpToOverDown, OverDownToOverUp}) {
+        const auto found = std::find_if(sounds.begin(), sounds.end(), [&](const ButtonSound& sound) {
+            return sound.transition == transition;
+        });
+        if (found == sounds.end() || found->soundId == 0) {
+            body.U16(0);
+            continue;
+        }
+        body.U16(found->soundId);
+        WriteSoundInfo(body, found->info);
+    }
+    return Tag(code::DefineButtonSound, body.Data());
+}
+
+QByteArray DefineButtonCxformTag(std::uint16_t buttonId, const ColorTransform& transform) {
+    Bits body;
+    body.U16(buttonId).ColorTransformField(transform, false);
+    return Tag(code::DefineButtonCxform, body.Data());
 }
 
 } // namespace flash::writer

@@ -45,11 +45,13 @@ enum : std::uint16_t {
     DoAction = 12,
     DefineSound = 14,
     StartSound = 15,
+    DefineButtonSound = 17,
     SoundStreamHead = 18,
     SoundStreamBlock = 19,
     DefineBitsLossless = 20,
     DefineBitsJpeg2 = 21,
     DefineShape2 = 22,
+    DefineButtonCxform = 23,
     PlaceObject2 = 26,
     RemoveObject2 = 28,
     DefineShape3 = 32,
@@ -376,5 +378,9 @@ QByteArray DefineButton(std::uint16_t id, const std::vector<ButtonRecord>& recor
 QByteArray DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& records,
                          const std::vector<std::pair<std::uint16_t, ActionCode>>& actions,
                          bool trackAsMenu = false);
+// DefineButtonSound: the four transitions in the file's order, sound 0 for those not given.
+QByteArray DefineButtonSoundTag(std::uint16_t buttonId, const std::vector<ButtonSound>& sounds);
+// DefineButtonCxform: a colour transform without alpha.
+QByteArray DefineButtonCxformTag(std::uint16_t buttonId, const ColorTransform& transform);
 
 } // namespace flash::writer

@@ -355,6 +355,20 @@ TEST(EditTextDrawing, SystemFontInkStaysInTheBoundsAndFollowsTheAlignment) {
     }
 }
 
+TEST(EditTextDrawing, BoundFieldShowsWhatItsVariableHolds) {
+    EditText edit = EmbeddedEdit(QStringLiteral("A"), EditText::Align::Left);
+    edit.variableName = QStringLiteral("word");
+    const QByteArray definitions = DefineFontTag(TestFont()) + DefineEditTextTag(10, edit);
+    // Alone it shows its "A"; a frame script setting word to "BA" puts the triangle first.
+    QImage image = Render(definitions);
+    EXPECT_TRUE(Near(image, 4, 4, Green));
+    EXPECT_TRUE(Near(image, 30, 4, White));
+    image = Render(definitions + DoAction(ActionCode().PushString("word").PushString("BA").SetVariable()));
+    EXPECT_TRUE(Near(image, 4, 4, White));
+    EXPECT_TRUE(Near(image, 12, 20, Green));
+    EXPECT_TRUE(Near(image, 30, 4, Green));
+}
+
 TEST(EditTextDrawing, BorderDrawsABoxAndPasswordsShowStars) {
     EditText edit = EmbeddedEdit(QStringLiteral("AB"), EditText::Align::Left);
     edit.useOutlines = false;

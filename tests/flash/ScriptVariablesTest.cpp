@@ -1,0 +1,183 @@
+// Script variables: each timeline keeps its own, scripts reach others' by path, and edit texts
+// bound to a variable show its value.
+#include "SwfWriter.h"
+#include "flash/Actions.h"
+#include "flash/Player.h"
+#include "flash/SwfReader.h"
+
+#include <gtest/gtest.h>
+
+using namespace flash;
+using namespace flash::writer;
+
+namespace {
+
+constexpr std::uint8_t SetMemberCode = 0x4F;
+
+QByteArray Field(std::uint16_t id, const QString& variable, const QString& initial = {}) {
+    EditText edit;
+    edit.bounds = {0, 2000, 0, 400};
+    edit.variableName = variable;
+    if (!initial.isEmpty())
+        edit.initialText = initial;
+    return DefineEditTextTag(id, edit);
+}
+
+PlaceObject Named(std::uint16_t id, std::uint16_t depth, const QString& name) {
+    PlaceObject place = Place(id, depth);
+    place.name = name;
+    return place;
+}
+
+// What the field at depth shows: its bound value, or "-" while it shows its initial text.
+QString Shown(const DisplayList& list, std::uint16_t depth) {
+    const auto found = list.find(depth);
+    if (found == list.end())
+        return QStringLiteral("(none)");
+    return found->second.text ? *found->second.text : QStringLiteral("-");
+}
+
+// A sprite "clip" (id 20) holding fields bound to "score" (depth 1) and "_root.score" (depth 2),
+// on the root with a field bound to "score" (depth 1) and one to "clip.score" (depth 2). The root's
+// script of frame 0 is `script`; the sprite's own first frame runs `spriteScript`.
+struct TwoTimelines {
+    std::shared_ptr<const Movie> movie;
+    std::unique_ptr<Player> player;
+
+    TwoTimelines(const ActionCode& script, const ActionCode& spriteScript = ActionCode()) {
+        MovieBuilder builder;
+        builder.Stage({0, 4000, 0, 4000});
+        builder.Add(Field(10, QStringLiteral("score")))
+            .Add(Field(11, QStringLiteral("_root.score")))
+            .Add(Field(12, QStringLiteral("clip.score")))
+            .Add(DefineSprite(20, 1,
+                              PlaceObjectTag(Place(10, 1)) + PlaceObjectTag(Place(11, 2)) +
+                                  DoAction(spriteScript) + ShowFrame()))
+            .Add(PlaceObjectTag(Place(10, 1)))
+            .Add(PlaceObjectTag(Place(12, 2)))
+            .Add(PlaceObjectTag(Named(20, 3, QStringLiteral("clip"))))
+            .Add(DoAction(script))
+            .Add(ShowFrame());
+        ReadResult read = ReadMovie(builder.Build());
+        EXPECT_TRUE(read.movie) << read.error.toStdString();
+        movie = read.movie;
+        player = std::make_unique<Player>(movie);
+    }
+
+    QStringList Fields() const {
+        const DisplayList& root = player->Stage();
+        const auto clip = root.find(3);
+        const DisplayList empty;
+        const DisplayList& inside =
+            clip != root.end() && clip->second.sprite ? clip->second.sprite->displayList : empty;
+        return {Shown(root, 1), Shown(root, 2), Shown(inside, 1), Shown(inside, 2)};
+    }
+};
+
+ActionCode Set(const QString& name, const QString& value) {
+    return ActionCode().PushString(name).PushString(value).SetVariable();
+}
+
+} // namespace
+
+// Fields: root "score", root "clip.score", clip's "score", clip's "_root.score".
+TEST(ScriptVariables, EachTimelineHasItsOwnAndPathsReachOthers) {
+    struct Case {
+        const char* name;
+        ActionCode root, sprite;
+        QStringList fields;
+    } cases[] = {
+        {"root sets its own", Set("score", "5"), {}, {"5", "", "", "5"}},
+        {"sprite sets its own", {}, Set("score", "7"), {"", "7", "7", ""}},
+        {"both, apart", Set("score", "5"), Set("score", "7"), {"5", "7", "7", "5"}},
+        {"path forms from the root",
+         ActionCode(Set("clip.score", "1")).PushString("/clip:SCORE").PushString("2").SetVariable(),
+         {},
+         {"", "2", "2", ""}},
+        {"slash path from the sprite", {}, Set("/:score", "3"), {"3", "", "", "3"}},
+        {"member of a clip",
+         ActionCode().PushString("clip").GetVariable().PushString("score").PushInt(9).Op(SetMemberCode),
+         {},
+         {"", "9", "9", ""}},
+        {"read back and joined",
+         ActionCode(Set("score", "4"))
+             .PushString("clip.score")
+             .PushString("score")
+             .GetVariable()
+             .PushString("0")
+             .Op(0x47) // Add2 joins strings
+             .SetVariable(),
+         {},
+         {"4", "40", "40", "4"}},
+        {"a path to nowhere sets nothing", Set("nowhere.score", "1"), {}, {"", "", "", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TwoTimelines movie(c.root, c.sprite);
+        EXPECT_EQ(movie.Fields(), c.fields);
+    }
+}
+
+TEST(ScriptVariables, AFieldGivesAnUnsetVariableItsTextAndFollowsLaterChanges) {
+    MovieBuilder builder;
+    builder.Stage({0, 4000, 0, 4000})
+        .Add(Field(10, QStringLiteral("greeting"), QStringLiteral("Hi")))
+        .Add(Field(11, QStringLiteral("shown")))
+        .Add(PlaceObjectTag(Place(10, 1)))
+        .Add(PlaceObjectTag(Place(11, 2)))
+        .Add(ShowFrame())
+        .Add(DoAction(ActionCode()
+                          .PushString("shown")
+                          .PushString("greeting")
+                          .GetVariable()
+                          .PushString("!")
+                          .Op(0x47)
+                          .SetVariable()))
+        .Add(ShowFrame());
+    ReadResult read = ReadMovie(builder.Build());
+    ASSERT_TRUE(read.movie);
+    Player player(read.movie);
+    EXPECT_EQ(Shown(player.Stage(), 1), QStringLiteral("Hi"));
+    player.Tick();
+    EXPECT_EQ(Shown(player.Stage(), 1), QStringLiteral("Hi"));
+    EXPECT_EQ(Shown(player.Stage(), 2), QStringLiteral("Hi!"));
+    player.Tick(); // back to frame 0: the variables stay
+    EXPECT_EQ(Shown(player.Stage(), 2), QStringLiteral("Hi!"));
+}
+
+TEST(ScriptVariables, ARunawayScriptMakingVariablesStaysBounded) {
+    // n = 0; loop: set "v" + n to n; n = n + 1; jump back. The step budget ends it, the variable
+    // limit refuses names past it, and the movie goes on.
+    ActionCode body;
+    body.PushString("v")
+        .PushString("n")
+        .GetVariable()
+        .Op(0x47)
+        .PushString("n")
+        .GetVariable()
+        .SetVariable()
+        .PushString("n")
+        .PushString("n")
+        .GetVariable()
+        .Op(0x50)
+        .SetVariable();
+    const QByteArray loop = body.Data().chopped(1); // without its end
+    constexpr int JumpSize = 5;
+    const QByteArray bytes = ActionCode().PushString("n").PushInt(0).SetVariable().Data().chopped(1) + loop +
+                             ActionCode().Jump(std::int16_t(-(loop.size() + JumpSize))).Data();
+    MovieBuilder builder;
+    builder.Stage({0, 4000, 0, 4000})
+        .Add(Field(10, QStringLiteral("n")))
+        .Add(PlaceObjectTag(Place(10, 1)))
+        .Add(Tag(12, bytes))
+        .Add(ShowFrame())
+        .Add(ShowFrame());
+    ReadResult read = ReadMovie(builder.Build());
+    ASSERT_TRUE(read.movie);
+    Player player(read.movie);
+    const double n = Shown(player.Stage(), 1).toDouble();
+    EXPECT_GT(n, 1000);
+    EXPECT_LT(n, ActionInterpreter::StepsPerFrame);
+    player.Tick();
+    EXPECT_EQ(player.CurrentFrame(), 1);
+}
