@@ -76,6 +76,28 @@ ActionValue Bounded(QString text) {
     return text;
 }
 
+// The property a member name ("_x", "_ALPHA") stands for.
+std::optional<int> PropertyIndex(const QString& name) {
+    static const std::pair<const char*, int> Names[] = {
+        {"_x", PropertyX},
+        {"_y", PropertyY},
+        {"_xscale", PropertyXScale},
+        {"_yscale", PropertyYScale},
+        {"_currentframe", PropertyCurrentFrame},
+        {"_totalframes", PropertyTotalFrames},
+        {"_alpha", PropertyAlpha},
+        {"_visible", PropertyVisible},
+        {"_rotation", PropertyRotation},
+        {"_framesloaded", PropertyFramesLoaded},
+    };
+    if (!name.startsWith(u'_'))
+        return std::nullopt;
+    for (const auto& [text, index] : Names)
+        if (name.compare(QLatin1String(text), Qt::CaseInsensitive) == 0)
+            return index;
+    return std::nullopt;
+}
+
 // A frame number from a pushed value: numbers count from 1; strings are labels or numbers.
 std::optional<int> FrameIndex(double number) {
     if (std::isnan(number) || number < -1e9 || number > 1e9)
@@ -229,10 +251,8 @@ void ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QStr
 ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) {
     if (!clip.Valid())
         return {};
-    if (name == QStringLiteral("_currentframe"))
-        return double(host.CurrentFrame(clip) + 1);
-    if (name == QStringLiteral("_totalframes") || name == QStringLiteral("_framesloaded"))
-        return double(host.FrameCount(clip));
+    if (const auto property = PropertyIndex(name))
+        return GetClipProperty(clip, *property);
     if (const auto* values = VariablesOf(clip, false))
         if (const auto found = values->find(name.toLower()); found != values->end())
             return found->second;
@@ -269,8 +289,42 @@ std::pair<ClipRef, QString> ActionInterpreter::SplitVariablePath(const ClipRef& 
     return {Resolve(base, path.left(split)), path.mid(split + 1).toLower()};
 }
 
+ActionValue ActionInterpreter::GetClipProperty(const ClipRef& clip, int property) {
+    if (!clip.Valid())
+        return {};
+    switch (property) {
+    case PropertyCurrentFrame:
+        return double(host.CurrentFrame(clip) + 1);
+    case PropertyTotalFrames:
+    case PropertyFramesLoaded:
+        return double(host.FrameCount(clip));
+    case PropertyVisible:
+        if (const auto value = host.Property(clip, property))
+            return *value != 0;
+        return {};
+    default:
+        if (const auto value = host.Property(clip, property))
+            return *value;
+        return {};
+    }
+}
+
+void ActionInterpreter::SetClipProperty(const ClipRef& clip, int property, const ActionValue& value) {
+    if (!clip.Valid())
+        return;
+    if (property == PropertyVisible) {
+        host.SetProperty(clip, property, ToBool(value) ? 1 : 0);
+        return;
+    }
+    const double number = ToNumber(value);
+    if (std::isfinite(number))
+        host.SetProperty(clip, property, number);
+}
+
 ActionValue ActionInterpreter::Variable(const ClipRef& base, const QString& path) {
     const auto [clip, name] = SplitVariablePath(base, path);
+    if (const auto property = PropertyIndex(name))
+        return GetClipProperty(clip, *property);
     if (const auto* values = VariablesOf(clip, false))
         if (const auto found = values->find(name); found != values->end())
             return found->second;
@@ -281,6 +335,10 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
     const auto [clip, name] = SplitVariablePath(base, path);
     if (name.isEmpty())
         return;
+    if (const auto property = PropertyIndex(name)) {
+        SetClipProperty(clip, *property, value);
+        return;
+    }
     if (variableCount >= MaxVariables) {
         // Make room from clips that have left the stage before refusing a new name.
         for (auto it = variables.begin(); it != variables.end();) {
@@ -619,6 +677,22 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         return args;
     };
     switch (record.code) {
+    case 0x22: { // GetProperty: a target path and a property number
+        const double property = ToNumber(Pop(f));
+        const QString path = ToText(Pop(f));
+        const ClipRef clip = path.isEmpty() ? f.target : Resolve(f.target, path);
+        Push(f, std::isfinite(property) ? GetClipProperty(clip, int(property)) : ActionValue{});
+        return true;
+    }
+    case 0x23: { // SetProperty
+        const ActionValue value = Pop(f);
+        const double property = ToNumber(Pop(f));
+        const QString path = ToText(Pop(f));
+        const ClipRef clip = path.isEmpty() ? f.target : Resolve(f.target, path);
+        if (std::isfinite(property))
+            SetClipProperty(clip, int(property), value);
+        return true;
+    }
     case 0x4E: { // GetMember
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);
@@ -626,7 +700,7 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         Push(f, clip ? Member(*clip, name) : ActionValue{});
         return true;
     }
-    case 0x4F: { // SetMember: on a clip, one of its variables
+    case 0x4F: { // SetMember: on a clip, one of its variables or properties
         ActionValue value = Pop(f);
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);

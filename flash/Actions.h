@@ -58,6 +58,25 @@ public:
     virtual void GotoFrame(const ClipRef& clip, int frame, std::optional<bool> play) = 0;
     virtual void SetPlaying(const ClipRef& clip, bool playing) = 0;
     virtual void StopSounds() = 0;
+    // A sprite's placement by Flash's property numbers (see ClipProperty); nothing for the main
+    // timeline and for properties a placement does not hold. A sprite whose placement a script set
+    // is no longer moved or tinted by its timeline.
+    virtual std::optional<double> Property(const ClipRef& clip, int property) = 0;
+    virtual void SetProperty(const ClipRef& clip, int property, double value) = 0;
+};
+
+// Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
+enum ClipProperty : int {
+    PropertyX = 0,      // pixels
+    PropertyY = 1,      // pixels
+    PropertyXScale = 2, // percent
+    PropertyYScale = 3, // percent
+    PropertyCurrentFrame = 4,
+    PropertyTotalFrames = 5,
+    PropertyAlpha = 6,     // percent
+    PropertyVisible = 7,   // 0 or 1
+    PropertyRotation = 10, // degrees
+    PropertyFramesLoaded = 12,
 };
 
 using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef>;
@@ -101,6 +120,8 @@ private:
                         const std::vector<ActionValue>& args);
     ActionValue GetVariable(Frame& f, const QString& name);
     ActionValue Member(const ClipRef& clip, const QString& name);
+    ActionValue GetClipProperty(const ClipRef& clip, int property);
+    void SetClipProperty(const ClipRef& clip, int property, const ActionValue& value);
     // The variables of a clip: null when it has none (or has left the stage) and create is unset.
     std::map<QString, ActionValue>* VariablesOf(const ClipRef& clip, bool create);
     // The clip a variable path names and the variable's own name.

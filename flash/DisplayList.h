@@ -26,6 +26,7 @@ struct DisplayObject {
     std::uint8_t blendMode = 0;                // 0 or 1 normal
     std::shared_ptr<const FilterList> filters; // PlaceObject3 filters; null or empty for none
     bool visible = true;
+    bool scripted = false; // a script set its placement: the timeline no longer moves or tints it
     std::shared_ptr<SpriteInstance> sprite; // set when the character is a sprite
     std::shared_ptr<ButtonInstance> button; // set when the character is a button
     // Edit text bound to a variable: what the variable holds; null shows the initial text.

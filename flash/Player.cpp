@@ -204,9 +204,9 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
                 AdvanceSprite(*object.sprite, WithSound);
             }
     }
-    if (Tag.matrix)
+    if (Tag.matrix && !object.scripted)
         object.matrix = *Tag.matrix;
-    if (Tag.colorTransform)
+    if (Tag.colorTransform && !object.scripted)
         object.colorTransform = *Tag.colorTransform;
     if (Tag.ratio)
         object.ratio = *Tag.ratio;

@@ -7,6 +7,7 @@
 #include "flash/SoundMixer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace flash {
 
@@ -19,6 +20,9 @@ constexpr int MaxScriptsPerTick = 1000;
 constexpr std::size_t MaxQueuedScripts = 4096;
 constexpr int MaxButtonNesting = 8;
 constexpr int MaxFindNesting = 64;
+// Pixels, percent or degrees: far past any stage, still exact in twips.
+constexpr double MaxPropertyValue = 1e7;
+constexpr double TwipsPerPixel = 20;
 
 int FrameCountOf(const Timeline& ATimeline) {
     return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
@@ -115,7 +119,95 @@ public:
             player.FMixer->StopAllSounds();
     }
 
+    std::optional<double> Property(const ClipRef& clip, int property) override {
+        const DisplayObject* object = Placement(clip);
+        if (!object)
+            return std::nullopt;
+        const Matrix& m = object->matrix;
+        switch (property) {
+        case PropertyX:
+            return m.tx / TwipsPerPixel;
+        case PropertyY:
+            return m.ty / TwipsPerPixel;
+        case PropertyXScale:
+            return std::hypot(m.a, m.b) * 100;
+        case PropertyYScale:
+            return std::hypot(m.c, m.d) * 100;
+        case PropertyAlpha:
+            return object->colorTransform.aMul * 100;
+        case PropertyVisible:
+            return object->visible ? 1 : 0;
+        case PropertyRotation:
+            return std::atan2(m.b, m.a) * 180 / M_PI;
+        default:
+            return std::nullopt;
+        }
+    }
+
+    void SetProperty(const ClipRef& clip, int property, double value) override {
+        DisplayObject* object = Placement(clip);
+        if (!object || !std::isfinite(value))
+            return;
+        value = std::clamp(value, -MaxPropertyValue, MaxPropertyValue);
+        Matrix& m = object->matrix;
+        // Scale and rotation are set apart, keeping the angle between the axes (the skew).
+        double xScale = std::hypot(m.a, m.b), yScale = std::hypot(m.c, m.d);
+        double rotation = std::atan2(m.b, m.a);
+        const double skew = std::atan2(-m.c, m.d) - rotation;
+        switch (property) {
+        case PropertyX:
+            m.tx = std::round(value * TwipsPerPixel);
+            break;
+        case PropertyY:
+            m.ty = std::round(value * TwipsPerPixel);
+            break;
+        case PropertyXScale:
+        case PropertyYScale:
+        case PropertyRotation:
+            (property == PropertyXScale   ? xScale
+             : property == PropertyYScale ? yScale
+                                          : rotation) =
+                property == PropertyRotation ? value * M_PI / 180 : value / 100;
+            m.a = xScale * std::cos(rotation);
+            m.b = xScale * std::sin(rotation);
+            m.c = -yScale * std::sin(rotation + skew);
+            m.d = yScale * std::cos(rotation + skew);
+            break;
+        case PropertyAlpha:
+            object->colorTransform.aMul = value / 100;
+            break;
+        case PropertyVisible:
+            object->visible = value != 0;
+            break;
+        default:
+            return;
+        }
+        object->scripted = true;
+    }
+
 private:
+    // Where a sprite is placed: its entry in its parent's display list.
+    DisplayObject* Placement(const ClipRef& clip) {
+        const auto sprite = clip.sprite.lock();
+        return clip.root || !sprite ? nullptr : FindPlacement(player.FStage, sprite.get(), 0);
+    }
+
+    DisplayObject* FindPlacement(DisplayList& list, const SpriteInstance* sprite, int nesting) {
+        if (nesting > MaxFindNesting)
+            return nullptr;
+        for (auto& [depth, object] : list) {
+            if (object.sprite.get() == sprite)
+                return &object;
+            DisplayList* inner = object.sprite   ? &object.sprite->displayList
+                                 : object.button ? &object.button->displayList
+                                                 : nullptr;
+            if (inner)
+                if (DisplayObject* found = FindPlacement(*inner, sprite, nesting + 1))
+                    return found;
+        }
+        return nullptr;
+    }
+
     const DisplayList* ListOf(const ClipRef& clip) const {
         if (clip.root)
             return &player.FStage;

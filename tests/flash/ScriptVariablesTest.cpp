@@ -1,5 +1,6 @@
-// Script variables: each timeline keeps its own, scripts reach others' by path, and edit texts
-// bound to a variable show its value.
+// Script variables and properties: each timeline keeps its own variables, scripts reach others' by
+// path, edit texts bound to a variable show its value, and scripts move, turn, scale, fade and hide
+// clips.
 #include "SwfWriter.h"
 #include "flash/Actions.h"
 #include "flash/Player.h"
@@ -180,4 +181,114 @@ TEST(ScriptVariables, ARunawayScriptMakingVariablesStaysBounded) {
     EXPECT_LT(n, ActionInterpreter::StepsPerFrame);
     player.Tick();
     EXPECT_EQ(player.CurrentFrame(), 1);
+}
+
+namespace {
+
+// A sprite "mc" at (10, 20) px on the root, which the timeline moves to x = 150 px on frame 1; the
+// root's script of frame 0 is `script`, and a field shows the variable n.
+struct MovedClip {
+    std::shared_ptr<const Movie> movie;
+    std::unique_ptr<Player> player;
+
+    explicit MovedClip(const ActionCode& script) {
+        PlaceObject moved;
+        moved.depth = 1;
+        moved.move = true;
+        moved.matrix = Matrix{1, 0, 0, 1, 3000, 400};
+        moved.version = 2;
+        MovieBuilder builder;
+        builder.Stage({0, 4000, 0, 4000})
+            .Add(Field(10, QStringLiteral("n")))
+            .Add(DefineSprite(20, 1, ShowFrame()))
+            .Add(PlaceObjectTag([] {
+                PlaceObject place = Named(20, 1, QStringLiteral("mc"));
+                place.matrix = Matrix{1, 0, 0, 1, 200, 400};
+                return place;
+            }()))
+            .Add(PlaceObjectTag(Place(10, 2)))
+            .Add(DoAction(script))
+            .Add(ShowFrame())
+            .Add(PlaceObjectTag(moved))
+            .Add(ShowFrame());
+        ReadResult read = ReadMovie(builder.Build());
+        EXPECT_TRUE(read.movie) << read.error.toStdString();
+        movie = read.movie;
+        player = std::make_unique<Player>(movie);
+    }
+
+    const DisplayObject& Clip() const { return player->Stage().at(1); }
+};
+
+ActionCode SetMember(const QString& clip, const QString& member, double value) {
+    return ActionCode().PushString(clip).GetVariable().PushString(member).PushDouble(value).Op(SetMemberCode);
+}
+
+} // namespace
+
+TEST(ScriptProperties, ScriptsMoveTurnScaleFadeAndHideClips) {
+    constexpr std::uint8_t SetPropertyCode = 0x23, GetPropertyCode = 0x22;
+    struct Case {
+        const char* name;
+        ActionCode script;
+        Matrix matrix; // after the script
+        double alpha;  // multiplier
+        bool visible;
+        QString n; // what the field shows
+    } cases[] = {
+        {"_x in pixels", SetMember("mc", "_x", 100), {1, 0, 0, 1, 2000, 400}, 1, true, ""},
+        {"slash path _y", Set("/mc:_y", "5"), {1, 0, 0, 1, 200, 100}, 1, true, ""},
+        {"_rotation", SetMember("mc", "_ROTATION", 90), {0, 1, -1, 0, 200, 400}, 1, true, ""},
+        {"_xscale", SetMember("mc", "_xscale", 200), {2, 0, 0, 1, 200, 400}, 1, true, ""},
+        {"setProperty _alpha",
+         ActionCode().PushString("mc").PushInt(6).PushInt(50).Op(SetPropertyCode),
+         {1, 0, 0, 1, 200, 400},
+         0.5,
+         true,
+         ""},
+        {"_visible", SetMember("mc", "_visible", 0), {1, 0, 0, 1, 200, 400}, 1, false, ""},
+        {"getProperty _x and a member read back",
+         ActionCode()
+             .PushString("n")
+             .PushString("mc")
+             .PushInt(0)
+             .Op(GetPropertyCode)
+             .PushString("mc")
+             .GetVariable()
+             .PushString("_y")
+             .GetMember()
+             .Op(0x47)
+             .SetVariable(),
+         {1, 0, 0, 1, 200, 400},
+         1,
+         true,
+         "30"},
+        {"a path to nowhere", SetMember("nothing", "_x", 100), {1, 0, 0, 1, 200, 400}, 1, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MovedClip movie(c.script);
+        const DisplayObject& clip = movie.Clip();
+        const Matrix& m = clip.matrix;
+        for (auto [got, expected] : {std::pair{m.a, c.matrix.a},
+                                     {m.b, c.matrix.b},
+                                     {m.c, c.matrix.c},
+                                     {m.d, c.matrix.d},
+                                     {m.tx, c.matrix.tx},
+                                     {m.ty, c.matrix.ty}})
+            EXPECT_NEAR(got, expected, 1e-9);
+        EXPECT_DOUBLE_EQ(clip.colorTransform.aMul, c.alpha);
+        EXPECT_EQ(clip.visible, c.visible);
+        EXPECT_EQ(Shown(movie.player->Stage(), 2), c.n);
+    }
+}
+
+TEST(ScriptProperties, AClipAScriptPlacedIsNoLongerMovedByItsTimeline) {
+    MovedClip still(SetMember("mc", "_x", 100));
+    still.player->Tick();
+    EXPECT_EQ(still.Clip().matrix.tx, 2000);
+
+    MovedClip moved((ActionCode()));
+    moved.player->Tick();
+    EXPECT_EQ(moved.Clip().matrix.tx, 3000);
 }
