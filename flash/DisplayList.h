@@ -29,6 +29,8 @@ struct DisplayObject {
     bool scripted = false; // a script set its placement: the timeline no longer moves or tints it
     std::shared_ptr<SpriteInstance> sprite; // set when the character is a sprite
     std::shared_ptr<ButtonInstance> button; // set when the character is a button
+    // A sprite's event handlers, in the movie's placement tag (the player keeps the movie); or null.
+    const std::vector<ClipAction>* clipActions = nullptr;
     // Edit text bound to a variable: what the variable holds; null shows the initial text.
     std::shared_ptr<const QString> text;
 };

@@ -64,6 +64,8 @@ void Player::GotoFrame(int Frame) {
 
 void Player::Tick() {
     Advance();
+    if (FHasClipEvents)
+        QueueClipEvents(FStage, ClipEventEnterFrame, 0, 0);
     RunScripts();
 }
 
@@ -220,6 +222,11 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
         object.filters = std::make_shared<const FilterList>(ReadFilters(Tag.filters));
     if (Tag.visible)
         object.visible = *Tag.visible;
+    if (!modifies && object.sprite && !Tag.clipActions.empty()) {
+        object.clipActions = &Tag.clipActions;
+        FHasClipEvents = true;
+        QueueClipEvent(object, ClipEventLoad, 0);
+    }
 }
 
 void Player::StopSpriteStreams(const DisplayObject& Object) {
@@ -263,6 +270,10 @@ void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
 
 bool Player::KeyPress(int KeyCode) {
     const bool found = KeyCode > 0 && QueueKeyActions(FStage, ClipRef{true, {}}, KeyCode, 0);
+    if (FHasClipEvents && KeyCode > 0) {
+        QueueClipEvents(FStage, ClipEventKeyDown, 0, 0);
+        QueueClipEvents(FStage, ClipEventKeyPress, KeyCode, 0);
+    }
     RunScripts();
     return found;
 }

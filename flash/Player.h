@@ -78,6 +78,9 @@ private:
                                 QPointF Point, int Nesting);
     void UpdateHover(const ButtonUnderMouse& Hit);
     bool QueueKeyActions(const DisplayList& List, const ClipRef& Owner, int KeyCode, int Nesting);
+    // Queues the handlers of Event (with ClipEventKeyPress: of KeyCode) of every sprite on stage.
+    void QueueClipEvents(const DisplayList& List, std::uint32_t Event, int KeyCode, int Nesting);
+    void QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, int KeyCode);
     // Edit texts bound to variables show what the variables hold now.
     void UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesting);
     // Runs the control tags of one frame of a timeline onto its display list.
@@ -116,6 +119,7 @@ private:
     bool FMouseDown = false;
     HitAreaCache FHitAreas;
     bool FHasBoundTexts = false;
+    bool FHasClipEvents = false; // a sprite with event handlers has been placed
 };
 
 } // namespace flash

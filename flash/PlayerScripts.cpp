@@ -345,6 +345,27 @@ void Player::UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesti
     }
 }
 
+void Player::QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, int KeyCode) {
+    if (FMuteScripts || !Object.clipActions || !Object.sprite)
+        return;
+    for (const ClipAction& action : *Object.clipActions)
+        if ((action.events & Event) && (Event != ClipEventKeyPress || action.keyCode == KeyCode) &&
+            FScripts.size() < MaxQueuedScripts)
+            FScripts.push_back({SpriteClip(Object.sprite), action.actions});
+}
+
+void Player::QueueClipEvents(const DisplayList& List, std::uint32_t Event, int KeyCode, int Nesting) {
+    if (Nesting > MaxFindNesting)
+        return;
+    for (const auto& [depth, object] : List) {
+        QueueClipEvent(object, Event, KeyCode);
+        if (object.sprite)
+            QueueClipEvents(object.sprite->displayList, Event, KeyCode, Nesting + 1);
+        if (object.button)
+            QueueClipEvents(object.button->displayList, Event, KeyCode, Nesting + 1);
+    }
+}
+
 void Player::ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound) {
     Instance.state = State;
     for (const auto& [depth, child] : Instance.displayList)
@@ -418,6 +439,8 @@ void Player::UpdateHover(const ButtonUnderMouse& Hit) {
 
 bool Player::MouseMove(double X, double Y) {
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
+    if (FHasClipEvents)
+        QueueClipEvents(FStage, ClipEventMouseMove, 0, 0);
     if (FMouseDown && FPressed.button) {
         // Dragged off the button pressed, it shows its over state until it comes back.
         const bool over = hit.button == FPressed.button;
@@ -437,6 +460,8 @@ bool Player::MouseMove(double X, double Y) {
 bool Player::MouseDown(double X, double Y) {
     MouseMove(X, Y);
     FMouseDown = true;
+    if (FHasClipEvents)
+        QueueClipEvents(FStage, ClipEventMouseDown, 0, 0);
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (hit.button) {
         FPressed = hit;
@@ -450,6 +475,8 @@ bool Player::MouseDown(double X, double Y) {
 
 bool Player::MouseUp(double X, double Y) {
     FMouseDown = false;
+    if (FHasClipEvents)
+        QueueClipEvents(FStage, ClipEventMouseUp, 0, 0);
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (FPressed.button) {
         const ButtonUnderMouse pressed = std::exchange(FPressed, {});

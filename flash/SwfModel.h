@@ -194,6 +194,27 @@ struct SoundStreamHead {
 
 // --- Timeline ---
 
+// The events a placed sprite's handlers (onClipEvent) answer, as the bits of a 32-bit event field
+// read low byte first; movies before version 6 store the low 16 bits only.
+enum ClipEvent : std::uint32_t {
+    ClipEventLoad = 0x01,
+    ClipEventEnterFrame = 0x02,
+    ClipEventUnload = 0x04,
+    ClipEventMouseMove = 0x08,
+    ClipEventMouseDown = 0x10,
+    ClipEventMouseUp = 0x20,
+    ClipEventKeyDown = 0x40,
+    ClipEventKeyUp = 0x80,
+    ClipEventKeyPress = 0x20000,
+};
+
+struct ClipAction {
+    std::uint32_t events = 0; // ClipEvent bits
+    std::uint8_t keyCode = 0; // with ClipEventKeyPress: the key, as button key conditions name it
+    QByteArray actions;       // action records up to and including ActionEnd
+    bool operator==(const ClipAction&) const = default;
+};
+
 struct PlaceObject {
     std::uint16_t depth = 0;
     bool move = false; // modifies the character already at depth
@@ -207,6 +228,7 @@ struct PlaceObject {
     std::optional<bool> visible;           // PlaceObject3
     std::optional<Rgba> backgroundColor;   // PlaceObject3 opaque background
     QByteArray filters;                    // PlaceObject3 filter list, unparsed
+    std::vector<ClipAction> clipActions;   // PlaceObject 2 and 3, for sprites
     int version = 1;                       // 1, 2 or 3
     bool operator==(const PlaceObject&) const = default;
 };

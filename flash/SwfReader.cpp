@@ -534,6 +534,7 @@ private:
     bool ReadMorphShape(BitReader& r, int version, std::uint16_t id);
     bool ReadSoundInfo(BitReader& r, SoundInfo& info);
     bool ReadPlaceObject(BitReader& r, int version, PlaceObject& place);
+    bool ReadClipActions(BitReader& r, std::vector<ClipAction>& actions);
     bool SkipFilters(BitReader& r);
     QString FontName(QByteArray raw) const;
     bool ReadGlyphs(const BitReader& table, const std::vector<std::size_t>& offsets, std::size_t end,
@@ -961,7 +962,38 @@ bool Parser::ReadPlaceObject(BitReader& r, int version, PlaceObject& place) {
         place.visible = r.U8() != 0;
     if ((flags3 & 0x40) && r.Remaining() >= 4)
         place.backgroundColor = ReadRgba(r);
-    return true;
+    if ((flags & 0x80) && !ReadClipActions(r, place.clipActions)) {
+        // The placement stands; its handlers are lost.
+        place.clipActions.clear();
+        Warn(QStringLiteral("clip actions"), QStringLiteral("damaged clip event handlers were skipped"));
+    }
+    return fatal.isEmpty();
+}
+
+// The handlers up to a zero event field; a list cut short by the tag's end keeps what came whole.
+bool Parser::ReadClipActions(BitReader& r, std::vector<ClipAction>& actions) {
+    const std::size_t flagBytes = movie.version >= 6 ? 4 : 2;
+    auto events = [&] { return flagBytes == 4 ? r.U32() : std::uint32_t(r.U16()); };
+    r.U16();  // reserved
+    events(); // every event handled, which the records say again
+    while (r.Remaining() >= flagBytes) {
+        ClipAction action;
+        action.events = events();
+        if (action.events == 0)
+            break;
+        std::size_t size = r.U32();
+        if ((action.events & ClipEventKeyPress) && size > 0) {
+            action.keyCode = r.U8();
+            --size;
+        }
+        if (r.Overrun() || size > r.Remaining())
+            return false;
+        action.actions = r.Bytes(size);
+        if (!Room(actions.size(), 1, sizeof(ClipAction) + size))
+            return false;
+        actions.push_back(std::move(action));
+    }
+    return !r.Overrun();
 }
 
 // Moves past a filter list, whose layout only says how long it is filter by filter.

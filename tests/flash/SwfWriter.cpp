@@ -702,10 +702,10 @@ QByteArray PlaceObjectTag(const PlaceObject& place) {
             out.ColorTransformField(*place.colorTransform, false);
         return Tag(code::PlaceObject, out.Data());
     }
-    const std::uint32_t flags = (place.clipDepth ? 0x40 : 0) | (place.name ? 0x20 : 0) |
-                                (place.ratio ? 0x10 : 0) | (place.colorTransform ? 0x08 : 0) |
-                                (place.matrix ? 0x04 : 0) | (place.characterId ? 0x02 : 0) |
-                                (place.move ? 0x01 : 0);
+    const std::uint32_t flags = (place.clipActions.empty() ? 0 : 0x80) | (place.clipDepth ? 0x40 : 0) |
+                                (place.name ? 0x20 : 0) | (place.ratio ? 0x10 : 0) |
+                                (place.colorTransform ? 0x08 : 0) | (place.matrix ? 0x04 : 0) |
+                                (place.characterId ? 0x02 : 0) | (place.move ? 0x01 : 0);
     out.U8(flags);
     if (place.version >= 3)
         out.U8((place.backgroundColor ? 0x40 : 0) | (place.visible ? 0x20 : 0) |
@@ -731,6 +731,21 @@ QByteArray PlaceObjectTag(const PlaceObject& place) {
             out.U8(*place.visible ? 1 : 0);
         if (place.backgroundColor)
             out.RgbaColor(*place.backgroundColor);
+    }
+    if (!place.clipActions.empty()) {
+        // Event fields of 32 bits, as movies of version 6 on have them.
+        std::uint32_t all = 0;
+        for (const ClipAction& action : place.clipActions)
+            all |= action.events;
+        out.U16(0).U32(all);
+        for (const ClipAction& action : place.clipActions) {
+            const bool key = action.events & ClipEventKeyPress;
+            out.U32(action.events).U32(std::uint32_t(action.actions.size() + (key ? 1 : 0)));
+            if (key)
+                out.U8(action.keyCode);
+            out.Bytes(action.actions);
+        }
+        out.U32(0);
     }
     return Tag(place.version >= 3 ? code::PlaceObject3 : code::PlaceObject2, out.Data());
 }
