@@ -54,6 +54,8 @@ QString ActionText(const ActionValue& value) {
         return QStringLiteral("null");
     if (std::holds_alternative<ClipRef>(value))
         return QStringLiteral("[clip]");
+    if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
+        return QStringLiteral("[type Function]");
     return {};
 }
 
@@ -64,7 +66,8 @@ bool ToBool(const ActionValue& value) {
         return *flag;
     if (const auto* text = std::get_if<QString>(&value))
         return !text->isEmpty();
-    if (std::holds_alternative<ClipRef>(value))
+    if (std::holds_alternative<ClipRef>(value) ||
+        std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
         return true;
     const double number = ToNumber(value);
     return number != 0 && !std::isnan(number);
@@ -148,28 +151,123 @@ std::vector<ActionRecord> ParseActions(const QByteArray& code) {
 }
 
 struct ActionInterpreter::Frame {
+    Frame(const QByteArray& code, std::size_t begin, std::size_t end, const ClipRef& self,
+          const ClipRef& timeline, int version)
+        : code(code), pc(begin), begin(begin), end(end), self(self), target(timeline), home(timeline),
+          version(version) {}
+
     const QByteArray& code;
     std::size_t pc = 0;
-    ClipRef self;
-    ClipRef target;
+    std::size_t begin = 0, end = 0; // the code this frame runs; a jump out of it ends the frame
+    ClipRef self;                   // what "this" is
+    ClipRef target;                 // the timeline timeline control and variables act on
+    ClipRef home;                   // where SetTarget with no path goes back to
     std::vector<ActionValue> stack;
-    std::vector<QString> constants;
+    std::shared_ptr<const std::vector<QString>> constants;
     int version = 0;
     bool done = false;
+    std::map<QString, ActionValue>* locals = nullptr; // in a function: its local variables
+    ActionValue* registers = nullptr;
+    std::size_t registerCount = 0;
+    ActionValue result; // what Return gave
 };
 
 void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long long& budget, int swfVersion) {
-    Frame f{code, 0, self, self, {}, {}, swfVersion, false};
-    while (!f.done && budget > 0) {
-        const auto record = DecodeAction(code, f.pc);
-        if (!record || record->code == 0)
+    Frame f(code, 0, std::size_t(code.size()), self, self, swfVersion);
+    f.registers = registers;
+    f.registerCount = std::size(registers);
+    long long* outer = std::exchange(this->budget, &budget);
+    Execute(f);
+    this->budget = outer;
+}
+
+void ActionInterpreter::Execute(Frame& f) {
+    while (!f.done && *budget > 0) {
+        const auto record = DecodeAction(f.code, f.pc);
+        if (!record || record->code == 0 || record->next > f.end)
             return;
-        --budget;
+        --*budget;
         f.pc = record->next;
         Step(f, *record);
-        if (f.pc > std::size_t(code.size()))
-            return; // a jump out of the code ends the script
+        if (f.pc < f.begin || f.pc > f.end)
+            return; // a jump out of the code ends it
     }
+}
+
+void ActionInterpreter::DefineFunction(Frame& f, const ActionRecord& record) {
+    BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
+    auto function = std::make_shared<ScriptFunction>();
+    const QString name = Text(r.CString(), f.version);
+    const std::size_t params = r.U16();
+    const bool two = record.code == 0x8E;
+    if (two) {
+        function->hasRegisters = true;
+        function->registerCount = r.U8();
+        function->preload = r.U8();
+        function->preloadGlobal = r.U8();
+    }
+    for (std::size_t i = 0; i < params && !r.Overrun() && r.Remaining() > 0; ++i) {
+        function->paramRegisters.push_back(two ? r.U8() : 0);
+        function->params.push_back(Text(r.CString(), f.version).toLower());
+    }
+    const std::size_t size = r.U16();
+    if (r.Overrun() || f.pc + size > f.end) {
+        f.done = true; // the body runs past the code
+        return;
+    }
+    function->code = f.code;
+    function->begin = f.pc;
+    function->end = f.pc + size;
+    function->scope = f.target;
+    function->constants = f.constants;
+    function->version = f.version;
+    f.pc += size; // the body is not run here
+    if (name.isEmpty())
+        Push(f, std::shared_ptr<const ScriptFunction>(std::move(function)));
+    else if (f.locals)
+        (*f.locals)[name.toLower()] = std::shared_ptr<const ScriptFunction>(std::move(function));
+    else
+        SetVariable(f.target, name, std::shared_ptr<const ScriptFunction>(std::move(function)));
+}
+
+ActionValue ActionInterpreter::Call(const ScriptFunction& function, const ClipRef& self,
+                                    const std::vector<ActionValue>& args) {
+    if (callDepth >= MaxCallDepth || !budget)
+        return {};
+    std::map<QString, ActionValue> locals;
+    std::vector<ActionValue> ownRegisters(function.hasRegisters ? function.registerCount : 0);
+    Frame g(function.code, function.begin, function.end, self.Valid() ? self : function.scope, function.scope,
+            function.version);
+    g.constants = function.constants;
+    g.locals = &locals;
+    g.registers = function.hasRegisters ? ownRegisters.data() : registers;
+    g.registerCount = function.hasRegisters ? ownRegisters.size() : std::size(registers);
+    if (function.hasRegisters) {
+        // this, arguments, super, _root, _parent, _global take registers from 1 on, as flagged.
+        std::size_t next = 1;
+        auto preload = [&](bool flagged, const ActionValue& value) {
+            if (flagged && next < ownRegisters.size())
+                ownRegisters[next++] = value;
+        };
+        preload(function.preload & 0x01, g.self);
+        preload(function.preload & 0x04, ActionValue{});
+        preload(function.preload & 0x10, ActionValue{});
+        preload(function.preload & 0x40, ClipRef{true, {}});
+        preload(function.preload & 0x80, host.Parent(function.scope));
+        preload(function.preloadGlobal & 0x01, ActionValue{});
+    }
+    for (std::size_t i = 0; i < function.params.size(); ++i) {
+        const ActionValue value = i < args.size() ? args[i] : ActionValue{};
+        const std::uint8_t reg = function.paramRegisters[i];
+        if (reg != 0 && reg < ownRegisters.size())
+            ownRegisters[reg] = value;
+        else if (reg == 0 && locals.size() < MaxVariables)
+            locals[function.params[i]] = value;
+    }
+    ++callDepth;
+    Execute(g);
+    --callDepth;
+    return g.result;
 }
 
 void ActionInterpreter::Step(Frame& f, const ActionRecord& record) {
@@ -366,7 +464,10 @@ ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {
     if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
         return ClipRef{true, {}};
     if (name == QStringLiteral("this"))
-        return f.target;
+        return f.self;
+    if (f.locals)
+        if (const auto found = f.locals->find(name.toLower()); found != f.locals->end())
+            return found->second;
     if (ActionValue value = Variable(f.target, name); !std::holds_alternative<std::monostate>(value))
         return value;
     // A clip path, or an instance name on the current timeline.
@@ -410,9 +511,12 @@ void ActionInterpreter::PushValues(Frame& f, QByteArrayView payload) {
             break;
         case 3:
             break;
-        case 4:
-            value = registers[r.U8() % 4];
+        case 4: {
+            const std::uint8_t index = r.U8();
+            if (index < f.registerCount)
+                value = f.registers[index];
             break;
+        }
         case 5:
             value = r.U8() != 0;
             break;
@@ -430,8 +534,8 @@ void ActionInterpreter::PushValues(Frame& f, QByteArrayView payload) {
         case 8:
         case 9: {
             const std::size_t index = type == 8 ? r.U8() : r.U16();
-            if (index < f.constants.size())
-                value = f.constants[index];
+            if (f.constants && index < f.constants->size())
+                value = (*f.constants)[index];
             break;
         }
         default:
@@ -487,7 +591,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
     }
     case 0x8B: { // SetTarget
         const QString path = Text(r.CString(), f.version);
-        f.target = path.isEmpty() ? f.self : Resolve(f.self, path);
+        f.target = path.isEmpty() ? f.home : Resolve(f.home, path);
         return true;
     }
     case 0x20: { // SetTarget2
@@ -496,7 +600,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
             f.target = *clip;
         else {
             const QString path = ToText(value);
-            f.target = path.isEmpty() ? f.self : Resolve(f.self, path);
+            f.target = path.isEmpty() ? f.home : Resolve(f.home, path);
         }
         return true;
     }
@@ -508,7 +612,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
         if (record.code == 0x9D && !ToBool(Pop(f)))
             return true;
         const long long to = static_cast<long long>(record.next) + offset;
-        if (to < 0 || to > f.code.size())
+        if (to < static_cast<long long>(f.begin) || to > static_cast<long long>(f.end))
             f.done = true;
         else
             f.pc = std::size_t(to);
@@ -533,14 +637,15 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
         return true;
     case 0x88: { // ConstantPool
         const std::size_t count = r.U16();
-        f.constants.clear();
+        auto pool = std::make_shared<std::vector<QString>>();
         // Every string takes at least its zero byte, so the payload bounds the pool.
         for (std::size_t i = 0; i < count && r.Remaining() > 0; ++i) {
             const QByteArray text = r.CString();
             if (r.Overrun())
                 break;
-            f.constants.push_back(Text(text, f.version));
+            pool->push_back(Text(text, f.version));
         }
+        f.constants = std::move(pool);
         return true;
     }
     case 0x17: // Pop
@@ -557,8 +662,8 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
         return true;
     case 0x87: { // StoreRegister
         const std::uint8_t index = r.U8();
-        if (!r.Overrun() && !f.stack.empty())
-            registers[index % 4] = f.stack.back();
+        if (!r.Overrun() && !f.stack.empty() && index < f.registerCount)
+            f.registers[index] = f.stack.back();
         return true;
     }
     case 0x1C: { // GetVariable
@@ -567,14 +672,23 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x1D:   // SetVariable
-    case 0x3C: { // DefineLocal
+    case 0x3C: { // DefineLocal: in a function, a local variable
         ActionValue value = Pop(f);
-        SetVariable(f.target, ToText(Pop(f)), std::move(value));
+        const QString name = ToText(Pop(f));
+        if (f.locals && (record.code == 0x3C || f.locals->count(name.toLower()))) {
+            if (f.locals->size() < MaxVariables || f.locals->count(name.toLower()))
+                (*f.locals)[name.toLower().left(MaxString)] = std::move(value);
+        } else {
+            SetVariable(f.target, name, std::move(value));
+        }
         return true;
     }
-    case 0x41: // DefineLocal2
-        Pop(f);
+    case 0x41: { // DefineLocal2
+        const QString name = ToText(Pop(f)).toLower().left(MaxString);
+        if (f.locals && f.locals->size() < MaxVariables)
+            f.locals->try_emplace(name);
         return true;
+    }
     default:
         return false;
     }
@@ -709,46 +823,41 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
             SetVariable(*clip, name, std::move(value));
         return true;
     }
-    case 0x52: { // CallMethod
+    case 0x52: { // CallMethod: a function kept in a clip's variable, or one of the clip's own
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);
         const std::vector<ActionValue> args = popArgs();
-        if (const auto* clip = std::get_if<ClipRef>(&object))
+        const auto* clip = std::get_if<ClipRef>(&object);
+        ActionValue member = name.isEmpty() ? object : clip ? Member(*clip, name) : ActionValue{};
+        if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&member)) {
+            Push(f, Call(**function, clip ? *clip : ClipRef{}, args));
+            return true;
+        }
+        if (clip)
             CallClipMethod(f, *clip, name, args);
         Push(f, {});
         return true;
     }
-    case 0x3D: { // CallFunction: the global forms act on the current target
+    case 0x3D: { // CallFunction: a function the scripts defined, else a global form on the target
         const QString name = ToText(Pop(f));
         const std::vector<ActionValue> args = popArgs();
+        const ActionValue value = GetVariable(f, name);
+        if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&value)) {
+            Push(f, Call(**function, ClipRef{}, args));
+            return true;
+        }
         CallClipMethod(f, f.target, name, args);
         Push(f, {});
         return true;
     }
-    case 0x9B:   // DefineFunction
-    case 0x8E: { // DefineFunction2: the body follows the record and is not run here
-        BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
-        const QByteArray name = r.CString();
-        const std::size_t params = r.U16();
-        if (record.code == 0x8E) {
-            r.U8();
-            r.U16();
-        }
-        for (std::size_t i = 0; i < params && !r.Overrun(); ++i) {
-            if (record.code == 0x8E)
-                r.U8();
-            r.CString();
-        }
-        const std::size_t size = r.U16();
-        if (r.Overrun()) {
-            f.done = true;
-            return true;
-        }
-        f.pc += size;
-        if (name.isEmpty())
-            Push(f, {});
+    case 0x3E: // Return
+        f.result = Pop(f);
+        f.done = true;
         return true;
-    }
+    case 0x9B: // DefineFunction
+    case 0x8E: // DefineFunction2
+        DefineFunction(f, record);
+        return true;
     case 0x3A: // Delete
     case 0x3B: // Delete2
     case 0x9E: // Call

@@ -79,7 +79,24 @@ enum ClipProperty : int {
     PropertyFramesLoaded = 12,
 };
 
-using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef>;
+struct ScriptFunction;
+using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef,
+                                 std::shared_ptr<const ScriptFunction>>;
+
+// A function a script defined (DefineFunction, DefineFunction2): its body within the script, its
+// parameters and the timeline it was defined on, where its timeline control acts.
+struct ScriptFunction {
+    QByteArray code; // the whole script, shared
+    std::size_t begin = 0, end = 0;
+    std::vector<QString> params;              // lower case
+    std::vector<std::uint8_t> paramRegisters; // DefineFunction2: 0 passes the parameter by name
+    bool hasRegisters = false;                // DefineFunction2: registers of its own
+    std::uint8_t registerCount = 0;
+    std::uint8_t preload = 0, preloadGlobal = 0; // DefineFunction2's preload flags, as stored
+    ClipRef scope;
+    std::shared_ptr<const std::vector<QString>> constants; // the pool when it was defined
+    int version = 0;
+};
 
 // A value as a script would show it in a text field ("5", "0.25", "true", "" for undefined).
 QString ActionText(const ActionValue& value);
@@ -90,6 +107,7 @@ public:
     static constexpr std::size_t MaxStack = 1024;
     static constexpr qsizetype MaxString = 4096;
     static constexpr std::size_t MaxVariables = 1024;
+    static constexpr int MaxCallDepth = 64;
 
     explicit ActionInterpreter(ActionHost& host) : host(host) {}
 
@@ -107,6 +125,10 @@ public:
 
 private:
     struct Frame;
+    void Execute(Frame& f);
+    ActionValue Call(const ScriptFunction& function, const ClipRef& self,
+                     const std::vector<ActionValue>& args);
+    void DefineFunction(Frame& f, const ActionRecord& record);
     void Step(Frame& f, const ActionRecord& record);
     bool StepControl(Frame& f, const ActionRecord& record);
     bool StepStack(Frame& f, const ActionRecord& record);
@@ -134,7 +156,9 @@ private:
     ActionHost& host;
     std::map<const void*, ClipVariables> variables; // by sprite, null for the main timeline
     std::size_t variableCount = 0;
-    ActionValue registers[4];
+    ActionValue registers[4];    // shared by scripts and DefineFunction's functions
+    long long* budget = nullptr; // of the script running, for the functions it calls
+    int callDepth = 0;
 };
 
 } // namespace flash

@@ -1,6 +1,6 @@
-// Script variables and properties: each timeline keeps its own variables, scripts reach others' by
-// path, edit texts bound to a variable show its value, and scripts move, turn, scale, fade and hide
-// clips.
+// Script variables, properties and functions: each timeline keeps its own variables, scripts reach
+// others' by path, edit texts bound to a variable show its value, scripts move, turn, scale, fade and
+// hide clips, and functions the scripts define run with their arguments, locals and results.
 #include "SwfWriter.h"
 #include "flash/Actions.h"
 #include "flash/Player.h"
@@ -291,4 +291,156 @@ TEST(ScriptProperties, AClipAScriptPlacedIsNoLongerMovedByItsTimeline) {
     MovedClip moved((ActionCode()));
     moved.player->Tick();
     EXPECT_EQ(moved.Clip().matrix.tx, 3000);
+}
+
+namespace {
+
+// Script bytes without their end, to join around function bodies.
+QByteArray Bytes(const ActionCode& code) {
+    return code.Data().chopped(1);
+}
+
+QByteArray Function(const QString& name, const QStringList& params, const QByteArray& body) {
+    Bits payload;
+    payload.String(name).U16(std::uint32_t(params.size()));
+    for (const QString& param : params)
+        payload.String(param);
+    payload.U16(std::uint32_t(body.size()));
+    return Bytes(ActionCode().Op(0x9B, payload.Data())) + body;
+}
+
+// DefineFunction2 preloading `this` into register 1, its parameters in registers from 2 on.
+QByteArray Function2(const QString& name, const QStringList& params, const QByteArray& body) {
+    Bits payload;
+    payload.String(name).U16(std::uint32_t(params.size())).U8(std::uint8_t(params.size() + 2)).U8(0x01).U8(0);
+    for (qsizetype i = 0; i < params.size(); ++i)
+        payload.U8(std::uint8_t(i + 2)).String(params[i]);
+    payload.U16(std::uint32_t(body.size()));
+    return Bytes(ActionCode().Op(0x8E, payload.Data())) + body;
+}
+
+ActionCode PushRegister(std::uint8_t index) {
+    return ActionCode().Op(0x96, QByteArray("\x04", 1) + char(index));
+}
+
+// A root of six frames with a four-frame sprite "mc" and a field showing n; frame 0 runs `script`.
+struct ScriptedStage {
+    std::unique_ptr<Player> player;
+
+    explicit ScriptedStage(const QByteArray& script) {
+        MovieBuilder builder;
+        builder.Stage({0, 4000, 0, 4000})
+            .Add(Field(10, QStringLiteral("n")))
+            .Add(DefineSprite(20, 4, ShowFrame() + ShowFrame() + ShowFrame() + ShowFrame()))
+            .Add(PlaceObjectTag(Named(20, 1, QStringLiteral("mc"))))
+            .Add(PlaceObjectTag(Place(10, 2)))
+            .Add(Tag(12, script + QByteArray(1, '\0')))
+            .Add(ShowFrame());
+        for (int frame = 1; frame < 6; ++frame)
+            builder.Add(ShowFrame());
+        ReadResult read = ReadMovie(builder.Build());
+        EXPECT_TRUE(read.movie) << read.error.toStdString();
+        if (read.movie)
+            player = std::make_unique<Player>(read.movie);
+    }
+
+    int ClipFrame() const { return player->Stage().at(1).sprite->currentFrame; }
+    QString N() const { return Shown(player->Stage(), 2); }
+};
+
+} // namespace
+
+TEST(ScriptFunctions, DefinedFunctionsRunWithArgumentsLocalsAndResults) {
+    const QByteArray twice = Function(
+        "twice", {"x"}, Bytes(ActionCode().PushString("x").GetVariable().PushInt(2).Op(0x0C).Op(0x3E)));
+    struct Case {
+        const char* name;
+        QByteArray script;
+        int rootFrame, clipFrame;
+        QString n;
+    } cases[] = {
+        {"a function's goto acts on its timeline",
+         Function("go", {"f"}, Bytes(ActionCode().PushString("f").GetVariable().GotoFrame2(false))) +
+             Bytes(ActionCode().PushInt(4).PushInt(1).PushString("go").CallFunction().Pop()),
+         3, 3, ""}, // the clip plays on through the frames passed
+        {"a result comes back",
+         twice + Bytes(ActionCode()
+                           .PushString("n")
+                           .PushInt(21)
+                           .PushInt(1)
+                           .PushString("twice")
+                           .CallFunction()
+                           .SetVariable()),
+         0, 0, "42"},
+        {"locals stay in the function",
+         Function("keep", {}, Bytes(ActionCode().PushString("t").PushInt(5).Op(0x3C))) +
+             Bytes(ActionCode().PushInt(0).PushString("keep").CallFunction().Pop()) +
+             Bytes(ActionCode().PushString("n").PushString("t").GetVariable().SetVariable()),
+         0, 0, ""},
+        {"a method kept on a clip runs with this = the clip",
+         Function2("f2", {"a"},
+                   Bytes(PushRegister(2).PushInt(1)) +
+                       Bytes(PushRegister(1).PushString("gotoAndStop").CallMethod())) +
+             Bytes(ActionCode()
+                       .PushString("mc")
+                       .GetVariable()
+                       .PushString("jump")
+                       .PushString("f2")
+                       .GetVariable()
+                       .Op(0x4F)
+                       .PushInt(3)
+                       .PushInt(1)
+                       .PushString("mc")
+                       .GetVariable()
+                       .PushString("jump")
+                       .CallMethod()
+                       .Pop()),
+         0, 2, ""},
+        {"an anonymous function in a variable",
+         Bytes(ActionCode().PushString("half")) +
+             Function("", {"x"},
+                      Bytes(ActionCode().PushString("x").GetVariable().PushInt(2).Op(0x0D).Op(0x3E))) +
+             Bytes(ActionCode()
+                       .SetVariable()
+                       .PushString("n")
+                       .PushInt(9)
+                       .PushInt(1)
+                       .PushString("half")
+                       .CallFunction()
+                       .SetVariable()),
+         0, 0, "4.5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedStage stage(c.script);
+        ASSERT_TRUE(stage.player);
+        EXPECT_EQ(stage.player->CurrentFrame(), c.rootFrame);
+        EXPECT_EQ(stage.ClipFrame(), c.clipFrame);
+        EXPECT_EQ(stage.N(), c.n);
+    }
+}
+
+TEST(ScriptFunctions, EndlessRecursionAndBodiesPastTheEndAreCutOff) {
+    const QByteArray recursion =
+        Function("r", {}, Bytes(ActionCode().PushInt(0).PushString("r").CallFunction().Pop())) +
+        Bytes(ActionCode()
+                  .PushInt(0)
+                  .PushString("r")
+                  .CallFunction()
+                  .Pop()
+                  .PushString("n")
+                  .PushString("done")
+                  .SetVariable());
+    ScriptedStage deep(recursion);
+    ASSERT_TRUE(deep.player);
+    EXPECT_EQ(deep.N(), QStringLiteral("done"));
+
+    // A body said to run 200 bytes past the script ends the script there.
+    QByteArray cut = Function("c", {}, {});
+    cut[cut.size() - 2] = char(200);
+    ScriptedStage past(cut + Bytes(ActionCode().PushString("n").PushString("after").SetVariable()));
+    ASSERT_TRUE(past.player);
+    EXPECT_EQ(past.N(), QStringLiteral(""));
+    past.player->Tick();
+    EXPECT_EQ(past.player->CurrentFrame(), 1);
 }
