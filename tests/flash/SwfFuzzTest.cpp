@@ -88,7 +88,8 @@ QByteArray TextTags() {
     edit.align = EditText::Align::Right;
     edit.leading = 40;
     edit.variableName = "_root.field";
-    edit.initialText = "<p>AB BA</p><p>AAB</p>";
+    edit.initialText =
+        "<p>AB <font color=\"#0000FF\" size=\"40\">BA</font></p><p align=\"center\"><b>AAB</p>";
     tags += DefineEditTextTag(56, edit);
     EditText device;
     device.fontId = 50;
@@ -676,9 +677,14 @@ QByteArray ScriptMovie() {
         .Add(DefineButtonSoundTag(6, {{OverUpToOverDown, 30, {}}, {OverDownToOverUp, 31, {}}}))
         .Add(DefineButtonCxformTag(5, ColorTransform{0.5, 1, 1.5, 1, 0, 40, -20, 0}))
         .Add(DoInitAction(40, ActionCode().Stop().Play()))
-        .Add(PlaceObjectTag([] {
+        .Add(PlaceObjectTag([&] {
             PlaceObject a = Place(40, 1);
             a.name = "a";
+            a.clipActions = {
+                {ClipEventLoad | ClipEventMouseDown, 0, script.Data()},
+                {ClipEventEnterFrame, 0,
+                 ActionCode().PushString("_x").PushString("_x").GetVariable().Op(0x47).SetVariable().Data()},
+                {ClipEventKeyPress, 13, ActionCode().Stop().Data()}};
             return a;
         }()))
         .Add(DefineEditTextTag(41,
@@ -754,6 +760,8 @@ TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
             if (tick % 2 == 0) {
                 player.MouseDown(x, y);
                 player.MouseUp(x + mutator.Pick(0, 1) * 500, y);
+            } else {
+                player.KeyPress(mutator.Pick(0, 1) ? 13 : 32);
             }
             std::int16_t mix[2 * 32];
             mixer.Render(mix, 32);

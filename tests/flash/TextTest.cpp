@@ -383,3 +383,171 @@ TEST(EditTextDrawing, BorderDrawsABoxAndPasswordsShowStars) {
     edit.initialText = QStringLiteral("secret");
     EXPECT_EQ(DisplayedText(edit), QStringLiteral("******"));
 }
+
+namespace {
+
+// Paragraphs as "ALIGN:run|run / ...", each run its text and where its format differs from the
+// base (12 px black): #rrggbb, @pixels, 'face', +b, +i, +u.
+std::string Describe(const std::vector<StyledParagraph>& paragraphs, const TextStyle& base) {
+    std::string out;
+    for (const StyledParagraph& paragraph : paragraphs) {
+        if (!out.empty())
+            out += " / ";
+        out += "LRCJ"[int(paragraph.align)];
+        out += ':';
+        for (std::size_t i = 0; i < paragraph.runs.size(); ++i) {
+            const StyledRun& run = paragraph.runs[i];
+            const TextStyle& s = run.style;
+            out += (i ? "|" : "") + run.text.toStdString();
+            if (!(s.color == base.color))
+                out += QColor(s.color.r, s.color.g, s.color.b).name().toStdString();
+            if (s.size != base.size)
+                out += "@" + std::to_string(s.size / 20);
+            if (s.face != base.face)
+                out += "'" + s.face.toStdString() + "'";
+            out += std::string(s.bold ? "+b" : "") + (s.italic ? "+i" : "") + (s.underline ? "+u" : "");
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(HtmlText, TagsBecomeParagraphsAndFormattedRuns) {
+    struct Case {
+        const char* html;
+        const char* expected;
+        EditText::Align fieldAlign = EditText::Align::Left;
+    } cases[] = {
+        {"<p align=\"center\">A</p><p align='RIGHT'>B</p>C", "C:A / R:B / L:C"},
+        {"<p>A</p><p align=\"justify\">B</p>", "R:A / J:B", EditText::Align::Right},
+        {"A<br>B<br/><li>C</li><li>D</li>", "L:A / L:B / L:C / L:D"},
+        {"A<p>B", "L:A / L:B"},
+        {"A\r\nB\rC\nD", "L:A / L:B / L:C / L:D"},
+        {"A<br><br>", "L:A / L:"},
+        {"", "L:"},
+        // Nested fonts inherit what they do not set and give it back when they close.
+        {"<font color=\"#FF0000\">A<font size=\"30\" face=\"Verdana\">B</font>C</font>D",
+         "L:A#ff0000|B#ff0000@30'Verdana'|C#ff0000|D"},
+        {"<b>A<i>B<u>C</u></i></b>D", "L:A+b|B+b+i|C+b+i+u|D"},
+        {"<font size=\"+6\">A<font size=\"-4\">B</font></font>", "L:A@18|B@14"},
+        {"<font size=\"99999999999\">A</font><font size=\"0\">B</font><font size=\"-40\">C</font>",
+         "L:A@127|BC@1"},
+        {"<font size=\"big\" color=\"red\" face=\"\">A</font>", "L:A"},
+        {"A&lt;&amp;&gt;&quot;&apos;&nbsp;&amp;lt;", "L:A<&>\"' &lt;"},
+        {"<textformat leading=\"2\"><span class='x'>A</span></textformat><img src='a.png'>", "L:A"},
+        // Malformed: no quotes, unclosed tags, closing what is not open, stray '<', crossed tags.
+        {"<font color=#00FF00 size=20>A", "L:A#00ff00@20"},
+        {"<b>A</i></font></p>B", "L:A+b / L:B+b"},
+        {"<b><font color='#0000FF'>A</b>B</font>", "L:A#0000ff+b|B"},
+        {"A < B", "L:A < B"},
+        {"<b>A<", "L:A<+b"},
+        {"A<font color=\"#FF0000\"", "L:A<font color=\"#FF0000\""},
+    };
+    TextStyle base;
+    base.size = 240;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.html);
+        EXPECT_EQ(Describe(ParseHtml(QString::fromUtf8(c.html), base, c.fieldAlign), base), c.expected);
+    }
+}
+
+TEST(HtmlText, DisplayedTextIsThePlainTextCutToItsBounds) {
+    EditText edit;
+    edit.html = true;
+    edit.initialText = QStringLiteral("<p><font color='#FF0000'>AB</font>C</p><p>D</p>");
+    EXPECT_EQ(DisplayedText(edit), QStringLiteral("ABC\nD"));
+    edit.maxLength = 2;
+    EXPECT_EQ(DisplayedText(edit), QStringLiteral("AB"));
+
+    // A huge hostile text: many unclosed tags and more characters than any field shows.
+    QString hostile;
+    for (int i = 0; i < 30000; ++i)
+        hostile += QStringLiteral("<font size=\"900\"><b>AB<br>");
+    const std::vector<StyledParagraph> paragraphs = ParseHtml(hostile, {}, EditText::Align::Left);
+    qsizetype characters = qsizetype(paragraphs.size()) - 1;
+    for (const StyledParagraph& paragraph : paragraphs)
+        for (const StyledRun& run : paragraph.runs) {
+            characters += run.text.size();
+            EXPECT_EQ(run.style.size, 127 * 20);
+        }
+    EXPECT_LE(characters, 1 << 16);
+    edit.maxLength.reset();
+    edit.initialText = hostile;
+    EXPECT_EQ(DisplayedText(edit).size(), 1 << 16);
+}
+
+TEST(EditTextDrawing, HtmlRunsKeepTheirColoursSizesAndParagraphAlignment) {
+    // The test font is 20 px by default: ascent 20 px, descent 5 px; 'A' a 20 px square.
+    struct Case {
+        const char* name;
+        const char* html;
+        struct Pixel {
+            int x, y;
+            Rgba color;
+        };
+        std::vector<Pixel> pixels;
+        QRect ink;
+    } cases[] = {
+        {"two colours on one line",
+         "<font color=\"#FF0000\">A</font><font color=\"#0000FF\">A</font>",
+         {{12, 12, Red}, {32, 12, Blue}},
+         QRect(2, 2, 40, 20)},
+        {"a 40 px run makes its line 40 + 10 px high",
+         "A<font size=\"40\">A</font><br>A",
+         {{12, 30, Green}, {12, 10, White}, {40, 10, Green}, {12, 62, Green}, {12, 48, White}},
+         QRect(2, 2, 60, 70)},
+        {"a centred paragraph after a left one",
+         "<p align=\"left\">A</p><p align=\"center\"><font color=\"#0000FF\">A</font>B</p>",
+         {{12, 12, Green}, {40, 37, Blue}, {60, 45, Green}, {12, 37, White}},
+         QRect(2, 2, 68, 45)},
+        {"a right paragraph after a centred one, text from its content",
+         "<p align='center'>A</p><p align='right'>A</p>",
+         {{50, 12, Green}, {88, 37, Green}, {50, 37, White}},
+         QRect(40, 2, 58, 45)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EditText edit = EmbeddedEdit(QString::fromUtf8(c.html), EditText::Align::Left);
+        edit.html = edit.multiline = true;
+        edit.bounds.yMax = 2000;
+        const QImage image = Render(DefineFontTag(TestFont()) + DefineEditTextTag(10, edit));
+        for (const auto& p : c.pixels)
+            EXPECT_TRUE(Near(image, p.x, p.y, p.color)) << p.x << "," << p.y;
+        EXPECT_EQ(Ink(image), c.ink);
+    }
+}
+
+TEST(EditTextDrawing, HtmlWordWrapKeepsAWordThatSpansRunsWhole) {
+    // "AAA " is 60 px; the word "AA" in two colours does not fit the 96 px line after it, though its
+    // red half would: it moves whole to the next line.
+    EditText edit =
+        EmbeddedEdit(QStringLiteral("AAA <font color=\"#FF0000\">A</font>A"), EditText::Align::Left);
+    edit.html = edit.multiline = edit.wordWrap = true;
+    edit.bounds.yMax = 2000;
+    const QImage image = Render(DefineFontTag(TestFont()) + DefineEditTextTag(10, edit));
+    EXPECT_TRUE(Near(image, 12, 12, Green));
+    EXPECT_TRUE(Near(image, 70, 12, White));
+    EXPECT_TRUE(Near(image, 12, 37, Red));
+    EXPECT_TRUE(Near(image, 32, 37, Green));
+    EXPECT_EQ(Ink(image), QRect(2, 2, 60, 45));
+}
+
+TEST(EditTextDrawing, HtmlRunsTheEmbeddedFontLacksUseASystemFont) {
+    // "xyz" has no embedded glyphs: it is drawn in blue from a system font, then the square follows.
+    EditText edit = EmbeddedEdit(QStringLiteral("<font color=\"#0000FF\" face=\"_serif\"><b>xyz</b></font>A"),
+                                 EditText::Align::Left);
+    edit.html = true;
+    const QImage image = Render(DefineFontTag(TestFont()) + DefineEditTextTag(10, edit));
+    QRect blue, green;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            if (Near(image, x, y, Blue, 40))
+                blue |= QRect(x, y, 1, 1);
+            if (Near(image, x, y, Green, 40))
+                green |= QRect(x, y, 1, 1);
+        }
+    EXPECT_GT(blue.width(), 10);
+    EXPECT_EQ(green.size(), QSize(20, 20));
+    EXPECT_GE(green.left(), blue.right());
+}
