@@ -18,6 +18,20 @@ QString Text(const QByteArray& bytes, int version) {
 }
 
 double ToNumber(const ActionValue& value) {
+    return ActionNumber(value);
+}
+
+QString ToText(const ActionValue& value) {
+    return ActionText(value);
+}
+
+bool ToBool(const ActionValue& value) {
+    return ActionBool(value);
+}
+
+} // namespace
+
+double ActionNumber(const ActionValue& value) {
     if (const auto* number = std::get_if<double>(&value))
         return *number;
     if (const auto* flag = std::get_if<bool>(&value))
@@ -31,12 +45,6 @@ double ToNumber(const ActionValue& value) {
         return 0;
     return std::numeric_limits<double>::quiet_NaN();
 }
-
-QString ToText(const ActionValue& value) {
-    return ActionText(value);
-}
-
-} // namespace
 
 QString ActionText(const ActionValue& value) {
     if (const auto* text = std::get_if<QString>(&value))
@@ -56,28 +64,25 @@ QString ActionText(const ActionValue& value) {
         return QStringLiteral("[clip]");
     if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
         return QStringLiteral("[type Function]");
+    if (std::holds_alternative<BuiltinObject>(value))
+        return QStringLiteral("[object Object]");
     return {};
 }
 
-namespace {
-
-bool ToBool(const ActionValue& value) {
+bool ActionBool(const ActionValue& value) {
     if (const auto* flag = std::get_if<bool>(&value))
         return *flag;
     if (const auto* text = std::get_if<QString>(&value))
         return !text->isEmpty();
     if (std::holds_alternative<ClipRef>(value) ||
-        std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
+        std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value) ||
+        std::holds_alternative<BuiltinObject>(value))
         return true;
-    const double number = ToNumber(value);
+    const double number = ActionNumber(value);
     return number != 0 && !std::isnan(number);
 }
 
-ActionValue Bounded(QString text) {
-    if (text.size() > ActionInterpreter::MaxString)
-        text.truncate(ActionInterpreter::MaxString);
-    return text;
-}
+namespace {
 
 // The property a member name ("_x", "_ALPHA") stands for.
 std::optional<int> PropertyIndex(const QString& name) {
@@ -171,6 +176,12 @@ struct ActionInterpreter::Frame {
     std::size_t registerCount = 0;
     ActionValue result; // what Return gave
 };
+
+ActionValue ActionInterpreter::Bounded(QString text) {
+    if (text.size() > MaxString)
+        text.truncate(MaxString);
+    return text;
+}
 
 void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long long& budget, int swfVersion) {
     Frame f(code, 0, std::size_t(code.size()), self, self, swfVersion);
@@ -271,7 +282,8 @@ ActionValue ActionInterpreter::Call(const ScriptFunction& function, const ClipRe
 }
 
 void ActionInterpreter::Step(Frame& f, const ActionRecord& record) {
-    if (StepControl(f, record) || StepStack(f, record) || StepOperator(f, record.code))
+    if (StepControl(f, record) || StepStack(f, record) || StepOperator(f, record.code) ||
+        StepStringAndBits(f, record.code))
         return;
     StepObjects(f, record);
 }
@@ -470,6 +482,8 @@ ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {
             return found->second;
     if (ActionValue value = Variable(f.target, name); !std::holds_alternative<std::monostate>(value))
         return value;
+    if (name == QStringLiteral("Math"))
+        return BuiltinObject::Math;
     // A clip path, or an instance name on the current timeline.
     const ClipRef clip = Resolve(f.target, name);
     if (clip.Valid())
@@ -694,90 +708,6 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
     }
 }
 
-// Arithmetic, comparisons and strings.
-bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
-    auto binary = [&](auto op) {
-        const ActionValue b = Pop(f), a = Pop(f);
-        Push(f, op(a, b));
-    };
-    auto numeric = [&](auto op) {
-        binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            return op(ToNumber(a), ToNumber(b));
-        });
-    };
-    switch (code) {
-    case 0x0A: // Add
-        numeric([](double a, double b) { return a + b; });
-        return true;
-    case 0x0B: // Subtract
-        numeric([](double a, double b) { return a - b; });
-        return true;
-    case 0x0C: // Multiply
-        numeric([](double a, double b) { return a * b; });
-        return true;
-    case 0x0D: // Divide
-        numeric([](double a, double b) { return a / b; });
-        return true;
-    case 0x3F: // Modulo
-        numeric([](double a, double b) { return std::fmod(a, b); });
-        return true;
-    case 0x0E: // Equals
-    case 0x49: // Equals2
-        binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            if (code == 0x49 && std::holds_alternative<QString>(a) && std::holds_alternative<QString>(b))
-                return ToText(a) == ToText(b);
-            return ToNumber(a) == ToNumber(b);
-        });
-        return true;
-    case 0x0F: // Less
-    case 0x48: // Less2
-        numeric([](double a, double b) { return a < b; });
-        return true;
-    case 0x67: // Greater
-        numeric([](double a, double b) { return a > b; });
-        return true;
-    case 0x10: // And
-        binary(
-            [](const ActionValue& a, const ActionValue& b) -> ActionValue { return ToBool(a) && ToBool(b); });
-        return true;
-    case 0x11: // Or
-        binary(
-            [](const ActionValue& a, const ActionValue& b) -> ActionValue { return ToBool(a) || ToBool(b); });
-        return true;
-    case 0x12: // Not
-        Push(f, !ToBool(Pop(f)));
-        return true;
-    case 0x13: // StringEquals
-        binary(
-            [](const ActionValue& a, const ActionValue& b) -> ActionValue { return ToText(a) == ToText(b); });
-        return true;
-    case 0x14: // StringLength
-        Push(f, double(ToText(Pop(f)).size()));
-        return true;
-    case 0x21: // StringAdd
-        binary([](const ActionValue& a, const ActionValue& b) { return Bounded(ToText(a) + ToText(b)); });
-        return true;
-    case 0x47: // Add2: strings join, anything else adds
-        binary([](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
-                return Bounded(ToText(a) + ToText(b));
-            return ToNumber(a) + ToNumber(b);
-        });
-        return true;
-    case 0x50: // Increment
-        Push(f, ToNumber(Pop(f)) + 1);
-        return true;
-    case 0x51: // Decrement
-        Push(f, ToNumber(Pop(f)) - 1);
-        return true;
-    case 0x18: // ToInteger
-        Push(f, std::trunc(ToNumber(Pop(f))));
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Clips as objects: members, method and function calls; the rest is consumed without effect.
 bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     auto popArgs = [&] {
@@ -811,7 +741,10 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);
         const auto* clip = std::get_if<ClipRef>(&object);
-        Push(f, clip ? Member(*clip, name) : ActionValue{});
+        if (std::holds_alternative<BuiltinObject>(object))
+            Push(f, MathMember(name));
+        else
+            Push(f, clip ? Member(*clip, name) : ActionValue{});
         return true;
     }
     case 0x4F: { // SetMember: on a clip, one of its variables or properties
@@ -827,6 +760,10 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);
         const std::vector<ActionValue> args = popArgs();
+        if (std::holds_alternative<BuiltinObject>(object)) {
+            Push(f, CallMath(name, args));
+            return true;
+        }
         const auto* clip = std::get_if<ClipRef>(&object);
         ActionValue member = name.isEmpty() ? object : clip ? Member(*clip, name) : ActionValue{};
         if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&member)) {
@@ -861,10 +798,9 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     case 0x3A: // Delete
     case 0x3B: // Delete2
     case 0x9E: // Call
-    case 0x44: // TypeOf
     case 0x26: // Trace
         Pop(f);
-        if (record.code == 0x3A || record.code == 0x44)
+        if (record.code == 0x3A)
             Push(f, {});
         return true;
     case 0x9A: // GetURL2

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <variant>
 #include <vector>
 
@@ -63,6 +64,8 @@ public:
     // is no longer moved or tinted by its timeline.
     virtual std::optional<double> Property(const ClipRef& clip, int property) = 0;
     virtual void SetProperty(const ClipRef& clip, int property, double value) = 0;
+    // How long the movie has played, as its frames count time (getTimer).
+    virtual double Milliseconds() = 0;
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -80,8 +83,10 @@ enum ClipProperty : int {
 };
 
 struct ScriptFunction;
+// Objects the player provides to scripts.
+enum class BuiltinObject : std::uint8_t { Math };
 using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef,
-                                 std::shared_ptr<const ScriptFunction>>;
+                                 std::shared_ptr<const ScriptFunction>, BuiltinObject>;
 
 // A function a script defined (DefineFunction, DefineFunction2): its body within the script, its
 // parameters and the timeline it was defined on, where its timeline control acts.
@@ -100,6 +105,9 @@ struct ScriptFunction {
 
 // A value as a script would show it in a text field ("5", "0.25", "true", "" for undefined).
 QString ActionText(const ActionValue& value);
+// A value as a number (NaN when it is none) and as a condition, as scripts convert them.
+double ActionNumber(const ActionValue& value);
+bool ActionBool(const ActionValue& value);
 
 class ActionInterpreter {
 public:
@@ -133,6 +141,10 @@ private:
     bool StepControl(Frame& f, const ActionRecord& record);
     bool StepStack(Frame& f, const ActionRecord& record);
     bool StepOperator(Frame& f, std::uint8_t code);
+    bool StepStringAndBits(Frame& f, std::uint8_t code);
+    ActionValue MathMember(const QString& name) const;
+    ActionValue CallMath(const QString& method, const std::vector<ActionValue>& args);
+    static ActionValue Bounded(QString text);
     bool StepObjects(Frame& f, const ActionRecord& record);
     void Push(Frame& f, ActionValue value);
     ActionValue Pop(Frame& f);
@@ -159,6 +171,7 @@ private:
     ActionValue registers[4];    // shared by scripts and DefineFunction's functions
     long long* budget = nullptr; // of the script running, for the functions it calls
     int callDepth = 0;
+    std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
 };
 
 } // namespace flash

@@ -63,6 +63,7 @@ void Player::GotoFrame(int Frame) {
 }
 
 void Player::Tick() {
+    ++FTicks;
     Advance();
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventEnterFrame, 0, 0);

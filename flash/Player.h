@@ -120,6 +120,7 @@ private:
     HitAreaCache FHitAreas;
     bool FHasBoundTexts = false;
     bool FHasClipEvents = false; // a sprite with event handlers has been placed
+    long long FTicks = 0;        // ticks played: the scripts' clock
 };
 
 } // namespace flash

@@ -119,6 +119,11 @@ public:
             player.FMixer->StopAllSounds();
     }
 
+    double Milliseconds() override {
+        const double rate = player.FMovie->frameRate > 0 ? player.FMovie->frameRate : 12;
+        return player.FTicks * 1000 / rate;
+    }
+
     std::optional<double> Property(const ClipRef& clip, int property) override {
         const DisplayObject* object = Placement(clip);
         if (!object)

@@ -652,6 +652,46 @@ QByteArray ScriptMovie() {
                                   .GotoFrame2(true, 1)
                                   .Jump(2)
                                   .StopSounds();
+    // A function of x returning random(x * 2), called as a function and as a method of a, and
+    // clip properties, Math and the clock.
+    Bits function;
+    function.String("f").U16(1).String("x").U16(18);
+    const ActionCode more = ActionCode()
+                                .Op(0x9B, function.Data())
+                                .PushString("x") // the body, 18 bytes
+                                .GetVariable()
+                                .PushInt(2)
+                                .Op(0x0C)
+                                .Op(0x30)
+                                .Op(0x3E)
+                                .PushString("a")
+                                .GetVariable()
+                                .PushString("m")
+                                .PushString("f")
+                                .GetVariable()
+                                .Op(0x4F)
+                                .PushInt(7)
+                                .PushInt(1)
+                                .PushString("a")
+                                .GetVariable()
+                                .PushString("m")
+                                .CallMethod()
+                                .PushInt(1)
+                                .PushString("f")
+                                .CallFunction()
+                                .PushString("a")
+                                .PushInt(10)
+                                .Op(0x34)
+                                .Op(0x23)
+                                .PushInt(0)
+                                .PushString("Math")
+                                .GetVariable()
+                                .PushString("random")
+                                .CallMethod()
+                                .PushInt(3)
+                                .Op(0x63)
+                                .Op(0x44)
+                                .Pop();
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
@@ -699,6 +739,7 @@ QByteArray ScriptMovie() {
         .Add(PlaceObjectTag(Place(6, 3)))
         .Add(PlaceObjectTag(Place(41, 4)))
         .Add(DoAction(script))
+        .Add(DoAction(more))
         .Add(ShowFrame())
         .Add(FrameLabelTag("end"))
         .Add(DoAction(ActionCode().Jump(-5)))

@@ -1,6 +1,7 @@
-// Script variables, properties and functions: each timeline keeps its own variables, scripts reach
-// others' by path, edit texts bound to a variable show its value, scripts move, turn, scale, fade and
-// hide clips, and functions the scripts define run with their arguments, locals and results.
+// What scripts compute and change: each timeline keeps its own variables, scripts reach others' by
+// path, edit texts bound to a variable show its value, scripts move, turn, scale, fade and hide clips,
+// functions the scripts define run with their arguments, locals and results, and the operators,
+// Math, random numbers and the clock give what Flash gives.
 #include "SwfWriter.h"
 #include "flash/Actions.h"
 #include "flash/Player.h"
@@ -443,4 +444,93 @@ TEST(ScriptFunctions, EndlessRecursionAndBodiesPastTheEndAreCutOff) {
     EXPECT_EQ(past.N(), QStringLiteral(""));
     past.player->Tick();
     EXPECT_EQ(past.player->CurrentFrame(), 1);
+}
+
+namespace {
+
+constexpr std::uint8_t MultiplyCode = 0x0C, CallMethodCode = 0x52;
+
+// Math.method(...) with `count` arguments pushed before it.
+ActionCode& MathCall(ActionCode& code, int count, const QString& method) {
+    return code.PushInt(count).PushString("Math").GetVariable().PushString(method).Op(CallMethodCode);
+}
+
+} // namespace
+
+TEST(ScriptOperators, StringsBitsTypesAndMath) {
+    struct Case {
+        const char* name;
+        ActionCode expression; // leaves n's value on the stack, or Math's arguments
+        QString n;
+        int mathArguments = 0;
+        QString mathMethod = {}; // then called on them
+    } cases[] = {
+        {"substring", ActionCode().PushString("Hello").PushInt(2).PushInt(3).Op(0x15), "ell"},
+        {"substring past the end", ActionCode().PushString("Hi").PushInt(5).PushInt(3).Op(0x15), ""},
+        {"chr", ActionCode().PushInt(65).Op(0x33), "A"},
+        {"ord", ActionCode().PushString("a").Op(0x32), "97"},
+        {"and", ActionCode().PushInt(6).PushInt(3).Op(0x60), "2"},
+        {"shift left", ActionCode().PushInt(1).PushInt(4).Op(0x63), "16"},
+        {"unsigned shift of -1", ActionCode().PushInt(-1).PushInt(28).Op(0x65), "15"},
+        {"1 === \"1\"", ActionCode().PushInt(1).PushString("1").Op(0x66), "false"},
+        {"typeof a clip", ActionCode().PushString("mc").GetVariable().Op(0x44), "movieclip"},
+        {"typeof a string", ActionCode().PushString("x").Op(0x44), "string"},
+        {"Math.floor(Math.PI * 100)",
+         ActionCode().PushString("Math").GetVariable().PushString("PI").GetMember().PushInt(100).Op(
+             MultiplyCode),
+         "314", 1, "floor"},
+        {"Math.max", ActionCode().PushInt(7).PushInt(3), "7", 2, "max"},
+        {"Math.round(2.5)", ActionCode().PushDouble(2.5), "3", 1, "round"},
+        {"an unknown Math method", ActionCode(), "", 0, "nothing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ActionCode expression = c.expression;
+        if (!c.mathMethod.isEmpty())
+            MathCall(expression, c.mathArguments, c.mathMethod);
+        ScriptedStage stage(Bytes(ActionCode().PushString("n")) + Bytes(expression) +
+                            Bytes(ActionCode().SetVariable()));
+        ASSERT_TRUE(stage.player);
+        EXPECT_EQ(stage.N(), c.n);
+    }
+}
+
+TEST(ScriptOperators, RandomNumbersStayInRangeAndRepeatFromRunToRun) {
+    // n = random(10) + "," + random(10) + "," + Math.random()
+    ActionCode script;
+    script.PushString("n").PushInt(10).Op(0x30).PushString(",").Op(0x21).PushInt(10).Op(0x30).Op(0x21);
+    script.PushString(",").Op(0x21);
+    MathCall(script, 0, "random").Op(0x21);
+    script.SetVariable();
+    ScriptedStage first(Bytes(script)), second(Bytes(script));
+    ASSERT_TRUE(first.player && second.player);
+    EXPECT_EQ(first.N(), second.N());
+    const QStringList parts = first.N().split(',');
+    ASSERT_EQ(parts.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        bool ok = false;
+        const int value = parts[i].toInt(&ok);
+        EXPECT_TRUE(ok && value >= 0 && value < 10) << parts[i].toStdString();
+    }
+    const double unit = parts[2].toDouble();
+    EXPECT_TRUE(unit >= 0 && unit < 1) << parts[2].toStdString();
+}
+
+TEST(ScriptOperators, GetTimerCountsTheFramesPlayed) {
+    MovieBuilder builder;
+    builder.Stage({0, 4000, 0, 4000})
+        .FrameRate(12)
+        .Add(Field(10, QStringLiteral("n")))
+        .Add(PlaceObjectTag(Place(10, 1)));
+    for (int frame = 0; frame < 4; ++frame) {
+        if (frame == 3)
+            builder.Add(DoAction(ActionCode().PushString("n").Op(0x34).SetVariable()));
+        builder.Add(ShowFrame());
+    }
+    ReadResult read = ReadMovie(builder.Build());
+    ASSERT_TRUE(read.movie);
+    Player player(read.movie);
+    for (int tick = 0; tick < 3; ++tick)
+        player.Tick();
+    EXPECT_EQ(Shown(player.Stage(), 1), QStringLiteral("250"));
 }
