@@ -356,6 +356,16 @@ void ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QStr
         GotoValue(f, clip, args.back(), method == QStringLiteral("gotoandplay"), 0);
     else if (method == QStringLiteral("stopallsounds"))
         host.StopSounds();
+    else if (method == QStringLiteral("duplicatemovieclip") && args.size() >= 2)
+        Duplicate(clip, args[0], args[1]);
+    else if (method == QStringLiteral("removemovieclip"))
+        host.Remove(clip);
+}
+
+void ActionInterpreter::Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth) {
+    const double number = ToNumber(depth);
+    if (clip.Valid() && std::isfinite(number) && number >= 0 && number < 65536)
+        host.Duplicate(clip, ToText(name).left(MaxString), int(number));
 }
 
 ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) {
@@ -803,6 +813,18 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         if (record.code == 0x3A)
             Push(f, {});
         return true;
+    case 0x24: { // CloneSprite: duplicateMovieClip(source, name, depth)
+        const ActionValue depth = Pop(f), name = Pop(f);
+        const QString source = ToText(Pop(f));
+        Duplicate(Resolve(f.target, source), name, depth);
+        return true;
+    }
+    case 0x25: { // RemoveSprite
+        const ClipRef clip = Resolve(f.target, ToText(Pop(f)));
+        if (clip.Valid() && !clip.root)
+            host.Remove(clip);
+        return true;
+    }
     case 0x9A: // GetURL2
         Pop(f), Pop(f);
         return true;

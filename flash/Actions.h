@@ -66,6 +66,10 @@ public:
     virtual void SetProperty(const ClipRef& clip, int property, double value) = 0;
     // How long the movie has played, as its frames count time (getTimer).
     virtual double Milliseconds() = 0;
+    // duplicateMovieClip: a copy of a sprite under a new name at a script depth of its parent (0 is
+    // the lowest), starting at its first frame; removeMovieClip takes away such copies only.
+    virtual void Duplicate(const ClipRef& clip, const QString& name, int depth) = 0;
+    virtual void Remove(const ClipRef& clip) = 0;
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -152,6 +156,7 @@ private:
     void GotoValue(Frame& f, const ClipRef& clip, const ActionValue& frame, bool play, int bias);
     void CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
                         const std::vector<ActionValue>& args);
+    void Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth);
     ActionValue GetVariable(Frame& f, const QString& name);
     ActionValue Member(const ClipRef& clip, const QString& name);
     ActionValue GetClipProperty(const ClipRef& clip, int property);

@@ -23,6 +23,10 @@ constexpr int MaxFindNesting = 64;
 // Pixels, percent or degrees: far past any stage, still exact in twips.
 constexpr double MaxPropertyValue = 1e7;
 constexpr double TwipsPerPixel = 20;
+// Script depth 0 is this display list depth: Flash keeps the depths below it for the timeline.
+constexpr int ScriptDepthBase = 16384;
+// Copies a display list takes from duplicateMovieClip at most.
+constexpr std::size_t MaxListSize = 4096;
 
 int FrameCountOf(const Timeline& ATimeline) {
     return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
@@ -119,6 +123,51 @@ public:
             player.FMixer->StopAllSounds();
     }
 
+    void Duplicate(const ClipRef& clip, const QString& name, int depth) override {
+        const auto sprite = clip.sprite.lock();
+        ClipRef owner;
+        if (clip.root || !sprite || !FindParent(player.FStage, RootClip(), sprite.get(), owner, 0))
+            return;
+        DisplayList* list = ListOf(owner);
+        const DisplayObject* source = Placement(clip);
+        const int key = depth + ScriptDepthBase;
+        if (!list || !source || key > 0xFFFF || (list->size() >= MaxListSize && !list->count(key)))
+            return;
+        DisplayObject copy;
+        copy.depth = std::uint16_t(key);
+        copy.characterId = source->characterId;
+        copy.character = source->character;
+        copy.matrix = source->matrix;
+        copy.colorTransform = source->colorTransform;
+        copy.blendMode = source->blendMode;
+        copy.filters = source->filters;
+        copy.visible = source->visible;
+        copy.clipActions = source->clipActions;
+        copy.name = name;
+        copy.duplicate = true;
+        copy.sprite = std::make_shared<SpriteInstance>();
+        copy.sprite->sprite = sprite->sprite;
+        if (const auto existing = list->find(copy.depth); existing != list->end())
+            player.StopSpriteStreams(existing->second);
+        DisplayObject& placed = (*list)[copy.depth] = std::move(copy);
+        player.AdvanceSprite(*placed.sprite, true);
+        player.QueueClipEvent(placed, ClipEventLoad, 0);
+    }
+
+    void Remove(const ClipRef& clip) override {
+        const auto sprite = clip.sprite.lock();
+        ClipRef owner;
+        if (clip.root || !sprite || !FindParent(player.FStage, RootClip(), sprite.get(), owner, 0))
+            return;
+        DisplayList* list = ListOf(owner);
+        const DisplayObject* placed = Placement(clip);
+        if (!list || !placed || !placed->duplicate)
+            return;
+        const std::uint16_t depth = placed->depth;
+        player.StopSpriteStreams(*placed);
+        list->erase(depth);
+    }
+
     double Milliseconds() override {
         const double rate = player.FMovie->frameRate > 0 ? player.FMovie->frameRate : 12;
         return player.FTicks * 1000 / rate;
@@ -213,7 +262,7 @@ private:
         return nullptr;
     }
 
-    const DisplayList* ListOf(const ClipRef& clip) const {
+    DisplayList* ListOf(const ClipRef& clip) const {
         if (clip.root)
             return &player.FStage;
         const auto sprite = clip.sprite.lock();

@@ -534,3 +534,47 @@ TEST(ScriptOperators, GetTimerCountsTheFramesPlayed) {
         player.Tick();
     EXPECT_EQ(Shown(player.Stage(), 1), QStringLiteral("250"));
 }
+
+TEST(ScriptClips, DuplicatesAreNewClipsThatScriptsCanMoveAndRemove) {
+    constexpr std::uint16_t CopyDepth = 16384 + 5;
+    const ActionCode duplicate = ActionCode()
+                                     .PushInt(5) // arguments go last first
+                                     .PushString("copy")
+                                     .PushInt(2)
+                                     .PushString("mc")
+                                     .GetVariable()
+                                     .PushString("duplicateMovieClip")
+                                     .Op(CallMethodCode)
+                                     .Pop()
+                                     .PushString("copy._x")
+                                     .PushInt(50)
+                                     .SetVariable();
+    ScriptedStage copied(Bytes(duplicate));
+    ASSERT_TRUE(copied.player);
+    const DisplayList& stage = copied.player->Stage();
+    ASSERT_TRUE(stage.count(CopyDepth));
+    const DisplayObject& copy = stage.at(CopyDepth);
+    EXPECT_EQ(copy.name, QStringLiteral("copy"));
+    ASSERT_TRUE(copy.sprite);
+    EXPECT_NE(copy.sprite, stage.at(1).sprite);
+    EXPECT_EQ(copy.sprite->currentFrame, 0);
+    EXPECT_EQ(copy.matrix.tx, 1000);
+    EXPECT_EQ(stage.at(1).matrix.tx, 0);
+
+    // removeMovieClip takes the copy away; the clip the timeline placed stays.
+    constexpr std::uint8_t RemoveSpriteCode = 0x25;
+    ScriptedStage removed(Bytes(duplicate) + Bytes(ActionCode()
+                                                       .PushString("copy")
+                                                       .Op(RemoveSpriteCode)
+                                                       .PushString("mc")
+                                                       .Op(RemoveSpriteCode)
+                                                       .PushString("n")
+                                                       .PushString("copy")
+                                                       .GetVariable()
+                                                       .Op(0x44)
+                                                       .SetVariable()));
+    ASSERT_TRUE(removed.player);
+    EXPECT_FALSE(removed.player->Stage().count(CopyDepth));
+    EXPECT_TRUE(removed.player->Stage().count(1));
+    EXPECT_EQ(removed.N(), QStringLiteral("undefined"));
+}

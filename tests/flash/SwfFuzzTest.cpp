@@ -652,8 +652,8 @@ QByteArray ScriptMovie() {
                                   .GotoFrame2(true, 1)
                                   .Jump(2)
                                   .StopSounds();
-    // A function of x returning random(x * 2), called as a function and as a method of a, and
-    // clip properties, Math and the clock.
+    // A function of x returning random(x * 2), called as a function and as a method of a, clip
+    // properties, Math, the clock, and a copy of a made and taken away.
     Bits function;
     function.String("f").U16(1).String("x").U16(18);
     const ActionCode more = ActionCode()
@@ -691,7 +691,13 @@ QByteArray ScriptMovie() {
                                 .PushInt(3)
                                 .Op(0x63)
                                 .Op(0x44)
-                                .Pop();
+                                .Pop()
+                                .PushString("a")
+                                .PushString("b")
+                                .PushInt(3)
+                                .Op(0x24) // duplicateMovieClip
+                                .PushString("b")
+                                .Op(0x25); // removeMovieClip
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
