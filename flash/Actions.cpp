@@ -473,6 +473,8 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
     auto* values = VariablesOf(clip, variableCount < MaxVariables);
     if (!values)
         return;
+    if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value) && name.startsWith(u"on"))
+        hasHandlers = true;
     auto [entry, added] = values->try_emplace(name.left(MaxString));
     if (added && variableCount >= MaxVariables) {
         values->erase(entry);
@@ -480,6 +482,25 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
     }
     variableCount += added;
     entry->second = std::move(value);
+}
+
+bool ActionInterpreter::HasHandler(const ClipRef& clip, const QString& name) {
+    const auto* values = hasHandlers ? VariablesOf(clip, false) : nullptr;
+    if (!values)
+        return false;
+    const auto found = values->find(name.toLower());
+    return found != values->end() &&
+           std::holds_alternative<std::shared_ptr<const ScriptFunction>>(found->second);
+}
+
+void ActionInterpreter::CallHandler(const ClipRef& clip, const QString& name, long long& budget) {
+    const ActionValue handler = Variable(clip, name);
+    const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&handler);
+    if (!function)
+        return;
+    long long* outer = std::exchange(this->budget, &budget);
+    Call(**function, clip, {});
+    this->budget = outer;
 }
 
 ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {

@@ -135,6 +135,12 @@ public:
     ActionValue Variable(const ClipRef& base, const QString& path);
     void SetVariable(const ClipRef& base, const QString& path, ActionValue value);
 
+    // Event handlers kept in clips' variables (clip.onEnterFrame = function ...): whether any was
+    // ever set, whether a clip has one by that name, and a call of it with the clip as `this`.
+    bool HasHandlers() const { return hasHandlers; }
+    bool HasHandler(const ClipRef& clip, const QString& name);
+    void CallHandler(const ClipRef& clip, const QString& name, long long& budget);
+
 private:
     struct Frame;
     void Execute(Frame& f);
@@ -176,6 +182,7 @@ private:
     ActionValue registers[4];    // shared by scripts and DefineFunction's functions
     long long* budget = nullptr; // of the script running, for the functions it calls
     int callDepth = 0;
+    bool hasHandlers = false;
     std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
 };
 

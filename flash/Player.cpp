@@ -67,6 +67,7 @@ void Player::Tick() {
     Advance();
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventEnterFrame, 0, 0);
+    QueueHandlers(QStringLiteral("onEnterFrame"));
     RunScripts();
 }
 

@@ -81,6 +81,9 @@ private:
     // Queues the handlers of Event (with ClipEventKeyPress: of KeyCode) of every sprite on stage.
     void QueueClipEvents(const DisplayList& List, std::uint32_t Event, int KeyCode, int Nesting);
     void QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, int KeyCode);
+    // Queues the handlers (onEnterFrame, onMouseDown ...) scripts set on the main timeline and sprites.
+    void QueueHandlers(const QString& Name);
+    void QueueHandlers(const DisplayList& List, const QString& Name, int Nesting);
     // Edit texts bound to variables show what the variables hold now.
     void UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesting);
     // Runs the control tags of one frame of a timeline onto its display list.
@@ -106,6 +109,7 @@ private:
     struct QueuedScript {
         ClipRef clip;
         QByteArray code;
+        QString handler = {}; // instead of code: the clip's event handler of this name
     };
     std::shared_ptr<Host> FHost; // made where Host is known
 

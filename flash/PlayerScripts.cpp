@@ -365,8 +365,12 @@ void Player::RunScripts() {
             break;
         const QueuedScript script = std::move(queue.front());
         queue.pop_front();
-        if (script.clip.Valid())
+        if (!script.clip.Valid())
+            continue;
+        if (script.handler.isEmpty())
             FInterpreter->Run(script.code, script.clip, budget, FMovie->version);
+        else
+            FInterpreter->CallHandler(script.clip, script.handler, budget);
     }
     // What the budget cut off is dropped, as Flash drops a script it aborts.
     FInitScripts.clear();
@@ -417,6 +421,29 @@ void Player::QueueClipEvents(const DisplayList& List, std::uint32_t Event, int K
             QueueClipEvents(object.sprite->displayList, Event, KeyCode, Nesting + 1);
         if (object.button)
             QueueClipEvents(object.button->displayList, Event, KeyCode, Nesting + 1);
+    }
+}
+
+void Player::QueueHandlers(const QString& Name) {
+    if (!FInterpreter->HasHandlers())
+        return;
+    if (FInterpreter->HasHandler(RootClip(), Name) && FScripts.size() < MaxQueuedScripts)
+        FScripts.push_back({RootClip(), {}, Name});
+    QueueHandlers(FStage, Name, 0);
+}
+
+void Player::QueueHandlers(const DisplayList& List, const QString& Name, int Nesting) {
+    if (Nesting > MaxFindNesting)
+        return;
+    for (const auto& [depth, object] : List) {
+        if (object.sprite) {
+            const ClipRef clip = SpriteClip(object.sprite);
+            if (FInterpreter->HasHandler(clip, Name) && FScripts.size() < MaxQueuedScripts)
+                FScripts.push_back({clip, {}, Name});
+            QueueHandlers(object.sprite->displayList, Name, Nesting + 1);
+        }
+        if (object.button)
+            QueueHandlers(object.button->displayList, Name, Nesting + 1);
     }
 }
 
@@ -495,6 +522,7 @@ bool Player::MouseMove(double X, double Y) {
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventMouseMove, 0, 0);
+    QueueHandlers(QStringLiteral("onMouseMove"));
     if (FMouseDown && FPressed.button) {
         // Dragged off the button pressed, it shows its over state until it comes back.
         const bool over = hit.button == FPressed.button;
@@ -516,6 +544,7 @@ bool Player::MouseDown(double X, double Y) {
     FMouseDown = true;
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventMouseDown, 0, 0);
+    QueueHandlers(QStringLiteral("onMouseDown"));
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (hit.button) {
         FPressed = hit;
@@ -531,6 +560,7 @@ bool Player::MouseUp(double X, double Y) {
     FMouseDown = false;
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventMouseUp, 0, 0);
+    QueueHandlers(QStringLiteral("onMouseUp"));
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (FPressed.button) {
         const ButtonUnderMouse pressed = std::exchange(FPressed, {});

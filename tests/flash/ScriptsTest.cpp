@@ -578,3 +578,32 @@ TEST(ScriptClips, DuplicatesAreNewClipsThatScriptsCanMoveAndRemove) {
     EXPECT_TRUE(removed.player->Stage().count(1));
     EXPECT_EQ(removed.N(), QStringLiteral("undefined"));
 }
+
+TEST(ScriptClips, HandlersSetOnClipsRunOnTheirEvents) {
+    // mc.onEnterFrame = function () { this._x += 10 }; mc.onMouseDown = function () { _root.n = "down" }
+    const QByteArray moveRight = Bytes(ActionCode()
+                                           .PushString("this")
+                                           .GetVariable()
+                                           .PushString("_x")
+                                           .PushString("this")
+                                           .GetVariable()
+                                           .PushString("_x")
+                                           .GetMember()
+                                           .PushInt(10)
+                                           .Op(0x47)
+                                           .Op(0x4F));
+    const QByteArray pressed = Bytes(ActionCode().PushString("_root.n").PushString("down").SetVariable());
+    const QByteArray script = Bytes(ActionCode().PushString("mc").GetVariable().PushString("onEnterFrame")) +
+                              Function("", {}, moveRight) + Bytes(ActionCode().Op(0x4F)) +
+                              Bytes(ActionCode().PushString("mc").GetVariable().PushString("onMouseDown")) +
+                              Function("", {}, pressed) + Bytes(ActionCode().Op(0x4F));
+    ScriptedStage stage(script);
+    ASSERT_TRUE(stage.player);
+    EXPECT_EQ(stage.player->Stage().at(1).matrix.tx, 0);
+    stage.player->Tick();
+    stage.player->Tick();
+    EXPECT_EQ(stage.player->Stage().at(1).matrix.tx, 400);
+    EXPECT_EQ(stage.N(), QStringLiteral(""));
+    stage.player->MouseDown(10, 10);
+    EXPECT_EQ(stage.N(), QStringLiteral("down"));
+}

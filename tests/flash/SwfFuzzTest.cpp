@@ -653,7 +653,7 @@ QByteArray ScriptMovie() {
                                   .Jump(2)
                                   .StopSounds();
     // A function of x returning random(x * 2), called as a function and as a method of a, clip
-    // properties, Math, the clock, and a copy of a made and taken away.
+    // properties, Math, the clock, a copy of a made and taken away, and f as a's frame handler.
     Bits function;
     function.String("f").U16(1).String("x").U16(18);
     const ActionCode more = ActionCode()
@@ -697,7 +697,13 @@ QByteArray ScriptMovie() {
                                 .PushInt(3)
                                 .Op(0x24) // duplicateMovieClip
                                 .PushString("b")
-                                .Op(0x25); // removeMovieClip
+                                .Op(0x25) // removeMovieClip
+                                .PushString("a")
+                                .GetVariable()
+                                .PushString("onEnterFrame")
+                                .PushString("f")
+                                .GetVariable()
+                                .Op(0x4F);
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
