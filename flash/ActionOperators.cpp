@@ -31,7 +31,7 @@ QString TypeName(const ActionValue& value) {
         return QStringLiteral("function");
     if (std::holds_alternative<std::nullptr_t>(value))
         return QStringLiteral("null");
-    if (std::holds_alternative<BuiltinObject>(value))
+    if (std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
         return QStringLiteral("object");
     return QStringLiteral("undefined");
 }

@@ -64,7 +64,7 @@ QString ActionText(const ActionValue& value) {
         return QStringLiteral("[clip]");
     if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
         return QStringLiteral("[type Function]");
-    if (std::holds_alternative<BuiltinObject>(value))
+    if (std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
         return QStringLiteral("[object Object]");
     return {};
 }
@@ -76,7 +76,7 @@ bool ActionBool(const ActionValue& value) {
         return !text->isEmpty();
     if (std::holds_alternative<ClipRef>(value) ||
         std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value) ||
-        std::holds_alternative<BuiltinObject>(value))
+        std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
         return true;
     const double number = ActionNumber(value);
     return number != 0 && !std::isnan(number);
@@ -379,6 +379,8 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
     const ClipRef found = Resolve(clip, name);
     if (found.Valid())
         return found;
+    if (auto field = host.Field(clip, name))
+        return TextFieldRef{field};
     return {};
 }
 
@@ -484,6 +486,23 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
     entry->second = std::move(value);
 }
 
+// An edit text's text (or htmlText: the same here, shown as the field's HTML setting says).
+ActionValue ActionInterpreter::FieldMember(const TextFieldRef& ref, const QString& name) {
+    const auto field = ref.field.lock();
+    if (!field || (name.compare(u"text", Qt::CaseInsensitive) != 0 &&
+                   name.compare(u"htmlText", Qt::CaseInsensitive) != 0))
+        return {};
+    return field->content.value_or(field->initialText);
+}
+
+void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& name,
+                                       const ActionValue& value) {
+    const auto field = ref.field.lock();
+    if (field && (name.compare(u"text", Qt::CaseInsensitive) == 0 ||
+                  name.compare(u"htmlText", Qt::CaseInsensitive) == 0))
+        field->content = ToText(value).left(MaxString);
+}
+
 bool ActionInterpreter::HasHandler(const ClipRef& clip, const QString& name) {
     const auto* values = hasHandlers ? VariablesOf(clip, false) : nullptr;
     if (!values)
@@ -515,10 +534,13 @@ ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {
         return value;
     if (name == QStringLiteral("Math"))
         return BuiltinObject::Math;
-    // A clip path, or an instance name on the current timeline.
+    // A clip path, or an instance name on the current timeline, of a clip or an edit text.
     const ClipRef clip = Resolve(f.target, name);
     if (clip.Valid())
         return clip;
+    const auto [parent, last] = SplitVariablePath(f.target, name);
+    if (auto field = parent.Valid() ? host.Field(parent, last) : nullptr)
+        return TextFieldRef{field};
     return {};
 }
 
@@ -771,20 +793,25 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     case 0x4E: { // GetMember
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);
-        const auto* clip = std::get_if<ClipRef>(&object);
-        if (std::holds_alternative<BuiltinObject>(object))
+        if (const auto* clip = std::get_if<ClipRef>(&object))
+            Push(f, Member(*clip, name));
+        else if (const auto* field = std::get_if<TextFieldRef>(&object))
+            Push(f, FieldMember(*field, name));
+        else if (std::holds_alternative<BuiltinObject>(object))
             Push(f, MathMember(name));
         else
-            Push(f, clip ? Member(*clip, name) : ActionValue{});
+            Push(f, {});
         return true;
     }
-    case 0x4F: { // SetMember: on a clip, one of its variables or properties
+    case 0x4F: { // SetMember: on a clip, one of its variables or properties; on a field, its text
         ActionValue value = Pop(f);
         const QString name = ToText(Pop(f));
         const ActionValue object = Pop(f);
         if (const auto* clip = std::get_if<ClipRef>(&object);
             clip && !name.contains(u'.') && !name.contains(u':'))
             SetVariable(*clip, name, std::move(value));
+        else if (const auto* field = std::get_if<TextFieldRef>(&object))
+            SetFieldMember(*field, name, value);
         return true;
     }
     case 0x52: { // CallMethod: a function kept in a clip's variable, or one of the clip's own

@@ -70,6 +70,8 @@ public:
     // the lowest), starting at its first frame; removeMovieClip takes away such copies only.
     virtual void Duplicate(const ClipRef& clip, const QString& name, int depth) = 0;
     virtual void Remove(const ClipRef& clip) = 0;
+    // The edit text placed under this instance name in the clip's display list, or null.
+    virtual std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) = 0;
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -87,10 +89,17 @@ enum ClipProperty : int {
 };
 
 struct ScriptFunction;
+// An edit text a script reached by its instance name; empty when it has left the stage.
+struct TextFieldRef {
+    std::weak_ptr<TextFieldState> field;
+    bool operator==(const TextFieldRef& other) const {
+        return !field.owner_before(other.field) && !other.field.owner_before(field);
+    }
+};
 // Objects the player provides to scripts.
 enum class BuiltinObject : std::uint8_t { Math };
 using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef,
-                                 std::shared_ptr<const ScriptFunction>, BuiltinObject>;
+                                 std::shared_ptr<const ScriptFunction>, BuiltinObject, TextFieldRef>;
 
 // A function a script defined (DefineFunction, DefineFunction2): its body within the script, its
 // parameters and the timeline it was defined on, where its timeline control acts.
@@ -165,6 +174,8 @@ private:
     void Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth);
     ActionValue GetVariable(Frame& f, const QString& name);
     ActionValue Member(const ClipRef& clip, const QString& name);
+    static ActionValue FieldMember(const TextFieldRef& field, const QString& name);
+    static void SetFieldMember(const TextFieldRef& field, const QString& name, const ActionValue& value);
     ActionValue GetClipProperty(const ClipRef& clip, int property);
     void SetClipProperty(const ClipRef& clip, int property, const ActionValue& value);
     // The variables of a clip: null when it has none (or has left the stage) and create is unset.

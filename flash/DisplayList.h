@@ -14,6 +14,13 @@ namespace flash {
 struct SpriteInstance;
 struct ButtonInstance;
 
+// What an edit text shows when scripts have set it, directly (field.text) or through its variable.
+struct TextFieldState {
+    QString initialText;
+    std::optional<QString> content; // none: the initial text
+    std::optional<QString> bound;   // the variable's value last shown
+};
+
 struct DisplayObject {
     std::uint16_t depth = 0;
     std::uint16_t characterId = 0;
@@ -32,8 +39,7 @@ struct DisplayObject {
     std::shared_ptr<ButtonInstance> button; // set when the character is a button
     // A sprite's event handlers, in the movie's placement tag (the player keeps the movie); or null.
     const std::vector<ClipAction>* clipActions = nullptr;
-    // Edit text bound to a variable: what the variable holds; null shows the initial text.
-    std::shared_ptr<const QString> text;
+    std::shared_ptr<TextFieldState> field; // set when the character is edit text
 };
 
 // By depth, drawn from the lowest depth up.

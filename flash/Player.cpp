@@ -194,6 +194,12 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
         StopSpriteStreams(object);
         object.sprite.reset();
         object.button.reset();
+        object.field.reset();
+        if (object.character)
+            if (const auto* text = std::get_if<EditText>(object.character.get())) {
+                object.field = std::make_shared<TextFieldState>();
+                object.field->initialText = text->initialText.value_or(QString());
+            }
         if (object.character)
             if (const auto* button = std::get_if<Button>(object.character.get())) {
                 object.button = std::make_shared<ButtonInstance>();

@@ -262,6 +262,16 @@ private:
         return nullptr;
     }
 
+    std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) override {
+        const DisplayList* list = ListOf(clip);
+        if (!list)
+            return {};
+        for (const auto& [depth, object] : *list)
+            if (object.field && object.name.compare(name, Qt::CaseInsensitive) == 0)
+                return object.field;
+        return {};
+    }
+
     DisplayList* ListOf(const ClipRef& clip) const {
         if (clip.root)
             return &player.FStage;
@@ -397,9 +407,12 @@ void Player::UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesti
             value = field->initialText.value_or(QString());
             FInterpreter->SetVariable(Owner, field->variableName, value);
         }
+        // A new value shows; one a script set on the field itself stays until the variable changes.
         const QString shown = ActionText(value);
-        if (!object.text || *object.text != shown)
-            object.text = std::make_shared<const QString>(shown);
+        if (object.field && object.field->bound != shown) {
+            object.field->bound = shown;
+            object.field->content = shown;
+        }
     }
 }
 

@@ -214,6 +214,10 @@ struct Renderer::Impl {
         return replaced;
     }
 
+    static const QString* ContentOf(const DisplayObject& object) {
+        return object.field && object.field->content ? &*object.field->content : nullptr;
+    }
+
     // Laid out once for each content; null for characters that are not text.
     const PreparedText* TextFor(const std::shared_ptr<const Character>& owner, const QString* content) {
         if (!movie ||
@@ -256,7 +260,7 @@ struct Renderer::Impl {
             QPainterPath rect;
             rect.addRect(0, 0, video->width * TwipsPerPixel, video->height * TwipsPerPixel);
             pieces.push_back(transform.map(rect));
-        } else if (const PreparedText* text = TextFor(character, object.text.get())) {
+        } else if (const PreparedText* text = TextFor(character, ContentOf(object))) {
             pieces.push_back(transform.map(text->area));
         } else if (object.sprite && nesting < MaxNesting) {
             for (const auto& [depth, child] : object.sprite->displayList)
@@ -343,7 +347,7 @@ struct Renderer::Impl {
             DrawBitmap(character, transform, colorTransform);
         } else if (const auto* video = std::get_if<VideoStream>(character.get())) {
             DrawVideo(character, *video, object.ratio, transform, colorTransform);
-        } else if (const PreparedText* text = TextFor(character, object.text.get())) {
+        } else if (const PreparedText* text = TextFor(character, ContentOf(object))) {
             RecordText(paint, *text, transform, colorTransform);
         } else if (std::holds_alternative<Sprite>(*character) && object.sprite) {
             DrawList(object.sprite->displayList, transform, colorTransform, nesting + 1);

@@ -36,7 +36,8 @@ QString Shown(const DisplayList& list, std::uint16_t depth) {
     const auto found = list.find(depth);
     if (found == list.end())
         return QStringLiteral("(none)");
-    return found->second.text ? *found->second.text : QStringLiteral("-");
+    const auto& field = found->second.field;
+    return field && field->content ? *field->content : QStringLiteral("-");
 }
 
 // A sprite "clip" (id 20) holding fields bound to "score" (depth 1) and "_root.score" (depth 2),
@@ -606,4 +607,44 @@ TEST(ScriptClips, HandlersSetOnClipsRunOnTheirEvents) {
     EXPECT_EQ(stage.N(), QStringLiteral(""));
     stage.player->MouseDown(10, 10);
     EXPECT_EQ(stage.N(), QStringLiteral("down"));
+}
+
+TEST(ScriptClips, FieldsByInstanceNameTakeTheirTextFromScripts) {
+    // A field named "title" with "Hi", and one inside the sprite "box" named "label".
+    MovieBuilder builder;
+    builder.Stage({0, 4000, 0, 4000})
+        .Add(Field(10, {}, QStringLiteral("Hi")))
+        .Add(DefineSprite(20, 1, PlaceObjectTag(Named(10, 1, QStringLiteral("label"))) + ShowFrame()))
+        .Add(PlaceObjectTag(Named(10, 1, QStringLiteral("title"))))
+        .Add(PlaceObjectTag(Named(20, 2, QStringLiteral("box"))))
+        .Add(DoAction(ActionCode()
+                          // title.text = title.text + "!"
+                          .PushString("title")
+                          .GetVariable()
+                          .PushString("text")
+                          .PushString("title")
+                          .GetVariable()
+                          .PushString("text")
+                          .GetMember()
+                          .PushString("!")
+                          .Op(0x47)
+                          .Op(0x4F)
+                          // box.label.text = typeof box.label
+                          .PushString("box.label")
+                          .GetVariable()
+                          .PushString("text")
+                          .PushString("box")
+                          .GetVariable()
+                          .PushString("label")
+                          .GetMember()
+                          .Op(0x44)
+                          .Op(0x4F)))
+        .Add(ShowFrame());
+    ReadResult read = ReadMovie(builder.Build());
+    ASSERT_TRUE(read.movie);
+    Player player(read.movie);
+    EXPECT_EQ(Shown(player.Stage(), 1), QStringLiteral("Hi!"));
+    const DisplayObject& box = player.Stage().at(2);
+    ASSERT_TRUE(box.sprite);
+    EXPECT_EQ(Shown(box.sprite->displayList, 1), QStringLiteral("object"));
 }
