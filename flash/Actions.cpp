@@ -175,6 +175,11 @@ struct ActionInterpreter::Frame {
     ActionValue* registers = nullptr;
     std::size_t registerCount = 0;
     ActionValue result; // what Return gave
+    struct WithBlock {
+        std::size_t begin, end; // the block, in code offsets
+        ClipRef outer;          // the target before it
+    };
+    std::vector<WithBlock> withBlocks; // innermost last
 };
 
 ActionValue ActionInterpreter::Bounded(QString text) {
@@ -194,6 +199,12 @@ void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long lo
 
 void ActionInterpreter::Execute(Frame& f) {
     while (!f.done && *budget > 0) {
+        // Leaving a with block, by its end or a jump, gives back the target it replaced.
+        while (!f.withBlocks.empty() &&
+               (f.pc < f.withBlocks.back().begin || f.pc >= f.withBlocks.back().end)) {
+            f.target = f.withBlocks.back().outer;
+            f.withBlocks.pop_back();
+        }
         const auto record = DecodeAction(f.code, f.pc);
         if (!record || record->code == 0 || record->next > f.end)
             return;
@@ -876,9 +887,17 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     case 0x9A: // GetURL2
         Pop(f), Pop(f);
         return true;
-    case 0x94: // With: its block runs in place
-        Pop(f);
+    case 0x94: { // With: its block acts on the clip given
+        const ActionValue object = Pop(f);
+        BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
+        const std::size_t size = r.U16();
+        if (r.Overrun() || f.withBlocks.size() >= MaxWithDepth)
+            return true; // the block runs in place
+        f.withBlocks.push_back({f.pc, std::min(f.pc + size, f.end), f.target});
+        if (const auto* clip = std::get_if<ClipRef>(&object); clip && clip->Valid())
+            f.target = *clip;
         return true;
+    }
     default:
         return false; // anything else is skipped
     }

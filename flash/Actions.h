@@ -129,6 +129,7 @@ public:
     static constexpr qsizetype MaxString = 4096;
     static constexpr std::size_t MaxVariables = 1024;
     static constexpr int MaxCallDepth = 64;
+    static constexpr std::size_t MaxWithDepth = 16;
 
     explicit ActionInterpreter(ActionHost& host) : host(host) {}
 

@@ -648,3 +648,18 @@ TEST(ScriptClips, FieldsByInstanceNameTakeTheirTextFromScripts) {
     ASSERT_TRUE(box.sprite);
     EXPECT_EQ(Shown(box.sprite->displayList, 1), QStringLiteral("object"));
 }
+
+TEST(ScriptClips, AWithBlockActsOnItsClipAndGivesTheTargetBack) {
+    // with (mc) { gotoAndStop(3) } n = _currentframe
+    const QByteArray block = Bytes(ActionCode().PushInt(3).GotoFrame2(false));
+    Bits size;
+    size.U16(std::uint32_t(block.size()));
+    const QByteArray script =
+        Bytes(ActionCode().PushString("mc").GetVariable().Op(0x94, size.Data())) + block +
+        Bytes(ActionCode().PushString("n").PushString("_currentframe").GetVariable().SetVariable());
+    ScriptedStage stage(script);
+    ASSERT_TRUE(stage.player);
+    EXPECT_EQ(stage.ClipFrame(), 2);
+    EXPECT_EQ(stage.player->CurrentFrame(), 0);
+    EXPECT_EQ(stage.N(), QStringLiteral("1"));
+}

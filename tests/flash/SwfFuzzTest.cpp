@@ -703,7 +703,12 @@ QByteArray ScriptMovie() {
                                 .PushString("onEnterFrame")
                                 .PushString("f")
                                 .GetVariable()
-                                .Op(0x4F);
+                                .Op(0x4F)
+                                .PushString("a")
+                                .GetVariable()
+                                .Op(0x94, QByteArray("\x02\x00", 2)) // with (a) { nextFrame(); stop(); }
+                                .NextFrame()
+                                .Stop();
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
