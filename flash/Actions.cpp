@@ -371,6 +371,19 @@ void ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QStr
         Duplicate(clip, args[0], args[1]);
     else if (method == QStringLiteral("removemovieclip"))
         host.Remove(clip);
+    else if (method == QStringLiteral("startdrag"))
+        host.StartDrag(clip, !args.empty() && ToBool(args[0]),
+                       args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
+    else if (method == QStringLiteral("stopdrag"))
+        host.StopDrag();
+}
+
+std::optional<QRectF> ActionInterpreter::DragBounds(const ActionValue& left, const ActionValue& top,
+                                                    const ActionValue& right, const ActionValue& bottom) {
+    const double l = ToNumber(left), t = ToNumber(top), r = ToNumber(right), b = ToNumber(bottom);
+    if (!std::isfinite(l) || !std::isfinite(t) || !std::isfinite(r) || !std::isfinite(b))
+        return std::nullopt;
+    return QRectF(QPointF(std::min(l, r), std::min(t, b)), QPointF(std::max(l, r), std::max(t, b)));
 }
 
 void ActionInterpreter::Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth) {
@@ -884,6 +897,21 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
             host.Remove(clip);
         return true;
     }
+    case 0x27: { // StartDrag: target, lock centre, constrain, then the bounds when constrained
+        const ClipRef clip = Resolve(f.target, ToText(Pop(f)));
+        const bool lockCenter = ToBool(Pop(f));
+        std::optional<QRectF> bounds;
+        if (ToBool(Pop(f))) {
+            const ActionValue bottom = Pop(f), right = Pop(f), top = Pop(f), left = Pop(f);
+            bounds = DragBounds(left, top, right, bottom);
+        }
+        if (clip.Valid() && !clip.root)
+            host.StartDrag(clip, lockCenter, bounds);
+        return true;
+    }
+    case 0x28: // EndDrag
+        host.StopDrag();
+        return true;
     case 0x9A: // GetURL2
         Pop(f), Pop(f);
         return true;

@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QRectF>
 #include <QString>
 #include <cstdint>
 #include <map>
@@ -70,6 +71,10 @@ public:
     // the lowest), starting at its first frame; removeMovieClip takes away such copies only.
     virtual void Duplicate(const ClipRef& clip, const QString& name, int depth) = 0;
     virtual void Remove(const ClipRef& clip) = 0;
+    // startDrag: the clip follows the mouse, its origin on the pointer when lockCenter, else keeping
+    // its distance, inside bounds (pixels of its parent) when given; stopDrag ends it.
+    virtual void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) = 0;
+    virtual void StopDrag() = 0;
     // The edit text placed under this instance name in the clip's display list, or null.
     virtual std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) = 0;
 };
@@ -173,6 +178,9 @@ private:
     void CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
                         const std::vector<ActionValue>& args);
     void Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth);
+    // Bounds from four values (left, top, right, bottom), or nothing when one is not a number.
+    static std::optional<QRectF> DragBounds(const ActionValue& left, const ActionValue& top,
+                                            const ActionValue& right, const ActionValue& bottom);
     ActionValue GetVariable(Frame& f, const QString& name);
     ActionValue Member(const ClipRef& clip, const QString& name);
     static ActionValue FieldMember(const TextFieldRef& field, const QString& name);

@@ -125,6 +125,7 @@ private:
     bool FHasBoundTexts = false;
     bool FHasClipEvents = false; // a sprite with event handlers has been placed
     long long FTicks = 0;        // ticks played: the scripts' clock
+    QPointF FMouse;              // where the mouse was last, stage twips
 };
 
 } // namespace flash

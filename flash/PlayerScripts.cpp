@@ -168,6 +168,41 @@ public:
         list->erase(depth);
     }
 
+    void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) override {
+        drag = Drag{clip, {}, bounds};
+        if (!lockCenter) {
+            // Kept at its distance from the pointer.
+            const DisplayObject* object = Placement(clip);
+            const auto inverse = ParentFromStage(clip);
+            if (object && inverse)
+                drag->offset = QPointF(object->matrix.tx, object->matrix.ty) - inverse->map(player.FMouse);
+        }
+        FollowMouse();
+    }
+
+    void StopDrag() override { drag.reset(); }
+
+    // Moves the clip being dragged to the mouse.
+    void FollowMouse() {
+        if (!drag)
+            return;
+        DisplayObject* object = Placement(drag->clip);
+        const auto inverse = ParentFromStage(drag->clip);
+        if (!object || !inverse) {
+            drag.reset(); // the clip has left the stage
+            return;
+        }
+        QPointF at = inverse->map(player.FMouse) + drag->offset;
+        if (drag->bounds) {
+            const QRectF& b = *drag->bounds;
+            at.setX(std::clamp(at.x(), b.left() * TwipsPerPixel, b.right() * TwipsPerPixel));
+            at.setY(std::clamp(at.y(), b.top() * TwipsPerPixel, b.bottom() * TwipsPerPixel));
+        }
+        object->matrix.tx = std::round(std::clamp(at.x(), -MaxPropertyValue, MaxPropertyValue));
+        object->matrix.ty = std::round(std::clamp(at.y(), -MaxPropertyValue, MaxPropertyValue));
+        object->scripted = true;
+    }
+
     double Milliseconds() override {
         const double rate = player.FMovie->frameRate > 0 ? player.FMovie->frameRate : 12;
         return player.FTicks * 1000 / rate;
@@ -240,6 +275,46 @@ public:
     }
 
 private:
+    struct Drag {
+        ClipRef clip;
+        QPointF offset; // from the pointer, in the parent's twips
+        std::optional<QRectF> bounds;
+    };
+    std::optional<Drag> drag;
+
+    // Maps stage twips into the coordinates of a sprite's parent; nothing when it is not on stage or
+    // its parent squeezes it to nothing.
+    std::optional<QTransform> ParentFromStage(const ClipRef& clip) {
+        const auto sprite = clip.sprite.lock();
+        QTransform parentToStage;
+        if (clip.root || !sprite ||
+            !FindParentTransform(player.FStage, QTransform(), sprite.get(), parentToStage, 0))
+            return std::nullopt;
+        bool invertible = false;
+        const QTransform inverse = parentToStage.inverted(&invertible);
+        return invertible ? std::optional(inverse) : std::nullopt;
+    }
+
+    bool FindParentTransform(const DisplayList& list, const QTransform& toStage, const SpriteInstance* child,
+                             QTransform& parentToStage, int nesting) {
+        if (nesting > MaxFindNesting)
+            return false;
+        for (const auto& [depth, object] : list) {
+            if (object.sprite.get() == child) {
+                parentToStage = toStage;
+                return true;
+            }
+            const QTransform inner = ToQTransform(object.matrix) * toStage;
+            if (object.sprite &&
+                FindParentTransform(object.sprite->displayList, inner, child, parentToStage, nesting + 1))
+                return true;
+            if (object.button &&
+                FindParentTransform(object.button->displayList, inner, child, parentToStage, nesting + 1))
+                return true;
+        }
+        return false;
+    }
+
     // Where a sprite is placed: its entry in its parent's display list.
     DisplayObject* Placement(const ClipRef& clip) {
         const auto sprite = clip.sprite.lock();
@@ -532,6 +607,8 @@ void Player::UpdateHover(const ButtonUnderMouse& Hit) {
 }
 
 bool Player::MouseMove(double X, double Y) {
+    FMouse = QPointF(X, Y);
+    FHost->FollowMouse();
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventMouseMove, 0, 0);
@@ -570,6 +647,7 @@ bool Player::MouseDown(double X, double Y) {
 }
 
 bool Player::MouseUp(double X, double Y) {
+    FMouse = QPointF(X, Y);
     FMouseDown = false;
     if (FHasClipEvents)
         QueueClipEvents(FStage, ClipEventMouseUp, 0, 0);

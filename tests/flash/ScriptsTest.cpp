@@ -663,3 +663,57 @@ TEST(ScriptClips, AWithBlockActsOnItsClipAndGivesTheTargetBack) {
     EXPECT_EQ(stage.player->CurrentFrame(), 0);
     EXPECT_EQ(stage.N(), QStringLiteral("1"));
 }
+
+TEST(ScriptClips, DraggedClipsFollowTheMouseWithinTheirBounds) {
+    constexpr std::uint8_t StartDragCode = 0x27, EndDragCode = 0x28;
+    struct Case {
+        const char* name;
+        ActionCode frame1; // runs with the mouse at (1000, 1000) twips
+        QPointF after;     // mc's position once the mouse is at (3000, 2000)
+    } cases[] = {
+        {"centre locked",
+         ActionCode().PushBool(false).PushBool(true).PushString("mc").Op(StartDragCode),
+         {3000, 2000}},
+        {"kept at its distance",
+         ActionCode()
+             .PushBool(false)
+             .PushInt(1)
+             .PushString("mc")
+             .GetVariable()
+             .PushString("startDrag")
+             .CallMethod(),
+         {2000, 1000}},
+        {"inside bounds of 0..50 x 0..60 px",
+         ActionCode()
+             .PushInt(0)
+             .PushInt(0)
+             .PushInt(50)
+             .PushInt(60)
+             .PushBool(true)
+             .PushBool(true)
+             .PushString("mc")
+             .Op(StartDragCode),
+         {1000, 1200}},
+        {"stopped",
+         ActionCode().PushBool(false).PushBool(true).PushString("mc").Op(StartDragCode).Op(EndDragCode),
+         {1000, 1000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadResult read = ReadMovie(MovieBuilder()
+                                        .Stage({0, 4000, 0, 4000})
+                                        .Add(DefineSprite(20, 1, ShowFrame()))
+                                        .Add(PlaceObjectTag(Named(20, 1, QStringLiteral("mc"))))
+                                        .Add(ShowFrame())
+                                        .Add(DoAction(c.frame1))
+                                        .Add(ShowFrame())
+                                        .Build());
+        ASSERT_TRUE(read.movie);
+        Player player(read.movie);
+        player.MouseMove(1000, 1000);
+        player.Tick();
+        player.MouseMove(3000, 2000);
+        const Matrix& m = player.Stage().at(1).matrix;
+        EXPECT_EQ(QPointF(m.tx, m.ty), c.after);
+    }
+}

@@ -653,7 +653,8 @@ QByteArray ScriptMovie() {
                                   .Jump(2)
                                   .StopSounds();
     // A function of x returning random(x * 2), called as a function and as a method of a, clip
-    // properties, Math, the clock, a copy of a made and taken away, and f as a's frame handler.
+    // properties, Math, the clock, a copy of a made and taken away, f as a's frame handler, a with
+    // block on a, and a dragged.
     Bits function;
     function.String("f").U16(1).String("x").U16(18);
     const ActionCode more = ActionCode()
@@ -708,7 +709,15 @@ QByteArray ScriptMovie() {
                                 .GetVariable()
                                 .Op(0x94, QByteArray("\x02\x00", 2)) // with (a) { nextFrame(); stop(); }
                                 .NextFrame()
-                                .Stop();
+                                .Stop()
+                                .PushInt(0)
+                                .PushInt(0)
+                                .PushInt(90)
+                                .PushInt(90)
+                                .PushBool(true)
+                                .PushBool(false)
+                                .PushString("a")
+                                .Op(0x27); // startDrag("a", false, 0, 0, 90, 90)
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
