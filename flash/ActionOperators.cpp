@@ -57,7 +57,7 @@ bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
     };
     auto numeric = [&](auto op) {
         binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            return op(ActionNumber(a), ActionNumber(b));
+            return op(Number(a), Number(b));
         });
     };
     switch (code) {
@@ -81,7 +81,14 @@ bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
         binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
             if (code == 0x49 && std::holds_alternative<QString>(a) && std::holds_alternative<QString>(b))
                 return ActionText(a) == ActionText(b);
-            return ActionNumber(a) == ActionNumber(b);
+            // undefined and null equal each other and nothing else.
+            const bool aEmpty =
+                std::holds_alternative<std::monostate>(a) || std::holds_alternative<std::nullptr_t>(a);
+            const bool bEmpty =
+                std::holds_alternative<std::monostate>(b) || std::holds_alternative<std::nullptr_t>(b);
+            if (code == 0x49 && (aEmpty || bEmpty))
+                return aEmpty && bEmpty;
+            return Number(a) == Number(b);
         });
         return true;
     case 0x0F: // Less
@@ -118,20 +125,20 @@ bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
         });
         return true;
     case 0x47: // Add2: strings join, anything else adds
-        binary([](const ActionValue& a, const ActionValue& b) -> ActionValue {
+        binary([this](const ActionValue& a, const ActionValue& b) -> ActionValue {
             if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
                 return Bounded(ActionText(a) + ActionText(b));
-            return ActionNumber(a) + ActionNumber(b);
+            return Number(a) + Number(b);
         });
         return true;
     case 0x50: // Increment
-        Push(f, ActionNumber(Pop(f)) + 1);
+        Push(f, Number(Pop(f)) + 1);
         return true;
     case 0x51: // Decrement
-        Push(f, ActionNumber(Pop(f)) - 1);
+        Push(f, Number(Pop(f)) - 1);
         return true;
     case 0x18: // ToInteger
-        Push(f, std::trunc(ActionNumber(Pop(f))));
+        Push(f, std::trunc(Number(Pop(f))));
         return true;
     default:
         return false;
@@ -141,13 +148,13 @@ bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
 // Strings by character, bits, strict comparison, conversions, random numbers and the clock.
 bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
     auto bits = [&](auto op) {
-        const std::int32_t b = ToInt32(ActionNumber(Pop(f))), a = ToInt32(ActionNumber(Pop(f)));
+        const std::int32_t b = ToInt32(Number(Pop(f))), a = ToInt32(Number(Pop(f)));
         Push(f, double(op(a, b)));
     };
     switch (code) {
     case 0x15:   // StringExtract
     case 0x35: { // MBStringExtract
-        const double count = ActionNumber(Pop(f)), index = ActionNumber(Pop(f));
+        const double count = Number(Pop(f)), index = Number(Pop(f));
         Push(f, Extract(ActionText(Pop(f)), index, count));
         return true;
     }
@@ -168,7 +175,7 @@ bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
     }
     case 0x33:   // AsciiToChar
     case 0x37: { // MBAsciiToChar
-        const double number = ActionNumber(Pop(f));
+        const double number = Number(Pop(f));
         Push(f, std::isfinite(number) && number > 0 && number < 0x10000 ? QString(QChar(char16_t(number)))
                                                                         : QString());
         return true;
@@ -189,7 +196,7 @@ bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
         bits([](std::int32_t a, std::int32_t b) { return a >> (b & 31); });
         return true;
     case 0x65: { // BitURShift: unsigned, so the result may pass 2^31
-        const std::int32_t b = ToInt32(ActionNumber(Pop(f))), a = ToInt32(ActionNumber(Pop(f)));
+        const std::int32_t b = ToInt32(Number(Pop(f))), a = ToInt32(Number(Pop(f)));
         Push(f, double(std::uint32_t(a) >> (b & 31)));
         return true;
     }
@@ -199,7 +206,7 @@ bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
         return true;
     }
     case 0x4A: // ToNumber
-        Push(f, ActionNumber(Pop(f)));
+        Push(f, Number(Pop(f)));
         return true;
     case 0x4B: // ToString
         Push(f, ActionText(Pop(f)));
@@ -208,7 +215,7 @@ bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
         Push(f, TypeName(Pop(f)));
         return true;
     case 0x30: { // RandomNumber: random(n) is 0 .. n - 1
-        const double limit = ActionNumber(Pop(f));
+        const double limit = Number(Pop(f));
         if (!std::isfinite(limit) || limit < 1 || limit > 2147483647.0) {
             Push(f, 0.0);
             return true;
@@ -223,6 +230,12 @@ bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
     default:
         return false;
     }
+}
+
+double ActionInterpreter::Number(const ActionValue& value) const {
+    if (std::holds_alternative<std::monostate>(value) && runningVersion < 7)
+        return 0;
+    return ActionNumber(value);
 }
 
 ActionValue ActionInterpreter::MathMember(const QString& name) const {

@@ -198,6 +198,12 @@ void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long lo
 }
 
 void ActionInterpreter::Execute(Frame& f) {
+    const int outerVersion = std::exchange(runningVersion, f.version);
+    ExecuteRecords(f);
+    runningVersion = outerVersion;
+}
+
+void ActionInterpreter::ExecuteRecords(Frame& f) {
     while (!f.done && *budget > 0) {
         // Leaving a with block, by its end or a jump, gives back the target it replaced.
         while (!f.withBlocks.empty() &&
@@ -348,11 +354,14 @@ void ActionInterpreter::GotoValue(Frame& f, const ClipRef& clip, const ActionVal
     host.GotoFrame(where, *index + bias, play);
 }
 
-void ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
-                                       const std::vector<ActionValue>& args) {
+ActionValue ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
+                                              const std::vector<ActionValue>& args) {
     if (!clip.Valid())
-        return;
+        return {};
     const QString method = name.toLower();
+    // Everything is loaded from the start: what preloaders wait for is there.
+    if (method == QStringLiteral("getbytesloaded") || method == QStringLiteral("getbytestotal"))
+        return host.MovieBytes();
     if (method == QStringLiteral("play"))
         host.SetPlaying(clip, true);
     else if (method == QStringLiteral("stop"))
@@ -376,6 +385,7 @@ void ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, const QStr
                        args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
     else if (method == QStringLiteral("stopdrag"))
         host.StopDrag();
+    return {};
 }
 
 std::optional<QRectF> ActionInterpreter::DragBounds(const ActionValue& left, const ActionValue& top,
@@ -853,8 +863,9 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
             return true;
         }
         if (clip)
-            CallClipMethod(f, *clip, name, args);
-        Push(f, {});
+            Push(f, CallClipMethod(f, *clip, name, args));
+        else
+            Push(f, {});
         return true;
     }
     case 0x3D: { // CallFunction: a function the scripts defined, else a global form on the target
@@ -865,8 +876,7 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
             Push(f, Call(**function, ClipRef{}, args));
             return true;
         }
-        CallClipMethod(f, f.target, name, args);
-        Push(f, {});
+        Push(f, CallClipMethod(f, f.target, name, args));
         return true;
     }
     case 0x3E: // Return

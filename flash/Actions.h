@@ -67,6 +67,8 @@ public:
     virtual void SetProperty(const ClipRef& clip, int property, double value) = 0;
     // How long the movie has played, as its frames count time (getTimer).
     virtual double Milliseconds() = 0;
+    // The movie's size in bytes: what preloaders wait for, all loaded from the start.
+    virtual double MovieBytes() = 0;
     // duplicateMovieClip: a copy of a sprite under a new name at a script depth of its parent (0 is
     // the lowest), starting at its first frame; removeMovieClip takes away such copies only.
     virtual void Duplicate(const ClipRef& clip, const QString& name, int depth) = 0;
@@ -159,6 +161,7 @@ public:
 private:
     struct Frame;
     void Execute(Frame& f);
+    void ExecuteRecords(Frame& f);
     ActionValue Call(const ScriptFunction& function, const ClipRef& self,
                      const std::vector<ActionValue>& args);
     void DefineFunction(Frame& f, const ActionRecord& record);
@@ -170,13 +173,16 @@ private:
     ActionValue MathMember(const QString& name) const;
     ActionValue CallMath(const QString& method, const std::vector<ActionValue>& args);
     static ActionValue Bounded(QString text);
+    // A value as arithmetic takes it: undefined counts as 0 in movies before version 7.
+    double Number(const ActionValue& value) const;
     bool StepObjects(Frame& f, const ActionRecord& record);
     void Push(Frame& f, ActionValue value);
     ActionValue Pop(Frame& f);
     void PushValues(Frame& f, QByteArrayView payload);
     void GotoValue(Frame& f, const ClipRef& clip, const ActionValue& frame, bool play, int bias);
-    void CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
-                        const std::vector<ActionValue>& args);
+    // A clip's own method (play, gotoAndStop, duplicateMovieClip ...) and what it returns.
+    ActionValue CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
+                               const std::vector<ActionValue>& args);
     void Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth);
     // Bounds from four values (left, top, right, bottom), or nothing when one is not a number.
     static std::optional<QRectF> DragBounds(const ActionValue& left, const ActionValue& top,
@@ -203,6 +209,7 @@ private:
     long long* budget = nullptr; // of the script running, for the functions it calls
     int callDepth = 0;
     bool hasHandlers = false;
+    int runningVersion = 0;             // of the code running now
     std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
 };
 

@@ -203,6 +203,8 @@ public:
         object->scripted = true;
     }
 
+    double MovieBytes() override { return double(player.FMovie->fileLength); }
+
     double Milliseconds() override {
         const double rate = player.FMovie->frameRate > 0 ? player.FMovie->frameRate : 12;
         return player.FTicks * 1000 / rate;

@@ -329,9 +329,10 @@ ActionCode PushRegister(std::uint8_t index) {
 struct ScriptedStage {
     std::unique_ptr<Player> player;
 
-    explicit ScriptedStage(const QByteArray& script) {
+    explicit ScriptedStage(const QByteArray& script, int version = 10) {
         MovieBuilder builder;
-        builder.Stage({0, 4000, 0, 4000})
+        builder.Version(version)
+            .Stage({0, 4000, 0, 4000})
             .Add(Field(10, QStringLiteral("n")))
             .Add(DefineSprite(20, 4, ShowFrame() + ShowFrame() + ShowFrame() + ShowFrame()))
             .Add(PlaceObjectTag(Named(20, 1, QStringLiteral("mc"))))
@@ -715,5 +716,45 @@ TEST(ScriptClips, DraggedClipsFollowTheMouseWithinTheirBounds) {
         player.MouseMove(3000, 2000);
         const Matrix& m = player.Stage().at(1).matrix;
         EXPECT_EQ(QPointF(m.tx, m.ty), c.after);
+    }
+}
+
+TEST(ScriptOperators, UndefinedFollowsTheMovieVersionAndPreloadersFindEverythingLoaded) {
+    constexpr std::uint8_t Add2Code = 0x47, Equals2Code = 0x49;
+    struct Case {
+        const char* name;
+        int version;
+        ActionCode expression;
+        QString n;
+    } cases[] = {
+        {"undefined + 1 before version 7", 6,
+         ActionCode().PushString("u").GetVariable().PushInt(1).Op(Add2Code), "1"},
+        {"undefined + 1 from version 7", 7,
+         ActionCode().PushString("u").GetVariable().PushInt(1).Op(Add2Code), "NaN"},
+        {"undefined == null", 7,
+         ActionCode().PushString("u").GetVariable().Op(0x96, QByteArray(1, '\x02')).Op(Equals2Code), "true"},
+        {"undefined == 0", 6, ActionCode().PushString("u").GetVariable().PushInt(0).Op(Equals2Code), "false"},
+        {"getBytesLoaded() == getBytesTotal()", 7,
+         ActionCode()
+             .PushInt(0)
+             .PushString("_root")
+             .GetVariable()
+             .PushString("getBytesLoaded")
+             .Op(CallMethodCode)
+             .PushInt(0)
+             .PushString("_root")
+             .GetVariable()
+             .PushString("getBytesTotal")
+             .Op(CallMethodCode)
+             .Op(Equals2Code),
+         "true"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedStage stage(Bytes(ActionCode().PushString("n")) + Bytes(c.expression) +
+                                Bytes(ActionCode().SetVariable()),
+                            c.version);
+        ASSERT_TRUE(stage.player);
+        EXPECT_EQ(stage.N(), c.n);
     }
 }
