@@ -380,7 +380,14 @@ ActionValue ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, con
         Duplicate(clip, args[0], args[1]);
     else if (method == QStringLiteral("removemovieclip"))
         host.Remove(clip);
-    else if (method == QStringLiteral("startdrag"))
+    else if (method == QStringLiteral("attachmovie") && args.size() >= 3) {
+        const double depth = ToNumber(args[2]);
+        if (std::isfinite(depth) && depth >= 0 && depth < 65536)
+            if (const ClipRef attached =
+                    host.Attach(clip, ToText(args[0]), ToText(args[1]).left(MaxString), int(depth));
+                attached.Valid())
+                return attached;
+    } else if (method == QStringLiteral("startdrag"))
         host.StartDrag(clip, !args.empty() && ToBool(args[0]),
                        args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
     else if (method == QStringLiteral("stopdrag"))

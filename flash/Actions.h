@@ -70,9 +70,13 @@ public:
     // The movie's size in bytes: what preloaders wait for, all loaded from the start.
     virtual double MovieBytes() = 0;
     // duplicateMovieClip: a copy of a sprite under a new name at a script depth of its parent (0 is
-    // the lowest), starting at its first frame; removeMovieClip takes away such copies only.
+    // the lowest), starting at its first frame; removeMovieClip takes away such copies and attached
+    // sprites only.
     virtual void Duplicate(const ClipRef& clip, const QString& name, int depth) = 0;
     virtual void Remove(const ClipRef& clip) = 0;
+    // attachMovie: a new instance of the sprite exported under a linkage name, inside the clip at a
+    // script depth; nothing when no sprite has that name.
+    virtual ClipRef Attach(const ClipRef& clip, const QString& linkage, const QString& name, int depth) = 0;
     // startDrag: the clip follows the mouse, its origin on the pointer when lockCenter, else keeping
     // its distance, inside bounds (pixels of its parent) when given; stopDrag ends it.
     virtual void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) = 0;

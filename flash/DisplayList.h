@@ -34,7 +34,7 @@ struct DisplayObject {
     std::shared_ptr<const FilterList> filters; // PlaceObject3 filters; null or empty for none
     bool visible = true;
     bool scripted = false;  // a script set its placement: the timeline no longer moves or tints it
-    bool duplicate = false; // made by duplicateMovieClip: a script may remove it
+    bool duplicate = false; // made by duplicateMovieClip or attachMovie: a script may remove it
     std::shared_ptr<SpriteInstance> sprite; // set when the character is a sprite
     std::shared_ptr<ButtonInstance> button; // set when the character is a button
     // A sprite's event handlers, in the movie's placement tag (the player keeps the movie); or null.

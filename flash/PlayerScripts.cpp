@@ -128,13 +128,10 @@ public:
         ClipRef owner;
         if (clip.root || !sprite || !FindParent(player.FStage, RootClip(), sprite.get(), owner, 0))
             return;
-        DisplayList* list = ListOf(owner);
         const DisplayObject* source = Placement(clip);
-        const int key = depth + ScriptDepthBase;
-        if (!list || !source || key > 0xFFFF || (list->size() >= MaxListSize && !list->count(key)))
+        if (!source)
             return;
         DisplayObject copy;
-        copy.depth = std::uint16_t(key);
         copy.characterId = source->characterId;
         copy.character = source->character;
         copy.matrix = source->matrix;
@@ -143,15 +140,23 @@ public:
         copy.filters = source->filters;
         copy.visible = source->visible;
         copy.clipActions = source->clipActions;
-        copy.name = name;
-        copy.duplicate = true;
-        copy.sprite = std::make_shared<SpriteInstance>();
-        copy.sprite->sprite = sprite->sprite;
-        if (const auto existing = list->find(copy.depth); existing != list->end())
-            player.StopSpriteStreams(existing->second);
-        DisplayObject& placed = (*list)[copy.depth] = std::move(copy);
-        player.AdvanceSprite(*placed.sprite, true);
-        player.QueueClipEvent(placed, ClipEventLoad, 0);
+        PlaceSprite(owner, std::move(copy), sprite->sprite, name, depth);
+    }
+
+    ClipRef Attach(const ClipRef& clip, const QString& linkage, const QString& name, int depth) override {
+        const Movie& movie = *player.FMovie;
+        const auto exported = movie.exports.find(linkage.toLower());
+        if (exported == movie.exports.end())
+            return {};
+        const auto found = movie.dictionary.find(exported->second);
+        const Sprite* sprite =
+            found == movie.dictionary.end() ? nullptr : std::get_if<Sprite>(found->second.get());
+        if (!sprite)
+            return {};
+        DisplayObject object;
+        object.characterId = exported->second;
+        object.character = found->second;
+        return PlaceSprite(clip, std::move(object), sprite, name, depth);
     }
 
     void Remove(const ClipRef& clip) override {
@@ -277,6 +282,27 @@ public:
     }
 
 private:
+    // Puts a new instance of a sprite, made by a script, at a script depth of the owner's list,
+    // in place of what was there; it shows its first frame and runs its load handlers.
+    ClipRef PlaceSprite(const ClipRef& owner, DisplayObject object, const Sprite* sprite, const QString& name,
+                        int depth) {
+        DisplayList* list = ListOf(owner);
+        const int key = depth + ScriptDepthBase;
+        if (!list || key > 0xFFFF || (list->size() >= MaxListSize && !list->count(key)))
+            return {};
+        object.depth = std::uint16_t(key);
+        object.name = name;
+        object.duplicate = true;
+        object.sprite = std::make_shared<SpriteInstance>();
+        object.sprite->sprite = sprite;
+        if (const auto existing = list->find(object.depth); existing != list->end())
+            player.StopSpriteStreams(existing->second);
+        DisplayObject& placed = (*list)[object.depth] = std::move(object);
+        player.AdvanceSprite(*placed.sprite, true);
+        player.QueueClipEvent(placed, ClipEventLoad, 0);
+        return SpriteClip(placed.sprite);
+    }
+
     struct Drag {
         ClipRef clip;
         QPointF offset; // from the pointer, in the parent's twips

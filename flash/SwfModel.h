@@ -315,7 +315,8 @@ struct Movie {
     Rgba backgroundColor{255, 255, 255, 255};
     std::map<std::uint16_t, std::shared_ptr<const Character>> dictionary;
     Timeline timeline;
-    std::map<QString, int> frameLabels; // zero-based frame of each label of the main timeline
+    std::map<QString, int> frameLabels;       // zero-based frame of each label of the main timeline
+    std::map<QString, std::uint16_t> exports; // ExportAssets: character by linkage name, lower case
     QByteArray jpegTables;
 };
 

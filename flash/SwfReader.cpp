@@ -548,6 +548,7 @@ private:
     bool AttachVideoFrame(BitReader r);
     ButtonFieldReaders ButtonReaders();
     bool ReadButtonExtra(std::uint16_t code, BitReader& r);
+    bool ReadExports(BitReader& r);
 
     Movie& movie;
     const ReadLimits& limits;
@@ -661,6 +662,12 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
     }
     if (code == VideoFrame && AttachVideoFrame(r))
         return;
+    if (code == ExportAssets) {
+        if (!ReadExports(r) && fatal.isEmpty())
+            Warn(QStringLiteral("damaged %1").arg(code),
+                 QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+        return;
+    }
     if (code == DefineButtonSound || code == DefineButtonCxform) {
         if (!ReadButtonExtra(code, r) && fatal.isEmpty())
             Warn(QStringLiteral("damaged %1").arg(code),
@@ -911,6 +918,21 @@ bool Parser::ReadSoundInfo(BitReader& r, SoundInfo& info) {
             point.leftLevel = r.U16();
             point.rightLevel = r.U16();
         }
+    }
+    return !r.Overrun();
+}
+
+// Linkage names scripts attach characters by; the first name given wins.
+bool Parser::ReadExports(BitReader& r) {
+    const std::size_t count = r.U16();
+    for (std::size_t i = 0; i < count && !r.Overrun(); ++i) {
+        const std::uint16_t id = r.U16();
+        const QString name = Text(r.CString()).toLower();
+        if (r.Overrun())
+            return false;
+        if (!Room(movie.exports.size(), 1, sizeof(std::uint16_t) + sizeof(QString) + name.size() * 2))
+            return false;
+        movie.exports.try_emplace(name, id);
     }
     return !r.Overrun();
 }

@@ -758,3 +758,58 @@ TEST(ScriptOperators, UndefinedFollowsTheMovieVersionAndPreloadersFindEverything
         EXPECT_EQ(stage.N(), c.n);
     }
 }
+
+TEST(ScriptClips, AttachedSpritesComeFromTheirLinkageNames) {
+    Bits exports;
+    exports.U16(1).U16(20).String("Star");
+    const auto attach = [](const QString& clip, const QString& linkage) {
+        // n = typeof clip.attachMovie(linkage, "s1", 3)
+        return ActionCode()
+            .PushString("n")
+            .PushInt(3)
+            .PushString("s1")
+            .PushString(linkage)
+            .PushInt(3)
+            .PushString(clip)
+            .GetVariable()
+            .PushString("attachMovie")
+            .Op(CallMethodCode)
+            .Op(0x44)
+            .SetVariable();
+    };
+    struct Case {
+        const char* name;
+        ActionCode script;
+        bool onRoot, inMc;
+        QString n;
+    } cases[] = {
+        {"on the root", attach("_root", "STAR"), true, false, "movieclip"},
+        {"inside a clip", attach("mc", "star"), false, true, "movieclip"},
+        {"an unknown name", attach("_root", "moon"), false, false, "undefined"},
+    };
+    constexpr std::uint16_t AttachedDepth = 16384 + 3;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReadResult read = ReadMovie(MovieBuilder()
+                                        .Stage({0, 4000, 0, 4000})
+                                        .Add(Field(10, QStringLiteral("n")))
+                                        .Add(DefineSprite(20, 2, ShowFrame() + ShowFrame()))
+                                        .Add(Tag(56, exports.Data()))
+                                        .Add(PlaceObjectTag(Named(20, 1, QStringLiteral("mc"))))
+                                        .Add(PlaceObjectTag(Place(10, 2)))
+                                        .Add(DoAction(c.script))
+                                        .Add(ShowFrame())
+                                        .Build());
+        ASSERT_TRUE(read.movie);
+        EXPECT_EQ(read.movie->exports.at(QStringLiteral("star")), 20);
+        Player player(read.movie);
+        const DisplayList& root = player.Stage();
+        EXPECT_EQ(root.count(AttachedDepth) == 1, c.onRoot);
+        EXPECT_EQ(root.at(1).sprite->displayList.count(AttachedDepth) == 1, c.inMc);
+        EXPECT_EQ(Shown(root, 2), c.n);
+        if (c.onRoot) {
+            EXPECT_EQ(root.at(AttachedDepth).name, QStringLiteral("s1"));
+            EXPECT_EQ(root.at(AttachedDepth).sprite->currentFrame, 0);
+        }
+    }
+}

@@ -654,7 +654,7 @@ QByteArray ScriptMovie() {
                                   .StopSounds();
     // A function of x returning random(x * 2), called as a function and as a method of a, clip
     // properties, Math, the clock, a copy of a made and taken away, f as a's frame handler, a with
-    // block on a, and a dragged.
+    // block on a, a dragged, and a copy of sprite 40 attached inside a by its linkage name.
     Bits function;
     function.String("f").U16(1).String("x").U16(18);
     const ActionCode more = ActionCode()
@@ -717,7 +717,15 @@ QByteArray ScriptMovie() {
                                 .PushBool(true)
                                 .PushBool(false)
                                 .PushString("a")
-                                .Op(0x27); // startDrag("a", false, 0, 0, 90, 90)
+                                .Op(0x27) // startDrag("a", false, 0, 0, 90, 90)
+                                .PushInt(2)
+                                .PushString("c")
+                                .PushString("clip")
+                                .PushInt(3)
+                                .PushString("a")
+                                .GetVariable()
+                                .PushString("attachMovie")
+                                .CallMethod();
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
@@ -743,6 +751,7 @@ QByteArray ScriptMovie() {
         .Add(DefineButtonSoundTag(6, {{OverUpToOverDown, 30, {}}, {OverDownToOverUp, 31, {}}}))
         .Add(DefineButtonCxformTag(5, ColorTransform{0.5, 1, 1.5, 1, 0, 40, -20, 0}))
         .Add(DoInitAction(40, ActionCode().Stop().Play()))
+        .Add(Tag(56, QByteArray("\x01\x00\x28\x00clip\x00", 9))) // sprite 40 exported as "clip"
         .Add(PlaceObjectTag([&] {
             PlaceObject a = Place(40, 1);
             a.name = "a";
