@@ -56,11 +56,8 @@ public:
     explicit Host(Player& owner) : player(owner) {}
 
     ClipRef Parent(const ClipRef& clip) override {
-        const auto sprite = clip.sprite.lock();
-        if (clip.root || !sprite)
-            return {};
-        ClipRef parent;
-        return FindParent(player.FStage, RootClip(), sprite.get(), parent, 0) ? parent : ClipRef{};
+        const auto parent = ParentOf(clip);
+        return parent ? parent->clip : ClipRef{};
     }
 
     ClipRef Child(const ClipRef& clip, const QString& name) override {
@@ -125,11 +122,9 @@ public:
 
     void Duplicate(const ClipRef& clip, const QString& name, int depth) override {
         const auto sprite = clip.sprite.lock();
-        ClipRef owner;
-        if (clip.root || !sprite || !FindParent(player.FStage, RootClip(), sprite.get(), owner, 0))
-            return;
+        const auto owner = ParentOf(clip);
         const DisplayObject* source = Placement(clip);
-        if (!source)
+        if (!sprite || !owner || !source)
             return;
         DisplayObject copy;
         copy.characterId = source->characterId;
@@ -140,7 +135,7 @@ public:
         copy.filters = source->filters;
         copy.visible = source->visible;
         copy.clipActions = source->clipActions;
-        PlaceSprite(owner, std::move(copy), sprite->sprite, name, depth);
+        PlaceSprite(owner->clip, std::move(copy), sprite->sprite, name, depth);
     }
 
     ClipRef Attach(const ClipRef& clip, const QString& linkage, const QString& name, int depth) override {
@@ -160,11 +155,8 @@ public:
     }
 
     void Remove(const ClipRef& clip) override {
-        const auto sprite = clip.sprite.lock();
-        ClipRef owner;
-        if (clip.root || !sprite || !FindParent(player.FStage, RootClip(), sprite.get(), owner, 0))
-            return;
-        DisplayList* list = ListOf(owner);
+        const auto owner = ParentOf(clip);
+        DisplayList* list = owner ? ListOf(owner->clip) : nullptr;
         const DisplayObject* placed = Placement(clip);
         if (!list || !placed || !placed->duplicate)
             return;
@@ -313,34 +305,10 @@ private:
     // Maps stage twips into the coordinates of a sprite's parent; nothing when it is not on stage or
     // its parent squeezes it to nothing.
     std::optional<QTransform> ParentFromStage(const ClipRef& clip) {
-        const auto sprite = clip.sprite.lock();
-        QTransform parentToStage;
-        if (clip.root || !sprite ||
-            !FindParentTransform(player.FStage, QTransform(), sprite.get(), parentToStage, 0))
-            return std::nullopt;
+        const auto parent = ParentOf(clip);
         bool invertible = false;
-        const QTransform inverse = parentToStage.inverted(&invertible);
+        const QTransform inverse = parent ? parent->toStage.inverted(&invertible) : QTransform();
         return invertible ? std::optional(inverse) : std::nullopt;
-    }
-
-    bool FindParentTransform(const DisplayList& list, const QTransform& toStage, const SpriteInstance* child,
-                             QTransform& parentToStage, int nesting) {
-        if (nesting > MaxFindNesting)
-            return false;
-        for (const auto& [depth, object] : list) {
-            if (object.sprite.get() == child) {
-                parentToStage = toStage;
-                return true;
-            }
-            const QTransform inner = ToQTransform(object.matrix) * toStage;
-            if (object.sprite &&
-                FindParentTransform(object.sprite->displayList, inner, child, parentToStage, nesting + 1))
-                return true;
-            if (object.button &&
-                FindParentTransform(object.button->displayList, inner, child, parentToStage, nesting + 1))
-                return true;
-        }
-        return false;
     }
 
     // Where a sprite is placed: its entry in its parent's display list.
@@ -382,22 +350,35 @@ private:
         return sprite ? &sprite->displayList : nullptr;
     }
 
-    bool FindParent(const DisplayList& list, const ClipRef& owner, const SpriteInstance* child,
-                    ClipRef& parent, int nesting) {
+    // The timeline a sprite is placed on, and how that timeline's coordinates map to the stage.
+    struct Placed {
+        ClipRef clip; // the parent timeline
+        QTransform toStage;
+    };
+    std::optional<Placed> ParentOf(const ClipRef& clip) {
+        const auto sprite = clip.sprite.lock();
+        return clip.root || !sprite ? std::nullopt
+                                    : FindParent(player.FStage, {RootClip(), {}}, sprite.get(), 0);
+    }
+
+    std::optional<Placed> FindParent(const DisplayList& list, const Placed& owner,
+                                     const SpriteInstance* child, int nesting) {
         if (nesting > MaxFindNesting)
-            return false;
+            return std::nullopt;
         for (const auto& [depth, object] : list) {
-            if (object.sprite.get() == child) {
-                parent = owner;
-                return true;
-            }
-            if (object.sprite &&
-                FindParent(object.sprite->displayList, SpriteClip(object.sprite), child, parent, nesting + 1))
-                return true;
-            if (object.button && FindParent(object.button->displayList, owner, child, parent, nesting + 1))
-                return true;
+            if (object.sprite.get() == child)
+                return owner;
+            const QTransform inner = ToQTransform(object.matrix) * owner.toStage;
+            std::optional<Placed> found;
+            if (object.sprite)
+                found = FindParent(object.sprite->displayList, {SpriteClip(object.sprite), inner}, child,
+                                   nesting + 1);
+            else if (object.button)
+                found = FindParent(object.button->displayList, {owner.clip, inner}, child, nesting + 1);
+            if (found)
+                return found;
         }
-        return false;
+        return std::nullopt;
     }
 
     void GotoMain(int frame) {

@@ -31,6 +31,13 @@ PlaceObject Named(std::uint16_t id, std::uint16_t depth, const QString& name) {
     return place;
 }
 
+// The movie read and playing; null when it does not read.
+std::unique_ptr<Player> PlayerFor(const QByteArray& bytes) {
+    ReadResult read = ReadMovie(bytes);
+    EXPECT_TRUE(read.movie) << read.error.toStdString();
+    return read.movie ? std::make_unique<Player>(read.movie) : nullptr;
+}
+
 // What the field at depth shows: its bound value, or "-" while it shows its initial text.
 QString Shown(const DisplayList& list, std::uint16_t depth) {
     const auto found = list.find(depth);
@@ -44,7 +51,6 @@ QString Shown(const DisplayList& list, std::uint16_t depth) {
 // on the root with a field bound to "score" (depth 1) and one to "clip.score" (depth 2). The root's
 // script of frame 0 is `script`; the sprite's own first frame runs `spriteScript`.
 struct TwoTimelines {
-    std::shared_ptr<const Movie> movie;
     std::unique_ptr<Player> player;
 
     TwoTimelines(const ActionCode& script, const ActionCode& spriteScript = ActionCode()) {
@@ -61,10 +67,7 @@ struct TwoTimelines {
             .Add(PlaceObjectTag(Named(20, 3, QStringLiteral("clip"))))
             .Add(DoAction(script))
             .Add(ShowFrame());
-        ReadResult read = ReadMovie(builder.Build());
-        EXPECT_TRUE(read.movie) << read.error.toStdString();
-        movie = read.movie;
-        player = std::make_unique<Player>(movie);
+        player = PlayerFor(builder.Build());
     }
 
     QStringList Fields() const {
@@ -190,7 +193,6 @@ namespace {
 // A sprite "mc" at (10, 20) px on the root, which the timeline moves to x = 150 px on frame 1; the
 // root's script of frame 0 is `script`, and a field shows the variable n.
 struct MovedClip {
-    std::shared_ptr<const Movie> movie;
     std::unique_ptr<Player> player;
 
     explicit MovedClip(const ActionCode& script) {
@@ -213,10 +215,7 @@ struct MovedClip {
             .Add(ShowFrame())
             .Add(PlaceObjectTag(moved))
             .Add(ShowFrame());
-        ReadResult read = ReadMovie(builder.Build());
-        EXPECT_TRUE(read.movie) << read.error.toStdString();
-        movie = read.movie;
-        player = std::make_unique<Player>(movie);
+        player = PlayerFor(builder.Build());
     }
 
     const DisplayObject& Clip() const { return player->Stage().at(1); }
@@ -341,10 +340,7 @@ struct ScriptedStage {
             .Add(ShowFrame());
         for (int frame = 1; frame < 6; ++frame)
             builder.Add(ShowFrame());
-        ReadResult read = ReadMovie(builder.Build());
-        EXPECT_TRUE(read.movie) << read.error.toStdString();
-        if (read.movie)
-            player = std::make_unique<Player>(read.movie);
+        player = PlayerFor(builder.Build());
     }
 
     int ClipFrame() const { return player->Stage().at(1).sprite->currentFrame; }
