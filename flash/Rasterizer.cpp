@@ -79,6 +79,23 @@ void BlendRun(QRgb* pixels, int count, QRgb color, std::uint32_t rest) {
         pixels[i] = color + Scale(pixels[i], rest);
 }
 
+// pixels[i] + color on each channel, held at 255, over a run.
+void AddRun(QRgb* pixels, int count, QRgb color) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i colors = _mm_set1_epi32(int(color));
+    for (; i + 4 <= count; i += 4) {
+        auto* at = reinterpret_cast<__m128i*>(pixels + i);
+        _mm_storeu_si128(at, _mm_adds_epu8(_mm_loadu_si128(at), colors));
+    }
+#endif
+    for (; i < count; ++i) {
+        const QRgb p = pixels[i];
+        pixels[i] = qRgba(std::min(255, qRed(p) + qRed(color)), std::min(255, qGreen(p) + qGreen(color)),
+                          std::min(255, qBlue(p) + qBlue(color)), std::min(255, qAlpha(p) + qAlpha(color)));
+    }
+}
+
 // Source-over of a premultiplied colour seen through `coverage` (1..255).
 inline void Blend(QRgb& pixel, QRgb color, std::uint32_t coverage) {
     if (coverage < 255)
@@ -331,7 +348,7 @@ std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush) {
 }
 
 void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
-              const RasterPaint& paint) {
+              const RasterPaint& paint, FillBlend blend) {
     if (path.isEmpty() || image.format() != QImage::Format_ARGB32_Premultiplied ||
         image.width() < window.width() || image.height() < window.height())
         return;
@@ -401,7 +418,14 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
     uchar* const bits = const_cast<uchar*>(image.constBits());
     const qsizetype stride = image.bytesPerLine();
     const int width = area.width();
-    const bool opaque = paint.kind == RasterPaint::Kind::Solid && qAlpha(paint.color) == 255;
+    const bool add = blend == FillBlend::Add;
+    const bool opaque = !add && paint.kind == RasterPaint::Kind::Solid && qAlpha(paint.color) == 255;
+    auto put = [add](QRgb& pixel, QRgb color, std::uint32_t coverage) {
+        if (add)
+            AddRun(&pixel, 1, coverage < 255 ? Scale(color, coverage) : color);
+        else
+            Blend(pixel, color, coverage);
+    };
     for (int row = 0; row < area.height(); ++row) {
         const int y = area.top() + row;
         QRgb* const pixels = reinterpret_cast<QRgb*>(bits + qsizetype(y - window.top()) * stride) +
@@ -417,7 +441,9 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
                     return;
                 }
                 const QRgb color = coverage == 255 ? paint.color : Scale(paint.color, coverage);
-                if (qAlpha(color) != 0)
+                if (add)
+                    AddRun(pixels + from, to - from, color);
+                else if (qAlpha(color) != 0)
                     BlendRun(pixels + from, to - from, color, 255 - qAlpha(color));
                 return;
             }
@@ -425,7 +451,7 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
             if (paint.kind == RasterPaint::Kind::Linear) {
                 double t = tx * firstX + ty * centreY + t0;
                 for (int x = from; x < to; ++x, t += tx)
-                    Blend(pixels[x], paint.colorTable[std::size_t(TableIndex(t, paint.spread))], coverage);
+                    put(pixels[x], paint.colorTable[std::size_t(TableIndex(t, paint.spread))], coverage);
                 return;
             }
             double gx = toGradient.m11() * firstX + toGradient.m21() * centreY + toGradient.dx() - focalX;
@@ -433,7 +459,7 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
             for (int x = from; x < to; ++x, gx += toGradient.m11(), gy += toGradient.m12()) {
                 const double b = gx * ex + gy * ey;
                 const double t = (std::sqrt(b * b + a * (gx * gx + gy * gy)) - b) / a;
-                Blend(pixels[x], paint.colorTable[std::size_t(TableIndex(t, paint.spread))], coverage);
+                put(pixels[x], paint.colorTable[std::size_t(TableIndex(t, paint.spread))], coverage);
             }
         };
         auto paintPixel = [&](int x, std::uint32_t coverage) {
@@ -453,7 +479,7 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
                 }
                 color = paint.colorTable[std::size_t(TableIndex(t, paint.spread))];
             }
-            Blend(pixels[x], color, coverage);
+            put(pixels[x], color, coverage);
         };
         float* const cells = &s.cells[std::size_t(row) * accumulator.stride];
         std::uint64_t* const marks = &s.marks[std::size_t(row) * accumulator.words];
@@ -476,6 +502,24 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
             }
             marks[word] = 0;
         }
+    }
+}
+
+void BlendLayer(QImage& image, const QImage& layer, QPoint at) {
+    const QRect area = QRect(at, layer.size()) & image.rect();
+    if (area.isEmpty() || image.format() != QImage::Format_ARGB32_Premultiplied ||
+        layer.format() != QImage::Format_ARGB32_Premultiplied)
+        return;
+    uchar* const bits = const_cast<uchar*>(image.constBits()); // as FillPath writes, under an open painter
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto* to = reinterpret_cast<QRgb*>(bits + qsizetype(y) * image.bytesPerLine()) + area.left();
+        const auto* from =
+            reinterpret_cast<const QRgb*>(layer.constScanLine(y - at.y())) + (area.left() - at.x());
+        for (int x = 0; x < area.width(); ++x)
+            if (const QRgb color = from[x]; qAlpha(color) == 255)
+                to[x] = color;
+            else if (color != 0)
+                to[x] = color + Scale(to[x], 255 - qAlpha(color));
     }
 }
 

@@ -33,11 +33,18 @@ struct RasterPaint {
 // other coordinate modes or with colours interpolated premultiplied, focal circles of their own size.
 std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush);
 
+// How a fill's pixels meet those already there: source-over, or added (saturating), which puts fills
+// that share edges together without a seam where their antialiased edges meet.
+enum class FillBlend : std::uint8_t { Over, Add };
+
 // Fills `path` (its own coordinates, mapped to the device by toDevice) into the pixels of the device
 // rectangle `window`, which `image` (Format_ARGB32_Premultiplied, at least the window's size) holds
 // with its (0, 0) at the window's top left. The image's pixels are written where a painter already
 // open on it writes them.
 void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
-              const RasterPaint& paint);
+              const RasterPaint& paint, FillBlend blend = FillBlend::Over);
+
+// Source-over of `layer` (premultiplied) onto `image` (premultiplied) with its top left at `at`.
+void BlendLayer(QImage& image, const QImage& layer, QPoint at);
 
 } // namespace flash

@@ -119,6 +119,14 @@ void PaintList::Stroke(const PaintPath& path, const QPen& pen, const QTransform&
     steps.push_back(Step{Step::Kind::Stroke, smooth, opacity, path, toDevice, {}, pen, {}, {}, {}, {}});
 }
 
+void PaintList::BeginGroup() {
+    steps.push_back(Step{Step::Kind::BeginGroup, false, 1, {}, {}, {}, {}, {}, {}, {}, {}});
+}
+
+void PaintList::EndGroup() {
+    steps.push_back(Step{Step::Kind::EndGroup, false, 1, {}, {}, {}, {}, {}, {}, {}, {}});
+}
+
 void PaintList::Image(const QImage& image, const QTransform& toDevice, double opacity, bool smooth) {
     steps.push_back(Step{Step::Kind::Image, smooth, opacity, {}, toDevice, {}, {}, image, {}, {}, {}});
 }
@@ -210,6 +218,29 @@ bool PaintList::Outside(const Step& step, int thread, const QRect& window) {
     return !step.toDevice.mapRect(box).adjusted(-reach, -reach, reach, reach).intersects(QRectF(window));
 }
 
+std::size_t PaintList::FillGroup(std::size_t begin, QImage& image, const QRect& window, int thread) const {
+    QRectF area;
+    std::size_t end = begin + 1;
+    for (; end < steps.size() && steps[end].kind != Step::Kind::EndGroup; ++end) {
+        const Step& step = steps[end];
+        if (step.kind != Step::Kind::Fill || !step.raster || step.opacity != 1 || !step.toDevice.isAffine())
+            return begin;
+        area |= DeviceBox(step, thread);
+    }
+    if (end == steps.size())
+        return begin;
+    const QRect layerArea = area.toAlignedRect() & window;
+    if (!layerArea.isEmpty()) {
+        QImage layer(layerArea.size(), QImage::Format_ARGB32_Premultiplied);
+        layer.fill(Qt::transparent);
+        for (std::size_t i = begin + 1; i < end; ++i)
+            FillPath(layer, layerArea, steps[i].path.Copy(thread), steps[i].toDevice, *steps[i].raster,
+                     FillBlend::Add);
+        BlendLayer(image, layer, layerArea.topLeft() - window.topLeft());
+    }
+    return end + 1;
+}
+
 void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) const {
     const QTransform savedTransform = painter.transform();
     const QPainter::RenderHints savedHints = painter.renderHints();
@@ -217,7 +248,16 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
     QImage* const direct = DirectImage(painter, shift);
     // The device pixels the image holds, in the coordinates the steps were recorded in.
     const QRect window = direct ? QRect(QPoint(int(-shift.dx()), int(-shift.dy())), direct->size()) : QRect();
-    for (const Step& step : steps) {
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+        const Step& step = steps[index];
+        if (step.kind == Step::Kind::BeginGroup) {
+            if (direct && savedOpacity == 1 && !painter.hasClipping())
+                if (const std::size_t after = FillGroup(index, *direct, window, thread); after != index)
+                    index = after - 1; // the group is drawn
+            continue;
+        }
+        if (step.kind == Step::Kind::EndGroup)
+            continue;
         if (direct && step.kind == Step::Kind::Fill && step.raster && savedOpacity * step.opacity == 1 &&
             step.toDevice.isAffine() && !painter.hasClipping()) {
             FillPath(*direct, window, step.path.Copy(thread), step.toDevice, *step.raster);
@@ -245,6 +285,9 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
         case Step::Kind::Stroke:
         case Step::Kind::Image:
             break;
+        case Step::Kind::BeginGroup:
+        case Step::Kind::EndGroup:
+            continue;
         }
         // Steps wholly outside the image (another band's) are passed over before Qt takes them up.
         if (direct && Outside(step, thread, window))
@@ -762,6 +805,9 @@ void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepa
     if (!Prepared(shape, prepared))
         return;
     for (const PreparedShape::Layer& layer : prepared.layers) {
+        const bool group = layer.endFill - layer.firstFill > 1;
+        if (group)
+            list.BeginGroup();
         for (int i = layer.firstFill; i < layer.endFill; ++i) {
             const std::size_t index = std::size_t(i);
             const PaintPath& path = prepared.fills[index];
@@ -775,6 +821,8 @@ void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepa
             if (brush.style() != Qt::NoBrush) // bitmap fills leave their paint unmade, without raster
                 list.Fill(path, brush, toDevice, opacity, smooth, prepared.fillPaints[index].raster);
         }
+        if (group)
+            list.EndGroup();
         for (int i = layer.firstLine; i < layer.endLine; ++i) {
             const std::size_t index = std::size_t(i);
             const PaintPath& path = prepared.lines[index];

@@ -73,6 +73,10 @@ public:
                 bool smooth);
     // Draws the image at (0, 0), antialiased, smoothed unless told otherwise.
     void Image(const QImage& image, const QTransform& toDevice, double opacity, bool smooth = true);
+    // The fills recorded between these share their edges (the fill styles of one shape): where they go
+    // straight into pixels they are added together first, so no seam shows where their edges meet.
+    void BeginGroup();
+    void EndGroup();
     void Save();
     void Restore();
     // Intersects the clip with an area given in device pixels.
@@ -92,7 +96,17 @@ public:
 
 private:
     struct Step {
-        enum class Kind : std::uint8_t { Fill, Stroke, Image, Save, Restore, Clip, Custom };
+        enum class Kind : std::uint8_t {
+            Fill,
+            Stroke,
+            Image,
+            Save,
+            Restore,
+            Clip,
+            Custom,
+            BeginGroup,
+            EndGroup
+        };
         Kind kind;
         bool smooth = false;
         double opacity = 1;
@@ -108,6 +122,9 @@ private:
     static QRectF DeviceBox(const Step& step, int thread);
     // Whether a drawing step shows nothing in the device rectangle `window`.
     static bool Outside(const Step& step, int thread, const QRect& window);
+    // Fills the group that starts at step `begin` through a layer into `image`, when all its steps can
+    // go there; returns the step after the group's end, or `begin` when the group is left to the steps.
+    std::size_t FillGroup(std::size_t begin, QImage& image, const QRect& window, int thread) const;
 
     int threads = 1;
     std::vector<Step> steps;

@@ -237,6 +237,29 @@ TEST(ShapeFills, NeighbouringFillsShareTheirEdgeWithoutGapAndCurvesBend) {
     EXPECT_TRUE(Near(image, 30, 95, White));
 }
 
+TEST(ShapeFills, FillsMeetingInsideAPixelLeaveNoSeam) {
+    // Two black fills meet along x = 50.5 and along a diagonal; pixels they share are black, not grey
+    // as two antialiased halves drawn one over the other would leave them.
+    struct Case {
+        const char* name;
+        QPointF top, bottom; // of the shared edge
+        QPoint seam;         // a pixel both fills cover part of
+    } cases[] = {{"upright", {50.5, 10}, {50.5, 90}, {50, 50}},
+                 {"diagonal", {30.5, 10}, {70.5, 90}, {50, 50}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shape shape;
+        shape.fillStyles = {Solid(Black), Solid(Black)};
+        shape.edges = {Edge({10, 10}, c.top, -1, 0),    Edge(c.top, c.bottom, 1, 0),
+                       Edge(c.bottom, {10, 90}, -1, 0), Edge({10, 90}, {10, 10}, -1, 0),
+                       Edge(c.top, {90, 10}, -1, 1),    Edge({90, 10}, {90, 90}, -1, 1),
+                       Edge({90, 90}, c.bottom, -1, 1)};
+        const QImage image = Draw(shape);
+        EXPECT_TRUE(Near(image, c.seam.x(), c.seam.y(), Black, 2));
+        EXPECT_TRUE(Near(image, 5, 50, White, 2));
+    }
+}
+
 // --- Gradients ---
 
 TEST(ShapeFills, LinearGradientRunsAcrossTheGradientSquare) {
