@@ -119,6 +119,7 @@ bool ClipRef::operator==(const ClipRef& other) const {
     if (root || other.root)
         return root == other.root;
     return !sprite.owner_before(other.sprite) && !other.sprite.owner_before(sprite) &&
+           !button.owner_before(other.button) && !other.button.owner_before(button) &&
            Valid() == other.Valid();
 }
 
@@ -280,7 +281,7 @@ ActionValue ActionInterpreter::Call(const ScriptFunction& function, const ClipRe
         preload(function.preload & 0x01, g.self);
         preload(function.preload & 0x04, ActionValue{});
         preload(function.preload & 0x10, ActionValue{});
-        preload(function.preload & 0x40, ClipRef{true, {}});
+        preload(function.preload & 0x40, ClipRef::Root());
         preload(function.preload & 0x80, host.Parent(function.scope));
         preload(function.preloadGlobal & 0x01, ActionValue{});
     }
@@ -308,7 +309,7 @@ void ActionInterpreter::Step(Frame& f, const ActionRecord& record) {
 ClipRef ActionInterpreter::Resolve(const ClipRef& base, const QString& path) {
     if (path.isEmpty())
         return base;
-    ClipRef clip = path.startsWith(u'/') ? ClipRef{true, {}} : base;
+    ClipRef clip = path.startsWith(u'/') ? ClipRef::Root() : base;
     const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
     for (const QString& part : parts) {
         const QStringList names = part == QStringLiteral("..") ? QStringList{part} : part.split(u'.');
@@ -320,7 +321,7 @@ ClipRef ActionInterpreter::Resolve(const ClipRef& base, const QString& path) {
             if (name == QStringLiteral("..") || name == QStringLiteral("_parent"))
                 clip = host.Parent(clip);
             else if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
-                clip = ClipRef{true, {}};
+                clip = ClipRef::Root();
             else
                 clip = host.Child(clip, name);
         }
@@ -428,7 +429,9 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
 std::map<QString, ActionValue>* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
     if (!clip.Valid())
         return nullptr;
-    const void* key = clip.root ? nullptr : clip.sprite.lock().get();
+    const void* key = clip.root               ? nullptr
+                      : clip.sprite.expired() ? static_cast<const void*>(clip.button.lock().get())
+                                              : static_cast<const void*>(clip.sprite.lock().get());
     auto found = variables.find(key);
     if (found != variables.end() && !(found->second.clip == clip)) {
         // The sprite at this address left the stage; a new one has its own variables.
@@ -565,7 +568,7 @@ void ActionInterpreter::CallHandler(const ClipRef& clip, const QString& name, lo
 
 ActionValue ActionInterpreter::GetVariable(Frame& f, const QString& name) {
     if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
-        return ClipRef{true, {}};
+        return ClipRef::Root();
     if (name == QStringLiteral("this"))
         return f.self;
     if (f.locals)

@@ -37,12 +37,17 @@ std::optional<ActionRecord> DecodeAction(const QByteArray& code, std::size_t off
 // payloads view code, which must outlive them.
 std::vector<ActionRecord> ParseActions(const QByteArray& code);
 
-// A timeline a script acts on: the main timeline or a sprite on stage. Empty when a path led
-// nowhere or the sprite has left the stage; control of an empty target does nothing.
+// A timeline a script acts on: the main timeline or a sprite on stage; or a button instance, which
+// keeps variables and event handlers (onRelease) but has no timeline. Empty when a path led nowhere
+// or what it named has left the stage; control of an empty target does nothing.
 struct ClipRef {
     bool root = false;
     std::weak_ptr<SpriteInstance> sprite;
-    bool Valid() const { return root || !sprite.expired(); }
+    std::weak_ptr<ButtonInstance> button;
+    static ClipRef Root() { return {true, {}, {}}; }
+    static ClipRef Of(std::weak_ptr<SpriteInstance> sprite) { return {false, std::move(sprite), {}}; }
+    static ClipRef Of(std::weak_ptr<ButtonInstance> button) { return {false, {}, std::move(button)}; }
+    bool Valid() const { return root || !sprite.expired() || !button.expired(); }
     bool operator==(const ClipRef& other) const;
 };
 

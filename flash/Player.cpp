@@ -277,7 +277,7 @@ void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
 }
 
 bool Player::KeyPress(int KeyCode) {
-    const bool found = KeyCode > 0 && QueueKeyActions(FStage, ClipRef{true, {}}, KeyCode, 0);
+    const bool found = KeyCode > 0 && QueueKeyActions(FStage, ClipRef::Root(), KeyCode, 0);
     if (FHasClipEvents && KeyCode > 0) {
         QueueClipEvents(FStage, ClipEventKeyDown, 0, 0);
         QueueClipEvents(FStage, ClipEventKeyPress, KeyCode, 0);
@@ -298,7 +298,8 @@ bool Player::QueueKeyActions(const DisplayList& List, const ClipRef& Owner, int 
                     found = true;
                 }
         if (object.sprite)
-            found = QueueKeyActions(object.sprite->displayList, ClipRef{false, object.sprite}, KeyCode,
+            found = QueueKeyActions(object.sprite->displayList,
+                                    ClipRef::Of(std::weak_ptr<SpriteInstance>(object.sprite)), KeyCode,
                                     Nesting + 1) ||
                     found;
     }

@@ -33,11 +33,11 @@ int FrameCountOf(const Timeline& ATimeline) {
 }
 
 ClipRef RootClip() {
-    return ClipRef{true, {}};
+    return ClipRef::Root();
 }
 
 ClipRef SpriteClip(const std::shared_ptr<SpriteInstance>& sprite) {
-    return ClipRef{false, sprite};
+    return ClipRef::Of(std::weak_ptr(sprite));
 }
 
 int LabelIn(const Timeline& ATimeline, const QString& Label) {
@@ -64,9 +64,14 @@ public:
         const DisplayList* list = ListOf(clip);
         if (!list)
             return {};
-        for (const auto& [depth, object] : *list)
-            if (object.sprite && object.name.compare(name, Qt::CaseInsensitive) == 0)
+        for (const auto& [depth, object] : *list) {
+            if (object.name.compare(name, Qt::CaseInsensitive) != 0)
+                continue;
+            if (object.sprite)
                 return SpriteClip(object.sprite);
+            if (object.button)
+                return ClipRef::Of(std::weak_ptr<ButtonInstance>(object.button));
+        }
         return {};
     }
 
@@ -443,8 +448,8 @@ void Player::QueueScript(const OtherTag& Tag, const void* Key) {
     }
     ClipRef clip = RootClip();
     if (Key != &FMovie->timeline)
-        clip = ClipRef{
-            false, const_cast<SpriteInstance*>(static_cast<const SpriteInstance*>(Key))->weak_from_this()};
+        clip = ClipRef::Of(
+            const_cast<SpriteInstance*>(static_cast<const SpriteInstance*>(Key))->weak_from_this());
     FScripts.push_back({std::move(clip), Tag.data});
 }
 
@@ -574,6 +579,18 @@ void Player::QueueButtonActions(const ButtonUnderMouse& Target, std::uint16_t Co
     for (const ButtonAction& action : Target.button->button->actions)
         if ((action.conditions & Condition) && FScripts.size() < MaxQueuedScripts)
             FScripts.push_back({Target.owner, action.actions});
+    // Handlers a script set on the button instance (play_btn.onRelease = function ...).
+    static const std::pair<std::uint16_t, const char*> Handlers[] = {
+        {IdleToOverUp, "onRollOver"},        {OverUpToIdle, "onRollOut"},
+        {OverUpToOverDown, "onPress"},       {OverDownToOverUp, "onRelease"},
+        {OutDownToIdle, "onReleaseOutside"}, {OverDownToOutDown, "onDragOut"},
+        {OutDownToOverDown, "onDragOver"},
+    };
+    const ClipRef instance = ClipRef::Of(std::weak_ptr<ButtonInstance>(Target.button));
+    for (const auto& [condition, name] : Handlers)
+        if ((Condition & condition) && FInterpreter->HasHandler(instance, QLatin1String(name)) &&
+            FScripts.size() < MaxQueuedScripts)
+            FScripts.push_back({instance, {}, QLatin1String(name)});
 }
 
 Player::ButtonUnderMouse Player::FindButton(const DisplayList& List, const ClipRef& Owner,

@@ -809,3 +809,38 @@ TEST(ScriptClips, AttachedSpritesComeFromTheirLinkageNames) {
         }
     }
 }
+
+TEST(ScriptClips, HandlersSetOnAButtonInstanceAnswerItsMouseEvents) {
+    // play_btn.onRelease = function () { gotoAndStop(3) }; play_btn.onRollOver = function () { n = "over" }
+    const QByteArray release = Bytes(ActionCode().PushInt(3).GotoFrame2(false));
+    const QByteArray over = Bytes(ActionCode().PushString("n").PushString("over").SetVariable());
+    const QByteArray script =
+        Bytes(ActionCode().Stop().PushString("play_btn").GetVariable().PushString("onRelease")) +
+        Function("", {}, release) + Bytes(ActionCode().Op(0x4F)) +
+        Bytes(ActionCode().PushString("play_btn").GetVariable().PushString("onRollOver")) +
+        Function("", {}, over) + Bytes(ActionCode().Op(0x4F));
+    const std::vector<ButtonRecord> records = {{ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, {}, {}}};
+    MovieBuilder builder;
+    builder.Stage({0, 4000, 0, 4000})
+        .Add(Field(10, QStringLiteral("n")))
+        .Add(DefineShape(ShapeDefinition()
+                             .Id(1)
+                             .Fills({Solid({255, 0, 0, 255})})
+                             .Records(ShapeRecords().Fill0(1).Box(0, 0, 1000, 1000))))
+        .Add(DefineButton2(5, records, {}))
+        .Add(PlaceObjectTag(Named(5, 1, QStringLiteral("play_btn"))))
+        .Add(PlaceObjectTag(Place(10, 2)))
+        .Add(Tag(12, script + QByteArray(1, '\0')))
+        .Add(ShowFrame());
+    for (int frame = 1; frame < 5; ++frame)
+        builder.Add(ShowFrame());
+    const std::unique_ptr<Player> player = PlayerFor(builder.Build());
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->CurrentFrame(), 0);
+    player->MouseMove(500, 500);
+    EXPECT_EQ(Shown(player->Stage(), 2), QStringLiteral("over"));
+    player->MouseDown(500, 500);
+    player->MouseUp(500, 500);
+    EXPECT_EQ(player->CurrentFrame(), 2);
+    EXPECT_FALSE(player->Playing());
+}

@@ -654,7 +654,8 @@ QByteArray ScriptMovie() {
                                   .StopSounds();
     // A function of x returning random(x * 2), called as a function and as a method of a, clip
     // properties, Math, the clock, a copy of a made and taken away, f as a's frame handler, a with
-    // block on a, a dragged, and a copy of sprite 40 attached inside a by its linkage name.
+    // block on a, a dragged, a copy of sprite 40 attached inside a by its linkage name, and f as
+    // button b's release handler.
     Bits function;
     function.String("f").U16(1).String("x").U16(18);
     const ActionCode more = ActionCode()
@@ -725,7 +726,13 @@ QByteArray ScriptMovie() {
                                 .PushString("a")
                                 .GetVariable()
                                 .PushString("attachMovie")
-                                .CallMethod();
+                                .CallMethod()
+                                .PushString("b")
+                                .GetVariable()
+                                .PushString("onRelease")
+                                .PushString("f")
+                                .GetVariable()
+                                .Op(0x4F);
     const std::vector<ButtonRecord> records = {
         {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
         {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
@@ -770,7 +777,11 @@ QByteArray ScriptMovie() {
                                    field.initialText = "x";
                                    return field;
                                }()))
-        .Add(PlaceObjectTag(Place(5, 2)))
+        .Add(PlaceObjectTag([] {
+            PlaceObject b = Place(5, 2);
+            b.name = "b";
+            return b;
+        }()))
         .Add(PlaceObjectTag(Place(6, 3)))
         .Add(PlaceObjectTag(Place(41, 4)))
         .Add(DoAction(script))
