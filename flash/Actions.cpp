@@ -166,7 +166,7 @@ struct ActionInterpreter::Frame {
     std::size_t pc = 0;
     std::size_t begin = 0, end = 0; // the code this frame runs; a jump out of it ends the frame
     ClipRef self;                   // what "this" is
-    ClipRef target;                 // the timeline timeline control and variables act on
+    ClipRef target;                 // the timeline that timeline control and variables act on
     ClipRef home;                   // where SetTarget with no path goes back to
     std::vector<ActionValue> stack;
     std::shared_ptr<const std::vector<QString>> constants;

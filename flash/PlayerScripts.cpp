@@ -25,7 +25,7 @@ constexpr double MaxPropertyValue = 1e7;
 constexpr double TwipsPerPixel = 20;
 // Script depth 0 is this display list depth: Flash keeps the depths below it for the timeline.
 constexpr int ScriptDepthBase = 16384;
-// Copies a display list takes from duplicateMovieClip at most.
+// Clips a display list takes from duplicateMovieClip and attachMovie at most.
 constexpr std::size_t MaxListSize = 4096;
 
 int FrameCountOf(const Timeline& ATimeline) {
