@@ -643,10 +643,13 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
     const TagInfo* info = FindTag(code);
     if (info == nullptr)
         return;
+    // What a reader refuses is skipped with a warning, unless the whole movie has failed.
+    auto skipIfDamaged = [&](bool read, const char* message = "skipped a damaged %1 tag") {
+        if (!read && fatal.isEmpty())
+            Warn(QStringLiteral("damaged %1").arg(code), QString::fromLatin1(message).arg(TagName(code)));
+    };
     if (info->use == TagInfo::Character || info->use == TagInfo::Raw) {
-        if (!ReadCharacter(code, r, nesting) && fatal.isEmpty())
-            Warn(QStringLiteral("damaged %1").arg(code),
-                 QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+        skipIfDamaged(ReadCharacter(code, r, nesting));
         return;
     }
     if (code == JpegTables) {
@@ -655,32 +658,24 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
         return;
     }
     if (code == DefineFontInfo || code == DefineFontInfo2) {
-        if (!ReadFontInfo(r, code) && fatal.isEmpty())
-            Warn(QStringLiteral("damaged %1").arg(code),
-                 QStringLiteral("skipped a %1 tag that is damaged or names no font").arg(TagName(code)));
+        skipIfDamaged(ReadFontInfo(r, code), "skipped a %1 tag that is damaged or names no font");
         return;
     }
     if (code == VideoFrame && AttachVideoFrame(r))
         return;
     if (code == ExportAssets) {
-        if (!ReadExports(r) && fatal.isEmpty())
-            Warn(QStringLiteral("damaged %1").arg(code),
-                 QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+        skipIfDamaged(ReadExports(r));
         return;
     }
     if (code == DefineButtonSound || code == DefineButtonCxform) {
-        if (!ReadButtonExtra(code, r) && fatal.isEmpty())
-            Warn(QStringLiteral("damaged %1").arg(code),
-                 QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+        skipIfDamaged(ReadButtonExtra(code, r));
         return;
     }
     if (info->use == TagInfo::Other) {
         Push(frame.tags, ControlTag(OtherTag{code, r.Rest()}));
         return;
     }
-    if (!ReadControl(code, r, timeline, frame) && fatal.isEmpty())
-        Warn(QStringLiteral("damaged %1").arg(code),
-             QStringLiteral("skipped a damaged %1 tag").arg(TagName(code)));
+    skipIfDamaged(ReadControl(code, r, timeline, frame));
 }
 
 bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
