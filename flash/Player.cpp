@@ -10,11 +10,6 @@ namespace {
 template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
-// Key presses look for buttons as deep in sprites as the mouse does, and queue no more scripts than
-// frames do.
-constexpr int MaxKeyNesting = 64;
-constexpr std::size_t MaxKeyScripts = 4096;
-
 int FrameCountOf(const Timeline& ATimeline) {
     return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
 }
@@ -66,7 +61,7 @@ void Player::Tick() {
     ++FTicks;
     Advance();
     if (FHasClipEvents)
-        QueueClipEvents(FStage, ClipEventEnterFrame, 0, 0);
+        QueueClipEvents(ClipEventEnterFrame, 0);
     QueueHandlers(QStringLiteral("onEnterFrame"));
     RunScripts();
 }
@@ -277,32 +272,12 @@ void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
 }
 
 bool Player::KeyPress(int KeyCode) {
-    const bool found = KeyCode > 0 && QueueKeyActions(FStage, ClipRef::Root(), KeyCode, 0);
+    const bool found = KeyCode > 0 && QueueKeyActions(KeyCode);
     if (FHasClipEvents && KeyCode > 0) {
-        QueueClipEvents(FStage, ClipEventKeyDown, 0, 0);
-        QueueClipEvents(FStage, ClipEventKeyPress, KeyCode, 0);
+        QueueClipEvents(ClipEventKeyDown, 0);
+        QueueClipEvents(ClipEventKeyPress, KeyCode);
     }
     RunScripts();
-    return found;
-}
-
-bool Player::QueueKeyActions(const DisplayList& List, const ClipRef& Owner, int KeyCode, int Nesting) {
-    if (Nesting > MaxKeyNesting)
-        return false;
-    bool found = false;
-    for (const auto& [depth, object] : List) {
-        if (object.button && object.button->button)
-            for (const ButtonAction& action : object.button->button->actions)
-                if (action.conditions >> 9 == KeyCode && FScripts.size() < MaxKeyScripts) {
-                    FScripts.push_back({Owner, action.actions});
-                    found = true;
-                }
-        if (object.sprite)
-            found = QueueKeyActions(object.sprite->displayList,
-                                    ClipRef::Of(std::weak_ptr<SpriteInstance>(object.sprite)), KeyCode,
-                                    Nesting + 1) ||
-                    found;
-    }
     return found;
 }
 

@@ -15,6 +15,7 @@
 #include "flash/DisplayList.h"
 
 #include <deque>
+#include <functional>
 #include <set>
 
 #include <memory>
@@ -77,15 +78,19 @@ private:
     ButtonUnderMouse FindButton(const DisplayList& List, const ClipRef& Owner, const QTransform& ToStage,
                                 QPointF Point, int Nesting);
     void UpdateHover(const ButtonUnderMouse& Hit);
-    bool QueueKeyActions(const DisplayList& List, const ClipRef& Owner, int KeyCode, int Nesting);
+    // Every object in List and the lists inside it, with the timeline it is placed on (a button's
+    // characters count as placed on the button's timeline), each object before those inside it.
+    using PlacedVisit = std::function<void(DisplayObject& Object, const ClipRef& Owner)>;
+    void ForEachPlaced(DisplayList& List, const ClipRef& Owner, const PlacedVisit& Visit, int Nesting);
+    // Queues the actions of the buttons on stage waiting for the key; whether there were any.
+    bool QueueKeyActions(int KeyCode);
     // Queues the handlers of Event (with ClipEventKeyPress: of KeyCode) of every sprite on stage.
-    void QueueClipEvents(const DisplayList& List, std::uint32_t Event, int KeyCode, int Nesting);
+    void QueueClipEvents(std::uint32_t Event, int KeyCode);
     void QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, int KeyCode);
     // Queues the handlers (onEnterFrame, onMouseDown ...) scripts set on the main timeline and sprites.
     void QueueHandlers(const QString& Name);
-    void QueueHandlers(const DisplayList& List, const QString& Name, int Nesting);
     // Edit texts bound to variables show what the variables hold now.
-    void UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesting);
+    void UpdateBoundTexts();
     // Runs the control tags of one frame of a timeline onto its display list.
     void EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key, bool WithSound);
     void Place(const PlaceObject& Tag, DisplayList& List, bool WithSound);

@@ -475,34 +475,43 @@ void Player::RunScripts() {
     FInitScripts.clear();
     FScripts.clear();
     if (FHasBoundTexts)
-        UpdateBoundTexts(FStage, RootClip(), 0);
+        UpdateBoundTexts();
     FRunningScripts = false;
 }
 
-void Player::UpdateBoundTexts(DisplayList& List, const ClipRef& Owner, int Nesting) {
+void Player::ForEachPlaced(DisplayList& List, const ClipRef& Owner, const PlacedVisit& Visit, int Nesting) {
     if (Nesting > MaxFindNesting)
         return;
     for (auto& [depth, object] : List) {
+        Visit(object, Owner);
         if (object.sprite)
-            UpdateBoundTexts(object.sprite->displayList, SpriteClip(object.sprite), Nesting + 1);
+            ForEachPlaced(object.sprite->displayList, SpriteClip(object.sprite), Visit, Nesting + 1);
         if (object.button)
-            UpdateBoundTexts(object.button->displayList, Owner, Nesting + 1);
-        const auto* field = object.character ? std::get_if<EditText>(object.character.get()) : nullptr;
-        if (!field || field->variableName.isEmpty())
-            continue;
-        ActionValue value = FInterpreter->Variable(Owner, field->variableName);
-        if (std::holds_alternative<std::monostate>(value)) {
-            // A field whose variable is not set gives the variable its text.
-            value = field->initialText.value_or(QString());
-            FInterpreter->SetVariable(Owner, field->variableName, value);
-        }
-        // A new value shows; one a script set on the field itself stays until the variable changes.
-        const QString shown = ActionText(value);
-        if (object.field && object.field->bound != shown) {
-            object.field->bound = shown;
-            object.field->content = shown;
-        }
+            ForEachPlaced(object.button->displayList, Owner, Visit, Nesting + 1);
     }
+}
+
+void Player::UpdateBoundTexts() {
+    ForEachPlaced(
+        FStage, RootClip(),
+        [this](DisplayObject& object, const ClipRef& owner) {
+            const auto* field = object.character ? std::get_if<EditText>(object.character.get()) : nullptr;
+            if (!field || field->variableName.isEmpty())
+                return;
+            ActionValue value = FInterpreter->Variable(owner, field->variableName);
+            if (std::holds_alternative<std::monostate>(value)) {
+                // A field whose variable is not set gives the variable its text.
+                value = field->initialText.value_or(QString());
+                FInterpreter->SetVariable(owner, field->variableName, value);
+            }
+            // A new value shows; one a script set on the field itself stays until the variable changes.
+            const QString shown = ActionText(value);
+            if (object.field && object.field->bound != shown) {
+                object.field->bound = shown;
+                object.field->content = shown;
+            }
+        },
+        0);
 }
 
 void Player::QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, int KeyCode) {
@@ -514,39 +523,44 @@ void Player::QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, in
             FScripts.push_back({SpriteClip(Object.sprite), action.actions});
 }
 
-void Player::QueueClipEvents(const DisplayList& List, std::uint32_t Event, int KeyCode, int Nesting) {
-    if (Nesting > MaxFindNesting)
-        return;
-    for (const auto& [depth, object] : List) {
-        QueueClipEvent(object, Event, KeyCode);
-        if (object.sprite)
-            QueueClipEvents(object.sprite->displayList, Event, KeyCode, Nesting + 1);
-        if (object.button)
-            QueueClipEvents(object.button->displayList, Event, KeyCode, Nesting + 1);
-    }
+void Player::QueueClipEvents(std::uint32_t Event, int KeyCode) {
+    ForEachPlaced(
+        FStage, RootClip(),
+        [&](DisplayObject& object, const ClipRef&) { QueueClipEvent(object, Event, KeyCode); }, 0);
 }
 
 void Player::QueueHandlers(const QString& Name) {
     if (!FInterpreter->HasHandlers())
         return;
-    if (FInterpreter->HasHandler(RootClip(), Name) && FScripts.size() < MaxQueuedScripts)
-        FScripts.push_back({RootClip(), {}, Name});
-    QueueHandlers(FStage, Name, 0);
+    auto queue = [&](const ClipRef& clip) {
+        if (FInterpreter->HasHandler(clip, Name) && FScripts.size() < MaxQueuedScripts)
+            FScripts.push_back({clip, {}, Name});
+    };
+    queue(RootClip());
+    ForEachPlaced(
+        FStage, RootClip(),
+        [&](DisplayObject& object, const ClipRef&) {
+            if (object.sprite)
+                queue(SpriteClip(object.sprite));
+        },
+        0);
 }
 
-void Player::QueueHandlers(const DisplayList& List, const QString& Name, int Nesting) {
-    if (Nesting > MaxFindNesting)
-        return;
-    for (const auto& [depth, object] : List) {
-        if (object.sprite) {
-            const ClipRef clip = SpriteClip(object.sprite);
-            if (FInterpreter->HasHandler(clip, Name) && FScripts.size() < MaxQueuedScripts)
-                FScripts.push_back({clip, {}, Name});
-            QueueHandlers(object.sprite->displayList, Name, Nesting + 1);
-        }
-        if (object.button)
-            QueueHandlers(object.button->displayList, Name, Nesting + 1);
-    }
+bool Player::QueueKeyActions(int KeyCode) {
+    bool found = false;
+    ForEachPlaced(
+        FStage, RootClip(),
+        [&](DisplayObject& object, const ClipRef& owner) {
+            if (!object.button || !object.button->button)
+                return;
+            for (const ButtonAction& action : object.button->button->actions)
+                if (action.conditions >> 9 == KeyCode && FScripts.size() < MaxQueuedScripts) {
+                    FScripts.push_back({owner, action.actions});
+                    found = true;
+                }
+        },
+        0);
+    return found;
 }
 
 void Player::ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound) {
@@ -637,7 +651,7 @@ bool Player::MouseMove(double X, double Y) {
     FHost->FollowMouse();
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (FHasClipEvents)
-        QueueClipEvents(FStage, ClipEventMouseMove, 0, 0);
+        QueueClipEvents(ClipEventMouseMove, 0);
     QueueHandlers(QStringLiteral("onMouseMove"));
     if (FMouseDown && FPressed.button) {
         // Dragged off the button pressed, it shows its over state until it comes back.
@@ -659,7 +673,7 @@ bool Player::MouseDown(double X, double Y) {
     MouseMove(X, Y);
     FMouseDown = true;
     if (FHasClipEvents)
-        QueueClipEvents(FStage, ClipEventMouseDown, 0, 0);
+        QueueClipEvents(ClipEventMouseDown, 0);
     QueueHandlers(QStringLiteral("onMouseDown"));
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (hit.button) {
@@ -676,7 +690,7 @@ bool Player::MouseUp(double X, double Y) {
     FMouse = QPointF(X, Y);
     FMouseDown = false;
     if (FHasClipEvents)
-        QueueClipEvents(FStage, ClipEventMouseUp, 0, 0);
+        QueueClipEvents(ClipEventMouseUp, 0);
     QueueHandlers(QStringLiteral("onMouseUp"));
     const ButtonUnderMouse hit = FindButton(FStage, RootClip(), QTransform(), QPointF(X, Y), 0);
     if (FPressed.button) {
