@@ -17,18 +17,6 @@ QString Text(const QByteArray& bytes, int version) {
     return version >= 6 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
 }
 
-double ToNumber(const ActionValue& value) {
-    return ActionNumber(value);
-}
-
-QString ToText(const ActionValue& value) {
-    return ActionText(value);
-}
-
-bool ToBool(const ActionValue& value) {
-    return ActionBool(value);
-}
-
 } // namespace
 
 double ActionNumber(const ActionValue& value) {
@@ -348,7 +336,7 @@ void ActionInterpreter::GotoValue(Frame& f, const ClipRef& clip, const ActionVal
             if (const int found = host.LabelFrame(where, label); found >= 0)
                 index = found;
     } else {
-        index = FrameIndex(ToNumber(frame));
+        index = FrameIndex(ActionNumber(frame));
     }
     if (!index || !where.Valid())
         return;
@@ -382,14 +370,14 @@ ActionValue ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, con
     else if (method == QStringLiteral("removemovieclip"))
         host.Remove(clip);
     else if (method == QStringLiteral("attachmovie") && args.size() >= 3) {
-        const double depth = ToNumber(args[2]);
+        const double depth = ActionNumber(args[2]);
         if (std::isfinite(depth) && depth >= 0 && depth < 65536)
             if (const ClipRef attached =
-                    host.Attach(clip, ToText(args[0]), ToText(args[1]).left(MaxString), int(depth));
+                    host.Attach(clip, ActionText(args[0]), ActionText(args[1]).left(MaxString), int(depth));
                 attached.Valid())
                 return attached;
     } else if (method == QStringLiteral("startdrag"))
-        host.StartDrag(clip, !args.empty() && ToBool(args[0]),
+        host.StartDrag(clip, !args.empty() && ActionBool(args[0]),
                        args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
     else if (method == QStringLiteral("stopdrag"))
         host.StopDrag();
@@ -398,16 +386,17 @@ ActionValue ActionInterpreter::CallClipMethod(Frame& f, const ClipRef& clip, con
 
 std::optional<QRectF> ActionInterpreter::DragBounds(const ActionValue& left, const ActionValue& top,
                                                     const ActionValue& right, const ActionValue& bottom) {
-    const double l = ToNumber(left), t = ToNumber(top), r = ToNumber(right), b = ToNumber(bottom);
+    const double l = ActionNumber(left), t = ActionNumber(top), r = ActionNumber(right),
+                 b = ActionNumber(bottom);
     if (!std::isfinite(l) || !std::isfinite(t) || !std::isfinite(r) || !std::isfinite(b))
         return std::nullopt;
     return QRectF(QPointF(std::min(l, r), std::min(t, b)), QPointF(std::max(l, r), std::max(t, b)));
 }
 
 void ActionInterpreter::Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth) {
-    const double number = ToNumber(depth);
+    const double number = ActionNumber(depth);
     if (clip.Valid() && std::isfinite(number) && number >= 0 && number < 65536)
-        host.Duplicate(clip, ToText(name).left(MaxString), int(number));
+        host.Duplicate(clip, ActionText(name).left(MaxString), int(number));
 }
 
 ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) {
@@ -479,10 +468,10 @@ void ActionInterpreter::SetClipProperty(const ClipRef& clip, int property, const
     if (!clip.Valid())
         return;
     if (property == PropertyVisible) {
-        host.SetProperty(clip, property, ToBool(value) ? 1 : 0);
+        host.SetProperty(clip, property, ActionBool(value) ? 1 : 0);
         return;
     }
-    const double number = ToNumber(value);
+    const double number = ActionNumber(value);
     if (std::isfinite(number))
         host.SetProperty(clip, property, number);
 }
@@ -544,7 +533,7 @@ void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& n
     const auto field = ref.field.lock();
     if (field && (name.compare(u"text", Qt::CaseInsensitive) == 0 ||
                   name.compare(u"htmlText", Qt::CaseInsensitive) == 0))
-        field->content = ToText(value).left(MaxString);
+        field->content = ActionText(value).left(MaxString);
 }
 
 bool ActionInterpreter::HasHandler(const ClipRef& clip, const QString& name) {
@@ -710,7 +699,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
         if (const auto* clip = std::get_if<ClipRef>(&value))
             f.target = *clip;
         else {
-            const QString path = ToText(value);
+            const QString path = ActionText(value);
             f.target = path.isEmpty() ? f.home : Resolve(f.home, path);
         }
         return true;
@@ -720,7 +709,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
         const std::int16_t offset = r.S16();
         if (r.Overrun())
             return true;
-        if (record.code == 0x9D && !ToBool(Pop(f)))
+        if (record.code == 0x9D && !ActionBool(Pop(f)))
             return true;
         const long long to = static_cast<long long>(record.next) + offset;
         if (to < static_cast<long long>(f.begin) || to > static_cast<long long>(f.end))
@@ -778,14 +767,14 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x1C: { // GetVariable
-        const QString name = ToText(Pop(f));
+        const QString name = ActionText(Pop(f));
         Push(f, GetVariable(f, name));
         return true;
     }
     case 0x1D:   // SetVariable
     case 0x3C: { // DefineLocal: in a function, a local variable
         ActionValue value = Pop(f);
-        const QString name = ToText(Pop(f));
+        const QString name = ActionText(Pop(f));
         if (f.locals && (record.code == 0x3C || f.locals->count(name.toLower()))) {
             if (f.locals->size() < MaxVariables || f.locals->count(name.toLower()))
                 (*f.locals)[name.toLower().left(MaxString)] = std::move(value);
@@ -795,7 +784,7 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x41: { // DefineLocal2
-        const QString name = ToText(Pop(f)).toLower().left(MaxString);
+        const QString name = ActionText(Pop(f)).toLower().left(MaxString);
         if (f.locals && f.locals->size() < MaxVariables)
             f.locals->try_emplace(name);
         return true;
@@ -808,7 +797,7 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
 // Clips as objects: members, method and function calls; the rest is consumed without effect.
 bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     auto popArgs = [&] {
-        const double count = ToNumber(Pop(f));
+        const double count = ActionNumber(Pop(f));
         std::vector<ActionValue> args;
         const std::size_t n = std::isnan(count) || count < 0
                                   ? 0
@@ -819,23 +808,23 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     };
     switch (record.code) {
     case 0x22: { // GetProperty: a target path and a property number
-        const double property = ToNumber(Pop(f));
-        const QString path = ToText(Pop(f));
+        const double property = ActionNumber(Pop(f));
+        const QString path = ActionText(Pop(f));
         const ClipRef clip = path.isEmpty() ? f.target : Resolve(f.target, path);
         Push(f, std::isfinite(property) ? GetClipProperty(clip, int(property)) : ActionValue{});
         return true;
     }
     case 0x23: { // SetProperty
         const ActionValue value = Pop(f);
-        const double property = ToNumber(Pop(f));
-        const QString path = ToText(Pop(f));
+        const double property = ActionNumber(Pop(f));
+        const QString path = ActionText(Pop(f));
         const ClipRef clip = path.isEmpty() ? f.target : Resolve(f.target, path);
         if (std::isfinite(property))
             SetClipProperty(clip, int(property), value);
         return true;
     }
     case 0x4E: { // GetMember
-        const QString name = ToText(Pop(f));
+        const QString name = ActionText(Pop(f));
         const ActionValue object = Pop(f);
         if (const auto* clip = std::get_if<ClipRef>(&object))
             Push(f, Member(*clip, name));
@@ -849,7 +838,7 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     }
     case 0x4F: { // SetMember: on a clip, one of its variables or properties; on a field, its text
         ActionValue value = Pop(f);
-        const QString name = ToText(Pop(f));
+        const QString name = ActionText(Pop(f));
         const ActionValue object = Pop(f);
         if (const auto* clip = std::get_if<ClipRef>(&object);
             clip && !name.contains(u'.') && !name.contains(u':'))
@@ -859,7 +848,7 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x52: { // CallMethod: a function kept in a clip's variable, or one of the clip's own
-        const QString name = ToText(Pop(f));
+        const QString name = ActionText(Pop(f));
         const ActionValue object = Pop(f);
         const std::vector<ActionValue> args = popArgs();
         if (std::holds_alternative<BuiltinObject>(object)) {
@@ -879,7 +868,7 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x3D: { // CallFunction: a function the scripts defined, else a global form on the target
-        const QString name = ToText(Pop(f));
+        const QString name = ActionText(Pop(f));
         const std::vector<ActionValue> args = popArgs();
         const ActionValue value = GetVariable(f, name);
         if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&value)) {
@@ -907,21 +896,21 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
         return true;
     case 0x24: { // CloneSprite: duplicateMovieClip(source, name, depth)
         const ActionValue depth = Pop(f), name = Pop(f);
-        const QString source = ToText(Pop(f));
+        const QString source = ActionText(Pop(f));
         Duplicate(Resolve(f.target, source), name, depth);
         return true;
     }
     case 0x25: { // RemoveSprite
-        const ClipRef clip = Resolve(f.target, ToText(Pop(f)));
+        const ClipRef clip = Resolve(f.target, ActionText(Pop(f)));
         if (clip.Valid() && !clip.root)
             host.Remove(clip);
         return true;
     }
     case 0x27: { // StartDrag: target, lock centre, constrain, then the bounds when constrained
-        const ClipRef clip = Resolve(f.target, ToText(Pop(f)));
-        const bool lockCenter = ToBool(Pop(f));
+        const ClipRef clip = Resolve(f.target, ActionText(Pop(f)));
+        const bool lockCenter = ActionBool(Pop(f));
         std::optional<QRectF> bounds;
-        if (ToBool(Pop(f))) {
+        if (ActionBool(Pop(f))) {
             const ActionValue bottom = Pop(f), right = Pop(f), top = Pop(f), left = Pop(f);
             bounds = DragBounds(left, top, right, bottom);
         }
