@@ -2,6 +2,7 @@
 // show, the clips they stop and what a button shows, tints and sounds under the mouse.
 #include "flash/Actions.h"
 #include "PixelCheck.h"
+#include "ReadBack.h"
 #include "SwfWriter.h"
 #include "flash/Player.h"
 #include "flash/Renderer.h"
@@ -16,12 +17,6 @@ using namespace flash::writer;
 namespace {
 
 constexpr Rect StageTwips{0, 4000, 0, 4000};
-
-std::shared_ptr<const Movie> Read(const QByteArray& file) {
-    ReadResult result = ReadMovie(file);
-    EXPECT_TRUE(result.movie) << result.error.toStdString();
-    return result.movie;
-}
 
 QByteArray Box(std::uint16_t id, const Rgba& color) {
     return DefineShape(ShapeDefinition()
@@ -42,7 +37,7 @@ std::shared_ptr<const Movie> ScriptedMovie(int scriptFrame, const ActionCode& sc
             movie.Add(DoAction(script));
         movie.Add(ShowFrame());
     }
-    return Read(movie.Build());
+    return ReadBack(movie.Build());
 }
 
 // The frame after each of `ticks` ticks.
@@ -188,7 +183,7 @@ TEST(Actions, TargetsStopOnlyTheNamedSprite) {
         movie.Add(PlaceObjectTag(Named(20, 2, "b")));
         movie.Add(DoAction(ActionCode(c.script).Stop()));
         movie.Add(ShowFrame());
-        Player player(Read(movie.Build()));
+        Player player(ReadBack(movie.Build()));
         FramesAfterTicks(player, 2);
         ASSERT_TRUE(FindNamed(player.Stage(), "a")) << c.name;
         EXPECT_EQ(FindNamed(player.Stage(), "a")->sprite->currentFrame, 0) << c.name;
@@ -208,7 +203,7 @@ TEST(Actions, ParentPathsReachTheEnclosingSprite) {
         movie.Add(PlaceObjectTag(Named(20, 1, "a")));
         movie.Add(ShowFrame());
         movie.Add(ShowFrame());
-        Player player(Read(movie.Build()));
+        Player player(ReadBack(movie.Build()));
         player.Tick();
         const DisplayObject* a = FindNamed(player.Stage(), "a");
         ASSERT_TRUE(a);
@@ -229,7 +224,7 @@ TEST(Actions, InitActionsRunOnceBeforeFrameScripts) {
     movie.Add(ShowFrame());
     movie.Add(DoInitAction(20, ActionCode().GotoFrame(0).Stop()));
     movie.Add(ShowFrame());
-    Player player(Read(movie.Build()));
+    Player player(ReadBack(movie.Build()));
     EXPECT_EQ(FramesAfterTicks(player, 4), (std::vector<int>{1, 2, 0, 1}));
     EXPECT_TRUE(player.Playing());
 }
@@ -298,7 +293,7 @@ TEST(Actions, SkippedAndDamagedCodeIsConsumedSafely) {
         movie.Add(Tag(code::DoAction, c.code));
         movie.Add(ShowFrame());
         movie.Add(ShowFrame());
-        Player player(Read(movie.Build()));
+        Player player(ReadBack(movie.Build()));
         player.Tick();
         EXPECT_EQ(player.Playing(), !c.stops) << c.name;
     }
@@ -361,7 +356,7 @@ int ShownCharacter(const Player& player) {
 
 TEST(Buttons, StatesFollowTheMouseAndAReleaseInsideRunsTheActions) {
     for (const int version : {1, 2}) {
-        Player player(Read(ButtonMovie(version)));
+        Player player(ReadBack(ButtonMovie(version)));
         ASSERT_TRUE(player.Stage().at(1).button) << version;
         EXPECT_FALSE(player.Playing());
         EXPECT_EQ(ShownCharacter(player), 1);
@@ -384,7 +379,7 @@ TEST(Buttons, StatesFollowTheMouseAndAReleaseInsideRunsTheActions) {
 }
 
 TEST(Buttons, AReleaseOutsideDoesNothing) {
-    Player player(Read(ButtonMovie(2)));
+    Player player(ReadBack(ButtonMovie(2)));
     player.MouseDown(1500, 1500);
     player.MouseMove(3000, 3000);
     EXPECT_EQ(ShownCharacter(player), 2); // pressed and dragged off: over
@@ -397,7 +392,7 @@ TEST(Buttons, AReleaseOutsideDoesNothing) {
 }
 
 TEST(Buttons, TheRendererDrawsTheStateShown) {
-    Player player(Read(ButtonMovie(2)));
+    Player player(ReadBack(ButtonMovie(2)));
     Renderer renderer;
     // 4000 twips on 200 px: the button covers pixels 50..100.
     auto centre = [&] {
@@ -434,7 +429,7 @@ TEST(Buttons, ButtonsInsideSpritesAreHitWithTheSpriteMatrix) {
     movie.Add(DoAction(ActionCode().Stop()));
     for (int i = 0; i < 4; ++i)
         movie.Add(ShowFrame());
-    Player player(Read(movie.Build()));
+    Player player(ReadBack(movie.Build()));
     EXPECT_FALSE(player.MouseMove(500, 500));
     EXPECT_TRUE(player.MouseMove(3900, 1900)); // inside the doubled square at x 2000..4000
     player.MouseDown(3900, 1900);
@@ -476,8 +471,8 @@ TEST(Buttons, TransitionsStartTheirSoundsAsStartSoundWould) {
     for (const int version : {1, 2}) {
         SCOPED_TRACE(version);
         SoundMixer mixer;
-        Player player(Read(ButtonMovie(version, LevelSound(9, 1000) + LevelSound(10, 2000) +
-                                                    DefineButtonSoundTag(5, sounds))),
+        Player player(ReadBack(ButtonMovie(version, LevelSound(9, 1000) + LevelSound(10, 2000) +
+                                                        DefineButtonSoundTag(5, sounds))),
                       &mixer);
         EXPECT_EQ(MixLevel(mixer), 0);
         player.MouseMove(1500, 1500);
@@ -507,7 +502,7 @@ TEST(Buttons, ButtonCxformTintsTheStatesOfAVersionOneButton) {
     Renderer renderer;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
-        Player player(Read(ButtonMovie(c.version, DefineButtonCxformTag(5, tint))));
+        Player player(ReadBack(ButtonMovie(c.version, DefineButtonCxformTag(5, tint))));
         auto stage = [&] { return renderer.RenderStage(player.GetMovie(), player.Stage(), QSize(200, 200)); };
         EXPECT_TRUE(PixelNear(stage(), 75, 75, QColor(c.up), 1, false));
         player.MouseMove(1500, 1500);
@@ -552,7 +547,7 @@ TEST(Buttons, AKeyRunsTheActionsOfEveryButtonWaitingForIt) {
     movie.Add(DoAction(ActionCode().Stop()));
     for (int i = 0; i < 5; ++i)
         movie.Add(ShowFrame());
-    Player player(Read(movie.Build()));
+    Player player(ReadBack(movie.Build()));
     const DisplayObject* holder = FindNamed(player.Stage(), "holder");
     ASSERT_TRUE(holder && holder->sprite);
     const std::shared_ptr<SpriteInstance> sprite = holder->sprite;

@@ -1,5 +1,6 @@
 // Clip event handlers (onClipEvent): read from their placement, run on load, every frame, and on the
 // mouse and keys, each on its own sprite.
+#include "ReadBack.h"
 #include "SwfWriter.h"
 #include "flash/Player.h"
 #include "flash/SwfReader.h"
@@ -41,14 +42,6 @@ PlaceObject Clip(std::vector<ClipAction> handlers) {
     return place;
 }
 
-std::shared_ptr<const Movie> Read(const QByteArray& file, QStringList* warnings = nullptr) {
-    ReadResult read = ReadMovie(file);
-    EXPECT_TRUE(read.movie) << read.error.toStdString();
-    if (warnings)
-        *warnings = read.warnings;
-    return read.movie;
-}
-
 QByteArray MovieWith(const QByteArray& placement, int version = 10) {
     return MovieBuilder()
         .Version(version)
@@ -75,7 +68,7 @@ double X(const Player& player) {
 TEST(ClipEvents, HandlersReadBackWithTheirEventsAndKeys) {
     const PlaceObject written = Clip({Handler(ClipEventLoad | ClipEventEnterFrame, MoveRight(1)),
                                       Handler(ClipEventKeyPress, Set("k", 1), 13)});
-    const auto movie = Read(MovieWith(PlaceObjectTag(written)));
+    const auto movie = ReadBack(MovieWith(PlaceObjectTag(written)));
     ASSERT_TRUE(movie);
     const PlaceObject* read = FirstPlacement(*movie);
     ASSERT_TRUE(read);
@@ -89,7 +82,7 @@ TEST(ClipEvents, HandlersReadBackWithTheirEventsAndKeys) {
     flash5.U16(ClipEventEnterFrame).U32(std::uint32_t(code.size())).Bytes(code);
     flash5.U16(ClipEventMouseDown).U32(std::uint32_t(code.size())).Bytes(code);
     flash5.U16(0);
-    const auto old = Read(MovieWith(Tag(26, flash5.Data()), 5));
+    const auto old = ReadBack(MovieWith(Tag(26, flash5.Data()), 5));
     ASSERT_TRUE(old);
     const PlaceObject* place = FirstPlacement(*old);
     ASSERT_TRUE(place);
@@ -104,7 +97,7 @@ TEST(ClipEvents, DamagedHandlersAreDroppedAndThePlacementStands) {
     // and all events (6), and its event field (4), says far more than the tag holds.
     tag[2 + 1 + 4 + 3 + 6 + 4] = char(0xFF);
     QStringList warnings;
-    const auto movie = Read(MovieWith(tag), &warnings);
+    const auto movie = ReadBack(MovieWith(tag), &warnings);
     ASSERT_TRUE(movie);
     const PlaceObject* place = FirstPlacement(*movie);
     ASSERT_TRUE(place);
@@ -114,7 +107,7 @@ TEST(ClipEvents, DamagedHandlersAreDroppedAndThePlacementStands) {
 }
 
 TEST(ClipEvents, LoadRunsOnceAndEnterFrameEveryTickOnTheirOwnClip) {
-    const auto movie = Read(MovieWith(PlaceObjectTag(
+    const auto movie = ReadBack(MovieWith(PlaceObjectTag(
         Clip({Handler(ClipEventLoad, Set("_x", 50)), Handler(ClipEventEnterFrame, MoveRight(10))}))));
     ASSERT_TRUE(movie);
     Player player(movie);
@@ -137,7 +130,7 @@ TEST(ClipEvents, MouseAndKeyHandlersAnswerTheirEvents) {
         {"Enter", [](Player& p) { p.KeyPress(13); }, 8 + 16},
         {"another key", [](Player& p) { p.KeyPress(32); }, 8},
     };
-    const auto movie = Read(MovieWith(PlaceObjectTag(Clip({
+    const auto movie = ReadBack(MovieWith(PlaceObjectTag(Clip({
         Handler(ClipEventMouseDown, MoveRight(1)),
         Handler(ClipEventMouseUp, MoveRight(2)),
         Handler(ClipEventMouseMove, MoveRight(4)),

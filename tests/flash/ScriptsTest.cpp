@@ -2,6 +2,7 @@
 // path, edit texts bound to a variable show its value, scripts move, turn, scale, fade and hide clips,
 // functions the scripts define run with their arguments, locals and results, and the operators,
 // Math, random numbers and the clock give what Flash gives.
+#include "ReadBack.h"
 #include "SwfWriter.h"
 #include "flash/Actions.h"
 #include "flash/Player.h"
@@ -33,9 +34,8 @@ PlaceObject Named(std::uint16_t id, std::uint16_t depth, const QString& name) {
 
 // The movie read and playing; null when it does not read.
 std::unique_ptr<Player> PlayerFor(const QByteArray& bytes) {
-    ReadResult read = ReadMovie(bytes);
-    EXPECT_TRUE(read.movie) << read.error.toStdString();
-    return read.movie ? std::make_unique<Player>(read.movie) : nullptr;
+    const auto movie = ReadBack(bytes);
+    return movie ? std::make_unique<Player>(movie) : nullptr;
 }
 
 // What the field at depth shows: its bound value, or "-" while it shows its initial text.

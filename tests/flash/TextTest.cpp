@@ -1,6 +1,7 @@
 // Fonts and text: the reader's view of the font and text tags, static text drawn from embedded glyphs
 // at chosen pixels, and edit text from embedded glyphs or a system font, aligned and clipped.
 #include "flash/Text.h"
+#include "ReadBack.h"
 #include "SwfWriter.h"
 #include "flash/Player.h"
 #include "flash/Renderer.h"
@@ -52,14 +53,6 @@ TextRecord Record(std::uint16_t fontId, Rgba color, int x, int y, int height,
     return record;
 }
 
-std::shared_ptr<const Movie> Read(const QByteArray& bytes, QStringList* warnings = nullptr) {
-    ReadResult read = ReadMovie(bytes);
-    EXPECT_TRUE(read.movie) << read.error.toStdString();
-    if (warnings)
-        *warnings = read.warnings;
-    return read.movie;
-}
-
 template <typename T> const T* Get(const Movie& movie, std::uint16_t id) {
     const auto found = movie.dictionary.find(id);
     return found == movie.dictionary.end() ? nullptr : std::get_if<T>(found->second.get());
@@ -74,7 +67,7 @@ QImage Render(const QByteArray& definitions) {
                                  .Add(PlaceObjectTag(Place(10, 1)))
                                  .Add(ShowFrame())
                                  .Build();
-    const std::shared_ptr<const Movie> movie = Read(bytes);
+    const std::shared_ptr<const Movie> movie = ReadBack(bytes);
     if (!movie)
         return {};
     Player player(movie);
@@ -121,7 +114,7 @@ TEST(FontReading, GlyphsCodesAndLayoutOfEachVersion) {
         definition.bold = true;
         definition.kerning = {{'A', 'B', -50}};
         definition.wideOffsets = version == 3;
-        const auto movie = Read(MovieBuilder().Add(DefineFontTag(definition)).Build());
+        const auto movie = ReadBack(MovieBuilder().Add(DefineFontTag(definition)).Build());
         const Font* font = Get<Font>(*movie, 1);
         ASSERT_TRUE(font);
         EXPECT_EQ(font->version, version);
@@ -147,10 +140,11 @@ TEST(FontReading, GlyphsCodesAndLayoutOfEachVersion) {
 TEST(FontReading, DefineFontTakesItsNameAndCodesFromFontInfo) {
     for (int infoVersion : {1, 2}) {
         SCOPED_TRACE(infoVersion);
-        const auto movie = Read(MovieBuilder()
-                                    .Add(DefineFontTag(TestFont(1)))
-                                    .Add(DefineFontInfoTag(1, "Arial", {'x', 'y'}, infoVersion, false, true))
-                                    .Build());
+        const auto movie =
+            ReadBack(MovieBuilder()
+                         .Add(DefineFontTag(TestFont(1)))
+                         .Add(DefineFontInfoTag(1, "Arial", {'x', 'y'}, infoVersion, false, true))
+                         .Build());
         const Font* font = Get<Font>(*movie, 1);
         ASSERT_TRUE(font);
         ASSERT_EQ(font->glyphs.size(), 2u);
@@ -174,7 +168,7 @@ TEST(TextReading, StaticAndEditTextRoundTrip) {
         StaticText written = text;
         if (version == 1)
             written.records[0].color.a = 255; // DefineText has no alpha
-        const auto movie = Read(MovieBuilder().Add(DefineTextTag(5, written, version)).Build());
+        const auto movie = ReadBack(MovieBuilder().Add(DefineTextTag(5, written, version)).Build());
         const StaticText* read = Get<StaticText>(*movie, 5);
         ASSERT_TRUE(read);
         EXPECT_EQ(read->bounds, written.bounds);
@@ -202,7 +196,7 @@ TEST(TextReading, StaticAndEditTextRoundTrip) {
     EditText bare;
     bare.bounds = {0, 100, 0, 100};
     for (const EditText& edit : {full, bare}) {
-        const auto movie = Read(MovieBuilder().Add(DefineEditTextTag(7, edit)).Build());
+        const auto movie = ReadBack(MovieBuilder().Add(DefineEditTextTag(7, edit)).Build());
         const EditText* read = Get<EditText>(*movie, 7);
         ASSERT_TRUE(read);
         EXPECT_EQ(*read, edit);
@@ -217,7 +211,7 @@ TEST(TextReading, LyingCountsAndOffsetsAreBounded) {
     const int table = 6 + 2 + 3 + int(QByteArray("Test Shapes").size()) + 2;
     font[table + 2] = font[table];
     font[table + 3] = font[table + 1];
-    auto movie = Read(MovieBuilder().Add(font).Build());
+    auto movie = ReadBack(MovieBuilder().Add(font).Build());
     const Font* read = Get<Font>(*movie, 1);
     ASSERT_TRUE(read);
     EXPECT_TRUE(read->glyphs[0].edges.empty());
@@ -226,7 +220,7 @@ TEST(TextReading, LyingCountsAndOffsetsAreBounded) {
     // Offsets past the end leave the glyphs empty.
     font = DefineFontTag(TestFont(2));
     font[table + 1] = char(0x7F);
-    movie = Read(MovieBuilder().Add(font).Build());
+    movie = ReadBack(MovieBuilder().Add(font).Build());
     read = Get<Font>(*movie, 1);
     ASSERT_TRUE(read);
     EXPECT_TRUE(read->glyphs[0].edges.empty());
@@ -240,7 +234,7 @@ TEST(TextReading, LyingCountsAndOffsetsAreBounded) {
         Tag(code::DefineText,
             Bits().U16(5).RectField({}).MatrixField({}).U8(8).U8(8).U8(0x80).U8(255).U8(1).Data());
     QStringList warnings;
-    movie = Read(MovieBuilder().Add(manyGlyphs).Add(text).Build(), &warnings);
+    movie = ReadBack(MovieBuilder().Add(manyGlyphs).Add(text).Build(), &warnings);
     EXPECT_FALSE(Get<Font>(*movie, 1));
     EXPECT_FALSE(Get<StaticText>(*movie, 5));
     EXPECT_EQ(warnings.size(), 2) << warnings.join('\n').toStdString();
