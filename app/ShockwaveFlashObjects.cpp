@@ -1,10 +1,10 @@
 #include "app/ShockwaveFlashObjects.h"
 
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SoundMixer.h"
-#include "flash/SoundOutput.h"
-#include "flash/SwfReader.h"
+#include "flash/media/SoundMixer.h"
+#include "flash/media/SoundOutput.h"
+#include "flash/player/Player.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

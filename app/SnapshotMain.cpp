@@ -1,9 +1,9 @@
 // vantrel-snapshot: renders one frame of a movie to a PNG, or prints what the movie's header says.
 //   vantrel-snapshot MOVIE.swf --frame N [--width W --height H] -o OUT.png
 //   vantrel-snapshot MOVIE.swf --info
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SwfReader.h"
+#include "flash/player/Player.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>

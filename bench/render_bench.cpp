@@ -3,10 +3,10 @@
 // - the same with effects: every shape has a filter (drop shadow, blur, glow or bevel) or a blend
 //   mode, and ten lines of static text in an embedded font move over them.
 #include "SwfWriter.h"
-#include "flash/Effects.h"
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SwfReader.h"
+#include "flash/player/Player.h"
+#include "flash/render/Effects.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -42,7 +42,7 @@ void AddEffects(PlaceObject& place, int id) {
         filter.colors = {{0, 0, 0, 160}, {255, 255, 255, 160}};
         if (filter.kind != Filter::Kind::Bevel)
             filter.colors.resize(1);
-        place.filters = FilterListBytes({filter});
+        place.filters = {filter};
     } else if (id % 4 == 3) {
         place.blendMode =
             std::array<std::uint8_t, 4>{3, 4, 8, 14}[(id / 4) % 4]; // multiply, screen, add, hardlight

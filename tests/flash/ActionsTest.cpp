@@ -1,13 +1,13 @@
 // Frame scripts and buttons: movies written here, read back and played, checked by the frames they
 // show, the clips they stop and what a button shows, tints and sounds under the mouse.
-#include "flash/Actions.h"
+#include "flash/player/avm1/Actions.h"
 #include "PixelCheck.h"
 #include "ReadBack.h"
 #include "SwfWriter.h"
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SoundMixer.h"
-#include "flash/SwfReader.h"
+#include "flash/media/SoundMixer.h"
+#include "flash/player/Player.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include <gtest/gtest.h>
 

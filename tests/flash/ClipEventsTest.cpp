@@ -2,8 +2,8 @@
 // mouse and keys, each on its own sprite.
 #include "ReadBack.h"
 #include "SwfWriter.h"
-#include "flash/Player.h"
-#include "flash/SwfReader.h"
+#include "flash/player/Player.h"
+#include "flash/swf/SwfReader.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,8 +1,9 @@
 // Blend modes and filters: chosen pixels of small scenes drawn through the renderer, and the filter
 // list read back from the bytes a movie stores.
-#include "flash/Effects.h"
-#include "flash/DisplayList.h"
-#include "flash/Renderer.h"
+#include "flash/render/Effects.h"
+#include "flash/player/DisplayList.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/FilterReader.h"
 
 #include "SwfWriter.h"
 

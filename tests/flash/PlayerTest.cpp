@@ -1,7 +1,7 @@
 // The timeline: what is on stage at each frame, sprites on their own clocks, and seeking that lands
 // exactly where playing does.
-#include "flash/Player.h"
-#include "flash/SoundMixer.h"
+#include "flash/player/Player.h"
+#include "flash/media/SoundMixer.h"
 
 #include <gtest/gtest.h>
 #include <random>

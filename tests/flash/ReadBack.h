@@ -1,7 +1,7 @@
 #pragma once
 // Reads back a movie a test wrote; a movie that does not read fails the test.
 
-#include "flash/SwfReader.h"
+#include "flash/swf/SwfReader.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>

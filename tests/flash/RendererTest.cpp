@@ -1,12 +1,12 @@
 // Drawing shapes, morph shapes, bitmaps and display lists: chosen pixels of small scenes built from
 // model values, decoding of every bitmap format, and a few real movies against Flash Player's
 // images.
-#include "flash/Renderer.h"
-#include "flash/Bitmaps.h"
-#include "flash/Player.h"
-#include "flash/Rasterizer.h"
-#include "flash/ShapeRenderer.h"
-#include "flash/SwfReader.h"
+#include "flash/render/Renderer.h"
+#include "flash/player/Player.h"
+#include "flash/render/Bitmaps.h"
+#include "flash/render/Rasterizer.h"
+#include "flash/render/ShapeRenderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include "PixelCheck.h"
 #include <QBuffer>

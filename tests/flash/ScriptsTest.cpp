@@ -4,9 +4,9 @@
 // Math, random numbers and the clock give what Flash gives.
 #include "ReadBack.h"
 #include "SwfWriter.h"
-#include "flash/Actions.h"
-#include "flash/Player.h"
-#include "flash/SwfReader.h"
+#include "flash/player/Player.h"
+#include "flash/player/avm1/Actions.h"
+#include "flash/swf/SwfReader.h"
 
 #include <gtest/gtest.h>
 

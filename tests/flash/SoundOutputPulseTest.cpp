@@ -1,8 +1,8 @@
 // The movie's sound on a real sound server: what the output plays reaches the sink, at the pace of
 // the sink's clock, and a server that goes away ends the output cleanly.
 #include "TestFiles.h"
-#include "flash/SoundMixer.h"
-#include "flash/SoundOutput.h"
+#include "flash/media/SoundMixer.h"
+#include "flash/media/SoundOutput.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

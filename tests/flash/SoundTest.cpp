@@ -1,9 +1,9 @@
 // A movie's sound: decoding every format to the mix format, the event-sound and stream rules of
 // the mix, and the mix rendered offline.
 #include "TestFiles.h"
-#include "flash/SoundDecoder.h"
-#include "flash/SoundMixer.h"
-#include "flash/SoundOutput.h"
+#include "flash/media/SoundDecoder.h"
+#include "flash/media/SoundMixer.h"
+#include "flash/media/SoundOutput.h"
 
 #include <QElapsedTimer>
 #include <QStringList>

@@ -4,11 +4,12 @@
 // allocation over 1 GiB aborts.
 #include "SwfWriter.h"
 #include "VideoEncoder.h"
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SoundMixer.h"
-#include "flash/SwfReader.h"
-#include "flash/Text.h"
+#include "flash/media/SoundMixer.h"
+#include "flash/player/Player.h"
+#include "flash/render/Renderer.h"
+#include "flash/render/Text.h"
+#include "flash/swf/FilterReader.h"
+#include "flash/swf/SwfReader.h"
 
 #include <gtest/gtest.h>
 #include <lzma.h>
@@ -179,7 +180,11 @@ QByteArray EverythingMovie() {
     three.blendMode = 2;
     three.visible = true;
     three.backgroundColor = Red;
-    three.filters = Bits().U8(2).U8(1).U32(0x40000).U32(0x40000).U8(8).U8(6).Bytes(QByteArray(80, 0)).Data();
+    Filter blur, colorMatrix;
+    blur.blurX = blur.blurY = 4;
+    colorMatrix.kind = Filter::Kind::ColorMatrix;
+    colorMatrix.matrix.assign(20, 0);
+    three.filters = {blur, colorMatrix};
     PlaceObject tinted = Place(3, 4, 1);
     tinted.colorTransform = ColorTransform{2, 1, 1, 1, 0, 50, 0, 0};
     const QByteArray spriteTags = PlaceObjectTag(Place(11, 1)) + SoundStreamHeadTag(head) + ShowFrame() +
@@ -599,7 +604,7 @@ TEST(SwfFuzz, FiltersAndBlendModesStayBounded) {
     }
 
     PlaceObject place = Place(1, 1, 3);
-    place.filters = bytes;
+    place.filters = largest;
     MovieBuilder movie;
     movie.Stage({0, 400, 0, 400})
         .Add(DefineShape(ShapeDefinition()

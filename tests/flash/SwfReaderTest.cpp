@@ -1,9 +1,10 @@
 // The movie reader: round trips of every record kind through the test writer, the three
 // compressions, damaged input handled without losing what came before, the limits, and the real
 // sample movies of this machine.
-#include "flash/SwfReader.h"
+#include "flash/swf/SwfReader.h"
 #include "SwfWriter.h"
 #include "TestFiles.h"
+#include "flash/swf/FilterReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -768,7 +769,9 @@ std::vector<std::pair<const char*, PlaceObject>> PlaceCases() {
     three.visible = false;
     three.backgroundColor = HalfRed;
     // One blur filter: blur x, blur y, passes.
-    three.filters = Bits().U8(1).U8(1).U32(0x40000).U32(0x40000).U8(0x08).Data();
+    Filter blur;
+    blur.blurX = blur.blurY = 4;
+    three.filters = {blur};
     cases.emplace_back("PlaceObject3", three);
     PlaceObject threeMove = Place(9, 6, 3);
     threeMove.move = true;
@@ -819,15 +822,17 @@ TEST(SwfTimeline, FilterListsOfEveryKindAreKeptWhole) {
         filters.U32(0x3F800000);
     filters.U8(7).U8(1).RgbaColor(Blue).U8(128).U32(1).U32(2).U32(3).U32(4).U16(5).U8(6);
     PlaceObject place = Place(2, 3, 3);
-    place.filters = filters.Data();
     place.blendMode = 12;
-    const auto movie = ReadClean(OneFrame(PlaceObjectTag(place)));
+    const auto movie = ReadClean(OneFrame(PlaceObjectTag(place, filters.Data())));
     ASSERT_TRUE(movie);
+    place.filters = ReadFilters(filters.Data());
+    ASSERT_EQ(place.filters.size(), 8u);
+    for (int kind = 0; kind < 8; ++kind)
+        EXPECT_EQ(place.filters[std::size_t(kind)].kind, Filter::Kind(kind));
     EXPECT_EQ(movie->timeline.frames[0].tags, std::vector<ControlTag>{place});
 
     // A filter kind that does not exist leaves the list's length unknown: the tag is skipped.
-    place.filters = Bits().U8(1).U8(9).U32(0).Data();
-    const ReadResult unknown = ReadMovie(OneFrame(PlaceObjectTag(place)));
+    const ReadResult unknown = ReadMovie(OneFrame(PlaceObjectTag(place, Bits().U8(1).U8(9).U32(0).Data())));
     ASSERT_TRUE(unknown.movie);
     EXPECT_TRUE(unknown.movie->timeline.frames[0].tags.empty());
     EXPECT_TRUE(Contains(unknown.warnings, "skipped a damaged PlaceObject3"));

@@ -694,7 +694,7 @@ QByteArray FilterListBytes(const FilterList& filters) {
     return out.Data();
 }
 
-QByteArray PlaceObjectTag(const PlaceObject& place) {
+QByteArray PlaceObjectTag(const PlaceObject& place, const std::optional<QByteArray>& rawFilters) {
     Bits out;
     if (place.version == 1) {
         out.U16(place.characterId.value_or(0)).U16(place.depth).MatrixField(place.matrix.value_or(Matrix()));
@@ -709,7 +709,7 @@ QByteArray PlaceObjectTag(const PlaceObject& place) {
     out.U8(flags);
     if (place.version >= 3)
         out.U8((place.backgroundColor ? 0x40 : 0) | (place.visible ? 0x20 : 0) |
-               (place.blendMode ? 0x02 : 0) | (place.filters.isEmpty() ? 0 : 0x01));
+               (place.blendMode ? 0x02 : 0) | (place.filters.empty() && !rawFilters ? 0 : 0x01));
     out.U16(place.depth);
     if (place.characterId)
         out.U16(*place.characterId);
@@ -724,7 +724,10 @@ QByteArray PlaceObjectTag(const PlaceObject& place) {
     if (place.clipDepth)
         out.U16(*place.clipDepth);
     if (place.version >= 3) {
-        out.Bytes(place.filters);
+        if (rawFilters)
+            out.Bytes(*rawFilters);
+        else if (!place.filters.empty())
+            out.Bytes(FilterListBytes(place.filters));
         if (place.blendMode)
             out.U8(*place.blendMode);
         if (place.visible)

@@ -13,8 +13,8 @@
 //         .Add(ShowFrame())
 //         .Build(flash::Movie::Compression::Zlib);
 
-#include "flash/Effects.h"
-#include "flash/SwfModel.h"
+#include "flash/render/Effects.h"
+#include "flash/swf/SwfModel.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -245,8 +245,9 @@ QByteArray SoundStreamBlockTag(const QByteArray& data);
 QByteArray DefineSprite(std::uint16_t id, std::uint16_t frameCount, const QByteArray& tags);
 
 // By place.version. PlaceObject writes characterId, depth, matrix (identity when absent) and the
-// colour transform when given. place.filters must be a whole filter list when not empty.
-QByteArray PlaceObjectTag(const PlaceObject& place);
+// colour transform when given. rawFilters, when given, is written as the filter list in place of
+// place.filters (for damaged lists).
+QByteArray PlaceObjectTag(const PlaceObject& place, const std::optional<QByteArray>& rawFilters = {});
 // DefineVideoStream from its fields (the frames go into VideoFrame tags).
 QByteArray DefineVideoStreamTag(std::uint16_t id, const VideoStream& video);
 QByteArray VideoFrameTag(std::uint16_t streamId, std::uint16_t frameNumber, const QByteArray& data);

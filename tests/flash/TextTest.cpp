@@ -1,11 +1,11 @@
 // Fonts and text: the reader's view of the font and text tags, static text drawn from embedded glyphs
 // at chosen pixels, and edit text from embedded glyphs or a system font, aligned and clipped.
-#include "flash/Text.h"
+#include "flash/render/Text.h"
 #include "ReadBack.h"
 #include "SwfWriter.h"
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SwfReader.h"
+#include "flash/player/Player.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include "PixelCheck.h"
 #include <QPainter>

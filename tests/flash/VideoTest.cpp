@@ -3,10 +3,10 @@
 #include "SwfWriter.h"
 #include "VideoEncoder.h"
 
-#include "flash/Player.h"
-#include "flash/Renderer.h"
-#include "flash/SwfReader.h"
-#include "flash/VideoDecoder.h"
+#include "flash/media/VideoDecoder.h"
+#include "flash/player/Player.h"
+#include "flash/render/Renderer.h"
+#include "flash/swf/SwfReader.h"
 
 #include "PixelCheck.h"
 #include <gtest/gtest.h>

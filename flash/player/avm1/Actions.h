@@ -1,0 +1,225 @@
+#pragma once
+// Frame and button scripts (AVM1 action records): a decoder for the records and an interpreter for
+// the timeline control that cartoons and cards use (stop, play, goto by number or label, next and
+// previous frame, tellTarget, stopAllSounds, the method-call form on clips), with the stack forms,
+// the constant pool, variables and jumps they need. Other actions are consumed and skipped.
+// Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
+// "_root.clip.score" and "clip.score" another's; names match without regard to case.
+// Damaged code is bounded: a record running past the end or a jump out of range ends the script;
+// steps, stack, strings and variables have fixed limits.
+
+#include "flash/player/DisplayList.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QRectF>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <variant>
+#include <vector>
+
+namespace flash {
+
+struct ActionRecord {
+    std::uint8_t code = 0;
+    std::size_t offset = 0; // of the record's code byte
+    std::size_t next = 0;   // offset of the record after it
+    QByteArrayView payload; // into the code decoded; empty for codes below 0x80
+};
+
+// The record at offset, or nothing when it runs past the end of the code.
+std::optional<ActionRecord> DecodeAction(const QByteArray& code, std::size_t offset);
+// The records in order up to ActionEnd, the end of the code, or the first damaged record; their
+// payloads view code, which must outlive them.
+std::vector<ActionRecord> ParseActions(const QByteArray& code);
+
+// A timeline a script acts on: the main timeline or a sprite on stage; or a button instance, which
+// keeps variables and event handlers (onRelease) but has no timeline. Empty when a path led nowhere
+// or what it named has left the stage; control of an empty target does nothing.
+struct ClipRef {
+    bool root = false;
+    std::weak_ptr<SpriteInstance> sprite;
+    std::weak_ptr<ButtonInstance> button;
+    static ClipRef Root() { return {true, {}, {}}; }
+    static ClipRef Of(std::weak_ptr<SpriteInstance> sprite) { return {false, std::move(sprite), {}}; }
+    static ClipRef Of(std::weak_ptr<ButtonInstance> button) { return {false, {}, std::move(button)}; }
+    bool Valid() const { return root || !sprite.expired() || !button.expired(); }
+    bool operator==(const ClipRef& other) const;
+};
+
+// What the interpreter needs of the timelines. Frames are zero-based.
+class ActionHost {
+public:
+    virtual ~ActionHost() = default;
+    virtual ClipRef Parent(const ClipRef& clip) = 0;
+    // The sprite placed under this instance name in the clip's display list (case-insensitive).
+    virtual ClipRef Child(const ClipRef& clip, const QString& name) = 0;
+    virtual int CurrentFrame(const ClipRef& clip) = 0;
+    virtual int FrameCount(const ClipRef& clip) = 0;
+    virtual int LabelFrame(const ClipRef& clip, const QString& label) = 0; // -1 when unknown
+    // Play set: plays or stops there; unset: keeps playing or stopped as it was.
+    virtual void GotoFrame(const ClipRef& clip, int frame, std::optional<bool> play) = 0;
+    virtual void SetPlaying(const ClipRef& clip, bool playing) = 0;
+    virtual void StopSounds() = 0;
+    // A sprite's placement by Flash's property numbers (see ClipProperty); nothing for the main
+    // timeline and for properties a placement does not hold. A sprite whose placement a script set
+    // is no longer moved or tinted by its timeline.
+    virtual std::optional<double> Property(const ClipRef& clip, int property) = 0;
+    virtual void SetProperty(const ClipRef& clip, int property, double value) = 0;
+    // How long the movie has played, as its frames count time (getTimer).
+    virtual double Milliseconds() = 0;
+    // The movie's size in bytes: what preloaders wait for, all loaded from the start.
+    virtual double MovieBytes() = 0;
+    // duplicateMovieClip: a copy of a sprite under a new name at a script depth of its parent (0 is
+    // the lowest), starting at its first frame; removeMovieClip takes away such copies and attached
+    // sprites only.
+    virtual void Duplicate(const ClipRef& clip, const QString& name, int depth) = 0;
+    virtual void Remove(const ClipRef& clip) = 0;
+    // attachMovie: a new instance of the sprite exported under a linkage name, inside the clip at a
+    // script depth; nothing when no sprite has that name.
+    virtual ClipRef Attach(const ClipRef& clip, const QString& linkage, const QString& name, int depth) = 0;
+    // startDrag: the clip follows the mouse, its origin on the pointer when lockCenter, else keeping
+    // its distance, inside bounds (pixels of its parent) when given; stopDrag ends it.
+    virtual void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) = 0;
+    virtual void StopDrag() = 0;
+    // The edit text placed under this instance name in the clip's display list, or null.
+    virtual std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) = 0;
+};
+
+// Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
+enum ClipProperty : int {
+    PropertyX = 0,      // pixels
+    PropertyY = 1,      // pixels
+    PropertyXScale = 2, // percent
+    PropertyYScale = 3, // percent
+    PropertyCurrentFrame = 4,
+    PropertyTotalFrames = 5,
+    PropertyAlpha = 6,     // percent
+    PropertyVisible = 7,   // 0 or 1
+    PropertyRotation = 10, // degrees
+    PropertyFramesLoaded = 12,
+};
+
+struct ScriptFunction;
+// An edit text a script reached by its instance name; empty when it has left the stage.
+struct TextFieldRef {
+    std::weak_ptr<TextFieldState> field;
+    bool operator==(const TextFieldRef& other) const {
+        return !field.owner_before(other.field) && !other.field.owner_before(field);
+    }
+};
+// Objects the player provides to scripts.
+enum class BuiltinObject : std::uint8_t { Math };
+using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef,
+                                 std::shared_ptr<const ScriptFunction>, BuiltinObject, TextFieldRef>;
+
+// A function a script defined (DefineFunction, DefineFunction2): its body within the script, its
+// parameters and the timeline it was defined on, where its timeline control acts.
+struct ScriptFunction {
+    QByteArray code; // the whole script, shared
+    std::size_t begin = 0, end = 0;
+    std::vector<QString> params;              // lower case
+    std::vector<std::uint8_t> paramRegisters; // DefineFunction2: 0 passes the parameter by name
+    bool hasRegisters = false;                // DefineFunction2: registers of its own
+    std::uint8_t registerCount = 0;
+    std::uint8_t preload = 0, preloadGlobal = 0; // DefineFunction2's preload flags, as stored
+    ClipRef scope;
+    std::shared_ptr<const std::vector<QString>> constants; // the pool when it was defined
+    int version = 0;
+};
+
+// A value as a script would show it in a text field ("5", "0.25", "true", "" for undefined).
+QString ActionText(const ActionValue& value);
+// A value as a number (NaN when it is none) and as a condition, as scripts convert them.
+double ActionNumber(const ActionValue& value);
+bool ActionBool(const ActionValue& value);
+
+class ActionInterpreter {
+public:
+    static constexpr long long StepsPerFrame = 100000;
+    static constexpr std::size_t MaxStack = 1024;
+    static constexpr qsizetype MaxString = 4096;
+    static constexpr std::size_t MaxVariables = 1024;
+    static constexpr int MaxCallDepth = 64;
+    static constexpr std::size_t MaxWithDepth = 16;
+
+    explicit ActionInterpreter(ActionHost& host) : host(host) {}
+
+    // Runs code with self as its timeline; every action taken counts against budget, and the
+    // script stops when it runs out.
+    void Run(const QByteArray& code, const ClipRef& self, long long& budget, int swfVersion);
+
+    // Resolves a target path ("/a/b", "_root.a", "a", "..", "_parent") from base.
+    ClipRef Resolve(const ClipRef& base, const QString& path);
+
+    // A variable by its name or path from base, as a text field bound to it reads it; undefined
+    // (monostate) when not set.
+    ActionValue Variable(const ClipRef& base, const QString& path);
+    void SetVariable(const ClipRef& base, const QString& path, ActionValue value);
+
+    // Event handlers kept in clips' variables (clip.onEnterFrame = function ...): whether any was
+    // ever set, whether a clip has one by that name, and a call of it with the clip as `this`.
+    bool HasHandlers() const { return hasHandlers; }
+    bool HasHandler(const ClipRef& clip, const QString& name);
+    void CallHandler(const ClipRef& clip, const QString& name, long long& budget);
+
+private:
+    struct Frame;
+    void Execute(Frame& f);
+    void ExecuteRecords(Frame& f);
+    ActionValue Call(const ScriptFunction& function, const ClipRef& self,
+                     const std::vector<ActionValue>& args);
+    void DefineFunction(Frame& f, const ActionRecord& record);
+    void Step(Frame& f, const ActionRecord& record);
+    bool StepControl(Frame& f, const ActionRecord& record);
+    bool StepStack(Frame& f, const ActionRecord& record);
+    bool StepOperator(Frame& f, std::uint8_t code);
+    bool StepStringAndBits(Frame& f, std::uint8_t code);
+    ActionValue MathMember(const QString& name) const;
+    ActionValue CallMath(const QString& method, const std::vector<ActionValue>& args);
+    static ActionValue Bounded(QString text);
+    // A value as arithmetic takes it: undefined counts as 0 in movies before version 7.
+    double Number(const ActionValue& value) const;
+    bool StepObjects(Frame& f, const ActionRecord& record);
+    void Push(Frame& f, ActionValue value);
+    ActionValue Pop(Frame& f);
+    void PushValues(Frame& f, QByteArrayView payload);
+    void GotoValue(Frame& f, const ClipRef& clip, const ActionValue& frame, bool play, int bias);
+    // A clip's own method (play, gotoAndStop, duplicateMovieClip ...) and what it returns.
+    ActionValue CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
+                               const std::vector<ActionValue>& args);
+    void Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth);
+    // Bounds from four values (left, top, right, bottom), or nothing when one is not a number.
+    static std::optional<QRectF> DragBounds(const ActionValue& left, const ActionValue& top,
+                                            const ActionValue& right, const ActionValue& bottom);
+    ActionValue GetVariable(Frame& f, const QString& name);
+    ActionValue Member(const ClipRef& clip, const QString& name);
+    static ActionValue FieldMember(const TextFieldRef& field, const QString& name);
+    static void SetFieldMember(const TextFieldRef& field, const QString& name, const ActionValue& value);
+    ActionValue GetClipProperty(const ClipRef& clip, int property);
+    void SetClipProperty(const ClipRef& clip, int property, const ActionValue& value);
+    // The variables of a clip: null when it has none (or has left the stage) and create is unset.
+    std::map<QString, ActionValue>* VariablesOf(const ClipRef& clip, bool create);
+    // The clip a variable path names and the variable's own name.
+    std::pair<ClipRef, QString> SplitVariablePath(const ClipRef& base, const QString& path);
+
+    struct ClipVariables {
+        ClipRef clip; // an entry whose sprite has gone is stale and reused
+        std::map<QString, ActionValue> values;
+    };
+    ActionHost& host;
+    std::map<const void*, ClipVariables> variables; // by sprite, null for the main timeline
+    std::size_t variableCount = 0;
+    ActionValue registers[4];    // shared by scripts and DefineFunction's functions
+    long long* budget = nullptr; // of the script running, for the functions it calls
+    int callDepth = 0;
+    bool hasHandlers = false;
+    int runningVersion = 0;             // of the code running now
+    std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
+};
+
+} // namespace flash

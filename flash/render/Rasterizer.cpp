@@ -1,0 +1,526 @@
+#include "flash/render/Rasterizer.h"
+
+#include <QColor>
+#include <QRgba64>
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace flash {
+
+namespace {
+
+QRgb Premultiplied(QRgba64 color) {
+    return color.premultiplied().toArgb32();
+}
+
+// The colour table of a gradient whose colours mix unpremultiplied: entry i shows position
+// i / (TableSize - 1) between the first stop (0) and the last (1).
+std::vector<QRgb> ColorTable(const QGradientStops& stops) {
+    std::vector<QRgb> table(RasterPaint::TableSize);
+    qsizetype next = 0; // the first stop at or after the position
+    for (int i = 0; i < RasterPaint::TableSize; ++i) {
+        const double position = double(i) / (RasterPaint::TableSize - 1);
+        while (next < stops.size() && stops[next].first < position)
+            ++next;
+        QRgba64 color;
+        if (next == 0) {
+            color = stops.front().second.rgba64();
+        } else if (next == stops.size()) {
+            color = stops.back().second.rgba64();
+        } else {
+            const QGradientStop& before = stops[next - 1];
+            const QGradientStop& after = stops[next];
+            const double span = after.first - before.first;
+            const double f = span > 0 ? (position - before.first) / span : 1;
+            const QRgba64 a = before.second.rgba64(), b = after.second.rgba64();
+            auto mix = [f](quint16 from, quint16 to) { return quint16(std::lround(from + (to - from) * f)); };
+            color = qRgba64(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()),
+                            mix(a.alpha(), b.alpha()));
+        }
+        table[std::size_t(i)] = Premultiplied(color);
+    }
+    return table;
+}
+
+// x * a / 255, rounded, on the four channels of a premultiplied pixel at once.
+inline QRgb Scale(QRgb x, std::uint32_t a) {
+    std::uint64_t t = ((std::uint64_t(x) | (std::uint64_t(x) << 24)) & 0x00ff00ff00ff00ffULL) * a;
+    t = (t + ((t >> 8) & 0x00ff00ff00ff00ffULL) + 0x0080008000800080ULL) >> 8;
+    t &= 0x00ff00ff00ff00ffULL;
+    return QRgb(t) | QRgb(t >> 24);
+}
+
+// pixels[i] = color + pixels[i] * rest / 255 over a run, rounded as Scale rounds.
+void BlendRun(QRgb* pixels, int count, QRgb color, std::uint32_t rest) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i colors = _mm_set1_epi32(int(color));
+    const __m128i factor = _mm_set1_epi16(short(rest));
+    const __m128i half = _mm_set1_epi16(0x80);
+    const __m128i zero = _mm_setzero_si128();
+    auto scale = [&](__m128i channels) {
+        const __m128i t = _mm_mullo_epi16(channels, factor);
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), half), 8);
+    };
+    for (; i + 4 <= count; i += 4) {
+        auto* at = reinterpret_cast<__m128i*>(pixels + i);
+        const __m128i d = _mm_loadu_si128(at);
+        const __m128i scaled =
+            _mm_packus_epi16(scale(_mm_unpacklo_epi8(d, zero)), scale(_mm_unpackhi_epi8(d, zero)));
+        _mm_storeu_si128(at, _mm_add_epi8(scaled, colors));
+    }
+#endif
+    for (; i < count; ++i)
+        pixels[i] = color + Scale(pixels[i], rest);
+}
+
+// pixels[i] + color on each channel, held at 255, over a run.
+void AddRun(QRgb* pixels, int count, QRgb color) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i colors = _mm_set1_epi32(int(color));
+    for (; i + 4 <= count; i += 4) {
+        auto* at = reinterpret_cast<__m128i*>(pixels + i);
+        _mm_storeu_si128(at, _mm_adds_epu8(_mm_loadu_si128(at), colors));
+    }
+#endif
+    for (; i < count; ++i) {
+        const QRgb p = pixels[i];
+        pixels[i] = qRgba(std::min(255, qRed(p) + qRed(color)), std::min(255, qGreen(p) + qGreen(color)),
+                          std::min(255, qBlue(p) + qBlue(color)), std::min(255, qAlpha(p) + qAlpha(color)));
+    }
+}
+
+// Source-over of a premultiplied colour seen through `coverage` (1..255).
+inline void Blend(QRgb& pixel, QRgb color, std::uint32_t coverage) {
+    if (coverage < 255)
+        color = Scale(color, coverage);
+    const std::uint32_t alpha = qAlpha(color);
+    if (alpha == 255)
+        pixel = color;
+    else if (alpha != 0)
+        pixel = color + Scale(pixel, 255 - alpha);
+}
+
+// The table entry for gradient position t, by the spread of the gradient beyond 0..1.
+inline int TableIndex(double t, QGradient::Spread spread) {
+    constexpr int Size = RasterPaint::TableSize;
+    const double position = t * (Size - 1) + 0.5;
+    const double v = position < 1e9 ? (position > -1e9 ? position : -1e9) : 1e9; // NaN goes to -1e9
+    if (spread == QGradient::PadSpread)
+        return std::clamp(int(v), 0, Size - 1);
+    const int whole = int(std::floor(v));
+    if (spread == QGradient::RepeatSpread)
+        return ((whole % Size) + Size) % Size;
+    const int folded = ((whole % (2 * Size)) + 2 * Size) % (2 * Size);
+    return folded < Size ? folded : 2 * Size - 1 - folded;
+}
+
+// Per thread, so bands filled at once each have their own.
+struct Scratch {
+    std::vector<QPointF> points;      // the flattened path in device pixels
+    std::vector<int> starts;          // where each closed contour begins in points
+    std::vector<float> cells;         // (width + 2) per row: changes of coverage-weighted winding
+    std::vector<std::uint64_t> marks; // a bit per cell that changed; all clear between fills
+};
+
+thread_local Scratch scratch;
+
+// The area between the edges and the device's right side, accumulated cell by cell: after a running
+// sum along a row, each pixel holds its exact coverage-weighted winding.
+class Accumulator {
+public:
+    Accumulator(const QRect& area, Scratch& s)
+        : left(area.left()), top(area.top()), width(area.width()), height(area.height()),
+          stride(std::size_t(width + 2)), words((std::size_t(width) + 2 + 63) / 64), s(s) {
+        // Cells and marks are left clear by every sweep, so growing them is all there is to do.
+        if (s.cells.size() < stride * std::size_t(height))
+            s.cells.resize(stride * std::size_t(height), 0.f);
+        if (s.marks.size() < words * std::size_t(height))
+            s.marks.resize(words * std::size_t(height), 0);
+    }
+
+    // An edge in device pixels. Parts beyond the left or right side move onto it: left of the area an
+    // edge still counts for every pixel after it, right of it for none.
+    void Edge(QPointF a, QPointF b) {
+        if (a.y() == b.y())
+            return;
+        if (std::max(a.y(), b.y()) <= top || std::min(a.y(), b.y()) >= top + height)
+            return;
+        const double sides[] = {double(left), double(left + width)};
+        if (std::min(a.x(), b.x()) >= sides[0] && std::max(a.x(), b.x()) <= sides[1]) {
+            Piece(a.x(), a.y(), b.x(), b.y());
+            return;
+        }
+        double cuts[2];
+        int cutCount = 0;
+        for (double side : sides)
+            if ((a.x() - side) * (b.x() - side) < 0)
+                cuts[cutCount++] = (side - a.x()) / (b.x() - a.x());
+        if (cutCount == 2 && cuts[0] > cuts[1])
+            std::swap(cuts[0], cuts[1]);
+        QPointF from = a;
+        for (int i = 0; i <= cutCount; ++i) {
+            const QPointF to = i < cutCount ? a + (b - a) * cuts[i] : b;
+            const double x = std::clamp((from.x() + to.x()) / 2, sides[0], sides[1]);
+            if (x == sides[0] || x == sides[1])
+                Piece(x, from.y(), x, to.y());
+            else
+                Piece(from.x(), from.y(), to.x(), to.y());
+            from = to;
+        }
+    }
+
+private:
+    void Piece(double x0, double y0, double x1, double y1) {
+        x0 -= left;
+        x1 -= left;
+        y0 -= top;
+        y1 -= top;
+        float direction = 1;
+        if (y0 > y1) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+            direction = -1;
+        }
+        if (y0 == y1)
+            return;
+        const double slope = (x1 - x0) / (y1 - y0);
+        // Rows are counted from the area's top, so within it they are never negative.
+        const double from = std::max(y0, 0.0), to = std::min(y1, double(height));
+        if (from >= to)
+            return;
+        const int firstRow = int(from);
+        const int endRow = int(to) + (int(to) < to ? 1 : 0);
+        double ya = from;
+        double xa = Within(x0 + (ya - y0) * slope);
+        for (int row = firstRow; row < endRow; ++row) {
+            const double yb = std::min(double(row + 1), to);
+            const double xb = Within(x0 + (yb - y0) * slope);
+            if (xa <= xb)
+                Cross(row, xa, xb, direction * (yb - ya));
+            else
+                Cross(row, xb, xa, direction * (yb - ya));
+            ya = yb;
+            xa = xb;
+        }
+    }
+
+    // An x on the area's columns, against rounding past its sides.
+    double Within(double x) const { return x < 0 ? 0 : x > width ? width : x; }
+
+    // A part of an edge crossing one row from column lo to hi, `amount` rows high (negative going up).
+    void Cross(int row, double lo, double hi, double amount) {
+        float* cells = &s.cells[std::size_t(row) * stride];
+        std::uint64_t* marks = &s.marks[std::size_t(row) * words];
+        const int column = int(lo);
+        if (hi <= column + 1) {
+            // Within one column: the pixel gets the part right of the edge's middle.
+            const double right = column + 1 - (lo + hi) / 2;
+            cells[column] += float(amount * right);
+            cells[column + 1] += float(amount * (1 - right));
+            if ((column & 63) != 63) {
+                marks[column >> 6] |= std::uint64_t(3) << (column & 63);
+            } else {
+                marks[column >> 6] |= std::uint64_t(1) << 63;
+                marks[(column + 1) >> 6] |= 1;
+            }
+            return;
+        }
+        // Across columns: the part of each pixel right of the edge grows along a ramp, by `step` for every
+        // column the edge crosses whole.
+        const double step = 1 / (hi - lo);
+        const int end = int(hi) + (int(hi) < hi ? 1 : 0);
+        const double firstPart = column + 1 - lo;
+        double covered = firstPart * firstPart / 2 * step; // of pixel `column`
+        cells[column] += float(amount * covered);
+        double previous = covered;
+        for (int x = column + 1; x < end - 1; ++x) {
+            covered = (x + 0.5 - lo) * step;
+            cells[x] += float(amount * (covered - previous));
+            previous = covered;
+        }
+        const double lastPart = hi - (end - 1); // of pixel end - 1, in (0, 1]
+        covered = 1 - lastPart * lastPart / 2 * step;
+        cells[end - 1] += float(amount * (covered - previous));
+        cells[end] += float(amount * (1 - covered));
+        for (int x = column; x <= end; ++x)
+            marks[x >> 6] |= std::uint64_t(1) << (x & 63);
+    }
+
+public:
+    const int left, top, width, height;
+    const std::size_t stride, words;
+
+private:
+    Scratch& s;
+};
+
+// The path in device pixels as closed contours of points, its curves cut into lines no further than a
+// tenth of a pixel from them (about as far as Qt's raster engine strays), and the bounds of the points.
+void Flatten(const QPainterPath& path, const QTransform& toDevice, Scratch& s, QRectF& bounds) {
+    constexpr double Tolerance = 0.1;
+    s.points.clear();
+    s.starts.clear();
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    auto add = [&](QPointF p) {
+        s.points.push_back(p);
+        minX = std::min(minX, p.x());
+        maxX = std::max(maxX, p.x());
+        minY = std::min(minY, p.y());
+        maxY = std::max(maxY, p.y());
+    };
+    const double m11 = toDevice.m11(), m12 = toDevice.m12(), m21 = toDevice.m21(), m22 = toDevice.m22();
+    const double dx = toDevice.dx(), dy = toDevice.dy();
+    auto map = [&](const QPainterPath::Element& e) {
+        return QPointF(m11 * e.x + m21 * e.y + dx, m12 * e.x + m22 * e.y + dy);
+    };
+    QPointF current;
+    const int count = path.elementCount();
+    for (int i = 0; i < count; ++i) {
+        const QPainterPath::Element& e = path.elementAt(i);
+        if (e.isMoveTo()) {
+            s.starts.push_back(int(s.points.size()));
+            current = map(e);
+            add(current);
+        } else if (e.isLineTo()) {
+            current = map(e);
+            add(current);
+        } else if (i + 2 < count) {
+            const QPointF c1 = map(e), c2 = map(path.elementAt(i + 1)), end = map(path.elementAt(i + 2));
+            i += 2;
+            // A cubic stays within |second difference| * 3/4 / n² of n equal chords.
+            const QPointF d1 = current - 2 * c1 + c2, d2 = c1 - 2 * c2 + end;
+            const double bend2 = std::max(QPointF::dotProduct(d1, d1), QPointF::dotProduct(d2, d2));
+            const double pieces = std::ceil(std::sqrt(0.75 * std::sqrt(bend2) / Tolerance));
+            const int n = std::isfinite(pieces) ? std::clamp(int(pieces), 1, 1000) : 1;
+            for (int k = 1; k < n; ++k) {
+                const double t = double(k) / n, u = 1 - t;
+                add(u * u * u * current + 3 * u * u * t * c1 + 3 * u * t * t * c2 + t * t * t * end);
+            }
+            add(end);
+            current = end;
+        }
+    }
+    s.starts.push_back(int(s.points.size()));
+    bounds = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
+}
+
+} // namespace
+
+std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush) {
+    auto paint = std::make_shared<RasterPaint>();
+    if (brush.style() == Qt::SolidPattern) {
+        paint->color = Premultiplied(brush.color().rgba64());
+        return paint;
+    }
+    if (brush.style() != Qt::LinearGradientPattern && brush.style() != Qt::RadialGradientPattern)
+        return nullptr;
+    const QGradient* gradient = brush.gradient();
+    if (!gradient || gradient->coordinateMode() != QGradient::LogicalMode ||
+        gradient->interpolationMode() != QGradient::ComponentInterpolation || gradient->stops().isEmpty())
+        return nullptr;
+    paint->spread = gradient->spread();
+    paint->gradientToShape = brush.transform();
+    if (gradient->type() == QGradient::LinearGradient) {
+        const auto* linear = static_cast<const QLinearGradient*>(gradient);
+        paint->kind = RasterPaint::Kind::Linear;
+        paint->start = linear->start();
+        paint->end = linear->finalStop();
+    } else {
+        const auto* radial = static_cast<const QRadialGradient*>(gradient);
+        paint->kind = RasterPaint::Kind::Radial;
+        paint->center = radial->center();
+        paint->focal = radial->focalPoint();
+        paint->radius = radial->radius();
+        const QPointF offset = paint->focal - paint->center;
+        if (radial->focalRadius() != 0 || !(paint->radius > 0) ||
+            std::hypot(offset.x(), offset.y()) >= paint->radius * 0.999)
+            return nullptr;
+    }
+    paint->colorTable = ColorTable(gradient->stops());
+    return paint;
+}
+
+void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
+              const RasterPaint& paint, FillBlend blend) {
+    if (path.isEmpty() || image.format() != QImage::Format_ARGB32_Premultiplied ||
+        image.width() < window.width() || image.height() < window.height())
+        return;
+    // The control points hold the path: a path whose box misses the window is not flattened at all.
+    if (!toDevice.mapRect(path.controlPointRect()).intersects(QRectF(window)))
+        return;
+    Scratch& s = scratch;
+    QRectF bounds;
+    Flatten(path, toDevice, s, bounds);
+    if (!std::isfinite(bounds.left()) || !std::isfinite(bounds.top()) || !std::isfinite(bounds.right()) ||
+        !std::isfinite(bounds.bottom()))
+        return;
+    const QRect area = QRect(QPoint(int(std::max(std::floor(bounds.left()), -1e9)),
+                                    int(std::max(std::floor(bounds.top()), -1e9))),
+                             QPoint(int(std::min(std::ceil(bounds.right()), 1e9)) - 1,
+                                    int(std::min(std::ceil(bounds.bottom()), 1e9)) - 1)) &
+                       window;
+    if (area.isEmpty())
+        return;
+
+    // Gradient positions are affine in device pixels: t or the gradient point moves by fixed steps.
+    double tx = 0, ty = 0, t0 = 0;                        // Linear: t = tx * x + ty * y + t0
+    QTransform toGradient;                                // Radial
+    double focalX = 0, focalY = 0, ex = 0, ey = 0, a = 1; // Radial: focal, centre - focal, r² - |e|²
+    if (paint.kind != RasterPaint::Kind::Solid) {
+        bool invertible = false;
+        toGradient = (paint.gradientToShape * toDevice).inverted(&invertible);
+        if (!invertible)
+            return;
+        if (paint.kind == RasterPaint::Kind::Linear) {
+            const QPointF along = paint.end - paint.start;
+            const double length2 = along.x() * along.x() + along.y() * along.y();
+            if (length2 > 0) {
+                const double dx = along.x() / length2, dy = along.y() / length2;
+                tx = toGradient.m11() * dx + toGradient.m12() * dy;
+                ty = toGradient.m21() * dx + toGradient.m22() * dy;
+                t0 = (toGradient.dx() - paint.start.x()) * dx + (toGradient.dy() - paint.start.y()) * dy;
+            }
+        } else {
+            focalX = paint.focal.x();
+            focalY = paint.focal.y();
+            ex = paint.center.x() - focalX;
+            ey = paint.center.y() - focalY;
+            a = paint.radius * paint.radius - ex * ex - ey * ey;
+        }
+    }
+
+    Accumulator accumulator(area, s);
+    for (std::size_t c = 0; c + 1 < s.starts.size(); ++c) {
+        const int begin = s.starts[c], end = s.starts[c + 1];
+        for (int i = begin; i < end; ++i)
+            accumulator.Edge(s.points[std::size_t(i)], s.points[std::size_t(i + 1 < end ? i + 1 : begin)]);
+    }
+
+    const bool oddEven = path.fillRule() == Qt::OddEvenFill;
+    // 0..255 from a coverage-weighted winding, by the path's fill rule.
+    auto coverageOf = [oddEven](float winding) {
+        winding = std::fabs(winding);
+        if (oddEven && winding > 1) {
+            winding -= 2 * std::floor(winding / 2);
+            if (winding > 1)
+                winding = 2 - winding;
+        }
+        return std::min(255u, std::uint32_t(std::min(winding, 1.f) * 256));
+    };
+    // Written where a painter open on the image writes: the pixels it had when the painter began.
+    uchar* const bits = const_cast<uchar*>(image.constBits());
+    const qsizetype stride = image.bytesPerLine();
+    const int width = area.width();
+    const bool add = blend == FillBlend::Add;
+    const bool opaque = !add && paint.kind == RasterPaint::Kind::Solid && qAlpha(paint.color) == 255;
+    auto put = [add](QRgb& pixel, QRgb color, std::uint32_t coverage) {
+        if (add)
+            AddRun(&pixel, 1, coverage < 255 ? Scale(color, coverage) : color);
+        else
+            Blend(pixel, color, coverage);
+    };
+    for (int row = 0; row < area.height(); ++row) {
+        const int y = area.top() + row;
+        QRgb* const pixels = reinterpret_cast<QRgb*>(bits + qsizetype(y - window.top()) * stride) +
+                             (area.left() - window.left());
+        const double centreY = y + 0.5;
+        // Pixels from..to (exclusive) all covered by `coverage`.
+        auto paintRun = [&](int from, int to, std::uint32_t coverage) {
+            if (coverage == 0 || from >= to)
+                return;
+            if (paint.kind == RasterPaint::Kind::Solid) {
+                if (coverage == 255 && opaque) {
+                    std::fill(pixels + from, pixels + to, paint.color);
+                    return;
+                }
+                const QRgb color = coverage == 255 ? paint.color : Scale(paint.color, coverage);
+                if (add)
+                    AddRun(pixels + from, to - from, color);
+                else if (qAlpha(color) != 0)
+                    BlendRun(pixels + from, to - from, color, 255 - qAlpha(color));
+                return;
+            }
+            const double firstX = area.left() + from + 0.5;
+            if (paint.kind == RasterPaint::Kind::Linear) {
+                double t = tx * firstX + ty * centreY + t0;
+                for (int x = from; x < to; ++x, t += tx)
+                    put(pixels[x], paint.colorTable[std::size_t(TableIndex(t, paint.spread))], coverage);
+                return;
+            }
+            double gx = toGradient.m11() * firstX + toGradient.m21() * centreY + toGradient.dx() - focalX;
+            double gy = toGradient.m12() * firstX + toGradient.m22() * centreY + toGradient.dy() - focalY;
+            for (int x = from; x < to; ++x, gx += toGradient.m11(), gy += toGradient.m12()) {
+                const double b = gx * ex + gy * ey;
+                const double t = (std::sqrt(b * b + a * (gx * gx + gy * gy)) - b) / a;
+                put(pixels[x], paint.colorTable[std::size_t(TableIndex(t, paint.spread))], coverage);
+            }
+        };
+        auto paintPixel = [&](int x, std::uint32_t coverage) {
+            QRgb color = paint.color;
+            if (paint.kind != RasterPaint::Kind::Solid) {
+                const double centreX = area.left() + x + 0.5;
+                double t;
+                if (paint.kind == RasterPaint::Kind::Linear) {
+                    t = tx * centreX + ty * centreY + t0;
+                } else {
+                    const double gx =
+                        toGradient.m11() * centreX + toGradient.m21() * centreY + toGradient.dx() - focalX;
+                    const double gy =
+                        toGradient.m12() * centreX + toGradient.m22() * centreY + toGradient.dy() - focalY;
+                    const double b = gx * ex + gy * ey;
+                    t = (std::sqrt(b * b + a * (gx * gx + gy * gy)) - b) / a;
+                }
+                color = paint.colorTable[std::size_t(TableIndex(t, paint.spread))];
+            }
+            put(pixels[x], color, coverage);
+        };
+        float* const cells = &s.cells[std::size_t(row) * accumulator.stride];
+        std::uint64_t* const marks = &s.marks[std::size_t(row) * accumulator.words];
+        float winding = 0;
+        int next = 0; // the first pixel not painted yet
+        for (std::size_t word = 0; word < accumulator.words; ++word) {
+            for (std::uint64_t bitsLeft = marks[word]; bitsLeft != 0; bitsLeft &= bitsLeft - 1) {
+                const int x = int(word * 64) + std::countr_zero(bitsLeft);
+                // Up to a changed cell the winding holds; the cell itself takes its change.
+                if (x > next && winding != 0)
+                    paintRun(next, std::min(x, width), coverageOf(winding));
+                winding += cells[x];
+                cells[x] = 0;
+                if (x < width) {
+                    const std::uint32_t coverage = coverageOf(winding);
+                    if (coverage != 0)
+                        paintPixel(x, coverage);
+                }
+                next = x + 1;
+            }
+            marks[word] = 0;
+        }
+    }
+}
+
+void BlendLayer(QImage& image, const QImage& layer, QPoint at) {
+    const QRect area = QRect(at, layer.size()) & image.rect();
+    if (area.isEmpty() || image.format() != QImage::Format_ARGB32_Premultiplied ||
+        layer.format() != QImage::Format_ARGB32_Premultiplied)
+        return;
+    uchar* const bits = const_cast<uchar*>(image.constBits()); // as FillPath writes, under an open painter
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto* to = reinterpret_cast<QRgb*>(bits + qsizetype(y) * image.bytesPerLine()) + area.left();
+        const auto* from =
+            reinterpret_cast<const QRgb*>(layer.constScanLine(y - at.y())) + (area.left() - at.x());
+        for (int x = 0; x < area.width(); ++x)
+            if (const QRgb color = from[x]; qAlpha(color) == 255)
+                to[x] = color;
+            else if (color != 0)
+                to[x] = color + Scale(to[x], 255 - qAlpha(color));
+    }
+}
+
+} // namespace flash
