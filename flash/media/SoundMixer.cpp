@@ -222,6 +222,14 @@ void SoundMixer::MixStream(Stream& stream, int frames) {
     }
 }
 
+bool SoundMixer::Sounding() const {
+    std::lock_guard mix(mixLock);
+    if (std::any_of(voices.begin(), voices.end(), [](const auto& voice) { return !voice->done; }))
+        return true;
+    return std::any_of(streams.begin(), streams.end(),
+                       [](const auto& entry) { return entry.second->queuedFrames > 0; });
+}
+
 void SoundMixer::Render(std::int16_t* interleavedStereo, int frames) {
     if (frames <= 0)
         return;

@@ -47,6 +47,9 @@ public:
     // while the stream has nothing queued); -1 when the timeline has no stream.
     double StreamTime(const void* timelineKey) const;
 
+    // Whether an event sound plays or a stream has sound queued: a mix now would not be silence.
+    bool Sounding() const;
+
     // Mixes the next Frames frames of all playing event sounds and streams, clipped to 16 bits.
     void Render(std::int16_t* interleavedStereo, int frames);
 

@@ -461,14 +461,16 @@ Renderer::Renderer() : impl(std::make_unique<Impl>()) {}
 
 Renderer::~Renderer() = default;
 
-QTransform Renderer::StageTransform(const Rect& frameSize, QSize target) {
+QTransform Renderer::StageTransform(const Rect& frameSize, QSize target, double pixelAspect) {
     const double width = frameSize.Width(), height = frameSize.Height();
-    if (width <= 0 || height <= 0 || target.isEmpty())
+    if (width <= 0 || height <= 0 || target.isEmpty() || !(pixelAspect > 0))
         return QTransform::fromScale(0, 0);
-    const double scale = std::min(target.width() / width, target.height() / height);
-    const double offsetX = (target.width() - width * scale) / 2;
+    // Fitted as the target is seen, then squeezed into its pixels.
+    const double scale = std::min(target.width() * pixelAspect / width, target.height() / height);
+    const double scaleX = scale / pixelAspect;
+    const double offsetX = (target.width() - width * scaleX) / 2;
     const double offsetY = (target.height() - height * scale) / 2;
-    return QTransform::fromTranslate(-frameSize.xMin, -frameSize.yMin) * QTransform::fromScale(scale, scale) *
+    return QTransform::fromTranslate(-frameSize.xMin, -frameSize.yMin) * QTransform::fromScale(scaleX, scale) *
            QTransform::fromTranslate(offsetX, offsetY);
 }
 
@@ -477,10 +479,10 @@ void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayL
 }
 
 void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target,
-                           Rgba background) {
+                           Rgba background, double pixelAspect) {
     painter.save();
     const QColor backgroundColor(background.r, background.g, background.b);
-    const QTransform stage = StageTransform(movie.frameSize, target);
+    const QTransform stage = StageTransform(movie.frameSize, target, pixelAspect);
     const QRectF frame(movie.frameSize.xMin, movie.frameSize.yMin, movie.frameSize.Width(),
                        movie.frameSize.Height());
     const bool drawsStage = !frame.isEmpty() && !target.isEmpty();

@@ -26,9 +26,10 @@ public:
     // Fills target (a size in the painter's coordinates, from its origin) with the movie's background
     // colour and draws the stage into it, scaled to fit, centred. Nothing is drawn outside the stage.
     void RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target);
-    // The same with another background colour (SetBackgroundColor as the timeline last saw it).
+    // The same with another background colour (SetBackgroundColor as the timeline last saw it), on a
+    // device whose pixels are pixelAspect times as wide as they are high (a DVD frame shown at 4:3).
     void RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target,
-                     Rgba background);
+                     Rgba background, double pixelAspect = 1);
     // A new premultiplied ARGB32 image of the given size holding the stage.
     QImage RenderStage(const Movie& movie, const DisplayList& list, QSize target);
 
@@ -38,7 +39,8 @@ public:
                            const QTransform& toDevice, const ColorTransform& colorTransform = {});
 
     // Maps the movie's stage (twips) into target pixels: as large as fits with its aspect, centred.
-    static QTransform StageTransform(const Rect& frameSize, QSize target);
+    // pixelAspect is the width of a target pixel over its height.
+    static QTransform StageTransform(const Rect& frameSize, QSize target, double pixelAspect = 1);
 
     // Drops the cached outlines and images; they are also dropped when another movie is drawn.
     void ClearCaches();
