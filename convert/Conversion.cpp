@@ -134,8 +134,9 @@ public:
         const QString folder = info.absolutePath();
         if (!QFileInfo(folder).isDir())
             return QStringLiteral("%1: the folder %2 does not exist").arg(finalPath, folder);
-        QByteArray name = QFile::encodeName(folder + QStringLiteral("/.") + info.fileName() +
-                                            QStringLiteral(".part-XXXXXX"));
+        // No % in the temporary part: the encoder reads the frame pattern from the whole path.
+        const QString base = QString(info.fileName()).replace(QLatin1Char('%'), QLatin1Char('_'));
+        QByteArray name = QFile::encodeName(folder + QStringLiteral("/.") + base + QStringLiteral(".part-XXXXXX"));
         if (pattern) {
             if (!::mkdtemp(name.data()))
                 return QStringLiteral("%1: cannot write to %2: %3")
@@ -453,6 +454,24 @@ ConversionResult RunPass(const ConversionOptions& options, const std::shared_ptr
     return result;
 }
 
+// The movie, or a message naming the file. A truncated movie is refused: the video would miss what
+// was cut off and nobody would know. Tags skipped as damaged are only warned about, as Flash Player
+// plays such movies too.
+flash::ReadResult ReadForConversion(const QString& fileName) {
+    flash::ReadResult read = flash::ReadMovieFile(fileName);
+    if (!read.movie) {
+        read.error = QStringLiteral("%1: %2").arg(fileName, read.error);
+        return read;
+    }
+    for (const QString& warning : read.warnings)
+        if (warning.contains(QLatin1String("truncated"))) {
+            read.movie.reset();
+            read.error = QStringLiteral("%1: %2").arg(fileName, warning);
+            return read;
+        }
+    return read;
+}
+
 } // namespace
 
 FrameRate FrameRate::FromDouble(double fps) {
@@ -465,9 +484,9 @@ FrameRate FrameRate::FromDouble(double fps) {
 }
 
 QString CheckOptions(const ConversionOptions& options) {
-    const flash::ReadResult read = flash::ReadMovieFile(options.input);
+    const flash::ReadResult read = ReadForConversion(options.input);
     if (!read.movie)
-        return QStringLiteral("%1: %2").arg(options.input, read.error);
+        return read.error;
     Plan plan;
     return MakePlan(options, *read.movie, plan);
 }
@@ -476,9 +495,9 @@ ConversionResult Convert(const ConversionOptions& options,
                          const std::function<void(const ConversionProgress&)>& progress,
                          const std::atomic<bool>* cancel) {
     ConversionResult result;
-    const flash::ReadResult read = flash::ReadMovieFile(options.input);
+    const flash::ReadResult read = ReadForConversion(options.input);
     if (!read.movie) {
-        result.error = QStringLiteral("%1: %2").arg(options.input, read.error);
+        result.error = read.error;
         return result;
     }
     Plan plan;
@@ -524,6 +543,8 @@ ConversionResult Convert(const ConversionOptions& options,
     result = RunPass(options, read.movie, plan, outputArguments, progress, cancel, options.output);
     if (!result.ok)
         return result;
+    for (const QString& warning : read.warnings)
+        result.notes << QStringLiteral("%1: %2").arg(options.input, warning);
     if (const QString problem = output.Commit(); !problem.isEmpty()) {
         result.ok = false;
         result.error = problem;
