@@ -53,7 +53,8 @@ QByteArray StreamBlock(int frame) {
     const int count = 44100 / FrameRate;
     for (int i = 0; i < count; ++i) {
         const double t = double(frame * count + i) / 44100;
-        const auto value = std::int16_t(std::lround(8000 * std::sin(2 * M_PI * (440 + 220 * std::sin(t)) * t)));
+        const auto value =
+            std::int16_t(std::lround(8000 * std::sin(2 * M_PI * (440 + 220 * std::sin(t)) * t)));
         samples.append(char(value & 0xFF)).append(char((value >> 8) & 0xFF));
     }
     return samples;
@@ -157,4 +158,3 @@ QByteArray BusyMovie(bool effects, int frames, bool streamSound) {
     }
     return movie.Build();
 }
-

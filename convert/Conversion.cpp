@@ -136,7 +136,8 @@ public:
             return QStringLiteral("%1: the folder %2 does not exist").arg(finalPath, folder);
         // No % in the temporary part: the encoder reads the frame pattern from the whole path.
         const QString base = QString(info.fileName()).replace(QLatin1Char('%'), QLatin1Char('_'));
-        QByteArray name = QFile::encodeName(folder + QStringLiteral("/.") + base + QStringLiteral(".part-XXXXXX"));
+        QByteArray name =
+            QFile::encodeName(folder + QStringLiteral("/.") + base + QStringLiteral(".part-XXXXXX"));
         if (pattern) {
             if (!::mkdtemp(name.data()))
                 return QStringLiteral("%1: cannot write to %2: %3")

@@ -31,7 +31,8 @@ struct ProgramRun {
     QString errors;
 };
 
-ProgramRun Convert(const QStringList& arguments, const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+ProgramRun Convert(const QStringList& arguments,
+                   const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(VANTREL_CONVERT), arguments);
@@ -48,11 +49,12 @@ ProgramRun Convert(const QStringList& arguments, const QProcessEnvironment& envi
 }
 
 QByteArray FullStageBox(std::uint16_t id, const Rgba& color) {
-    return DefineShape(ShapeDefinition()
-                           .Id(id)
-                           .Bounds({0, StageWidth * Twips, 0, StageHeight * Twips})
-                           .Fills({Solid(color)})
-                           .Records(ShapeRecords().Fill1(1).Box(0, 0, StageWidth * Twips, StageHeight * Twips)));
+    return DefineShape(
+        ShapeDefinition()
+            .Id(id)
+            .Bounds({0, StageWidth * Twips, 0, StageHeight * Twips})
+            .Fills({Solid(color)})
+            .Records(ShapeRecords().Fill1(1).Box(0, 0, StageWidth * Twips, StageHeight * Twips)));
 }
 
 // A 1 kHz beep of `seconds`, 44.1 kHz mono.
@@ -91,14 +93,16 @@ QByteArray FlashMovie(const std::vector<int>& flashes, int frameCount) {
     return movie.Build();
 }
 
-// Each frame shows its own number as a grey level (frame * 8).
-QByteArray CountingMovie(int frameCount) {
+// Each frame shows its own number as a grey level (frame * 8); a script stops the movie on stopFrame.
+QByteArray CountingMovie(int frameCount, int stopFrame = -1) {
     MovieBuilder movie;
     movie.Stage({0, StageWidth * Twips, 0, StageHeight * Twips}).FrameRate(12);
     for (int frame = 0; frame < frameCount; ++frame) {
         const auto level = std::uint8_t(frame * 8);
         movie.Add(FullStageBox(std::uint16_t(frame + 1), {level, level, level, 255}));
         movie.Add(PlaceObjectTag(Place(std::uint16_t(frame + 1), 1)));
+        if (frame == stopFrame)
+            movie.Add(DoAction(ActionCode().Stop()));
         movie.Add(ShowFrame());
     }
     return movie.Build();
@@ -120,10 +124,17 @@ QByteArray Decode(const QStringList& arguments) {
 
 double ProbeTime(const QString& file, const QStringList& what) {
     QProcess process;
-    process.start(QStringLiteral("ffprobe"), QStringList{"-v", "error"} + what + QStringList{"-of", "csv=p=0", file});
+    process.start(QStringLiteral("ffprobe"),
+                  QStringList{"-v", "error"} + what + QStringList{"-of", "csv=p=0", file});
     process.waitForFinished(60000);
     bool ok = false;
-    const double time = QString::fromLatin1(process.readAllStandardOutput()).trimmed().split('\n').value(0).split(',').value(0).toDouble(&ok);
+    const double time = QString::fromLatin1(process.readAllStandardOutput())
+                            .trimmed()
+                            .split('\n')
+                            .value(0)
+                            .split(',')
+                            .value(0)
+                            .toDouble(&ok);
     EXPECT_TRUE(ok) << file.toStdString();
     return time;
 }
@@ -140,15 +151,27 @@ Decoded DecodeFlashesAndBeeps(const QString& file, double rate, bool withPicture
     TestDir work;
     QStringList arguments{"-i", file};
     if (withPicture)
-        arguments << "-filter_complex" << "[0:v]scale=8:8,format=gray[v]" << "-map" << "[v]" << "-fps_mode" << "cfr"
-                  << "-r" << QString::number(rate, 'f', 6) << "-f" << "rawvideo" << work.path("picture.raw");
-    arguments << "-map" << "0:a:0" << "-af" << "aresample=48000:async=1:first_pts=0" << "-ac" << "1" << "-f" << "s16le"
-              << work.path("sound.raw");
+        arguments << "-filter_complex"
+                  << "[0:v]scale=8:8,format=gray[v]"
+                  << "-map"
+                  << "[v]"
+                  << "-fps_mode"
+                  << "cfr"
+                  << "-r" << QString::number(rate, 'f', 6) << "-f"
+                  << "rawvideo" << work.path("picture.raw");
+    arguments << "-map"
+              << "0:a:0"
+              << "-af"
+              << "aresample=48000:async=1:first_pts=0"
+              << "-ac"
+              << "1"
+              << "-f"
+              << "s16le" << work.path("sound.raw");
     Decode(arguments);
     Decoded decoded;
     if (withPicture) {
-        decoded.pictureStart = ProbeTime(file, {"-select_streams", "v:0", "-read_intervals", "%+#1", "-show_entries",
-                                                "frame=best_effort_timestamp_time"}) -
+        decoded.pictureStart = ProbeTime(file, {"-select_streams", "v:0", "-read_intervals", "%+#1",
+                                                "-show_entries", "frame=best_effort_timestamp_time"}) -
                                ProbeTime(file, {"-show_entries", "format=start_time"});
         const QByteArray frames = ReadWholeFile(work.path("picture.raw"));
         bool wasBright = false;
@@ -189,8 +212,9 @@ TEST(ConvertSync, EveryBeepStartsWithItsFlash) {
     TestDir dir;
     const std::vector<int> flashes{3, 14, 27, 40};
     const QString movie = WriteMovie(dir, "flash.swf", FlashMovie(flashes, 48));
-    const TargetCase cases[] = {{"mp4", "mp4", 12},          {"webm", "webm", 12},         {"pal-dvd", "mpg", 25},
-                                {"ntsc-dvd", "mpg", 30000.0 / 1001}, {"pal-vcd", "mpg", 25}, {"ntsc-vcd", "mpg", 30000.0 / 1001}};
+    const TargetCase cases[] = {{"mp4", "mp4", 12},     {"webm", "webm", 12},
+                                {"pal-dvd", "mpg", 25}, {"ntsc-dvd", "mpg", 30000.0 / 1001},
+                                {"pal-vcd", "mpg", 25}, {"ntsc-vcd", "mpg", 30000.0 / 1001}};
     for (const TargetCase& c : cases) {
         SCOPED_TRACE(c.target);
         const QString output = dir.path(QStringLiteral("flash-%1.%2").arg(c.target, c.extension));
@@ -224,8 +248,8 @@ TEST(ConvertSampling, OutputFrameKShowsTheMovieAtKOverRate) {
         SCOPED_TRACE(rate);
         const QString folder = dir.path(QStringLiteral("rate-%1").arg(rate));
         ASSERT_TRUE(QDir().mkpath(folder));
-        const ProgramRun run = Convert({movie, "-o", folder + "/f%d.png", "--fps", QString::number(rate, 'f', 3), "--frames", "40",
-                                 "--no-audio"});
+        const ProgramRun run = Convert({movie, "-o", folder + "/f%d.png", "--fps",
+                                        QString::number(rate, 'f', 3), "--frames", "40", "--no-audio"});
         ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
         for (int k = 0; k < 40; ++k) {
             const QImage image(QStringLiteral("%1/f%2.png").arg(folder).arg(k));
@@ -252,10 +276,10 @@ namespace {
 
 QString Probe(const QString& file) {
     QProcess process;
-    process.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-show_entries",
-                   "stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate,channels,bit_rate:format=format_name",
-                   "-of", "compact", file});
+    process.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries",
+                                              "stream=codec_type,codec_name,width,height,r_frame_rate,sample_"
+                                              "rate,channels,bit_rate:format=format_name",
+                                              "-of", "compact", file});
     process.waitForFinished(60000);
     return QString::fromLatin1(process.readAllStandardOutput());
 }
@@ -286,8 +310,8 @@ TEST(ConvertDiscTargets, MatchFfmpegsPresetsAndTheAuthoringTools) {
         ASSERT_EQ(Convert({movie, "-o", ours, "--target", target}).exitCode, 0);
         const QString theirs = dir.path(QStringLiteral("%1-ffmpeg.mpg").arg(target));
         Decode({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=12", "-f", "lavfi", "-i",
-                "aevalsrc=sin(2000*PI*t)|sin(2000*PI*t):s=44100",
-                "-t", "2", "-target", target, "-y", theirs});
+                "aevalsrc=sin(2000*PI*t)|sin(2000*PI*t):s=44100", "-t", "2", "-target", target, "-y",
+                theirs});
         EXPECT_EQ(Probe(ours).toStdString(), Probe(theirs).toStdString());
         const bool dvd = QByteArray(target).endsWith("dvd");
         if (dvd) {
@@ -297,8 +321,9 @@ TEST(ConvertDiscTargets, MatchFfmpegsPresetsAndTheAuthoringTools) {
             EXPECT_TRUE(Accepts("dvdauthor", {"-o", author, "-t", ours}, dir.path(""), environment));
             EXPECT_TRUE(QFileInfo::exists(author + "/VIDEO_TS"));
         } else {
-            EXPECT_TRUE(Accepts("vcdimager", {"-t", "vcd2", "-c", dir.path(QStringLiteral("%1.cue").arg(target)), "-b",
-                                              dir.path(QStringLiteral("%1.bin").arg(target)), ours},
+            EXPECT_TRUE(Accepts("vcdimager",
+                                {"-t", "vcd2", "-c", dir.path(QStringLiteral("%1.cue").arg(target)), "-b",
+                                 dir.path(QStringLiteral("%1.bin").arg(target)), ours},
                                 dir.path("")));
         }
     }
@@ -308,7 +333,8 @@ TEST(ConvertHeadless, RunsWithoutDisplaySoundServerOrRuntimeFolder) {
     TestDir dir;
     const QString movie = WriteMovie(dir, "flash.swf", FlashMovie({1}, 6));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "PULSE_SERVER", "PULSE_RUNTIME_PATH", "QT_QPA_PLATFORM"})
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "PULSE_SERVER", "PULSE_RUNTIME_PATH", "QT_QPA_PLATFORM"})
         environment.remove(name);
     environment.insert("XDG_RUNTIME_DIR", "");
     const ProgramRun run = Convert({movie, "-o", dir.path("out.mp4")}, environment);
@@ -364,7 +390,8 @@ TEST(ConvertFailures, AFullDiskFailsAndLeavesNoOutput) {
     const QString out = dir.path("out");
     ASSERT_TRUE(QDir().mkpath(out));
     QProcess process;
-    process.start("prlimit", {"--fsize=20000", QStringLiteral(VANTREL_CONVERT), movie, "-o", out + "/a.mpg", "--target", "pal-dvd"});
+    process.start("prlimit", {"--fsize=20000", QStringLiteral(VANTREL_CONVERT), movie, "-o", out + "/a.mpg",
+                              "--target", "pal-dvd"});
     ASSERT_TRUE(process.waitForFinished(120000));
     EXPECT_NE(process.exitCode(), 0);
     EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError()).contains("a.mpg"));
@@ -411,7 +438,8 @@ TEST(ConvertBatch, GoesOnPastABrokenMovieAndResumes) {
     const QString out = dir.path("videos");
     ASSERT_TRUE(QDir().mkpath(out));
     const QString report = dir.path("report.jsonl");
-    const QStringList arguments{one, broken, two, "-o", out, "--target", "mp4", "-j", "2", "--report", report};
+    const QStringList arguments{one,   broken, two, "-o",       out,   "--target",
+                                "mp4", "-j",   "2", "--report", report};
     const ProgramRun first = Convert(arguments);
     EXPECT_NE(first.exitCode, 0);
     EXPECT_TRUE(first.errors.contains("broken.swf"));
@@ -433,4 +461,29 @@ TEST(ConvertBatch, GoesOnPastABrokenMovieAndResumes) {
     Convert(arguments);
     EXPECT_EQ(QFileInfo(out + "/one.mp4").lastModified(), written);
     EXPECT_TRUE(ReadWholeFile(report).contains("\"status\":\"skipped\""));
+}
+
+TEST(SnapshotPlay, PlaysFramesAsAViewerSeesThemWhereFrameSeeks) {
+    TestDir dir;
+    const QString movie = WriteMovie(dir, "count.swf", CountingMovie(10, 6));
+    struct Case {
+        QStringList arguments;
+        int shownFrame;
+    };
+    const Case cases[] = {
+        {{"--play", "1"}, 0},  // the first frame shown counts as one
+        {{"--play", "4"}, 3},  // three ticks later
+        {{"--play", "30"}, 6}, // the script stopped the movie on frame 6
+        {{"--frame", "8"}, 8}, // seeking runs no scripts on the way
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const QString image = dir.path("shot.png");
+        QFile::remove(image);
+        QProcess process;
+        process.start(QStringLiteral(VANTREL_SNAPSHOT), QStringList{movie, "-o", image} + c.arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        EXPECT_EQ(qRed(QImage(image).pixel(80, 60)), c.shownFrame * 8);
+    }
 }
