@@ -104,6 +104,10 @@ int main(int argc, char** argv) {
         player.GotoFrame(frame);
     }
 
+    // What the reader and the player skipped, once each.
+    for (const QString& warning : read.warnings + player.Warnings())
+        std::fprintf(stderr, "vantrel-snapshot: warning: %s\n", qUtf8Printable(warning));
+
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     {
         QPainter painter(&image);

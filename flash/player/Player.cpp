@@ -170,11 +170,34 @@ void Player::StartEventSound(std::uint16_t SoundId, const SoundInfo& Info) {
         FMixer->StartEventSound(SoundId, std::shared_ptr<const Sound>(found->second, sound), Info);
 }
 
+bool Player::MayPlaceSprite(const Sprite& Sprite, std::uint16_t Id) {
+    if (std::find(FSpritesEntered.begin(), FSpritesEntered.end(), &Sprite) != FSpritesEntered.end()) {
+        Warn(QStringLiteral("skipped placing sprite %1 inside itself").arg(Id));
+        return false;
+    }
+    if (FSpritesEntered.size() >= MaxSpriteNesting) {
+        Warn(QStringLiteral("skipped sprites nested deeper than %1").arg(MaxSpriteNesting));
+        return false;
+    }
+    return true;
+}
+
+void Player::Warn(const QString& Message) {
+    if (!FWarnings.contains(Message))
+        FWarnings << Message;
+}
+
 void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
     const auto existing = List.find(Tag.depth);
     const bool modifies = Tag.move && existing != List.end();
     if (!modifies && !Tag.characterId)
         return; // nothing to place and nothing to move
+    if (Tag.characterId)
+        if (const auto found = FMovie->dictionary.find(*Tag.characterId);
+            found != FMovie->dictionary.end() && found->second)
+            if (const auto* sprite = std::get_if<Sprite>(found->second.get());
+                sprite && !MayPlaceSprite(*sprite, *Tag.characterId))
+                return;
     DisplayObject& object = modifies ? existing->second : List[Tag.depth];
     if (!modifies) {
         StopSpriteStreams(object);
@@ -251,6 +274,14 @@ void Player::TickSprites(DisplayList& List, bool WithSound) {
 }
 
 void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
+    // Deeper sprites stand still; placing them is refused already, this bounds the walk.
+    if (FSpritesEntered.size() >= MaxSpriteNesting)
+        return;
+    FSpritesEntered.push_back(Instance.sprite);
+    struct Leave {
+        std::vector<const Sprite*>& entered;
+        ~Leave() { entered.pop_back(); }
+    } leave{FSpritesEntered};
     const Timeline& timeline = Instance.sprite->timeline;
     const int count = FrameCountOf(timeline);
     if (Instance.currentFrame >= 0) {

@@ -14,9 +14,11 @@
 #include "flash/player/DisplayList.h"
 #include "flash/player/avm1/Actions.h"
 
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include <memory>
 
@@ -26,6 +28,10 @@ class SoundMixer;
 
 class Player {
 public:
+    // Sprites inside sprites (and buttons) deeper than this are not placed: real movies rarely pass a
+    // few dozen, and every walk over the stage recurses once a level.
+    static constexpr std::size_t MaxSpriteNesting = 64;
+
     // Mixer may be null: the movie then plays without sound.
     explicit Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer = nullptr);
     ~Player();
@@ -48,6 +54,9 @@ public:
     Rgba BackgroundColor() const { return FBackground; }
     // The frame the main timeline's stream sound has reached, or -1 without a playing stream.
     int StreamFrame() const;
+    // What playing skipped (a sprite placed inside itself, nesting past MaxSpriteNesting), one line
+    // per kind.
+    const QStringList& Warnings() const { return FWarnings; }
 
     // The mouse at a point of the stage in twips. Buttons under it show their over state, the one
     // pressed its down state, and a release over the button pressed runs its release actions. A
@@ -94,6 +103,10 @@ private:
     // Runs the control tags of one frame of a timeline onto its display list.
     void EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key, bool WithSound);
     void Place(const PlaceObject& Tag, DisplayList& List, bool WithSound);
+    // Whether a sprite may be placed where the timelines now being entered are: not inside itself,
+    // not deeper than MaxSpriteNesting. Warns once when not.
+    bool MayPlaceSprite(const Sprite& Sprite, std::uint16_t Id);
+    void Warn(const QString& Message);
     // A StartSound tag's sound, or a button's: nothing for an id that is no sound.
     void StartEventSound(std::uint16_t SoundId, const SoundInfo& Info);
     void StopSpriteStreams(const DisplayObject& Object);
@@ -124,6 +137,10 @@ private:
     bool FMuteScripts = false;
     bool FRunningScripts = false;
     int FButtonNesting = 0; // buttons showing buttons: bounded against cycles
+    // The sprites whose timelines are being advanced, outermost first: a placement of one of them
+    // would put a sprite inside itself.
+    std::vector<const Sprite*> FSpritesEntered;
+    QStringList FWarnings;
     ButtonUnderMouse FHover, FPressed;
     bool FMouseDown = false;
     HitAreaCache FHitAreas;

@@ -287,6 +287,12 @@ private:
         const int key = depth + ScriptDepthBase;
         if (!list || key > 0xFFFF || (list->size() >= MaxListSize && !list->count(key)))
             return {};
+        // A clip too deep for the stage's walks to find gets no clips inside it.
+        if (!owner.root && !ParentOf(owner)) {
+            player.Warn(
+                QStringLiteral("skipped sprites nested deeper than %1").arg(Player::MaxSpriteNesting));
+            return {};
+        }
         object.depth = std::uint16_t(key);
         object.name = name;
         object.duplicate = true;

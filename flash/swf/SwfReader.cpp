@@ -2,6 +2,7 @@
 
 #include "flash/swf/BitReader.h"
 #include "flash/swf/FilterReader.h"
+#include "flash/swf/SpriteCycles.h"
 
 #include <QDebug>
 #include <QFile>
@@ -1826,6 +1827,7 @@ ReadResult Read(const QByteArray& fileBytes, const ReadLimits& limits, bool head
     if (!parser.fatal.isEmpty())
         return Fail(parser.fatal);
     parser.Finish();
+    result.warnings += SpriteCycleWarnings(*movie);
     result.movie = std::move(movie);
     return result;
 }
