@@ -9,6 +9,12 @@
 // reaches run after the script. Seeking (GotoFrame here, or a script's goto backwards, both replays
 // from the start) runs no scripts of the frames passed on the way: only the frame reached runs its
 // scripts, as entering it would.
+//
+// Every walk over the stage recurses once a level and is bounded: sprites are placed and advanced at
+// most MaxSpriteNesting deep (a placement inside itself is skipped, with a warning); walks that find
+// clips, run events, bind texts and hit-test buttons stop 64 levels down; a button shows buttons at
+// most 8 deep, and its hit area looks 8 levels into its characters; the renderer draws 64 levels.
+// Removal and sound stops follow the display lists, so they are bounded by the same nesting.
 
 #include "flash/player/Buttons.h"
 #include "flash/player/DisplayList.h"
