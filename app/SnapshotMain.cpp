@@ -1,6 +1,6 @@
 // vantrel-snapshot: renders one frame of a movie to a PNG, or prints what the movie's header says.
 //   vantrel-snapshot MOVIE.swf --frame N [--width W --height H] -o OUT.png
-//   vantrel-snapshot MOVIE.swf --play N [--width W --height H] -o OUT.png
+//   vantrel-snapshot MOVIE.swf --play N [--trace] [--width W --height H] -o OUT.png
 // --frame seeks to frame N (zero-based) without running scripts on the way; --play plays N frames
 // from the start as a viewer sees them (the first frame shown is the first), scripts included.
 //   vantrel-snapshot MOVIE.swf --info
@@ -46,11 +46,13 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument("movie", "The .swf file.");
     const QCommandLineOption frameOption("frame", "Zero-based frame to render.", "N", "0");
     const QCommandLineOption playOption("play", "Play N frames from the start and render the last.", "N");
+    const QCommandLineOption traceOption("trace", "Print the movie's trace() lines.");
     const QCommandLineOption widthOption("width", "Image width (default: the stage's).", "W");
     const QCommandLineOption heightOption("height", "Image height (default: the stage's).", "H");
     const QCommandLineOption outputOption("o", "The PNG file to write.", "OUT.png");
     const QCommandLineOption infoOption("info", "Print the movie's header.");
-    parser.addOptions({frameOption, playOption, widthOption, heightOption, outputOption, infoOption});
+    parser.addOptions(
+        {frameOption, playOption, traceOption, widthOption, heightOption, outputOption, infoOption});
     if (!parser.parse(application.arguments()))
         return Fail(parser.errorText());
     if (parser.isSet("help")) {
@@ -93,7 +95,10 @@ int main(int argc, char** argv) {
     if (!widthOk || !ok || width <= 0 || height <= 0 || width > 16384 || height > 16384)
         return Fail("the image size must be 1 to 16384 pixels each way");
 
-    flash::Player player(read.movie);
+    flash::Player::TraceHandler trace;
+    if (parser.isSet(traceOption))
+        trace = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
+    flash::Player player(read.movie, nullptr, trace);
     if (play) {
         for (long long tick = 1; tick < played; ++tick)
             player.Tick();

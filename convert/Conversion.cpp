@@ -236,7 +236,8 @@ class Run {
 public:
     Run(const ConversionOptions& options, std::shared_ptr<const flash::Movie> movie, const Plan& plan,
         const std::function<void(const ConversionProgress&)>& progress, const std::atomic<bool>* cancel)
-        : options(options), movie(movie), plan(plan), progress(progress), cancel(cancel), playback(movie) {
+        : options(options), movie(movie), plan(plan), progress(progress), cancel(cancel),
+          playback(movie, options.trace) {
         inputs = options.inputs;
         std::stable_sort(inputs.begin(), inputs.end(), [](const ScheduledInput& a, const ScheduledInput& b) {
             return a.seconds < b.seconds;

@@ -20,7 +20,7 @@ class Playback {
 public:
     static constexpr double DefaultFrameRate = 12;
 
-    explicit Playback(std::shared_ptr<const Movie> movie);
+    explicit Playback(std::shared_ptr<const Movie> movie, Player::TraceHandler trace = {});
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
 

@@ -20,8 +20,9 @@ const void* MainTimelineKey(const Movie& AMovie) {
 }
 } // namespace
 
-Player::Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer)
-    : FMovie(std::move(AMovie)), FMixer(Mixer), FBackground(FMovie->backgroundColor) {
+Player::Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer, TraceHandler Trace)
+    : FMovie(std::move(AMovie)), FMixer(Mixer), FBackground(FMovie->backgroundColor),
+      FTrace(std::move(Trace)) {
     InitScripts();
     Seek(0, true);
     RunScripts();

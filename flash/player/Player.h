@@ -39,7 +39,10 @@ public:
     static constexpr std::size_t MaxSpriteNesting = 64;
 
     // Mixer may be null: the movie then plays without sound.
-    explicit Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer = nullptr);
+    // Trace, when set, receives every trace() line the movie's scripts print, the first frame's too.
+    using TraceHandler = std::function<void(const QString&)>;
+    explicit Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer = nullptr,
+                    TraceHandler Trace = {});
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
@@ -147,6 +150,7 @@ private:
     // would put a sprite inside itself.
     std::vector<const Sprite*> FSpritesEntered;
     QStringList FWarnings;
+    TraceHandler FTrace;
     ButtonUnderMouse FHover, FPressed;
     bool FMouseDown = false;
     HitAreaCache FHitAreas;

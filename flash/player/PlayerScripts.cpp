@@ -207,6 +207,11 @@ public:
 
     double MovieBytes() override { return double(player.FMovie->fileLength); }
 
+    void Trace(const QString& line) override {
+        if (player.FTrace)
+            player.FTrace(line);
+    }
+
     double Milliseconds() override {
         const double rate = player.FMovie->frameRate > 0 ? player.FMovie->frameRate : 12;
         return player.FTicks * 1000 / rate;

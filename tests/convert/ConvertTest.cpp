@@ -487,3 +487,31 @@ TEST(SnapshotPlay, PlaysFramesAsAViewerSeesThemWhereFrameSeeks) {
         EXPECT_EQ(qRed(QImage(image).pixel(80, 60)), c.shownFrame * 8);
     }
 }
+
+TEST(SnapshotTrace, PrintsTraceLinesAsFlashPlayerDoes) {
+    TestDir dir;
+    MovieBuilder movie;
+    movie.Stage({0, StageWidth * Twips, 0, StageHeight * Twips}).FrameRate(12);
+    const QByteArray undefinedValue(1, 3);
+    movie.Add(DoAction(ActionCode()
+                           .PushString("first frame")
+                           .Op(0x26)
+                           .PushDouble(1.5)
+                           .Op(0x26)
+                           .PushInt(-7)
+                           .Op(0x26)
+                           .Op(0x96, undefinedValue)
+                           .Op(0x26)
+                           .PushBool(true)
+                           .Op(0x26)));
+    movie.Add(ShowFrame()).Add(ShowFrame());
+    movie.Add(DoAction(ActionCode().PushString("third frame").Op(0x26).Stop())).Add(ShowFrame());
+    const QString file = WriteMovie(dir, "trace.swf", movie.Build());
+    QProcess process;
+    process.start(QStringLiteral(VANTREL_SNAPSHOT),
+                  {file, "--play", "5", "--trace", "-o", dir.path("shot.png")});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()),
+              "first frame\n1.5\n-7\nundefined\ntrue\nthird frame\n");
+}

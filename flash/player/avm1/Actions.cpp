@@ -40,6 +40,8 @@ QString ActionText(const ActionValue& value) {
     if (const auto* number = std::get_if<double>(&value)) {
         if (std::isnan(*number))
             return QStringLiteral("NaN");
+        if (std::isinf(*number))
+            return *number > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
         if (*number == std::trunc(*number) && std::abs(*number) < 1e15)
             return QString::number(static_cast<long long>(*number));
         return QString::number(*number, 'g', 15);
@@ -55,6 +57,12 @@ QString ActionText(const ActionValue& value) {
     if (std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
         return QStringLiteral("[object Object]");
     return {};
+}
+
+QString TraceText(const ActionValue& value) {
+    if (std::holds_alternative<std::monostate>(value))
+        return QStringLiteral("undefined");
+    return ActionText(value);
 }
 
 bool ActionBool(const ActionValue& value) {
@@ -889,10 +897,12 @@ bool ActionInterpreter::StepObjects(Frame& f, const ActionRecord& record) {
     case 0x3A: // Delete
     case 0x3B: // Delete2
     case 0x9E: // Call
-    case 0x26: // Trace
         Pop(f);
         if (record.code == 0x3A)
             Push(f, {});
+        return true;
+    case 0x26: // Trace
+        host.Trace(TraceText(Pop(f)));
         return true;
     case 0x24: { // CloneSprite: duplicateMovieClip(source, name, depth)
         const ActionValue depth = Pop(f), name = Pop(f);

@@ -74,6 +74,8 @@ public:
     virtual double Milliseconds() = 0;
     // The movie's size in bytes: what preloaders wait for, all loaded from the start.
     virtual double MovieBytes() = 0;
+    // A trace() line, as Flash Player prints it.
+    virtual void Trace(const QString& line) { (void)line; }
     // duplicateMovieClip: a copy of a sprite under a new name at a script depth of its parent (0 is
     // the lowest), starting at its first frame; removeMovieClip takes away such copies and attached
     // sprites only.
@@ -134,6 +136,8 @@ struct ScriptFunction {
 
 // A value as a script would show it in a text field ("5", "0.25", "true", "" for undefined).
 QString ActionText(const ActionValue& value);
+// A value as trace() prints it: as ActionText, but undefined is "undefined".
+QString TraceText(const ActionValue& value);
 // A value as a number (NaN when it is none) and as a condition, as scripts convert them.
 double ActionNumber(const ActionValue& value);
 bool ActionBool(const ActionValue& value);
