@@ -1,5 +1,7 @@
 #include "app/EncoderRunner.h"
 
+#include "convert/Targets.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -24,6 +26,26 @@ QString VideoTarget(int VideoOption) {
     default:
         return {};
     }
+}
+
+// MP4, WebM and GIF: the codecs and container the frame-exact conversion writes them with; a GIF of a
+// recording gets a palette made for it in the same pass.
+QStringList FileTargetArguments(int VideoOption) {
+    const std::optional<convert::Target> target = VideoOption == 4   ? std::optional(convert::Target::Mp4)
+                                                  : VideoOption == 5 ? std::optional(convert::Target::Webm)
+                                                  : VideoOption == 6 ? std::optional(convert::Target::Gif)
+                                                                     : std::nullopt;
+    if (!target)
+        return {};
+    QStringList arguments = convert::OutputArguments(*target, QString());
+    arguments.removeLast(); // the output's place
+    if (*target == convert::Target::Gif)
+        arguments =
+            QStringList{
+                QStringLiteral("-vf"),
+                QStringLiteral("split[frames][copy];[copy]palettegen[palette];[frames][palette]paletteuse")} +
+            arguments;
+    return arguments;
 }
 
 QString Quoted(const QString& Text) {
@@ -92,7 +114,7 @@ QStringList EncoderArguments(const TEncoderJob& Job) {
     const QString target = VideoTarget(Job.VideoOption);
     if (!target.isEmpty())
         arguments << QStringLiteral("-target") << target;
-    arguments << Job.OutputFile;
+    arguments << FileTargetArguments(Job.VideoOption) << Job.OutputFile;
     return arguments;
 }
 
@@ -104,6 +126,8 @@ QString EncoderCommandLine(const TEncoderJob& Job) {
     const QString target = VideoTarget(Job.VideoOption);
     if (!target.isEmpty())
         line += QStringLiteral(" -target ") + target;
+    for (const QString& argument : FileTargetArguments(Job.VideoOption))
+        line += QLatin1Char(' ') + argument;
     return line + QLatin1Char(' ') + Quoted(Job.OutputFile);
 }
 

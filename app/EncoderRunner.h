@@ -22,7 +22,7 @@ struct TEncoderJob {
     QString TempVideoFile;
     QString OutputFile;
     int AudioOption = 0; // 0: include the audio
-    int VideoOption = 0; // 0..3: NTSC-VCD, NTSC-DVD, PAL-VCD, PAL-DVD
+    int VideoOption = 0; // 0..3: NTSC-VCD, NTSC-DVD, PAL-VCD, PAL-DVD; 4..6: MP4, WebM, GIF
 };
 
 // The encoder's argument vector, program first; names stay whole whatever they contain.

@@ -11,16 +11,16 @@ TOptionDlg::TOptionDlg(QWidget* Parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       FScale(screen() ? screen()->logicalDotsPerInch() / 96.0 : 1.0) {
     setWindowTitle(QStringLiteral("Options"));
-    setFixedSize(Scaled(0, 0, 294, 204).size());
+    setFixedSize(Scaled(0, 0, 294, 306).size());
 
     // Creation order is the tab order.
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setGeometry(Scaled(122, 170, 75, 25));
+    OKBtn->setGeometry(Scaled(122, 272, 75, 25));
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
 
     CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setGeometry(Scaled(203, 170, 75, 25));
+    CancelBtn->setGeometry(Scaled(203, 272, 75, 25));
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
     AudioRadioGroup = new TRadioGroup(QStringLiteral("Audio"),
@@ -30,10 +30,18 @@ TOptionDlg::TOptionDlg(QWidget* Parent)
 
     VideoRadioGroup = new TRadioGroup(QStringLiteral("Video"),
                                       {QStringLiteral("NTSC-VCD"), QStringLiteral("NTSC-DVD"),
-                                       QStringLiteral("PAL-VCD"), QStringLiteral("PAL-DVD")},
+                                       QStringLiteral("PAL-VCD"), QStringLiteral("PAL-DVD"),
+                                       QStringLiteral("MP4"), QStringLiteral("WebM"), QStringLiteral("GIF")},
                                       2, this);
-    VideoRadioGroup->setGeometry(Scaled(16, 70, 262, 90));
+    VideoRadioGroup->setGeometry(Scaled(16, 70, 262, 118));
     VideoRadioGroup->SetItemIndex(0);
+
+    MethodRadioGroup = new TRadioGroup(QStringLiteral("Method"),
+                                       {QStringLiteral("Screen recording (as the window shows it)"),
+                                        QStringLiteral("Frame-exact (faster than real time)")},
+                                       1, this);
+    MethodRadioGroup->setGeometry(Scaled(16, 198, 262, 62));
+    MethodRadioGroup->SetItemIndex(0);
 }
 
 void TOptionDlg::setVisible(bool Visible) {
@@ -61,12 +69,19 @@ void TOptionDlg::CenterOnScreen() {
     move(frame.topLeft());
 }
 
-bool RunOptionDialog(TOptionDlg& Dialog, int& AudioOption, int& VideoOption) {
+bool RunOptionDialog(TOptionDlg& Dialog, int& AudioOption, int& VideoOption, int& MethodOption) {
     Dialog.AudioRadioGroup->SetItemIndex(AudioOption);
     Dialog.VideoRadioGroup->SetItemIndex(VideoOption);
+    Dialog.MethodRadioGroup->SetItemIndex(MethodOption);
     if (Dialog.exec() != QDialog::Accepted)
         return false;
     AudioOption = Dialog.AudioRadioGroup->ItemIndex();
     VideoOption = Dialog.VideoRadioGroup->ItemIndex();
+    MethodOption = Dialog.MethodRadioGroup->ItemIndex();
     return true;
+}
+
+bool RunOptionDialog(TOptionDlg& Dialog, int& AudioOption, int& VideoOption) {
+    int method = 0;
+    return RunOptionDialog(Dialog, AudioOption, VideoOption, method);
 }

@@ -1,6 +1,7 @@
 #include "app/VantrelUnit.h"
 
 #include "app/EncoderRunner.h"
+#include "app/FrameExactJob.h"
 #include "app/OptionUnit.h"
 #include "app/ShockwaveFlashObjects.h"
 #include "app/TbarB.h"
@@ -292,6 +293,7 @@ void TVantrelForm::FormDestroy() {
         return;
     FDestroyed = true;
     Timer.stop();
+    FFrameExact.reset(); // cancels a frame-exact conversion and waits for it
     FMixer.reset();
     FRecorder.reset();
     DWORD exitCode = 0;
@@ -399,6 +401,10 @@ void TVantrelForm::StartSteps() {
             : chosenInfo.completeBaseName() + QStringLiteral(".wav");
     FTempAudioFile = MakeTempFileName(audioName);
     FOutputFile = chosen;
+    if (FMethodOption == 1) {
+        StartFrameExact();
+        return;
+    }
     FScreenCam->FShowMarks = 1;
     FScreenCam->FTrackRegion = 1;
     FScreenCam->Start(FFlash, FTempVideoFile);
@@ -409,7 +415,53 @@ void TVantrelForm::StartSteps() {
     Timer.start();
 }
 
+void TVantrelForm::StartFrameExact() {
+    convert::ConversionOptions options;
+    options.input = FMovieFile;
+    options.output = FOutputFile;
+    options.target = TargetOfVideoOption(FVideoOption);
+    options.sound = FAudioOption == 0;
+    options.encoder = FAppFolder + QStringLiteral("ffmpeg");
+    if (!FFrameExact) {
+        FFrameExact = std::make_unique<TFrameExactJob>(this);
+        FFrameExact->OnProgress = [this](const convert::ConversionProgress& Progress) {
+            const int percent =
+                Progress.expectedFrames > 0
+                    ? int(std::min<long long>(100, Progress.frame * 100 / Progress.expectedFrames))
+                    : 0;
+            LogPanel->setText(QStringLiteral("Converting \"%1\" ... %2% (%3\u00D7 real time)")
+                                  .arg(FMovieFile)
+                                  .arg(percent)
+                                  .arg(Progress.speed, 0, 'f', 1));
+            CentreLogPanel(true);
+        };
+        FFrameExact->OnDone = [this](const convert::ConversionResult& Result) {
+            FrameExactDone(Result.ok, Result.error);
+        };
+    }
+    SetUIState(false, false);
+    LogPanel->setText(StartCaption(FOutputFile));
+    CentreLogPanel(true);
+    FFrameExact->Start(options);
+}
+
+void TVantrelForm::FrameExactDone(bool Ok, const QString& Error) {
+    LogPanel->hide();
+    if (Ok)
+        Inform(this, QStringLiteral("Convert to \"%1\" successfully.").arg(FOutputFile));
+    else if (!Error.endsWith(QLatin1String(": cancelled")))
+        MessageBoxW(this,
+                    QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QStringLiteral("\n") + Error,
+                    QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+    FOutputFile.clear();
+    SetUIState(true, false);
+}
+
 void TVantrelForm::StopSteps() {
+    if (FFrameExact && FFrameExact->Running()) {
+        FFrameExact->Cancel(); // the end is reported when the partial output is gone
+        return;
+    }
     FScreenCam->Stop();
     FRecorder->SetActive(false);
     FFlash->Stop();
@@ -444,7 +496,7 @@ void TVantrelForm::AudioButtonClick() {
 
 void TVantrelForm::OptionButtonClick() {
     if (FOptionDlg)
-        RunOptionDialog(*FOptionDlg, FAudioOption, FVideoOption);
+        RunOptionDialog(*FOptionDlg, FAudioOption, FVideoOption, FMethodOption);
 }
 
 void TVantrelForm::CloseButtonClick() {

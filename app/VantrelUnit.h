@@ -16,6 +16,7 @@
 
 class QFrame;
 class TAudioMixer;
+class TFrameExactJob;
 class TMbar;
 class TOptionDlg;
 class TShockwaveFlash;
@@ -83,6 +84,8 @@ public:
     bool FTimerBusy = false;
     int FAudioOption = 0;
     int FVideoOption = 0;
+    int FMethodOption = 0; // 0 screen recording, 1 frame-exact
+    std::unique_ptr<TFrameExactJob> FFrameExact;
     std::unique_ptr<TAudioMixer> FMixer;
     std::unique_ptr<TStockAudioRecorder> FRecorder;
     TShockwaveFlash* FFlash = nullptr;
@@ -100,6 +103,9 @@ private:
     void BuildLayout();
     void StartSteps();
     void StopSteps();
+    // The frame-exact method: the movie converted frame by frame on a worker thread.
+    void StartFrameExact();
+    void FrameExactDone(bool Ok, const QString& Error);
     void CompleteConversion(DWORD ExitCode);
     void CentreLogPanel(bool OnlyWhereChanged);
     void ForgetEncoder();

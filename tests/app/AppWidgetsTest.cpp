@@ -35,7 +35,8 @@ void PressKey(QWidget& Window, int Key) {
 
 // Runs the dialog as the main window does; Answer acts on it once it is up. A dialog left open is
 // closed after a while, so a fault fails the test instead of hanging it.
-bool RunAnswered(TOptionDlg& Dialog, int& Audio, int& Video, const std::function<void(TOptionDlg&)>& Answer) {
+bool RunAnswered(TOptionDlg& Dialog, int& Audio, int& Video, int& Method,
+                 const std::function<void(TOptionDlg&)>& Answer) {
     QTimer::singleShot(0, &Dialog, [&] { Answer(Dialog); });
     QTimer::singleShot(5000, &Dialog, [&] {
         if (Dialog.isVisible()) {
@@ -43,7 +44,7 @@ bool RunAnswered(TOptionDlg& Dialog, int& Audio, int& Video, const std::function
             Dialog.done(-1);
         }
     });
-    return RunOptionDialog(Dialog, Audio, Video);
+    return RunOptionDialog(Dialog, Audio, Video, Method);
 }
 
 // Each button's (column, row), read off where the layout put it.
@@ -85,25 +86,29 @@ TEST(OptionDialog, ClosingWithOkTakesTheChoiceAndAnyOtherCloseKeepsTheOptions) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         TOptionDlg dialog;
-        int audio = 0, video = 0;
-        const bool ok = RunAnswered(dialog, audio, video, [&](TOptionDlg& D) {
-            D.AudioRadioGroup->Button(1)->click(); // "No Audio"
-            D.VideoRadioGroup->Button(3)->click(); // "PAL-DVD"
+        int audio = 0, video = 0, method = 0;
+        const bool ok = RunAnswered(dialog, audio, video, method, [&](TOptionDlg& D) {
+            D.AudioRadioGroup->Button(1)->click();  // "No Audio"
+            D.VideoRadioGroup->Button(3)->click();  // "PAL-DVD"
+            D.MethodRadioGroup->Button(1)->click(); // "Frame-exact"
             c.Close(D);
         });
         EXPECT_EQ(ok, c.Taken);
         EXPECT_EQ(audio, c.Taken ? 1 : 0);
         EXPECT_EQ(video, c.Taken ? 3 : 0);
+        EXPECT_EQ(method, c.Taken ? 1 : 0);
 
         // The next opening shows the options as they are, not what was last clicked.
-        int shownAudio = -1, shownVideo = -1;
-        RunAnswered(dialog, audio, video, [&](TOptionDlg& D) {
+        int shownAudio = -1, shownVideo = -1, shownMethod = -1;
+        RunAnswered(dialog, audio, video, method, [&](TOptionDlg& D) {
             shownAudio = D.AudioRadioGroup->ItemIndex();
             shownVideo = D.VideoRadioGroup->ItemIndex();
+            shownMethod = D.MethodRadioGroup->ItemIndex();
             PressKey(D, Qt::Key_Escape);
         });
         EXPECT_EQ(shownAudio, audio);
         EXPECT_EQ(shownVideo, video);
+        EXPECT_EQ(shownMethod, method);
     }
 }
 
@@ -116,26 +121,30 @@ TEST(OptionDialog, ShowsTheDesignedWindow) {
 
     EXPECT_EQ(dialog.windowTitle(), "Options");
     const double scale = dialog.screen()->logicalDotsPerInch() / 96;
-    const QSize client(int(std::lround(294 * scale)), int(std::lround(204 * scale)));
+    const QSize client(int(std::lround(294 * scale)), int(std::lround(306 * scale)));
     EXPECT_EQ(dialog.size(), client);
     EXPECT_EQ(dialog.minimumSize(), client);
     EXPECT_EQ(dialog.maximumSize(), client);
     const QPoint offCentre = dialog.frameGeometry().center() - dialog.screen()->geometry().center();
     EXPECT_LE(offCentre.manhattanLength(), 2);
 
-    // Items fill a column before the next one: NTSC in the first, PAL in the second.
+    // Items fill a column before the next one: the disc targets in the first, the files in the second.
     using Cells_ = std::vector<std::pair<int, int>>;
     EXPECT_EQ(Cells(*dialog.AudioRadioGroup), (Cells_{{0, 0}, {1, 0}}));
-    EXPECT_EQ(Cells(*dialog.VideoRadioGroup), (Cells_{{0, 0}, {0, 1}, {1, 0}, {1, 1}}));
-    EXPECT_EQ(dialog.VideoRadioGroup->Items(), QStringList({"NTSC-VCD", "NTSC-DVD", "PAL-VCD", "PAL-DVD"}));
-    for (const TRadioGroup* group : {dialog.AudioRadioGroup, dialog.VideoRadioGroup})
+    EXPECT_EQ(Cells(*dialog.VideoRadioGroup),
+              (Cells_{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}, {1, 1}, {1, 2}}));
+    EXPECT_EQ(dialog.VideoRadioGroup->Items(),
+              QStringList({"NTSC-VCD", "NTSC-DVD", "PAL-VCD", "PAL-DVD", "MP4", "WebM", "GIF"}));
+    EXPECT_EQ(Cells(*dialog.MethodRadioGroup), (Cells_{{0, 0}, {0, 1}}));
+    EXPECT_EQ(dialog.MethodRadioGroup->ItemIndex(), 0);
+    for (const TRadioGroup* group : {dialog.AudioRadioGroup, dialog.VideoRadioGroup, dialog.MethodRadioGroup})
         for (int i = 0; i < group->Items().size(); ++i)
             EXPECT_TRUE(group->rect().contains(group->Button(i)->geometry()))
                 << group->Button(i)->text().toStdString();
 
-    // Tab order: OK, Cancel, the audio group, the video group.
+    // Tab order: OK, Cancel, the audio group, the video group, the method group.
     std::vector<QWidget*> expected = {dialog.OKBtn, dialog.CancelBtn};
-    for (const TRadioGroup* group : {dialog.AudioRadioGroup, dialog.VideoRadioGroup})
+    for (const TRadioGroup* group : {dialog.AudioRadioGroup, dialog.VideoRadioGroup, dialog.MethodRadioGroup})
         for (int i = 0; i < group->Items().size(); ++i)
             expected.push_back(group->Button(i));
     std::vector<QWidget*> chain;

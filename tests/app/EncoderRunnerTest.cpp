@@ -42,7 +42,21 @@ TEST(EncoderRunnerTest, CommandLineForEveryTargetWithAndWithoutAudio) {
         {0, 1, encoder + audio + video + " -target ntsc-dvd" + output},
         {0, 2, encoder + audio + video + " -target pal-vcd" + output},
         {0, 3, encoder + audio + video + " -target pal-dvd" + output},
-        {0, 4, encoder + audio + video + output},
+        {0, 4,
+         encoder + audio + video +
+             " -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p -c:a aac -b:a 192k -ar 48000 -movflags "
+             "+faststart -f mp4" +
+             output},
+        {0, 5,
+         encoder + audio + video +
+             " -c:v libvpx-vp9 -crf 32 -b:v 0 -deadline realtime -cpu-used 8 -row-mt 1 -pix_fmt yuv420p -c:a "
+             "libopus -b:a 128k -ar 48000 -f webm" +
+             output},
+        {1, 6,
+         encoder + video +
+             " -vf split[frames][copy];[copy]palettegen[palette];[frames][palette]paletteuse -f gif" +
+             output},
+        {0, 7, encoder + audio + video + output},
         {1, 0, encoder + video + " -target ntsc-vcd" + output},
         {1, 1, encoder + video + " -target ntsc-dvd" + output},
         {1, 2, encoder + video + " -target pal-vcd" + output},

@@ -126,6 +126,31 @@ TEST(ConvertE2E, ConvertsAMovieThroughTheRealWindow) {
     EXPECT_EQ(ntsc.AudioStreams, 0);
     EXPECT_TRUE(QDir(temporary).entryList({"*.avi", "*.wav"}, QDir::Files).isEmpty());
 
+    // Frame-exact, to PAL-DVD with sound and to MP4: every frame of the movie, without recording.
+    ASSERT_TRUE(program.ChooseFormat(true, 3, true));
+    const QString exactDvd = dir.path("exact dvd.mpg");
+    ASSERT_TRUE(program.ConvertFrameExact(exactDvd, &failure)) << failure.toStdString();
+    const TStreams exact = Probe(exactDvd);
+    EXPECT_EQ(exact.Video.value("codec_name").toString(), "mpeg2video");
+    EXPECT_EQ(exact.Video.value("width").toInt(), 720);
+    EXPECT_EQ(exact.Video.value("height").toInt(), 576);
+    EXPECT_EQ(exact.AudioStreams, 1);
+    EXPECT_GT(MeanVolume(exactDvd), -35.0) << "the tone was mixed in";
+    const QImage exactFrame = FrameAt(exactDvd, "1.5", dir.path("exact.png"));
+    ASSERT_FALSE(exactFrame.isNull());
+    EXPECT_GT(ShareOf(exactFrame, QColor(230, 20, 20)), 0.01) << "the red box";
+    EXPECT_GT(ShareOf(exactFrame, QColor(255, 255, 255)), 0.2) << "the white stage";
+    ASSERT_TRUE(program.ChooseFormat(true, 4, true));
+    const QString exactMp4 = dir.path("exact.mp4");
+    ASSERT_TRUE(program.ConvertFrameExact(exactMp4, &failure)) << failure.toStdString();
+    const TStreams mp4 = Probe(exactMp4);
+    EXPECT_EQ(mp4.Video.value("codec_name").toString(), "h264");
+    EXPECT_EQ(mp4.Video.value("width").toInt(), 550);
+    EXPECT_EQ(mp4.Video.value("height").toInt(), 400);
+    EXPECT_EQ(mp4.AudioStreams, 1);
+    // Back to the screen recording for what follows.
+    ASSERT_TRUE(program.ChooseFormat(true, 3, false));
+
     // Closing the window while the encoder runs ends the encoder and removes the temporary files.
     ASSERT_TRUE(program.ChooseFormat(true, 3));
     ASSERT_TRUE(program.StartAndStop(dir.path("closed.avi"), 10000));

@@ -118,23 +118,26 @@ bool TProgramRun::OpenMovie(const QString& FileName) {
     return AnswerFileDialog(QStringLiteral("^Open"), FileName);
 }
 
-bool TProgramRun::ChooseFormat(bool IncludeAudio, int VideoIndex) {
+bool TProgramRun::ChooseFormat(bool IncludeAudio, int VideoIndex, bool FrameExact) {
     Click(OptionButtonCentre.x(), OptionButtonCentre.y());
     const QString dialog = WaitForWindow(QStringLiteral("^Options$"), 10000);
     if (dialog.isEmpty())
         return false;
     Pump(300);
     Xdotool({"windowfocus", "--sync", dialog});
-    // Focus order: OK, Cancel, the audio group's choice, the video group's choice. Arrow keys move
-    // the choice within a group, whose items fill two columns top to bottom.
+    // Focus order: OK, Cancel, the audio group's choice, the video group's choice, the method's.
+    // Arrow keys move the choice within a group; the video group's items fill two columns of four,
+    // top to bottom, the method's one column.
     Xdotool({"key", "Tab", "Tab"});
     Xdotool({"key", IncludeAudio ? "Left" : "Right"});
     Xdotool({"key", "Tab"});
-    Xdotool({"key", "Left", "Up"}); // NTSC-VCD
-    if (VideoIndex >= 2)
+    Xdotool({"key", "Left", "Up", "Up", "Up"}); // NTSC-VCD
+    if (VideoIndex >= 4)
         Xdotool({"key", "Right"});
-    if (VideoIndex % 2 == 1)
+    for (int row = 0; row < VideoIndex % 4; ++row)
         Xdotool({"key", "Down"});
+    Xdotool({"key", "Tab"});
+    Xdotool({"key", FrameExact ? "Down" : "Up"});
     Xdotool({"key", "Return"});
     Pump(300);
     return WaitForWindow(QStringLiteral("^Options$"), 300).isEmpty();
@@ -148,6 +151,20 @@ bool TProgramRun::StartAndStop(const QString& Output, int Milliseconds) {
     // No pumping after this click: the caller watches what follows at once.
     Xdotool({"mousemove", "--window", FMainWindow, QString::number(StartButtonCentre.x()),
              QString::number(StartButtonCentre.y()), "click", "1"});
+    return true;
+}
+
+bool TProgramRun::ConvertFrameExact(const QString& Output, QString* Failure) {
+    Click(StartButtonCentre.x(), StartButtonCentre.y());
+    if (!AnswerFileDialog(QStringLiteral("^Save"), Output)) {
+        *Failure = QStringLiteral("no save dialog");
+        return false;
+    }
+    if (!WaitForMessage(QStringLiteral("Information"),
+                        QStringLiteral("Convert to \"%1\" successfully.").arg(Output), 180000)) {
+        *Failure = QStringLiteral("no success message; the program said:\n") + FOutput;
+        return false;
+    }
     return true;
 }
 

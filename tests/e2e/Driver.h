@@ -28,11 +28,14 @@ public:
     void Click(int X, int Y, int Button = 1);
     // Opens a movie through "Open SWF".
     bool OpenMovie(const QString& FileName);
-    // Sets the "Format" dialog's choices and presses OK.
-    bool ChooseFormat(bool IncludeAudio, int VideoIndex);
+    // Sets the "Format" dialog's choices (the method: screen recording, or frame-exact) and presses OK.
+    bool ChooseFormat(bool IncludeAudio, int VideoIndex, bool FrameExact = false);
     // "Start Convert", the output chosen in the save dialog, recording for Milliseconds, "Stop
     // Convert"; true when the program reported the conversion's success.
     bool Convert(const QString& Output, int Milliseconds, QString* Failure);
+    // "Start Convert" with the frame-exact method, the output chosen; true when the program reported
+    // the conversion's success (no "Stop Convert": the conversion ends by itself).
+    bool ConvertFrameExact(const QString& Output, QString* Failure);
     // Visible top-level windows.
     QStringList VisibleWindows() const;
     // "Start Convert", the output chosen, recording for Milliseconds, "Stop Convert"; returns at once.
