@@ -253,15 +253,17 @@ bool TWaveStreamAdapter::BeginWrite(const WAVEFORMATEX& Format) {
 bool TWaveStreamAdapter::EndWrite() {
     if (FState != wssWriting)
         return false;
-    mmioAscend(FIOHandle, &FDataChunk, 0);
-    mmioAscend(FIOHandle, &FRiffChunk, 0);
+    // Both sizes are written even when the data chunk's pad byte could not be (a full disk).
+    const bool dataClosed = mmioAscend(FIOHandle, &FDataChunk, 0) == MMSYSERR_NOERROR;
+    const bool riffClosed = mmioAscend(FIOHandle, &FRiffChunk, 0) == MMSYSERR_NOERROR;
     mmioClose(std::exchange(FIOHandle, nullptr), 0);
     FState = wssIdle;
     // The pad byte of an odd data size counts in the RIFF size but is cut off the stream. A header
     // that could not be read back leaves the stream as it is.
-    if (UpdateDetails())
+    const bool readBack = UpdateDetails();
+    if (readBack)
         FStream->SetSize(std::int64_t{FDataOffset} + FDataSize);
-    return true;
+    return dataClosed && riffClosed && readBack;
 }
 
 std::int32_t TWaveStreamAdapter::Write(const void* Buffer, std::int32_t Count) {
@@ -539,6 +541,10 @@ bool TWaveStreamAdapter::Mix(const TWaveStreamAdapterList& Sources) {
     THeapBlock mixed = AllocateBlock(largest);
     if (!MixWaveAudio(rawWaves.data(), int(rawWaves.size()), *format, mixed.get(), largest))
         return false;
+    // The sources are let go before writing: this stream may be one of them, and writing replaces
+    // the data they hold on to.
+    rawWaves.clear();
+    inputs.clear();
     BeginWrite(*format);
     Write(mixed.get(), ToCount(largest));
     EndWrite();

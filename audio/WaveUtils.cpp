@@ -36,8 +36,15 @@ void PCMFormatToWaveFormat(WAVEFORMATEX& WaveFormat, TPCMFormat PCMFormat) {
 
 // --- Durations and sizes ---
 
+namespace {
+// What a multiply-divide that overflowed gives, as a byte count.
+constexpr DWORD OverflowedBytes = DWORD(-1);
+} // namespace
+
 DWORD MSToBufferBytes(const WAVEFORMATEX& WaveFormat, DWORD Duration) {
     DWORD bytes = DWORD(MulDiv(std::int32_t(Duration), std::int32_t(WaveFormat.nAvgBytesPerSec), 1000));
+    if (bytes == OverflowedBytes)
+        return bytes; // the multiply-divide's -1 passes through
     if (WaveFormat.nBlockAlign > 1 && bytes % WaveFormat.nBlockAlign != 0)
         bytes += WaveFormat.nBlockAlign - bytes % WaveFormat.nBlockAlign;
     return bytes;
@@ -45,6 +52,8 @@ DWORD MSToBufferBytes(const WAVEFORMATEX& WaveFormat, DWORD Duration) {
 
 DWORD MSToAlignedBytes(const WAVEFORMATEX& WaveFormat, DWORD Duration) {
     DWORD bytes = DWORD(MulDiv(std::int32_t(WaveFormat.nAvgBytesPerSec), std::int32_t(Duration), 1000));
+    if (bytes == OverflowedBytes)
+        return bytes; // the multiply-divide's -1 passes through
     if (WaveFormat.nBlockAlign > 1)
         bytes -= bytes % WaveFormat.nBlockAlign;
     return bytes;

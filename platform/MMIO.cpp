@@ -143,15 +143,22 @@ MMRESULT mmioAscend(HMMIO Handle, MMCKINFO* Chunk, UINT /*Flags*/) {
         if (position < 0 || DWORD(position) < Chunk->dwDataOffset)
             return MMIOERR_CANNOTSEEK;
         const DWORD size = DWORD(position) - Chunk->dwDataOffset;
+        // A pad byte that cannot be written (a full disk) still leaves the size written: the data
+        // before it is whole, and a reader finds it.
+        bool padWritten = true;
         if (size & 1) {
             const std::uint8_t pad = 0;
-            if (mmioWrite(Handle, &pad, 1) != 1)
-                return MMIOERR_CANNOTWRITE;
+            padWritten = mmioWrite(Handle, &pad, 1) == 1;
         }
         if (mmioSeek(Handle, LONG(Chunk->dwDataOffset - 4), SEEK_SET_ORIGIN) < 0 || !WriteDWord(Handle, size))
             return MMIOERR_CANNOTWRITE;
         Chunk->cksize = size;
         Chunk->dwFlags &= ~MMIO_DIRTY;
+        if (!padWritten) {
+            const std::int64_t dataEnd = std::int64_t{Chunk->dwDataOffset} + size;
+            mmioSeek(Handle, LONG(dataEnd), SEEK_SET_ORIGIN);
+            return MMIOERR_CANNOTWRITE;
+        }
     }
     const std::int64_t end = std::int64_t{Chunk->dwDataOffset} + Chunk->cksize + (Chunk->cksize & 1);
     if (end > MaxPosition || mmioSeek(Handle, LONG(end), SEEK_SET_ORIGIN) != end)

@@ -151,6 +151,10 @@ TEST(WaveEdit, MixAveragesSourcesOfOneFormat) {
     EXPECT_FALSE(mixed.Adapter.Mix({&a.Adapter, &other.Adapter}));
     EXPECT_FALSE(mixed.Adapter.Mix({}));
     EXPECT_EQ(mixed.Audio(), Samples({200, 300, 250}));
+
+    // The target may be one of its own sources.
+    ASSERT_TRUE(b.Adapter.Mix({&a.Adapter, &b.Adapter}));
+    EXPECT_EQ(b.Audio(), Samples({200, 300, 250}));
 }
 
 TEST(WaveEdit, SameContentComparesFormatAndAudio) {

@@ -323,3 +323,33 @@ TEST(WaveWhole, DestroyingAWriterFinishesTheFile) {
     EXPECT_EQ(ReadLittleEndian32(file, 4), 42u);
     EXPECT_EQ(ReadLittleEndian32(file, 42), 3u);
 }
+
+namespace {
+
+// A disk that fills up at Capacity bytes: writes that would go past it write what fits.
+class TFullDiskStream : public TMemoryStream {
+public:
+    explicit TFullDiskStream(std::int64_t Capacity) : FCapacity(Capacity) {}
+    std::int32_t Write(const void* Buffer, std::int32_t Count) override {
+        const std::int64_t room = std::max<std::int64_t>(0, FCapacity - GetPosition());
+        return TMemoryStream::Write(Buffer, std::int32_t(std::min<std::int64_t>(Count, room)));
+    }
+
+private:
+    std::int64_t FCapacity;
+};
+
+} // namespace
+
+TEST(WaveWriting, AFullDiskAtThePadByteFailsButWritesBothSizes) {
+    // 46 bytes of header (an 18-byte format record) and 3 of audio fit; the pad byte does not.
+    TFullDiskStream stream(49);
+    TWaveStreamAdapter adapter(&stream, 0);
+    ASSERT_TRUE(adapter.BeginWrite(PCMFormat(Mono8Bit8000Hz)));
+    ASSERT_EQ(adapter.Write("abc", 3), 3);
+    EXPECT_FALSE(adapter.EndWrite());
+    const QByteArray bytes = ContentOf(stream);
+    ASSERT_EQ(bytes.size(), 49);
+    EXPECT_EQ(ReadLittleEndian32(bytes, 42), 3u) << "the data size";
+    EXPECT_EQ(ReadLittleEndian32(bytes, 4), 41u) << "the RIFF size of what is there";
+}

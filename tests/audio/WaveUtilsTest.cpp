@@ -73,8 +73,11 @@ TEST(Durations, BuffersRoundUpAndPositionsRoundDown) {
     WAVEFORMATEX noRate = Format(Mono16bit8000Hz);
     noRate.nAvgBytesPerSec = 0;
     EXPECT_EQ(BytesToMS(noRate, 16000), 0u);
-    // An overflowing product passes the multiply-divide's -1 through.
-    EXPECT_EQ(MSToAlignedBytes(Format(Mono8Bit8000Hz), 0xFFFFFFFF / 4), 0xFFFFFFFFu);
+    // An overflowing product passes the multiply-divide's -1 through, whatever the block alignment.
+    for (const auto& format : {Format(Mono8Bit8000Hz), Format(Stereo16bit11025Hz)}) {
+        EXPECT_EQ(MSToAlignedBytes(format, 0xFFFFFFFF / 4), 0xFFFFFFFFu);
+        EXPECT_EQ(MSToBufferBytes(format, 0xFFFFFFFF / 4), 0xFFFFFFFFu);
+    }
 }
 
 TEST(PeakLevel, CountsThePositiveHalfOnly) {
