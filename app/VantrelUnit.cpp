@@ -1,5 +1,9 @@
 #include "app/VantrelUnit.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "app/EncoderRunner.h"
 #include "app/FrameExactJob.h"
 #include "app/OptionUnit.h"
@@ -393,18 +397,25 @@ void TVantrelForm::StartSteps() {
     QCursor::setPos(mapToGlobal(StartButton->geometry().topLeft() +
                                 QPoint(StartButton->width() / 2, StartButton->height() / 2)));
     SetUIState(false, true);
-    const QFileInfo chosenInfo(chosen);
-    FTempVideoFile = MakeTempFileName(chosenInfo.fileName());
-    const QString audioName =
-        chosenInfo.suffix().isEmpty() && !chosenInfo.fileName().endsWith(QLatin1Char('.'))
-            ? chosenInfo.fileName() + QStringLiteral(".wav")
-            : chosenInfo.completeBaseName() + QStringLiteral(".wav");
-    FTempAudioFile = MakeTempFileName(audioName);
     FOutputFile = chosen;
     if (FMethodOption == 1) {
         StartFrameExact();
         return;
     }
+    // The recordings go into a folder of this conversion's own: their names can then never be the
+    // output's, each other's, or another running copy's.
+    QString problem;
+    if (!MakeTempFolder(problem)) {
+        MessageBoxW(this, problem, QStringLiteral("Error"), MB_OK | MB_ICONERROR);
+        FOutputFile.clear();
+        SetUIState(true, true);
+        return;
+    }
+    const QFileInfo chosenInfo(chosen);
+    const QString base =
+        chosenInfo.suffix().isEmpty() ? chosenInfo.fileName() : chosenInfo.completeBaseName();
+    FTempVideoFile = MakeTempFileName(FTempFolder + QLatin1Char('/') + base + QStringLiteral(".avi"));
+    FTempAudioFile = MakeTempFileName(FTempFolder + QLatin1Char('/') + base + QStringLiteral(".wav"));
     FScreenCam->FShowMarks = 1;
     FScreenCam->FTrackRegion = 1;
     FScreenCam->Start(FFlash, FTempVideoFile);
@@ -647,6 +658,21 @@ void TVantrelForm::ForgetEncoder() {
 void TVantrelForm::DeleteTemporaryFiles() {
     DeleteIfExists(FTempAudioFile);
     DeleteIfExists(FTempVideoFile);
+    // Only when empty: a recording kept for the user stays where the message said.
+    if (!FTempFolder.isEmpty() && QDir().rmdir(FTempFolder))
+        FTempFolder.clear();
+}
+
+bool TVantrelForm::MakeTempFolder(QString& Problem) {
+    const QString pattern = GetTempDirectory() + QStringLiteral("vantrel-XXXXXX");
+    QByteArray name = QFile::encodeName(pattern);
+    if (!::mkdtemp(name.data())) {
+        Problem = QStringLiteral("Can't create temp file \"%1\".").arg(pattern) + QLatin1Char('\n') +
+                  QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    FTempFolder = QFile::decodeName(name);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -73,6 +73,7 @@ public:
     bool FWasPlaying = false;
     QString FTempVideoFile;
     QString FTempAudioFile;
+    QString FTempFolder; // this conversion's own, mode 0700, removed with the files
     QString FRecordLineName;
     QString FAppFolder;
     QString FMovieFile;
@@ -113,6 +114,8 @@ private:
     // handled; events are served meanwhile.
     void WaitForRecordings();
     void DeleteTemporaryFiles();
+    // A private folder for this conversion's recordings; false with a message when there is none.
+    bool MakeTempFolder(QString& Problem);
     // Runs a handler; an error escaping it is shown by the application's error box.
     void Guarded(const std::function<void()>& Handler);
 

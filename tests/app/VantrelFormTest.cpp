@@ -257,8 +257,13 @@ TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
     EXPECT_FALSE(Form->OpenButton->isEnabled());
     EXPECT_FALSE(Form->CloseButton->isEnabled());
     EXPECT_TRUE(Form->LogPanel->isHidden());
-    EXPECT_EQ(Form->FTempVideoFile, Dir.path("tmp/my \"clip\" one.avi"));
-    EXPECT_EQ(Form->FTempAudioFile, Dir.path("tmp/my \"clip\" one.wav"));
+    // ... in a folder of the conversion's own, that only its owner may enter.
+    const QString folder = QFileInfo(Form->FTempVideoFile).absolutePath();
+    EXPECT_EQ(QFileInfo(folder).absolutePath(), Dir.path("tmp"));
+    EXPECT_TRUE(QFileInfo(folder).fileName().startsWith("vantrel-"));
+    EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, QFileDevice::Permissions());
+    EXPECT_EQ(Form->FTempVideoFile, folder + "/my \"clip\" one.avi");
+    EXPECT_EQ(Form->FTempAudioFile, folder + "/my \"clip\" one.wav");
     EXPECT_TRUE(Form->FScreenCam->FRecording.load());
     EXPECT_TRUE(Form->FRecorder->GetActive());
     EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::BlankCursor);
@@ -282,10 +287,11 @@ TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
 
     // The encoder got the recorded files whole, names with blanks and quotes included.
     EXPECT_EQ(ArgumentsSeen(Dir.path("args.txt")),
-              (QStringList{Dir.path("app/ffmpeg"), "-y", "-i", Dir.path("tmp/my \"clip\" one.wav"), "-i",
-                           Dir.path("tmp/my \"clip\" one.avi"), "-target", "ntsc-vcd", output}));
+              (QStringList{Dir.path("app/ffmpeg"), "-y", "-i", folder + "/my \"clip\" one.wav", "-i",
+                           folder + "/my \"clip\" one.avi", "-target", "ntsc-vcd", output}));
     EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
     EXPECT_FALSE(QFile::exists(Form->FTempAudioFile));
+    EXPECT_FALSE(QFileInfo::exists(folder)) << "the private folder goes with the files";
     EXPECT_TRUE(Form->FOutputFile.isEmpty());
     EXPECT_TRUE(Idle());
     EXPECT_EQ(Form->FProcessInfo.hProcess, 0u) << "the ended encoder is forgotten";
@@ -358,43 +364,33 @@ TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
         EXPECT_FALSE(box.Text.startsWith("Convert to"));
 }
 
-TEST_F(VantrelFormTest, TemporaryNamesAvoidExistingFiles) {
-    WriteWholeFile(Dir.path("tmp/clip.avi"), "");
-    WriteWholeFile(Dir.path("tmp/clip.wav"), "");
+TEST_F(VantrelFormTest, AnOutputInTheTemporaryFolderNamedLikeTheRecordingsConverts) {
+    // The output itself, and a file of another program, lie where the recordings used to go.
+    WriteWholeFile(Dir.path("tmp/clip.wav"), "not ours");
     OpenMovie(Dir.path("movie.swf"));
-    qputenv("VANTREL_FAKE_ENCODER", "slow");
-    Record(Dir.path("out/clip.avi"), 300);
-    const QRegularExpression unique(
-        QStringLiteral("^%1/clip[0-9A-F]{8}\\.(avi|wav)$").arg(QRegularExpression::escape(Dir.path("tmp"))));
-    EXPECT_TRUE(unique.match(Form->FTempVideoFile).hasMatch()) << Form->FTempVideoFile.toStdString();
-    EXPECT_TRUE(unique.match(Form->FTempAudioFile).hasMatch()) << Form->FTempAudioFile.toStdString();
-    EXPECT_TRUE(Form->FTempVideoFile.endsWith(".avi"));
-    EXPECT_TRUE(Form->FTempAudioFile.endsWith(".wav"));
-    EXPECT_EQ(Form->MakeTempFileName("name-without-extension"), Dir.path("tmp/name-without-extension"));
+    const QString output = Dir.path("tmp/clip.avi");
+    Record(output, 300);
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
+    const QStringList arguments = ArgumentsSeen(Dir.path("args.txt"));
+    EXPECT_EQ(arguments.count(output), 1) << "the output is no input";
+    EXPECT_NE(Form->FTempAudioFile, Form->FTempVideoFile);
+    EXPECT_EQ(ReadWholeFile(Dir.path("tmp/clip.wav")), "not ours");
+    EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
 }
 
-TEST_F(VantrelFormTest, NoFreeTemporaryNameLeavesTheWindowStopped) {
-    // Every name the counter can reach in the next seconds is taken.
-    WriteWholeFile(Dir.path("tmp/clip.avi"), "");
-    const DWORD now = GetTickCount();
-    for (DWORD counter = now; counter != now + 16000; ++counter) {
-        const QByteArray name =
-            QStringLiteral("%1/clip%2.avi")
-                .arg(Dir.path("tmp"), QStringLiteral("%1").arg(counter, 8, 16, QLatin1Char('0')).toUpper())
-                .toLocal8Bit();
-        const int file = ::open(name.constData(), O_CREAT | O_WRONLY, 0600);
-        ASSERT_GE(file, 0);
-        ::close(file);
-    }
-    ASSERT_LT(GetTickCount() - now, 4000u) << "the names must still lie ahead of the clock";
+TEST_F(VantrelFormTest, ATemporaryFolderThatCannotBeMadeLeavesTheWindowIdle) {
+    // The temporary folder is a file: nothing can be made in it.
+    QDir(Dir.path("tmp")).removeRecursively();
+    WriteWholeFile(Dir.path("tmp"), "");
     OpenMovie(Dir.path("movie.swf"));
     Chosen.push_back(Dir.path("out/clip.avi"));
     Form->StartButton->click();
     ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text,
-              QStringLiteral("Can't create temp file \"%1\".").arg(Dir.path("tmp/clip{UniqueID}.avi")));
+    EXPECT_TRUE(Boxes[0].Text.startsWith(
+        QStringLiteral("Can't create temp file \"%1\".").arg(Dir.path("tmp/vantrel-XXXXXX"))))
+        << Boxes[0].Text.toStdString();
     EXPECT_EQ(Boxes[0].Type & 0xF0, MB_ICONERROR);
-    EXPECT_EQ(Form->StartButton->text(), "Stop Convert") << "stopped: the controls were switched already";
+    EXPECT_TRUE(Idle()) << "the controls are back";
     EXPECT_FALSE(Form->FScreenCam->FRecording.load());
     EXPECT_FALSE(Form->FRecorder->GetActive());
 }
