@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
     if (parser.isSet(infoOption)) {
         std::printf("version: %d\ncompression: %s\nwidth: %d\nheight: %d\nframe rate: %g\nframes: %d\n",
                     movie.version, CompressionName(movie.compression), stageWidth, stageHeight,
-                    movie.frameRate,
-                    std::max<int>(movie.timeline.frameCount, int(movie.timeline.frames.size())));
+                    movie.frameRate, movie.timeline.FrameCount());
         return 0;
     }
     if (!parser.isSet(outputOption))

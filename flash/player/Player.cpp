@@ -10,10 +10,6 @@ namespace {
 template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
-int FrameCountOf(const Timeline& ATimeline) {
-    return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
-}
-
 // The display list a sprite nests inside, keyed for its stream sound.
 const void* MainTimelineKey(const Movie& AMovie) {
     return &AMovie.timeline;
@@ -34,7 +30,7 @@ Player::~Player() {
 }
 
 int Player::TotalFrames() const {
-    return FrameCountOf(FMovie->timeline);
+    return FMovie->timeline.FrameCount();
 }
 
 void Player::Play() {
@@ -284,7 +280,7 @@ void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
         ~Leave() { entered.pop_back(); }
     } leave{FSpritesEntered};
     const Timeline& timeline = Instance.sprite->timeline;
-    const int count = FrameCountOf(timeline);
+    const int count = timeline.FrameCount();
     if (Instance.currentFrame >= 0) {
         TickSprites(Instance.displayList, WithSound);
         if (!Instance.playing || count <= 1)

@@ -28,10 +28,6 @@ constexpr int ScriptDepthBase = 16384;
 // Clips a display list takes from duplicateMovieClip and attachMovie at most.
 constexpr std::size_t MaxListSize = 4096;
 
-int FrameCountOf(const Timeline& ATimeline) {
-    return std::max<int>(ATimeline.frameCount, int(ATimeline.frames.size()));
-}
-
 ClipRef RootClip() {
     return ClipRef::Root();
 }
@@ -86,7 +82,7 @@ public:
         if (clip.root)
             return player.TotalFrames();
         const auto sprite = clip.sprite.lock();
-        return sprite ? FrameCountOf(sprite->sprite->timeline) : 0;
+        return sprite ? sprite->sprite->timeline.FrameCount() : 0;
     }
 
     int LabelFrame(const ClipRef& clip, const QString& label) override {
@@ -410,7 +406,7 @@ private:
     // As the main timeline seeks: backwards from the start, the frames on the way without scripts.
     void GotoSprite(SpriteInstance& sprite, int frame) {
         const Timeline& timeline = sprite.sprite->timeline;
-        frame = std::clamp(frame, 0, std::max(FrameCountOf(timeline) - 1, 0));
+        frame = std::clamp(frame, 0, std::max(timeline.FrameCount() - 1, 0));
         if (frame == sprite.currentFrame)
             return;
         if (frame < sprite.currentFrame) {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -286,6 +287,9 @@ struct Timeline {
     std::uint16_t frameCount = 0; // as declared in the header or DefineSprite
     std::vector<Frame> frames;    // as many as the file holds (not padded to frameCount)
     std::optional<SoundStreamHead> streamHead;
+
+    // The frames it plays: as declared, or as many as the file holds when it holds more.
+    int FrameCount() const { return std::max<int>(frameCount, int(frames.size())); }
 };
 
 struct Sprite {
