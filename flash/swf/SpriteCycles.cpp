@@ -53,9 +53,12 @@ QStringList SpriteCycleWarnings(const Movie& movie) {
             const std::uint16_t child = children[next++];
             if (state[child] == State::OnPath) {
                 if (reported.insert(child).second)
-                    warnings << QStringLiteral("skipped placing sprite %1 inside itself (through sprite %2)")
-                                    .arg(child)
-                                    .arg(id);
+                    warnings << (child == id
+                                     ? QStringLiteral("skipped placing sprite %1 inside itself").arg(child)
+                                     : QStringLiteral("skipped placing sprite %1 inside itself (through "
+                                                      "sprite %2)")
+                                           .arg(child)
+                                           .arg(id));
             } else if (state[child] == State::New) {
                 state[child] = State::OnPath;
                 path.emplace_back(child, 0);
