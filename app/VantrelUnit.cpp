@@ -639,10 +639,18 @@ void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& A
         Timer.start();
         return;
     }
-    if (!LogPanel->isHidden())
-        SetUIState(true, false);
-    MessageBoxW(this, QStringLiteral("Can't start convert process."), QStringLiteral("Error"),
-                MB_OK | MB_ICONERROR);
+    ForgetEncoder();
+    // The recordings stay for the user, and the message says where; the window is ready again.
+    QString text = QStringLiteral("Can't start convert process.");
+    if (!FTempFolder.isEmpty() && QFileInfo::exists(FTempFolder)) {
+        text += QStringLiteral("\nThe recordings are kept in \"%1\".").arg(FTempFolder);
+        FTempFolder.clear();
+        FTempAudioFile.clear();
+        FTempVideoFile.clear();
+    }
+    FOutputFile.clear();
+    SetUIState(true, false);
+    MessageBoxW(this, text, QStringLiteral("Error"), MB_OK | MB_ICONERROR);
 }
 
 void TVantrelForm::ForgetEncoder() {

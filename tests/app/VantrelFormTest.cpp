@@ -395,6 +395,26 @@ TEST_F(VantrelFormTest, ATemporaryFolderThatCannotBeMadeLeavesTheWindowIdle) {
     EXPECT_FALSE(Form->FRecorder->GetActive());
 }
 
+TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) {
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(500);
+    const QString folder = QFileInfo(Form->FTempVideoFile).absolutePath();
+    // The encoder is broken by the time the recording stops: an executable that cannot run.
+    QFile::remove(Dir.path("app/ffmpeg"));
+    WriteWholeFile(Dir.path("app/ffmpeg"), QByteArray("\x7F"
+                                                      "ELF") +
+                                               QByteArray(60, '\0'));
+    QFile::setPermissions(Dir.path("app/ffmpeg"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Form->StartButton->click();
+    ASSERT_TRUE(WaitForBox(
+        QStringLiteral("Can't start convert process.\nThe recordings are kept in \"%1\".").arg(folder)));
+    EXPECT_TRUE(Idle());
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.avi"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.wav"));
+}
+
 TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
     OpenMovie(Dir.path("movie.swf"));
     QTimer::singleShot(0, [&] {
