@@ -374,15 +374,17 @@ void TVantrelForm::StartButtonClick() {
         Inform(this, SelectMovieText);
         return;
     }
+    // Stopping always stops: an encoder gone missing meanwhile is reported when it cannot start.
+    if (StartButton->text() != StartConvertCaption) {
+        StopSteps();
+        return;
+    }
     if (!EncoderFilesPresent(FAppFolder)) {
         MessageBoxW(this, QStringLiteral("Deocder files missed, software need re-install."),
                     QStringLiteral("Error"), MB_OK | MB_ICONERROR);
         return;
     }
-    if (StartButton->text() == StartConvertCaption)
-        StartSteps();
-    else
-        StopSteps();
+    StartSteps();
 }
 
 void TVantrelForm::StartSteps() {
