@@ -2,6 +2,8 @@
 
 #include "flash/swf/BitReader.h"
 #include "flash/swf/FilterReader.h"
+#include "flash/swf/TagCodes.h"
+#include "flash/swf/TextEncoding.h"
 
 #include <QDebug>
 #include <QFile>
@@ -16,75 +18,6 @@
 namespace flash {
 namespace {
 
-enum TagCode : std::uint16_t {
-    End = 0,
-    ShowFrame = 1,
-    DefineShape = 2,
-    PlaceObject1 = 4,
-    RemoveObject1 = 5,
-    DefineBits = 6,
-    DefineButton = 7,
-    JpegTables = 8,
-    SetBackgroundColorTag = 9,
-    DefineFont = 10,
-    DefineText = 11,
-    DoAction = 12,
-    DefineFontInfo = 13,
-    DefineSound = 14,
-    StartSound1 = 15,
-    DefineButtonSound = 17,
-    SoundStreamHead1 = 18,
-    SoundStreamBlockTag = 19,
-    DefineBitsLossless = 20,
-    DefineBitsJpeg2 = 21,
-    DefineShape2 = 22,
-    DefineButtonCxform = 23,
-    Protect = 24,
-    PlaceObject2 = 26,
-    RemoveObject2 = 28,
-    DefineShape3 = 32,
-    DefineText2 = 33,
-    DefineButton2 = 34,
-    DefineBitsJpeg3 = 35,
-    DefineBitsLossless2 = 36,
-    DefineEditText = 37,
-    DefineSprite = 39,
-    FrameLabelTag = 43,
-    SoundStreamHead2 = 45,
-    DefineMorphShape = 46,
-    DefineFont2 = 48,
-    ExportAssets = 56,
-    ImportAssets = 57,
-    EnableDebugger = 58,
-    DoInitAction = 59,
-    DefineVideoStream = 60,
-    VideoFrame = 61,
-    DefineFontInfo2 = 62,
-    EnableDebugger2 = 64,
-    ScriptLimits = 65,
-    SetTabIndex = 66,
-    FileAttributes = 69,
-    PlaceObject3 = 70,
-    ImportAssets2 = 71,
-    DoAbcDefine = 72,
-    DefineFontAlignZones = 73,
-    CsmTextSettings = 74,
-    DefineFont3 = 75,
-    SymbolClass = 76,
-    Metadata = 77,
-    DefineScalingGrid = 78,
-    DoAbc = 82,
-    DefineShape4 = 83,
-    DefineMorphShape2 = 84,
-    DefineSceneAndFrameLabelData = 86,
-    DefineBinaryData = 87,
-    DefineFontName = 88,
-    StartSound2 = 89,
-    DefineBitsJpeg4 = 90,
-    DefineFont4 = 91,
-    EnableTelemetry = 93,
-};
-
 struct TagInfo {
     std::uint16_t code;
     const char* name;
@@ -93,72 +26,72 @@ struct TagInfo {
 };
 
 constexpr TagInfo Tags[] = {
-    {End, "End", TagInfo::Control},
-    {ShowFrame, "ShowFrame", TagInfo::Control},
-    {DefineShape, "DefineShape", TagInfo::Character},
-    {PlaceObject1, "PlaceObject", TagInfo::Control},
-    {RemoveObject1, "RemoveObject", TagInfo::Control},
-    {DefineBits, "DefineBits", TagInfo::Character},
-    {DefineButton, "DefineButton", TagInfo::Character},
-    {JpegTables, "JPEGTables", TagInfo::Control},
-    {SetBackgroundColorTag, "SetBackgroundColor", TagInfo::Control},
-    {DefineFont, "DefineFont", TagInfo::Character},
-    {DefineText, "DefineText", TagInfo::Character},
-    {DoAction, "DoAction", TagInfo::Other},
-    {DefineFontInfo, "DefineFontInfo", TagInfo::Other},
-    {DefineSound, "DefineSound", TagInfo::Character},
-    {StartSound1, "StartSound", TagInfo::Control},
-    {DefineButtonSound, "DefineButtonSound", TagInfo::Other},
-    {SoundStreamHead1, "SoundStreamHead", TagInfo::Control},
-    {SoundStreamBlockTag, "SoundStreamBlock", TagInfo::Control},
-    {DefineBitsLossless, "DefineBitsLossless", TagInfo::Character},
-    {DefineBitsJpeg2, "DefineBitsJPEG2", TagInfo::Character},
-    {DefineShape2, "DefineShape2", TagInfo::Character},
-    {DefineButtonCxform, "DefineButtonCxform", TagInfo::Other},
-    {Protect, "Protect", TagInfo::Other},
-    {PlaceObject2, "PlaceObject2", TagInfo::Control},
-    {RemoveObject2, "RemoveObject2", TagInfo::Control},
-    {DefineShape3, "DefineShape3", TagInfo::Character},
-    {DefineText2, "DefineText2", TagInfo::Character},
-    {DefineButton2, "DefineButton2", TagInfo::Character},
-    {DefineBitsJpeg3, "DefineBitsJPEG3", TagInfo::Character},
-    {DefineBitsLossless2, "DefineBitsLossless2", TagInfo::Character},
-    {DefineEditText, "DefineEditText", TagInfo::Character},
-    {DefineSprite, "DefineSprite", TagInfo::Character},
-    {FrameLabelTag, "FrameLabel", TagInfo::Control},
-    {SoundStreamHead2, "SoundStreamHead2", TagInfo::Control},
-    {DefineMorphShape, "DefineMorphShape", TagInfo::Character},
-    {DefineFont2, "DefineFont2", TagInfo::Character},
-    {ExportAssets, "ExportAssets", TagInfo::Other},
-    {ImportAssets, "ImportAssets", TagInfo::Other},
-    {EnableDebugger, "EnableDebugger", TagInfo::Other},
-    {DoInitAction, "DoInitAction", TagInfo::Other},
-    {DefineVideoStream, "DefineVideoStream", TagInfo::Character},
-    {VideoFrame, "VideoFrame", TagInfo::Other},
-    {DefineFontInfo2, "DefineFontInfo2", TagInfo::Other},
-    {EnableDebugger2, "EnableDebugger2", TagInfo::Other},
-    {ScriptLimits, "ScriptLimits", TagInfo::Other},
-    {SetTabIndex, "SetTabIndex", TagInfo::Other},
-    {FileAttributes, "FileAttributes", TagInfo::Other},
-    {PlaceObject3, "PlaceObject3", TagInfo::Control},
-    {ImportAssets2, "ImportAssets2", TagInfo::Other},
-    {DoAbcDefine, "DoABCDefine", TagInfo::Other},
-    {DefineFontAlignZones, "DefineFontAlignZones", TagInfo::Other},
-    {CsmTextSettings, "CSMTextSettings", TagInfo::Other},
-    {DefineFont3, "DefineFont3", TagInfo::Character},
-    {SymbolClass, "SymbolClass", TagInfo::Other},
-    {Metadata, "Metadata", TagInfo::Other},
-    {DefineScalingGrid, "DefineScalingGrid", TagInfo::Other},
-    {DoAbc, "DoABC", TagInfo::Other},
-    {DefineShape4, "DefineShape4", TagInfo::Character},
-    {DefineMorphShape2, "DefineMorphShape2", TagInfo::Character},
-    {DefineSceneAndFrameLabelData, "DefineSceneAndFrameLabelData", TagInfo::Other},
-    {DefineBinaryData, "DefineBinaryData", TagInfo::Raw},
-    {DefineFontName, "DefineFontName", TagInfo::Other},
-    {StartSound2, "StartSound2", TagInfo::Control},
-    {DefineBitsJpeg4, "DefineBitsJPEG4", TagInfo::Character},
-    {DefineFont4, "DefineFont4", TagInfo::Raw},
-    {EnableTelemetry, "EnableTelemetry", TagInfo::Other},
+    {tag::End, "End", TagInfo::Control},
+    {tag::ShowFrame, "ShowFrame", TagInfo::Control},
+    {tag::DefineShape, "DefineShape", TagInfo::Character},
+    {tag::PlaceObject, "PlaceObject", TagInfo::Control},
+    {tag::RemoveObject, "RemoveObject", TagInfo::Control},
+    {tag::DefineBits, "DefineBits", TagInfo::Character},
+    {tag::DefineButton, "DefineButton", TagInfo::Character},
+    {tag::JpegTables, "JPEGTables", TagInfo::Control},
+    {tag::SetBackgroundColor, "SetBackgroundColor", TagInfo::Control},
+    {tag::DefineFont, "DefineFont", TagInfo::Character},
+    {tag::DefineText, "DefineText", TagInfo::Character},
+    {tag::DoAction, "DoAction", TagInfo::Other},
+    {tag::DefineFontInfo, "DefineFontInfo", TagInfo::Other},
+    {tag::DefineSound, "DefineSound", TagInfo::Character},
+    {tag::StartSound, "StartSound", TagInfo::Control},
+    {tag::DefineButtonSound, "DefineButtonSound", TagInfo::Other},
+    {tag::SoundStreamHead, "SoundStreamHead", TagInfo::Control},
+    {tag::SoundStreamBlock, "SoundStreamBlock", TagInfo::Control},
+    {tag::DefineBitsLossless, "DefineBitsLossless", TagInfo::Character},
+    {tag::DefineBitsJpeg2, "DefineBitsJPEG2", TagInfo::Character},
+    {tag::DefineShape2, "DefineShape2", TagInfo::Character},
+    {tag::DefineButtonCxform, "DefineButtonCxform", TagInfo::Other},
+    {tag::Protect, "Protect", TagInfo::Other},
+    {tag::PlaceObject2, "PlaceObject2", TagInfo::Control},
+    {tag::RemoveObject2, "RemoveObject2", TagInfo::Control},
+    {tag::DefineShape3, "DefineShape3", TagInfo::Character},
+    {tag::DefineText2, "DefineText2", TagInfo::Character},
+    {tag::DefineButton2, "DefineButton2", TagInfo::Character},
+    {tag::DefineBitsJpeg3, "DefineBitsJPEG3", TagInfo::Character},
+    {tag::DefineBitsLossless2, "DefineBitsLossless2", TagInfo::Character},
+    {tag::DefineEditText, "DefineEditText", TagInfo::Character},
+    {tag::DefineSprite, "DefineSprite", TagInfo::Character},
+    {tag::FrameLabel, "FrameLabel", TagInfo::Control},
+    {tag::SoundStreamHead2, "SoundStreamHead2", TagInfo::Control},
+    {tag::DefineMorphShape, "DefineMorphShape", TagInfo::Character},
+    {tag::DefineFont2, "DefineFont2", TagInfo::Character},
+    {tag::ExportAssets, "ExportAssets", TagInfo::Other},
+    {tag::ImportAssets, "ImportAssets", TagInfo::Other},
+    {tag::EnableDebugger, "EnableDebugger", TagInfo::Other},
+    {tag::DoInitAction, "DoInitAction", TagInfo::Other},
+    {tag::DefineVideoStream, "DefineVideoStream", TagInfo::Character},
+    {tag::VideoFrame, "VideoFrame", TagInfo::Other},
+    {tag::DefineFontInfo2, "DefineFontInfo2", TagInfo::Other},
+    {tag::EnableDebugger2, "EnableDebugger2", TagInfo::Other},
+    {tag::ScriptLimits, "ScriptLimits", TagInfo::Other},
+    {tag::SetTabIndex, "SetTabIndex", TagInfo::Other},
+    {tag::FileAttributes, "FileAttributes", TagInfo::Other},
+    {tag::PlaceObject3, "PlaceObject3", TagInfo::Control},
+    {tag::ImportAssets2, "ImportAssets2", TagInfo::Other},
+    {tag::DoAbcDefine, "DoABCDefine", TagInfo::Other},
+    {tag::DefineFontAlignZones, "DefineFontAlignZones", TagInfo::Other},
+    {tag::CsmTextSettings, "CSMTextSettings", TagInfo::Other},
+    {tag::DefineFont3, "DefineFont3", TagInfo::Character},
+    {tag::SymbolClass, "SymbolClass", TagInfo::Other},
+    {tag::Metadata, "Metadata", TagInfo::Other},
+    {tag::DefineScalingGrid, "DefineScalingGrid", TagInfo::Other},
+    {tag::DoAbc, "DoABC", TagInfo::Other},
+    {tag::DefineShape4, "DefineShape4", TagInfo::Character},
+    {tag::DefineMorphShape2, "DefineMorphShape2", TagInfo::Character},
+    {tag::DefineSceneAndFrameLabelData, "DefineSceneAndFrameLabelData", TagInfo::Other},
+    {tag::DefineBinaryData, "DefineBinaryData", TagInfo::Raw},
+    {tag::DefineFontName, "DefineFontName", TagInfo::Other},
+    {tag::StartSound2, "StartSound2", TagInfo::Control},
+    {tag::DefineBitsJpeg4, "DefineBitsJPEG4", TagInfo::Character},
+    {tag::DefineFont4, "DefineFont4", TagInfo::Raw},
+    {tag::EnableTelemetry, "EnableTelemetry", TagInfo::Other},
 };
 
 const TagInfo* FindTag(std::uint16_t code) {
@@ -459,14 +392,6 @@ bool ReadLineStyle2Flags(BitReader& r, LineStyle& style) {
     return hasFill;
 }
 
-bool IsGradient(std::uint8_t type) {
-    return type == 0x10 || type == 0x12 || type == 0x13;
-}
-
-bool IsBitmapFill(std::uint8_t type) {
-    return type >= 0x40 && type <= 0x43;
-}
-
 // Edges made while reading one SHAPE: style numbers of the group in force, resolved to indexes of
 // the shape's whole style lists.
 struct StyleGroup {
@@ -513,9 +438,7 @@ private:
         list.push_back(std::move(value));
         return true;
     }
-    QString Text(const QByteArray& raw) const {
-        return movie.version >= 6 ? QString::fromUtf8(raw) : QString::fromLatin1(raw);
-    }
+    QString Text(const QByteArray& raw) const { return DecodeText(raw, movie.version); }
     void Define(std::uint16_t id, std::shared_ptr<Character> character);
 
     void ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame& frame, int nesting);
@@ -631,9 +554,9 @@ void Parser::ReadTimeline(BitReader r, Timeline& timeline, int nesting) {
             break;
         }
         BitReader body = r.Sub(length);
-        if (code == End)
+        if (code == tag::End)
             break;
-        if (code == ShowFrame) {
+        if (code == tag::ShowFrame) {
             if (!Push(timeline.frames, std::move(frame)))
                 return;
             frame = {};
@@ -658,22 +581,22 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
         skipIfDamaged(ReadCharacter(code, r, nesting));
         return;
     }
-    if (code == JpegTables) {
+    if (code == tag::JpegTables) {
         if (movie.jpegTables.isEmpty())
             movie.jpegTables = r.Rest();
         return;
     }
-    if (code == DefineFontInfo || code == DefineFontInfo2) {
+    if (code == tag::DefineFontInfo || code == tag::DefineFontInfo2) {
         skipIfDamaged(ReadFontInfo(r, code), "skipped a %1 tag that is damaged or names no font");
         return;
     }
-    if (code == VideoFrame && AttachVideoFrame(r))
+    if (code == tag::VideoFrame && AttachVideoFrame(r))
         return;
-    if (code == ExportAssets) {
+    if (code == tag::ExportAssets) {
         skipIfDamaged(ReadExports(r));
         return;
     }
-    if (code == DefineButtonSound || code == DefineButtonCxform) {
+    if (code == tag::DefineButtonSound || code == tag::DefineButtonCxform) {
         skipIfDamaged(ReadButtonExtra(code, r));
         return;
     }
@@ -694,19 +617,19 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         return true;
     }
     switch (code) {
-    case DefineShape:
+    case tag::DefineShape:
         return ReadShape(r, 1, id);
-    case DefineShape2:
+    case tag::DefineShape2:
         return ReadShape(r, 2, id);
-    case DefineShape3:
+    case tag::DefineShape3:
         return ReadShape(r, 3, id);
-    case DefineShape4:
+    case tag::DefineShape4:
         return ReadShape(r, 4, id);
-    case DefineMorphShape:
+    case tag::DefineMorphShape:
         return ReadMorphShape(r, 1, id);
-    case DefineMorphShape2:
+    case tag::DefineMorphShape2:
         return ReadMorphShape(r, 2, id);
-    case DefineBits: {
+    case tag::DefineBits: {
         Bitmap bitmap;
         bitmap.kind = Bitmap::Kind::Jpeg;
         bitmap.data = r.Rest();
@@ -717,15 +640,15 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         Define(id, std::move(character));
         return true;
     }
-    case DefineBitsJpeg2:
-    case DefineBitsJpeg3:
-    case DefineBitsJpeg4: {
+    case tag::DefineBitsJpeg2:
+    case tag::DefineBitsJpeg3:
+    case tag::DefineBitsJpeg4: {
         Bitmap bitmap;
         bitmap.kind = Bitmap::Kind::Jpeg;
         std::size_t imageBytes = r.Remaining();
-        if (code != DefineBitsJpeg2)
+        if (code != tag::DefineBitsJpeg2)
             imageBytes = r.U32();
-        if (code == DefineBitsJpeg4)
+        if (code == tag::DefineBitsJpeg4)
             bitmap.deblocking = r.UFixed8();
         if (r.Overrun() || imageBytes > r.Remaining())
             return false;
@@ -734,8 +657,8 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         Define(id, std::make_shared<Character>(std::move(bitmap)));
         return true;
     }
-    case DefineBitsLossless:
-    case DefineBitsLossless2: {
+    case tag::DefineBitsLossless:
+    case tag::DefineBitsLossless2: {
         Bitmap bitmap;
         bitmap.kind = Bitmap::Kind::Lossless;
         bitmap.losslessFormat = r.U8();
@@ -743,14 +666,14 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         bitmap.height = r.U16();
         if (bitmap.losslessFormat == 3)
             bitmap.colorTableSize = r.U8();
-        bitmap.hasAlpha = code == DefineBitsLossless2;
+        bitmap.hasAlpha = code == tag::DefineBitsLossless2;
         if (r.Overrun() || bitmap.losslessFormat < 3 || bitmap.losslessFormat > 5)
             return false;
         bitmap.data = r.Rest();
         Define(id, std::make_shared<Character>(std::move(bitmap)));
         return true;
     }
-    case DefineSound: {
+    case tag::DefineSound: {
         Sound sound;
         const std::uint8_t format = r.U8();
         sound.format.codec = format >> 4;
@@ -764,23 +687,23 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         Define(id, std::make_shared<Character>(std::move(sound)));
         return true;
     }
-    case DefineFont:
+    case tag::DefineFont:
         return ReadFont(r, 1, id);
-    case DefineFont2:
+    case tag::DefineFont2:
         return ReadFont(r, 2, id);
-    case DefineFont3:
+    case tag::DefineFont3:
         return ReadFont(r, 3, id);
-    case DefineText:
+    case tag::DefineText:
         return ReadText(r, 1, id);
-    case DefineText2:
+    case tag::DefineText2:
         return ReadText(r, 2, id);
-    case DefineEditText:
+    case tag::DefineEditText:
         return ReadEditText(r, id);
-    case DefineVideoStream:
+    case tag::DefineVideoStream:
         return ReadVideoStream(r, id);
-    case DefineButton:
-    case DefineButton2: {
-        std::optional<Button> button = ReadButton(code == DefineButton ? 1 : 2, r);
+    case tag::DefineButton:
+    case tag::DefineButton2: {
+        std::optional<Button> button = ReadButton(code == tag::DefineButton ? 1 : 2, r);
         if (!button)
             return false;
         auto character = std::make_shared<Character>(std::move(*button));
@@ -789,7 +712,7 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
         Define(id, std::move(character));
         return true;
     }
-    case DefineSprite: {
+    case tag::DefineSprite: {
         if (nesting >= limits.maxSpriteNesting) {
             Warn(QStringLiteral("nesting"),
                  QStringLiteral("skipped sprite %1: sprites nest deeper than %2 levels")
@@ -815,18 +738,18 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
 bool Parser::ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, Frame& frame) {
     ControlTag tag;
     switch (code) {
-    case PlaceObject1:
-    case PlaceObject2:
-    case PlaceObject3: {
+    case tag::PlaceObject:
+    case tag::PlaceObject2:
+    case tag::PlaceObject3: {
         PlaceObject place;
-        if (!ReadPlaceObject(r, code == PlaceObject1 ? 1 : code == PlaceObject2 ? 2 : 3, place))
+        if (!ReadPlaceObject(r, code == tag::PlaceObject ? 1 : code == tag::PlaceObject2 ? 2 : 3, place))
             return false;
         tag = std::move(place);
         break;
     }
-    case RemoveObject1:
-    case RemoveObject2: {
-        if (code == RemoveObject1)
+    case tag::RemoveObject:
+    case tag::RemoveObject2: {
+        if (code == tag::RemoveObject)
             r.U16(); // the character id; the depth alone says what goes
         RemoveObject remove;
         remove.depth = r.U16();
@@ -835,10 +758,10 @@ bool Parser::ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, F
         tag = remove;
         break;
     }
-    case StartSound1:
-    case StartSound2: {
+    case tag::StartSound:
+    case tag::StartSound2: {
         StartSound start;
-        if (code == StartSound1)
+        if (code == tag::StartSound)
             start.soundId = r.U16();
         else
             start.className = Text(r.CString());
@@ -847,8 +770,8 @@ bool Parser::ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, F
         tag = std::move(start);
         break;
     }
-    case SoundStreamHead1:
-    case SoundStreamHead2: {
+    case tag::SoundStreamHead:
+    case tag::SoundStreamHead2: {
         SoundStreamHead head;
         const std::uint8_t playback = r.U8();
         const std::uint8_t stream = r.U8();
@@ -869,10 +792,10 @@ bool Parser::ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, F
         tag = head;
         break;
     }
-    case SoundStreamBlockTag:
+    case tag::SoundStreamBlock:
         tag = SoundStreamBlock{r.Rest()};
         break;
-    case FrameLabelTag: {
+    case tag::FrameLabel: {
         FrameLabel label;
         label.name = Text(r.CString());
         if (r.Overrun())
@@ -882,7 +805,7 @@ bool Parser::ReadControl(std::uint16_t code, BitReader& r, Timeline& timeline, F
         tag = std::move(label);
         break;
     }
-    case SetBackgroundColorTag: {
+    case tag::SetBackgroundColor: {
         SetBackgroundColor background;
         background.color = ReadRgb(r);
         if (r.Overrun())
@@ -1023,7 +946,7 @@ bool Parser::ReadFillStyle(BitReader& r, int shapeVersion, FillStyle& style) {
     if (type == 0x00) {
         style.type = FillStyle::Type::Solid;
         style.color = shapeVersion >= 3 ? ReadRgba(r) : ReadRgb(r);
-    } else if (IsGradient(type)) {
+    } else if (FillStyle::IsGradient(FillStyle::Type(type))) {
         style.type = FillStyle::Type(type);
         style.gradient.matrix = ReadMatrix(r);
         const int count = ReadGradientHead(r, style.gradient);
@@ -1036,7 +959,7 @@ bool Parser::ReadFillStyle(BitReader& r, int shapeVersion, FillStyle& style) {
         }
         if (type == 0x13)
             style.gradient.focalPoint = r.Fixed8();
-    } else if (IsBitmapFill(type)) {
+    } else if (FillStyle::IsBitmapFill(FillStyle::Type(type))) {
         style.type = FillStyle::Type(type);
         style.bitmapId = r.U16();
         style.bitmapMatrix = ReadMatrix(r);
@@ -1212,7 +1135,7 @@ bool Parser::ReadMorphFillStyle(BitReader& r, FillStyle& start, FillStyle& end) 
     if (type == 0x00) {
         start.color = ReadRgba(r);
         end.color = ReadRgba(r);
-    } else if (IsGradient(type)) {
+    } else if (FillStyle::IsGradient(FillStyle::Type(type))) {
         start.gradient.matrix = ReadMatrix(r);
         end.gradient.matrix = ReadMatrix(r);
         const int count = ReadGradientHead(r, start.gradient);
@@ -1232,7 +1155,7 @@ bool Parser::ReadMorphFillStyle(BitReader& r, FillStyle& start, FillStyle& end) 
             start.gradient.focalPoint = r.Fixed8();
             end.gradient.focalPoint = r.Fixed8();
         }
-    } else if (IsBitmapFill(type)) {
+    } else if (FillStyle::IsBitmapFill(FillStyle::Type(type))) {
         start.bitmapId = end.bitmapId = r.U16();
         start.bitmapMatrix = ReadMatrix(r);
         end.bitmapMatrix = ReadMatrix(r);
@@ -1464,7 +1387,7 @@ bool Parser::ReadFontInfo(BitReader& r, std::uint16_t code) {
     const std::uint16_t id = r.U16();
     const QByteArray name = r.Bytes(r.U8());
     const std::uint8_t flags = r.U8();
-    if (code == DefineFontInfo2)
+    if (code == tag::DefineFontInfo2)
         r.U8(); // language
     const auto found = movie.dictionary.find(id);
     if (r.Overrun() || found == movie.dictionary.end() || !std::holds_alternative<Font>(*found->second))
@@ -1476,7 +1399,7 @@ bool Parser::ReadFontInfo(BitReader& r, std::uint16_t code) {
     font.ansi = flags & 0x08;
     font.italic = flags & 0x04;
     font.bold = flags & 0x02;
-    font.wideCodes = code == DefineFontInfo2 || (flags & 0x01);
+    font.wideCodes = code == tag::DefineFontInfo2 || (flags & 0x01);
     for (Glyph& glyph : font.glyphs)
         glyph.code = font.wideCodes ? r.U16() : r.U8();
     if (r.Overrun())
@@ -1702,7 +1625,7 @@ bool Parser::ReadButtonExtra(std::uint16_t code, BitReader& r) {
         return true;
     }
     Button& button = std::get<Button>(*found->second);
-    if (code == DefineButtonSound) {
+    if (code == tag::DefineButtonSound) {
         std::optional<std::vector<ButtonSound>> sounds = ReadButtonSounds(r);
         if (!sounds)
             return false;
@@ -1806,8 +1729,8 @@ ReadResult Read(const QByteArray& fileBytes, const ReadLimits& limits, bool head
                         .arg(stage.Height()));
     if (stage.Width() > limits.maxStagePixels * 20 || stage.Height() > limits.maxStagePixels * 20)
         return Fail(QStringLiteral("the stage (%1 × %2 pixels) is larger than the limit of %3 × %3")
-                        .arg(stage.Width() / 20.0)
-                        .arg(stage.Height() / 20.0)
+                        .arg(stage.Width() / TwipsPerPixel)
+                        .arg(stage.Height() / TwipsPerPixel)
                         .arg(limits.maxStagePixels));
     if (headerOnly) {
         result.movie = std::move(movie);
