@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
     if (!read.movie)
         return Fail(QStringLiteral("%1: %2").arg(parser.positionalArguments().front(), read.error));
     const flash::Movie& movie = *read.movie;
-    const int stageWidth = int(std::lround(movie.frameSize.Width() / 20.0));
-    const int stageHeight = int(std::lround(movie.frameSize.Height() / 20.0));
+    const int stageWidth = int(std::lround(movie.frameSize.Width() / flash::TwipsPerPixel));
+    const int stageHeight = int(std::lround(movie.frameSize.Height() / flash::TwipsPerPixel));
 
     if (parser.isSet(infoOption)) {
         std::printf("version: %d\ncompression: %s\nwidth: %d\nheight: %d\nframe rate: %g\nframes: %d\n",

@@ -5,6 +5,7 @@
 
 #include "flash/media/SoundMixer.h"
 #include "flash/player/Geometry.h"
+#include "flash/swf/TagCodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,8 +14,6 @@ namespace flash {
 
 namespace {
 
-constexpr std::uint16_t DoActionCode = 12;
-constexpr std::uint16_t DoInitActionCode = 59;
 // Scripts run in one tick at most; a goto storm between frames ends here.
 constexpr int MaxScriptsPerTick = 1000;
 constexpr std::size_t MaxQueuedScripts = 4096;
@@ -22,7 +21,6 @@ constexpr int MaxButtonNesting = 8;
 constexpr int MaxFindNesting = 64;
 // Pixels, percent or degrees: far past any stage, still exact in twips.
 constexpr double MaxPropertyValue = 1e7;
-constexpr double TwipsPerPixel = 20;
 // Script depth 0 is this display list depth: Flash keeps the depths below it for the timeline.
 constexpr int ScriptDepthBase = 16384;
 // Clips a display list takes from duplicateMovieClip and attachMovie at most.
@@ -440,11 +438,11 @@ void Player::InitScripts() {
 }
 
 void Player::QueueScript(const OtherTag& Tag, const void* Key) {
-    if (FMuteScripts || (Tag.code != DoActionCode && Tag.code != DoInitActionCode))
+    if (FMuteScripts || (Tag.code != tag::DoAction && Tag.code != tag::DoInitAction))
         return;
     if (FInitScripts.size() + FScripts.size() >= MaxQueuedScripts)
         return;
-    if (Tag.code == DoInitActionCode) {
+    if (Tag.code == tag::DoInitAction) {
         // The sprite id, then the actions; they run once, on the main timeline.
         if (Tag.data.size() < 2)
             return;

@@ -27,7 +27,6 @@ constexpr std::size_t DecodersPerVideo = 2;
 // Ratios of one morph shape kept ready (one morph placed at several depths with different ratios).
 constexpr std::size_t MorphRatiosKept = 4;
 constexpr std::size_t BoundTextsKept = 8; // values of one bound field laid out and kept
-constexpr double TwipsPerPixel = 20;
 // Pixels of offscreen layers (blend modes, filters) one frame may use; objects beyond it are drawn
 // without their effects.
 constexpr qint64 MaxLayerPixelsPerFrame = qint64(32) << 20;
@@ -470,8 +469,8 @@ QTransform Renderer::StageTransform(const Rect& frameSize, QSize target, double 
     const double scaleX = scale / pixelAspect;
     const double offsetX = (target.width() - width * scaleX) / 2;
     const double offsetY = (target.height() - height * scale) / 2;
-    return QTransform::fromTranslate(-frameSize.xMin, -frameSize.yMin) * QTransform::fromScale(scaleX, scale) *
-           QTransform::fromTranslate(offsetX, offsetY);
+    return QTransform::fromTranslate(-frameSize.xMin, -frameSize.yMin) *
+           QTransform::fromScale(scaleX, scale) * QTransform::fromTranslate(offsetX, offsetY);
 }
 
 void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target) {

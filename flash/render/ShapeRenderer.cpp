@@ -517,12 +517,6 @@ QBrush GradientBrush(const FillStyle& style, const ColorTransform& transform) {
     return brush;
 }
 
-bool IsBitmapFill(FillStyle::Type type) {
-    return type == FillStyle::Type::RepeatingBitmap || type == FillStyle::Type::ClippedBitmap ||
-           type == FillStyle::Type::NonSmoothedRepeatingBitmap ||
-           type == FillStyle::Type::NonSmoothedClippedBitmap;
-}
-
 bool IsClipped(FillStyle::Type type) {
     return type == FillStyle::Type::ClippedBitmap || type == FillStyle::Type::NonSmoothedClippedBitmap;
 }
@@ -613,18 +607,13 @@ const QBrush& PaintBrush(const FillStyle& style, PreparedShape::Paint& paint,
     return paint.brush;
 }
 
-bool IsGradientFill(FillStyle::Type type) {
-    return type == FillStyle::Type::LinearGradient || type == FillStyle::Type::RadialGradient ||
-           type == FillStyle::Type::FocalRadialGradient;
-}
-
 // The brush of any fill; solid and gradient ones come from `paint`, bitmap ones from `texture`.
 QBrush FillBrush(const FillStyle& style, const QPainterPath& area, PreparedShape::Texture& texture,
                  PreparedShape::Paint& paint, const ColorTransform& transform,
                  const ShapeDrawOptions& options, double& opacity, bool& smooth) {
-    if (style.type == FillStyle::Type::Solid || IsGradientFill(style.type))
+    if (style.type == FillStyle::Type::Solid || FillStyle::IsGradient(style.type))
         return PaintBrush(style, paint, transform);
-    if (!IsBitmapFill(style.type))
+    if (!FillStyle::IsBitmapFill(style.type))
         return Qt::NoBrush;
     smooth = IsSmoothed(style.type);
     return BitmapBrush(style, area, texture, transform, options, opacity);
@@ -728,7 +717,8 @@ void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepa
                 FillStyle solid;
                 solid.color = style.color;
                 brush = PaintBrush(solid, paint, colorTransform);
-            } else if (style.fill->type == FillStyle::Type::Solid || IsGradientFill(style.fill->type)) {
+            } else if (style.fill->type == FillStyle::Type::Solid ||
+                       FillStyle::IsGradient(style.fill->type)) {
                 brush = PaintBrush(*style.fill, paint, colorTransform);
             } else {
                 PreparedShape::Texture texture;

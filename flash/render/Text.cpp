@@ -256,8 +256,9 @@ private:
         if (end == (relative ? 1 : 0))
             return std::nullopt;
         if (relative)
-            pixels = (v[0] == QLatin1Char('-') ? -pixels : pixels) + int(std::lround(current / 20.0));
-        return std::clamp(pixels, 1, 127) * 20;
+            pixels =
+                (v[0] == QLatin1Char('-') ? -pixels : pixels) + int(std::lround(current / TwipsPerPixel));
+        return int(std::clamp(pixels, 1, 127) * TwipsPerPixel);
     }
 
     std::vector<std::pair<QString, TextStyle>> styles; // open format tags, innermost last

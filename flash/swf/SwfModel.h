@@ -15,6 +15,9 @@
 
 namespace flash {
 
+// Twips in one pixel: every coordinate of the file counts in twips.
+constexpr double TwipsPerPixel = 20.0;
+
 struct Rgba {
     std::uint8_t r = 0, g = 0, b = 0, a = 255;
     bool operator==(const Rgba&) const = default;
@@ -71,6 +74,14 @@ struct FillStyle {
         NonSmoothedRepeatingBitmap = 0x42,
         NonSmoothedClippedBitmap = 0x43,
     };
+    // Also asked of a raw type byte before it is known to be a valid type.
+    static constexpr bool IsGradient(Type type) {
+        return type == Type::LinearGradient || type == Type::RadialGradient ||
+               type == Type::FocalRadialGradient;
+    }
+    static constexpr bool IsBitmapFill(Type type) {
+        return type >= Type::RepeatingBitmap && type <= Type::NonSmoothedClippedBitmap;
+    }
     Type type = Type::Solid;
     Rgba color;
     Gradient gradient;

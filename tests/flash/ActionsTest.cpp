@@ -290,7 +290,7 @@ TEST(Actions, SkippedAndDamagedCodeIsConsumedSafely) {
         MovieBuilder movie;
         movie.Stage(StageTwips);
         movie.Add(ShowFrame());
-        movie.Add(Tag(code::DoAction, c.code));
+        movie.Add(Tag(tag::DoAction, c.code));
         movie.Add(ShowFrame());
         movie.Add(ShowFrame());
         Player player(ReadBack(movie.Build()));

@@ -194,7 +194,7 @@ QByteArray EverythingMovie() {
         .Add(
             DefineSprite(40, 2, spriteTags + DefineSprite(41, 1, PlaceObjectTag(Place(12, 1)) + ShowFrame())))
         .Add(TextTags())
-        .Add(Tag(code::DoAction, QByteArray("\x07\x00", 2)))
+        .Add(Tag(tag::DoAction, QByteArray("\x07\x00", 2)))
         .Add(FrameLabelTag("start"))
         .Add(PlaceObjectTag(full))
         .Add(PlaceObjectTag(three))
@@ -203,7 +203,7 @@ QByteArray EverythingMovie() {
         .Add(ShowFrame())
         .Add(RemoveObjectTag(1, 1))
         .Add(RemoveObject2Tag(2))
-        .Add(Tag(code::VideoFrame, "frame"))
+        .Add(Tag(tag::VideoFrame, "frame"))
         .Add(VideoTags())
         .Add(ShowFrame());
     return movie.Build();
@@ -265,7 +265,7 @@ void TagHeaders(const QByteArray& file, qsizetype at, qsizetype end, std::vector
         }
         if (length > end - at)
             return;
-        if (head >> 6 == code::DefineSprite)
+        if (head >> 6 == tag::DefineSprite)
             TagHeaders(file, at + 4, at + length, headers);
         at += length;
     }
@@ -507,7 +507,7 @@ QByteArray ZlibBomb(std::size_t zeros) {
     z_stream stream{};
     EXPECT_EQ(deflateInit(&stream, 1), Z_OK);
     const QByteArray head = MovieBuilder().WithoutEnd().Body() +
-                            Tag(code::DefineBinaryData, {}, true).left(2) +
+                            Tag(tag::DefineBinaryData, {}, true).left(2) +
                             Bits().U32(std::uint32_t(std::min<std::size_t>(zeros, 0xFFFFFFFF))).Data();
     const QByteArray chunk(1 << 20, '\0');
     std::vector<char> buffer(1 << 16);
@@ -537,7 +537,7 @@ TEST(SwfFuzz, DecompressionBombsStopAtTheLimit) {
 
     // LZMA against a smaller limit, with the size unknown and with it claimed.
     const QByteArray zeros =
-        MovieBuilder().Add(Tag(code::DefineBinaryData, QByteArray(24 << 20, '\0'))).Body();
+        MovieBuilder().Add(Tag(tag::DefineBinaryData, QByteArray(24 << 20, '\0'))).Body();
     QByteArray properties;
     const QByteArray data = LzmaRaw(zeros, properties, true);
     ReadLimits limits;

@@ -178,7 +178,7 @@ TEST(SwfHeader, RefusesWhatIsNoPlayableMovie) {
 
 TEST(SwfTags, LongAndShortTagHeadersReadAlike) {
     const auto movie =
-        ReadClean(OneFrame(Tag(code::SoundStreamBlock, "abc", true) + SoundStreamBlockTag("abc")));
+        ReadClean(OneFrame(Tag(tag::SoundStreamBlock, "abc", true) + SoundStreamBlockTag("abc")));
     ASSERT_TRUE(movie);
     ASSERT_EQ(movie->timeline.frames[0].tags.size(), 2u);
     EXPECT_EQ(movie->timeline.frames[0].tags[0], ControlTag(SoundStreamBlock{"abc"}));
@@ -194,7 +194,7 @@ TEST(SwfTags, DamagedStreamKeepsWhatCameBefore) {
     std::uint32_t seed = 1;
     for (char& byte : noise)
         byte = char((seed = seed * 1103515245 + 12345) >> 24);
-    const QByteArray Noise = Tag(code::DefineBinaryData, Bits().U16(1).U32(0).Bytes(noise).Data());
+    const QByteArray Noise = Tag(tag::DefineBinaryData, Bits().U16(1).U32(0).Bytes(noise).Data());
 
     const struct {
         const char* name;
@@ -207,7 +207,7 @@ TEST(SwfTags, DamagedStreamKeepsWhatCameBefore) {
         {"lying length",
          MovieBuilder()
              .Add(frames)
-             .Add(Tag(code::FrameLabel, "x", true).left(2) + Bits().U32(0x7FFFFFFF).Data() + "x")
+             .Add(Tag(tag::FrameLabel, "x", true).left(2) + Bits().U32(0x7FFFFFFF).Data() + "x")
              .Build(),
          2, "runs past the end"},
         // Without End, tags after the last ShowFrame still make a frame.
@@ -229,23 +229,23 @@ TEST(SwfTags, DamagedStreamKeepsWhatCameBefore) {
 TEST(SwfTags, UnparsedTagsAreKeptForLaterUnits) {
     const QByteArray binary = Bits().U16(9).U32(0).Bytes("blob").Data();
     const auto movie = ReadClean(MovieBuilder()
-                                     .Add(Tag(code::FileAttributes, Bits().U32(0x08).Data()))
-                                     .Add(Tag(code::DefineBinaryData, binary))
+                                     .Add(Tag(tag::FileAttributes, Bits().U32(0x08).Data()))
+                                     .Add(Tag(tag::DefineBinaryData, binary))
                                      .Add(Tag(200, "unknown"))
-                                     .Add(Tag(code::DoAction, QByteArray("\x07\x00", 2)))
+                                     .Add(Tag(tag::DoAction, QByteArray("\x07\x00", 2)))
                                      .Add(ShowFrame())
-                                     .Add(Tag(code::VideoFrame, "frame"))
+                                     .Add(Tag(tag::VideoFrame, "frame"))
                                      .Add(ShowFrame())
                                      .Build());
     ASSERT_TRUE(movie);
     ASSERT_TRUE(Find<RawCharacter>(*movie, 9));
-    EXPECT_EQ(Find<RawCharacter>(*movie, 9)->code, code::DefineBinaryData);
+    EXPECT_EQ(Find<RawCharacter>(*movie, 9)->code, tag::DefineBinaryData);
     EXPECT_EQ(Find<RawCharacter>(*movie, 9)->data, binary);
     ASSERT_EQ(movie->timeline.frames.size(), 2u);
-    const std::vector<ControlTag> first = {OtherTag{code::FileAttributes, Bits().U32(0x08).Data()},
-                                           OtherTag{code::DoAction, QByteArray("\x07\x00", 2)}};
+    const std::vector<ControlTag> first = {OtherTag{tag::FileAttributes, Bits().U32(0x08).Data()},
+                                           OtherTag{tag::DoAction, QByteArray("\x07\x00", 2)}};
     EXPECT_EQ(movie->timeline.frames[0].tags, first);
-    EXPECT_EQ(movie->timeline.frames[1].tags, std::vector<ControlTag>{OtherTag({code::VideoFrame, "frame"})});
+    EXPECT_EQ(movie->timeline.frames[1].tags, std::vector<ControlTag>{OtherTag({tag::VideoFrame, "frame"})});
 }
 
 TEST(SwfTags, FirstDefinitionOfAnIdCounts) {
@@ -420,13 +420,12 @@ TEST(SwfShape, DamagedShapesAreSkippedAndTheRestKept) {
         const char* name;
         QByteArray tag;
     } cases[] = {
-        {"fill count beyond the tag",
-         Tag(code::DefineShape3, shapeHead(2).U8(0xFF).U16(0xFFFF).U8(0).Data())},
-        {"line count beyond the tag", Tag(code::DefineShape3, shapeHead(2).U8(0).U8(0xFF).U16(40000).Data())},
-        {"unknown fill type", Tag(code::DefineShape3, shapeHead(2).U8(1).U8(0x05).Bytes("xxxxxxxx").Data())},
+        {"fill count beyond the tag", Tag(tag::DefineShape3, shapeHead(2).U8(0xFF).U16(0xFFFF).U8(0).Data())},
+        {"line count beyond the tag", Tag(tag::DefineShape3, shapeHead(2).U8(0).U8(0xFF).U16(40000).Data())},
+        {"unknown fill type", Tag(tag::DefineShape3, shapeHead(2).U8(1).U8(0x05).Bytes("xxxxxxxx").Data())},
         // No styles, then a straight edge of 17-bit deltas with nothing after it.
-        {"edge cut short", Tag(code::DefineShape, shapeHead(2).U8(0).U8(0).U8(0x00).U8(0xFF).Data())},
-        {"empty", Tag(code::DefineShape2, {})},
+        {"edge cut short", Tag(tag::DefineShape, shapeHead(2).U8(0).U8(0).U8(0x00).U8(0xFF).Data())},
+        {"empty", Tag(tag::DefineShape2, {})},
         {"new styles in a morph shape",
          DefineMorphShape(MorphDefinition()
                               .Id(2)
@@ -435,7 +434,7 @@ TEST(SwfShape, DamagedShapesAreSkippedAndTheRestKept) {
                               .Fills({Solid(Red)}, {Solid(Blue)}))},
     };
     for (const auto& c : cases) {
-        const ReadResult result = ReadMovie(OneFrame(c.tag + Tag(code::DefineShape, box(3))));
+        const ReadResult result = ReadMovie(OneFrame(c.tag + Tag(tag::DefineShape, box(3))));
         ASSERT_TRUE(result.movie) << c.name;
         EXPECT_FALSE(result.movie->dictionary.count(2)) << c.name;
         EXPECT_TRUE(Find<Shape>(*result.movie, 3)) << c.name;
@@ -727,7 +726,7 @@ TEST(SwfButton, MisplacedAndDamagedExtrasAreSkipped) {
         {"sound info cut", button + Shortened(sound, 3), "damaged DefineButtonSound"},
         {"a slot missing", button + Shortened(DefineButtonSoundTag(5, {}), 2), "damaged DefineButtonSound"},
         {"envelope count lies", button + lyingCount, "damaged DefineButtonSound"},
-        {"no id", button + Tag(code::DefineButtonSound, "\x05"), "damaged DefineButtonSound"},
+        {"no id", button + Tag(tag::DefineButtonSound, "\x05"), "damaged DefineButtonSound"},
         {"transform cut", button + Shortened(cxform, 1), "damaged DefineButtonCxform"},
     };
     for (const Case& c : cases) {
@@ -793,7 +792,7 @@ TEST(SwfTimeline, PlaceObject3SkipsClassNameAndToleratesMissingTailBytes) {
     // Depth 2, class "Ball", character 7, blend mode and cache-as-bitmap flags set but the tag ends
     // after the blend mode.
     const QByteArray body = Bits().U8(0x02).U8(0x08 | 0x04 | 0x02).U16(2).String("Ball").U16(7).U8(5).Data();
-    const auto movie = ReadClean(OneFrame(Tag(code::PlaceObject3, body)));
+    const auto movie = ReadClean(OneFrame(Tag(tag::PlaceObject3, body)));
     ASSERT_TRUE(movie);
     PlaceObject expected = Place(7, 2, 3);
     expected.blendMode = 5;

@@ -414,16 +414,16 @@ QByteArray Tag(std::uint16_t code, const QByteArray& body, bool longHeader) {
 }
 
 QByteArray End() {
-    return Tag(code::End, {});
+    return Tag(tag::End, {});
 }
 
 QByteArray ShowFrame() {
-    return Tag(code::ShowFrame, {});
+    return Tag(tag::ShowFrame, {});
 }
 
 QByteArray DefineShape(const ShapeDefinition& shape) {
-    static constexpr std::uint16_t Codes[] = {code::DefineShape, code::DefineShape2, code::DefineShape3,
-                                              code::DefineShape4};
+    static constexpr std::uint16_t Codes[] = {tag::DefineShape, tag::DefineShape2, tag::DefineShape3,
+                                              tag::DefineShape4};
     Bits out;
     out.U16(shape.id).RectField(shape.bounds);
     if (shape.version >= 4)
@@ -498,51 +498,51 @@ QByteArray DefineMorphShape(const MorphDefinition& morph) {
     morph.end.Write(rest, 3, 0, 0);
 
     head.U32(offset).Bytes(rest.Data());
-    return Tag(morph.version >= 2 ? code::DefineMorphShape2 : code::DefineMorphShape, head.Data());
+    return Tag(morph.version >= 2 ? tag::DefineMorphShape2 : tag::DefineMorphShape, head.Data());
 }
 
 QByteArray JpegTables(const QByteArray& tables) {
-    return Tag(code::JpegTables, tables);
+    return Tag(tag::JpegTables, tables);
 }
 
 QByteArray DefineBits(std::uint16_t id, const QByteArray& jpeg) {
-    return Tag(code::DefineBits, Bits().U16(id).Bytes(jpeg).Data());
+    return Tag(tag::DefineBits, Bits().U16(id).Bytes(jpeg).Data());
 }
 
 QByteArray DefineVideoStreamTag(std::uint16_t id, const VideoStream& video) {
     const std::uint32_t flags = std::uint32_t((video.deblocking & 7) << 1) | (video.smoothing ? 1 : 0);
-    return Tag(code::DefineVideoStream, Bits()
-                                            .U16(id)
-                                            .U16(video.numFrames)
-                                            .U16(video.width)
-                                            .U16(video.height)
-                                            .U8(flags)
-                                            .U8(video.codecId)
-                                            .Data());
+    return Tag(tag::DefineVideoStream, Bits()
+                                           .U16(id)
+                                           .U16(video.numFrames)
+                                           .U16(video.width)
+                                           .U16(video.height)
+                                           .U8(flags)
+                                           .U8(video.codecId)
+                                           .Data());
 }
 
 QByteArray VideoFrameTag(std::uint16_t streamId, std::uint16_t frameNumber, const QByteArray& data) {
-    return Tag(code::VideoFrame, Bits().U16(streamId).U16(frameNumber).Bytes(data).Data());
+    return Tag(tag::VideoFrame, Bits().U16(streamId).U16(frameNumber).Bytes(data).Data());
 }
 
 QByteArray DefineBitsJpeg2(std::uint16_t id, const QByteArray& image) {
-    return Tag(code::DefineBitsJpeg2, Bits().U16(id).Bytes(image).Data());
+    return Tag(tag::DefineBitsJpeg2, Bits().U16(id).Bytes(image).Data());
 }
 
 QByteArray DefineBitsJpeg3(std::uint16_t id, const QByteArray& image, const QByteArray& alphaZlib) {
-    return Tag(code::DefineBitsJpeg3,
+    return Tag(tag::DefineBitsJpeg3,
                Bits().U16(id).U32(std::uint32_t(image.size())).Bytes(image).Bytes(alphaZlib).Data());
 }
 
 QByteArray DefineBitsJpeg4(std::uint16_t id, const QByteArray& image, const QByteArray& alphaZlib,
                            double deblocking) {
-    return Tag(code::DefineBitsJpeg4, Bits()
-                                          .U16(id)
-                                          .U32(std::uint32_t(image.size()))
-                                          .U16(std::uint32_t(std::lround(deblocking * 256)))
-                                          .Bytes(image)
-                                          .Bytes(alphaZlib)
-                                          .Data());
+    return Tag(tag::DefineBitsJpeg4, Bits()
+                                         .U16(id)
+                                         .U32(std::uint32_t(image.size()))
+                                         .U16(std::uint32_t(std::lround(deblocking * 256)))
+                                         .Bytes(image)
+                                         .Bytes(alphaZlib)
+                                         .Data());
 }
 
 QByteArray DefineBitsLossless(int version, std::uint16_t id, std::uint8_t format, std::uint16_t width,
@@ -552,7 +552,7 @@ QByteArray DefineBitsLossless(int version, std::uint16_t id, std::uint8_t format
     if (format == 3)
         out.U8(colorTableSize);
     out.Bytes(zlibData);
-    return Tag(version >= 2 ? code::DefineBitsLossless2 : code::DefineBitsLossless, out.Data());
+    return Tag(version >= 2 ? tag::DefineBitsLossless2 : tag::DefineBitsLossless, out.Data());
 }
 
 QByteArray DefineSound(std::uint16_t id, const SoundFormat& format, std::uint32_t sampleCount,
@@ -560,7 +560,7 @@ QByteArray DefineSound(std::uint16_t id, const SoundFormat& format, std::uint32_
     Bits out;
     out.U16(id).UB(format.codec, 4).UB(format.rateCode, 2).UB(format.is16Bit, 1).UB(format.stereo, 1);
     out.U32(sampleCount).Bytes(data);
-    return Tag(code::DefineSound, out.Data());
+    return Tag(tag::DefineSound, out.Data());
 }
 
 namespace {
@@ -593,7 +593,7 @@ QByteArray StartSoundTag(const StartSound& start, int version) {
     else
         out.U16(start.soundId);
     WriteSoundInfo(out, start.info);
-    return Tag(version >= 2 ? code::StartSound2 : code::StartSound, out.Data());
+    return Tag(version >= 2 ? tag::StartSound2 : tag::StartSound, out.Data());
 }
 
 QByteArray SoundStreamHeadTag(const SoundStreamHead& head, int version) {
@@ -605,15 +605,15 @@ QByteArray SoundStreamHeadTag(const SoundStreamHead& head, int version) {
     out.U16(head.samplesPerBlock);
     if (stream.codec == 2)
         out.S16(head.latencySeek);
-    return Tag(version >= 2 ? code::SoundStreamHead2 : code::SoundStreamHead, out.Data());
+    return Tag(version >= 2 ? tag::SoundStreamHead2 : tag::SoundStreamHead, out.Data());
 }
 
 QByteArray SoundStreamBlockTag(const QByteArray& data) {
-    return Tag(code::SoundStreamBlock, data);
+    return Tag(tag::SoundStreamBlock, data);
 }
 
 QByteArray DefineSprite(std::uint16_t id, std::uint16_t frameCount, const QByteArray& tags) {
-    return Tag(code::DefineSprite, Bits().U16(id).U16(frameCount).Bytes(tags).Bytes(End()).Data());
+    return Tag(tag::DefineSprite, Bits().U16(id).U16(frameCount).Bytes(tags).Bytes(End()).Data());
 }
 
 PlaceObject Place(std::uint16_t characterId, std::uint16_t depth, int version) {
@@ -700,7 +700,7 @@ QByteArray PlaceObjectTag(const PlaceObject& place, const std::optional<QByteArr
         out.U16(place.characterId.value_or(0)).U16(place.depth).MatrixField(place.matrix.value_or(Matrix()));
         if (place.colorTransform)
             out.ColorTransformField(*place.colorTransform, false);
-        return Tag(code::PlaceObject, out.Data());
+        return Tag(tag::PlaceObject, out.Data());
     }
     const std::uint32_t flags = (place.clipActions.empty() ? 0 : 0x80) | (place.clipDepth ? 0x40 : 0) |
                                 (place.name ? 0x20 : 0) | (place.ratio ? 0x10 : 0) |
@@ -750,15 +750,15 @@ QByteArray PlaceObjectTag(const PlaceObject& place, const std::optional<QByteArr
         }
         out.U32(0);
     }
-    return Tag(place.version >= 3 ? code::PlaceObject3 : code::PlaceObject2, out.Data());
+    return Tag(place.version >= 3 ? tag::PlaceObject3 : tag::PlaceObject2, out.Data());
 }
 
 QByteArray RemoveObjectTag(std::uint16_t depth, std::uint16_t characterId) {
-    return Tag(code::RemoveObject, Bits().U16(characterId).U16(depth).Data());
+    return Tag(tag::RemoveObject, Bits().U16(characterId).U16(depth).Data());
 }
 
 QByteArray RemoveObject2Tag(std::uint16_t depth) {
-    return Tag(code::RemoveObject2, Bits().U16(depth).Data());
+    return Tag(tag::RemoveObject2, Bits().U16(depth).Data());
 }
 
 QByteArray FrameLabelTag(const QString& name, bool namedAnchor) {
@@ -766,11 +766,11 @@ QByteArray FrameLabelTag(const QString& name, bool namedAnchor) {
     out.String(name);
     if (namedAnchor)
         out.U8(1);
-    return Tag(code::FrameLabel, out.Data());
+    return Tag(tag::FrameLabel, out.Data());
 }
 
 QByteArray SetBackgroundColorTag(const Rgba& color) {
-    return Tag(code::SetBackgroundColor, Bits().RgbColor(color).Data());
+    return Tag(tag::SetBackgroundColor, Bits().RgbColor(color).Data());
 }
 
 // --- Data helpers ---
@@ -901,7 +901,7 @@ MovieBuilder& MovieBuilder::Add(const QByteArray& more) {
                           std::uint8_t(more[at + 2]) << 16 | std::uint32_t(std::uint8_t(more[at + 3])) << 24);
             at += 4;
         }
-        if (head >> 6 == code::ShowFrame)
+        if (head >> 6 == tag::ShowFrame)
             ++showFrames;
         at += length;
     }
@@ -952,7 +952,7 @@ QByteArray DefineFontTag(const FontDefinition& font) {
     Bits out;
     out.U16(font.id);
     if (font.version == 1)
-        return Tag(code::DefineFont, out.Bytes(table.Data()).Data());
+        return Tag(tag::DefineFont, out.Bytes(table.Data()).Data());
     const QByteArray name = font.name.toUtf8();
     out.U8((font.hasLayout ? 0x80 : 0) | (wide ? 0x08 : 0) | (font.wideCodes ? 0x04 : 0) |
            (font.italic ? 0x02 : 0) | (font.bold ? 0x01 : 0));
@@ -971,7 +971,7 @@ QByteArray DefineFontTag(const FontDefinition& font) {
             out.S16(pair.adjustment);
         }
     }
-    return Tag(font.version == 3 ? code::DefineFont3 : code::DefineFont2, out.Data(), true);
+    return Tag(font.version == 3 ? tag::DefineFont3 : tag::DefineFont2, out.Data(), true);
 }
 
 QByteArray DefineFontInfoTag(std::uint16_t fontId, const QString& name,
@@ -984,7 +984,7 @@ QByteArray DefineFontInfoTag(std::uint16_t fontId, const QString& name,
         out.U8(0);
     for (std::uint16_t code : codes)
         out.U16(code);
-    return Tag(version == 2 ? code::DefineFontInfo2 : code::DefineFontInfo, out.Data());
+    return Tag(version == 2 ? tag::DefineFontInfo2 : tag::DefineFontInfo, out.Data());
 }
 
 QByteArray DefineTextTag(std::uint16_t id, const StaticText& text, int version) {
@@ -1006,7 +1006,7 @@ QByteArray DefineTextTag(std::uint16_t id, const StaticText& text, int version) 
         out.Align();
     }
     out.U8(0);
-    return Tag(version >= 2 ? code::DefineText2 : code::DefineText, out.Data(), true);
+    return Tag(version >= 2 ? tag::DefineText2 : tag::DefineText, out.Data(), true);
 }
 
 QByteArray DefineEditTextTag(std::uint16_t id, const EditText& text) {
@@ -1037,7 +1037,7 @@ QByteArray DefineEditTextTag(std::uint16_t id, const EditText& text) {
     out.String(text.variableName);
     if (text.initialText)
         out.String(*text.initialText);
-    return Tag(code::DefineEditText, out.Data(), true);
+    return Tag(tag::DefineEditText, out.Data(), true);
 }
 
 // --- Actions and buttons ---
@@ -1103,11 +1103,11 @@ ActionCode& ActionCode::PushBool(bool value) {
 }
 
 QByteArray DoAction(const ActionCode& code) {
-    return Tag(code::DoAction, code.Data());
+    return Tag(tag::DoAction, code.Data());
 }
 
 QByteArray DoInitAction(std::uint16_t spriteId, const ActionCode& code) {
-    return Tag(code::DoInitAction, Bits().U16(spriteId).Bytes(code.Data()).Data());
+    return Tag(tag::DoInitAction, Bits().U16(spriteId).Bytes(code.Data()).Data());
 }
 
 namespace {
@@ -1127,7 +1127,7 @@ QByteArray DefineButton(std::uint16_t id, const std::vector<ButtonRecord>& recor
     body.U16(id);
     WriteButtonRecords(body, records, 1);
     body.Bytes(actions.Data());
-    return Tag(code::DefineButton, body.Data(), true);
+    return Tag(tag::DefineButton, body.Data(), true);
 }
 
 QByteArray DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& records,
@@ -1143,7 +1143,7 @@ QByteArray DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& reco
         const bool last = i + 1 == actions.size();
         body.U16(last ? 0 : std::uint32_t(code.size() + 4)).U16(actions[i].first).Bytes(code);
     }
-    return Tag(code::DefineButton2, body.Data(), true);
+    return Tag(tag::DefineButton2, body.Data(), true);
 }
 
 QByteArray DefineButtonSoundTag(std::uint16_t buttonId, const std::vector<ButtonSound>& sounds) {
@@ -1160,13 +1160,13 @@ QByteArray DefineButtonSoundTag(std::uint16_t buttonId, const std::vector<Button
         body.U16(found->soundId);
         WriteSoundInfo(body, found->info);
     }
-    return Tag(code::DefineButtonSound, body.Data());
+    return Tag(tag::DefineButtonSound, body.Data());
 }
 
 QByteArray DefineButtonCxformTag(std::uint16_t buttonId, const ColorTransform& transform) {
     Bits body;
     body.U16(buttonId).ColorTransformField(transform, false);
-    return Tag(code::DefineButtonCxform, body.Data());
+    return Tag(tag::DefineButtonCxform, body.Data());
 }
 
 } // namespace flash::writer

@@ -15,6 +15,7 @@
 
 #include "flash/render/Effects.h"
 #include "flash/swf/SwfModel.h"
+#include "flash/swf/TagCodes.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -27,58 +28,6 @@
 #include <vector>
 
 namespace flash::writer {
-
-namespace code {
-enum : std::uint16_t {
-    End = 0,
-    ShowFrame = 1,
-    DefineShape = 2,
-    PlaceObject = 4,
-    RemoveObject = 5,
-    DefineBits = 6,
-    DefineButton = 7,
-    JpegTables = 8,
-    SetBackgroundColor = 9,
-    DefineFont = 10,
-    DefineText = 11,
-    DefineFontInfo = 13,
-    DoAction = 12,
-    DefineSound = 14,
-    StartSound = 15,
-    DefineButtonSound = 17,
-    SoundStreamHead = 18,
-    SoundStreamBlock = 19,
-    DefineBitsLossless = 20,
-    DefineBitsJpeg2 = 21,
-    DefineShape2 = 22,
-    DefineButtonCxform = 23,
-    PlaceObject2 = 26,
-    RemoveObject2 = 28,
-    DefineShape3 = 32,
-    DefineText2 = 33,
-    DefineButton2 = 34,
-    DefineBitsJpeg3 = 35,
-    DefineBitsLossless2 = 36,
-    DefineEditText = 37,
-    DefineSprite = 39,
-    FrameLabel = 43,
-    SoundStreamHead2 = 45,
-    DefineMorphShape = 46,
-    DefineFont2 = 48,
-    DoInitAction = 59,
-    DefineVideoStream = 60,
-    VideoFrame = 61,
-    DefineFontInfo2 = 62,
-    FileAttributes = 69,
-    PlaceObject3 = 70,
-    DefineFont3 = 75,
-    DefineShape4 = 83,
-    DefineMorphShape2 = 84,
-    DefineBinaryData = 87,
-    StartSound2 = 89,
-    DefineBitsJpeg4 = 90,
-};
-} // namespace code
 
 // Little-endian bytes and big-endian bit fields. A byte field first pads the current byte.
 class Bits {

@@ -231,7 +231,7 @@ TEST(TextReading, LyingCountsAndOffsetsAreBounded) {
     manyGlyphs[table - 2] = char(0xFF);
     manyGlyphs[table - 1] = char(0xFF);
     QByteArray text =
-        Tag(code::DefineText,
+        Tag(tag::DefineText,
             Bits().U16(5).RectField({}).MatrixField({}).U8(8).U8(8).U8(0x80).U8(255).U8(1).Data());
     QStringList warnings;
     movie = ReadBack(MovieBuilder().Add(manyGlyphs).Add(text).Build(), &warnings);

@@ -1,6 +1,7 @@
 #include "flash/player/avm1/Actions.h"
 
 #include "flash/swf/BitReader.h"
+#include "flash/swf/TextEncoding.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -9,15 +10,6 @@
 #include <limits>
 
 namespace flash {
-
-namespace {
-
-// Strings in action records are UTF-8 from version 6 on, Latin-1 before.
-QString Text(const QByteArray& bytes, int version) {
-    return version >= 6 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
-}
-
-} // namespace
 
 double ActionNumber(const ActionValue& value) {
     if (const auto* number = std::get_if<double>(&value))
@@ -222,7 +214,7 @@ void ActionInterpreter::ExecuteRecords(Frame& f) {
 void ActionInterpreter::DefineFunction(Frame& f, const ActionRecord& record) {
     BitReader r(reinterpret_cast<const std::uint8_t*>(record.payload.data()), record.payload.size());
     auto function = std::make_shared<ScriptFunction>();
-    const QString name = Text(r.CString(), f.version);
+    const QString name = DecodeText(r.CString(), f.version);
     const std::size_t params = r.U16();
     const bool two = record.code == 0x8E;
     if (two) {
@@ -233,7 +225,7 @@ void ActionInterpreter::DefineFunction(Frame& f, const ActionRecord& record) {
     }
     for (std::size_t i = 0; i < params && !r.Overrun() && r.Remaining() > 0; ++i) {
         function->paramRegisters.push_back(two ? r.U8() : 0);
-        function->params.push_back(Text(r.CString(), f.version).toLower());
+        function->params.push_back(DecodeText(r.CString(), f.version).toLower());
     }
     const std::size_t size = r.U16();
     if (r.Overrun() || f.pc + size > f.end) {
@@ -605,7 +597,7 @@ void ActionInterpreter::PushValues(Frame& f, QByteArrayView payload) {
         ActionValue value;
         switch (type) {
         case 0:
-            value = Bounded(Text(r.CString(), f.version));
+            value = Bounded(DecodeText(r.CString(), f.version));
             break;
         case 1: {
             const std::uint32_t bits = r.U32();
@@ -685,7 +677,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x8C: { // GotoLabel
-        const QString label = Text(r.CString(), f.version);
+        const QString label = DecodeText(r.CString(), f.version);
         if (!r.Overrun() && f.target.Valid())
             if (const int frame = host.LabelFrame(f.target, label); frame >= 0)
                 host.GotoFrame(f.target, frame, std::nullopt);
@@ -698,7 +690,7 @@ bool ActionInterpreter::StepControl(Frame& f, const ActionRecord& record) {
         return true;
     }
     case 0x8B: { // SetTarget
-        const QString path = Text(r.CString(), f.version);
+        const QString path = DecodeText(r.CString(), f.version);
         f.target = path.isEmpty() ? f.home : Resolve(f.home, path);
         return true;
     }
@@ -751,7 +743,7 @@ bool ActionInterpreter::StepStack(Frame& f, const ActionRecord& record) {
             const QByteArray text = r.CString();
             if (r.Overrun())
                 break;
-            pool->push_back(Text(text, f.version));
+            pool->push_back(DecodeText(text, f.version));
         }
         f.constants = std::move(pool);
         return true;
