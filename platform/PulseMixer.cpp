@@ -1,85 +1,21 @@
 #include "platform/PulseMixer.h"
 
+#include "platform/PulseConnection.h"
+
 #include <QStringList>
-#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <utility>
 
 namespace {
 
+// How long one call, connecting included, may take before the server counts as absent.
 constexpr auto PulseCallTimeout = std::chrono::seconds(3);
 constexpr DWORD PulseDestinationId = 0xFFFF0000;
 constexpr DWORD PulseSelectId = 1;
 constexpr LONG PulseVolumeMaximum = 0xFFFF;
-
-// One short connection for one call: its own main loop, run only until the answers are in or the
-// time is up, so an absent or stuck server never holds the caller for long.
-class TPulseCall {
-public:
-    TPulseCall() : FDeadline(std::chrono::steady_clock::now() + PulseCallTimeout) {
-        FLoop = pa_mainloop_new();
-        if (FLoop)
-            FContext = pa_context_new(pa_mainloop_get_api(FLoop), "Vantrel");
-    }
-    ~TPulseCall() {
-        if (FContext) {
-            pa_context_disconnect(FContext);
-            pa_context_unref(FContext);
-        }
-        if (FLoop)
-            pa_mainloop_free(FLoop);
-    }
-    TPulseCall(const TPulseCall&) = delete;
-    TPulseCall& operator=(const TPulseCall&) = delete;
-
-    pa_context* Context() const { return FContext; }
-
-    bool Connect() {
-        if (!FContext || pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            return false;
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(FContext);
-            if (state == PA_CONTEXT_READY)
-                return true;
-            if (!PA_CONTEXT_IS_GOOD(state) || !Step())
-                return false;
-        }
-    }
-
-    // Runs the loop until Operation is done; false when it failed or took too long.
-    bool Run(pa_operation* Operation) {
-        if (!Operation)
-            return false;
-        bool ok = true;
-        while (pa_operation_get_state(Operation) == PA_OPERATION_RUNNING)
-            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext)) || !Step()) {
-                pa_operation_cancel(Operation);
-                ok = false;
-                break;
-            }
-        ok = ok && pa_operation_get_state(Operation) == PA_OPERATION_DONE;
-        pa_operation_unref(Operation);
-        return ok;
-    }
-
-private:
-    bool Step() {
-        using namespace std::chrono;
-        const auto left = duration_cast<microseconds>(FDeadline - steady_clock::now()).count();
-        if (left <= 0)
-            return false;
-        return pa_mainloop_prepare(FLoop, int(left)) >= 0 && pa_mainloop_poll(FLoop) >= 0 &&
-               pa_mainloop_dispatch(FLoop) >= 0;
-    }
-
-    std::chrono::steady_clock::time_point FDeadline;
-    pa_mainloop* FLoop = nullptr;
-    pa_context* FContext = nullptr;
-};
 
 struct TPulseSource {
     QString Name;
@@ -126,9 +62,10 @@ DWORD SourceComponentType(const pa_source_info& Info) {
 }
 
 bool ReadPulseState(TPulseState& State) {
-    TPulseCall call;
-    if (!call.Connect())
+    TPulseConnection connection;
+    if (!connection.Connect(PulseCallTimeout))
         return false;
+    TPulseConnection::TLock lock(connection);
     auto serverInfo = [](pa_context*, const pa_server_info* Info, void* User) {
         auto* state = static_cast<TPulseState*>(User);
         if (!Info)
@@ -151,19 +88,25 @@ bool ReadPulseState(TPulseState& State) {
         source.Mute = Info->mute;
         state->Sources.push_back(source);
     };
-    return call.Run(pa_context_get_server_info(call.Context(), serverInfo, &State)) &&
-           call.Run(pa_context_get_source_info_list(call.Context(), sourceInfo, &State)) && !State.ListFailed;
+    return connection.Run(pa_context_get_server_info(connection.Context(), serverInfo, &State)) &&
+           connection.Run(pa_context_get_source_info_list(connection.Context(), sourceInfo, &State)) &&
+           !State.ListFailed;
+}
+
+// Stores the outcome of a command in the int User points at.
+void StoreSuccess(pa_context*, int Success, void* User) {
+    *static_cast<int*>(User) = Success;
 }
 
 // Runs one server command that answers with success or failure.
 MMRESULT
 RunPulseCommand(const std::function<pa_operation*(pa_context*, pa_context_success_cb_t, void*)>& Start) {
-    TPulseCall call;
-    if (!call.Connect())
+    TPulseConnection connection;
+    if (!connection.Connect(PulseCallTimeout))
         return MMSYSERR_NODRIVER;
+    TPulseConnection::TLock lock(connection);
     int success = 0;
-    auto done = [](pa_context*, int Success, void* User) { *static_cast<int*>(User) = Success; };
-    if (!call.Run(Start(call.Context(), done, &success)))
+    if (!connection.Run(Start(connection.Context(), StoreSuccess, &success)))
         return MMSYSERR_NODRIVER;
     return success ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
@@ -174,95 +117,41 @@ public:
     explicit TPulseWatch(std::function<void()> Changed) : FChanged(std::move(Changed)) {}
 
     bool Start() {
-        FLoop = pa_threaded_mainloop_new();
-        if (!FLoop)
+        if (!FConnection.Connect(PulseCallTimeout))
             return false;
-        FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), "Vantrel mixer watch");
-        if (!FContext)
-            return false;
-        pa_context_set_state_callback(FContext, StateChanged, this);
-        pa_context_set_subscribe_callback(FContext, Event, this);
-        if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(FLoop) < 0)
-            return false;
-        FStarted = true;
-        std::unique_lock lock(FLock);
-        FReady.wait_for(lock, PulseCallTimeout, [this] { return FSubscribed || FFailed; });
+        TPulseConnection::TLock lock(FConnection);
+        pa_context_set_subscribe_callback(FConnection.Context(), Event, this);
+        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
+        int success = 0;
+        FSubscribed =
+            FConnection.Run(pa_context_subscribe(FConnection.Context(), mask, StoreSuccess, &success)) &&
+            success;
+        FConnection.Disarm();
         return FSubscribed;
     }
 
-    ~TPulseWatch() override {
-        if (FContext && FStarted) {
-            pa_threaded_mainloop_lock(FLoop);
-            pa_context_set_state_callback(FContext, nullptr, nullptr);
-            pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
-            pa_context_disconnect(FContext);
-            pa_threaded_mainloop_unlock(FLoop);
-            pa_threaded_mainloop_stop(FLoop);
-        } else if (FContext) {
-            pa_context_disconnect(FContext);
-        }
-        if (FContext)
-            pa_context_unref(FContext);
-        if (FLoop)
-            pa_threaded_mainloop_free(FLoop);
-    }
-
 private:
-    static void StateChanged(pa_context* Context, void* User) {
-        auto* self = static_cast<TPulseWatch*>(User);
-        const pa_context_state_t state = pa_context_get_state(Context);
-        if (state == PA_CONTEXT_READY) {
-            const auto mask =
-                pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
-            if (pa_operation* operation = pa_context_subscribe(Context, mask, Subscribed, self))
-                pa_operation_unref(operation);
-            else
-                self->Finish(false);
-        } else if (!PA_CONTEXT_IS_GOOD(state)) {
-            const bool wasSubscribed = self->Finish(false);
-            // The server went away: the lines are gone too.
-            if (wasSubscribed)
-                self->FChanged();
-        }
-    }
-
-    static void Subscribed(pa_context*, int Success, void* User) {
-        static_cast<TPulseWatch*>(User)->Finish(Success);
-    }
-
     static void Event(pa_context*, pa_subscription_event_type_t, uint32_t, void* User) {
         static_cast<TPulseWatch*>(User)->FChanged();
     }
 
-    // Records the outcome of connecting; returns whether the watch was subscribed before.
-    bool Finish(bool Ok) {
-        bool was = false;
-        {
-            std::lock_guard lock(FLock);
-            was = FSubscribed;
-            FSubscribed = Ok;
-            FFailed = !Ok;
-        }
-        FReady.notify_all();
-        return was;
+    // The server went away: the lines are gone too.
+    void Lost() {
+        if (FSubscribed)
+            FChanged();
     }
 
     std::function<void()> FChanged;
-    pa_threaded_mainloop* FLoop = nullptr;
-    pa_context* FContext = nullptr;
-    bool FStarted = false;
-    std::mutex FLock;
-    std::condition_variable FReady;
-    bool FSubscribed = false;
-    bool FFailed = false;
+    bool FSubscribed = false; // guarded by the connection's lock
+    // Last, so that it ends before what its callbacks use.
+    TPulseConnection FConnection{"Vantrel mixer watch", [this] { Lost(); }};
 };
 
 } // namespace
 
 UINT TPulseMixerBackend::DeviceCount() {
-    TPulseCall call;
-    return call.Connect() ? 1 : 0;
+    TPulseConnection connection;
+    return connection.Connect(PulseCallTimeout) ? 1 : 0;
 }
 
 MMRESULT TPulseMixerBackend::ReadModel(UINT DeviceID, TMixerModel& Model) {
