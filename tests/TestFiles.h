@@ -1,5 +1,6 @@
 #pragma once
-// Helpers for tests that work with files: a private temporary folder and whole-file reads.
+// Helpers for tests that work with files: a private temporary folder, whole-file reads, programs
+// and environment variables.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -23,6 +24,28 @@ private:
 
 QByteArray ReadWholeFile(const QString& fileName);
 void WriteWholeFile(const QString& fileName, const QByteArray& bytes);
+
+// Sets an environment variable for the life of the object.
+class TEnvironment {
+public:
+    TEnvironment(const char* Name, const QByteArray& Value) : FName(Name), FOld(qgetenv(Name)) {
+        FHadOld = qEnvironmentVariableIsSet(Name);
+        qputenv(Name, Value);
+    }
+    ~TEnvironment() {
+        if (FHadOld)
+            qputenv(FName, FOld);
+        else
+            qunsetenv(FName);
+    }
+    TEnvironment(const TEnvironment&) = delete;
+    TEnvironment& operator=(const TEnvironment&) = delete;
+
+private:
+    const char* FName;
+    QByteArray FOld;
+    bool FHadOld = false;
+};
 
 // Runs a program (no shell) and returns its standard output; fails the current test when it cannot
 // start or exits non-zero.

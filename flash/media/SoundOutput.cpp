@@ -2,78 +2,44 @@
 
 #include "flash/media/SoundMixer.h"
 
-#include <pulse/pulseaudio.h>
+#include "platform/PulseConnection.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <functional>
 
 namespace flash {
 namespace {
 
-// A server that does not answer within this time counts as absent.
-constexpr pa_usec_t ServerTimeout = 1500 * PA_USEC_PER_MSEC;
 // What the server keeps queued: short, so that the sound follows the movie closely.
 constexpr pa_usec_t TargetLatency = 50 * PA_USEC_PER_MSEC;
 constexpr std::size_t FrameBytes = 4;
 constexpr int OfflinePiece = 1024;
 
-void SignalLoop(pa_threaded_mainloop* loop) {
-    pa_threaded_mainloop_signal(loop, 0);
-}
-
 } // namespace
 
-// A connection with its own event thread and one playback stream. The loop's lock guards
-// everything but the failure flag.
+// A server connection with one playback stream. The connection's lock guards everything but the
+// failure flag.
 struct SoundOutput::Connection {
     explicit Connection(SoundMixer& mixer) : mixer(mixer) {}
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     ~Connection() {
-        if (loop == nullptr)
+        if (stream == nullptr)
             return;
-        pa_threaded_mainloop_lock(loop);
-        Disarm();
-        if (stream != nullptr) {
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_set_write_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-        }
-        if (context != nullptr) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-        }
-        pa_threaded_mainloop_unlock(loop);
-        pa_threaded_mainloop_stop(loop);
-        if (context != nullptr)
-            pa_context_unref(context);
-        pa_threaded_mainloop_free(loop);
+        TPulseConnection::TLock lock(server);
+        server.Release(stream);
     }
 
     // Connects and starts the stream within the server timeout.
     bool Open() {
-        loop = pa_threaded_mainloop_new();
-        if (loop == nullptr)
+        if (!server.Connect(PulseServerTimeout))
             return false;
-        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Vantrel");
-        if (context == nullptr)
-            return false;
-        pa_context_set_state_callback(context, &Connection::ContextChanged, this);
-        if (pa_threaded_mainloop_start(loop) < 0)
-            return false;
-        pa_threaded_mainloop_lock(loop);
-        deadline =
-            pa_context_rttime_new(context, pa_rtclock_now() + ServerTimeout, &Connection::TimedOut, this);
-        const bool ready = pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0 &&
-                           Wait([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; }) &&
-                           OpenStream();
-        Disarm();
-        pa_threaded_mainloop_unlock(loop);
+        TPulseConnection::TLock lock(server);
+        const bool ready = OpenStream();
+        server.Disarm();
         return ready;
     }
 
@@ -82,7 +48,7 @@ struct SoundOutput::Connection {
         sampleFormat.format = PA_SAMPLE_S16LE;
         sampleFormat.rate = MixRate;
         sampleFormat.channels = 2;
-        stream = pa_stream_new(context, "Flash movie", &sampleFormat, nullptr);
+        stream = pa_stream_new(server.Context(), "Flash movie", &sampleFormat, nullptr);
         if (stream == nullptr)
             return false;
         pa_stream_set_state_callback(stream, &Connection::StreamChanged, this);
@@ -92,48 +58,14 @@ struct SoundOutput::Connection {
         attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(TargetLatency, &sampleFormat));
         return pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
                                           nullptr) >= 0 &&
-               Wait([this] {
-                   const pa_stream_state_t state = pa_stream_get_state(stream);
-                   return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-               }) &&
-               pa_stream_get_state(stream) == PA_STREAM_READY;
-    }
-
-    // Waits, locked, until Done; false when the connection failed or the time ran out first.
-    bool Wait(const std::function<bool()>& done) {
-        for (;;) {
-            if (done())
-                return true;
-            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) || timedOut)
-                return false;
-            pa_threaded_mainloop_wait(loop);
-        }
-    }
-
-    void Disarm() {
-        if (deadline != nullptr)
-            pa_threaded_mainloop_get_api(loop)->time_free(deadline);
-        deadline = nullptr;
-    }
-
-    static void ContextChanged(pa_context* context, void* user) {
-        auto* self = static_cast<Connection*>(user);
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-            self->failed = true;
-        SignalLoop(self->loop);
+               server.WaitForStream(stream);
     }
 
     static void StreamChanged(pa_stream* stream, void* user) {
         auto* self = static_cast<Connection*>(user);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
             self->failed = true;
-        SignalLoop(self->loop);
-    }
-
-    static void TimedOut(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user) {
-        auto* self = static_cast<Connection*>(user);
-        self->timedOut = true;
-        SignalLoop(self->loop);
+        self->server.Signal();
     }
 
     // The server wants Wanted bytes more: the next part of the mix, rendered into its own buffer.
@@ -157,12 +89,10 @@ struct SoundOutput::Connection {
     }
 
     SoundMixer& mixer;
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* stream = nullptr;
-    pa_time_event* deadline = nullptr;
-    bool timedOut = false;
     std::atomic<bool> failed = false;
+    // After the flag its loss sets, so that it ends first.
+    TPulseConnection server{"Vantrel", [this] { failed = true; }};
+    pa_stream* stream = nullptr;
 };
 
 SoundOutput::SoundOutput(SoundMixer& mixer) : mixer(mixer) {}

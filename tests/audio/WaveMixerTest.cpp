@@ -2,6 +2,7 @@
 // destination to a source, change notices, and the mixer service's checks of its requests.
 #include "audio/WaveMixer.h"
 #include "TestFiles.h"
+#include "platform/FakeMixer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

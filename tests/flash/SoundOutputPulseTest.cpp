@@ -1,5 +1,6 @@
 // The movie's sound on a real sound server: what the output plays reaches the sink, at the pace of
 // the sink's clock, and a server that goes away ends the output cleanly.
+#include "PrivatePulseServer.h"
 #include "TestFiles.h"
 #include "flash/media/SoundMixer.h"
 #include "flash/media/SoundOutput.h"
@@ -29,26 +30,6 @@ std::shared_ptr<const Sound> Tone(int Frames) {
     }
     return std::make_shared<const Sound>(std::move(sound));
 }
-
-// Sets an environment variable for the life of the object.
-class Environment {
-public:
-    Environment(const char* Name, const QByteArray& Value)
-        : name(Name), old(qgetenv(Name)), hadOld(qEnvironmentVariableIsSet(Name)) {
-        qputenv(Name, Value);
-    }
-    ~Environment() {
-        if (hadOld)
-            qputenv(name, old);
-        else
-            qunsetenv(name);
-    }
-
-private:
-    const char* name;
-    QByteArray old;
-    bool hadOld;
-};
 
 TEST(SoundOutputPulse, TheDefaultSinkPlaysTheMix) {
     SoundMixer mixer;
@@ -119,12 +100,7 @@ TEST(SoundOutputPulse, AStreamKeepsThePaceOfTheSinkClock) {
 }
 
 TEST(SoundOutputPulse, AServerThatDiesEndsTheOutput) {
-    // A server of this test's own, so that killing it leaves the shared one alone.
-    TestDir dir;
-    const QString script = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/pulse-test-server");
-    const QByteArray address = RunProgram(script, {QStringLiteral("start"), dir.path("pulse")}).trimmed();
-    ASSERT_TRUE(address.startsWith("unix:"));
-    Environment server("PULSE_SERVER", address);
+    TPrivatePulseServer server;
 
     SoundMixer mixer;
     mixer.StartEventSound(1, Tone(44100), {});
@@ -133,14 +109,13 @@ TEST(SoundOutputPulse, AServerThatDiesEndsTheOutput) {
     PumpFor(300);
     EXPECT_TRUE(output.Running());
 
-    const qint64 pid = ReadWholeFile(dir.path("pulse/pid")).trimmed().toLongLong();
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    ASSERT_GT(server.Pid(), 0);
+    ASSERT_EQ(::kill(server.Pid(), SIGKILL), 0);
     EXPECT_TRUE(PumpUntil([&] { return !output.Running(); }, 5000));
     std::vector<std::int16_t> buffer(2 * 64);
     mixer.Render(buffer.data(), 64); // the mix itself goes on
     output.Stop();
-    RunProgram(script, {QStringLiteral("stop"), dir.path("pulse")});
+    server.Stop();
 
     QElapsedTimer timer;
     timer.start();

@@ -4,6 +4,7 @@
 #include "platform/Messages.h"
 #include "platform/WaveInService.h"
 
+#include "PrivatePulseServer.h"
 #include "TestFiles.h"
 
 #include <QCoreApplication>
@@ -153,26 +154,6 @@ protected:
     void TearDown() override { SetWaveInBackend(nullptr); }
 };
 
-// Sets an environment variable for the life of the object.
-class TEnvironment {
-public:
-    TEnvironment(const char* Name, const QByteArray& Value) : FName(Name), FOld(qgetenv(Name)) {
-        FHadOld = qEnvironmentVariableIsSet(Name);
-        qputenv(Name, Value);
-    }
-    ~TEnvironment() {
-        if (FHadOld)
-            qputenv(FName, FOld);
-        else
-            qunsetenv(FName);
-    }
-
-private:
-    const char* FName;
-    QByteArray FOld;
-    bool FHadOld = false;
-};
-
 TEST_F(PulseWaveInTest, RecordsWhatPlaysIntoTheDefaultSinkThroughItsMonitor) {
     const std::vector<TWaveInDeviceInfo> devices = WaveInBackend()->Devices();
     ASSERT_FALSE(devices.empty()) << WaveInBackend()->ErrorText().toStdString();
@@ -258,12 +239,7 @@ TEST_F(PulseWaveInTest, WithoutAServerThereAreNoDevicesAndOpenSaysWhy) {
 }
 
 TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses) {
-    // A server of this test's own, so that killing it leaves the shared one alone.
-    TestDir dir;
-    const QString script = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/pulse-test-server");
-    const QByteArray address = RunProgram(script, {QStringLiteral("start"), dir.path("pulse")}).trimmed();
-    ASSERT_TRUE(address.startsWith("unix:"));
-    TEnvironment server("PULSE_SERVER", address);
+    TPrivatePulseServer server;
 
     const WAVEFORMATEX format = Pcm(8000, 16, 1);
     TRecording recording;
@@ -272,9 +248,8 @@ TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses)
     ASSERT_EQ(waveInStart(recording.Device), MMSYSERR_NOERROR);
     ASSERT_TRUE(PumpUntil([&] { return recording.Returned.size() >= 2; }));
 
-    const qint64 pid = ReadWholeFile(dir.path("pulse/pid")).trimmed().toLongLong();
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    ASSERT_GT(server.Pid(), 0);
+    ASSERT_EQ(::kill(server.Pid(), SIGKILL), 0);
     PumpFor(300ms);
     const std::size_t returned = recording.Returned.size();
     PumpFor(500ms);
@@ -284,7 +259,7 @@ TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses)
     EXPECT_TRUE(PumpUntil([&] { return recording.Returned.size() == 40; }));
     EXPECT_EQ(recording.Close(), MMSYSERR_NOERROR);
     EXPECT_TRUE(PumpUntil([&] { return recording.Closed; }));
-    RunProgram(script, {QStringLiteral("stop"), dir.path("pulse")});
+    server.Stop();
 
     HWAVEIN device = nullptr;
     EXPECT_EQ(waveInOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
