@@ -35,8 +35,8 @@ struct Plan {
 };
 
 QSize StageSize(const flash::Movie& movie) {
-    return QSize(int(std::lround(movie.frameSize.Width() / 20.0)),
-                 int(std::lround(movie.frameSize.Height() / 20.0)));
+    return QSize(int(std::lround(movie.frameSize.Width() / flash::TwipsPerPixel)),
+                 int(std::lround(movie.frameSize.Height() / flash::TwipsPerPixel)));
 }
 
 QString SizeText(QSize size) {
@@ -310,7 +310,8 @@ void Run::Deliver(const ScheduledInput& input) {
         return;
     }
     // Stage pixels to twips, from the stage's corner.
-    const double x = movie->frameSize.xMin + input.x * 20.0, y = movie->frameSize.yMin + input.y * 20.0;
+    const double x = movie->frameSize.xMin + input.x * flash::TwipsPerPixel,
+                 y = movie->frameSize.yMin + input.y * flash::TwipsPerPixel;
     player.MouseMove(x, y);
     player.MouseDown(x, y);
     player.MouseUp(x, y);

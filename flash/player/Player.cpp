@@ -9,203 +9,241 @@ namespace flash {
 namespace {
 template <typename... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
-
-// The display list a sprite nests inside, keyed for its stream sound.
-const void* MainTimelineKey(const Movie& AMovie) {
-    return &AMovie.timeline;
-}
 } // namespace
 
-Player::Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer, TraceHandler Trace)
-    : FMovie(std::move(AMovie)), FMixer(Mixer), FBackground(FMovie->backgroundColor),
-      FTrace(std::move(Trace)) {
-    InitScripts();
+Player::Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer, TraceHandler trace)
+    : state(std::move(movie), mixer), host(state, *this, std::move(trace)), interpreter(host) {
+    for (const auto& [id, character] : state.movie->dictionary)
+        if (const auto* text = std::get_if<EditText>(character.get()); text && !text->variableName.isEmpty())
+            hasBoundTexts = true;
     Seek(0, true);
     RunScripts();
 }
 
 Player::~Player() {
-    if (FMixer)
-        FMixer->StopStream(MainTimelineKey(*FMovie));
+    StopMainStream();
 }
 
-int Player::TotalFrames() const {
-    return FMovie->timeline.FrameCount();
+void Player::StopMainStream() {
+    if (state.mixer)
+        state.mixer->StopStream(state.MainKey());
+    state.streamStartFrame = -1;
 }
 
 void Player::Play() {
-    FPlaying = true;
+    state.playing = true;
 }
 
 void Player::Stop() {
-    FPlaying = false;
-    if (FMixer)
-        FMixer->StopStream(MainTimelineKey(*FMovie));
-    FStreamStartFrame = -1;
+    state.playing = false;
+    StopMainStream();
 }
 
-void Player::GotoFrame(int Frame) {
-    if (FMixer)
-        FMixer->StopStream(MainTimelineKey(*FMovie));
-    FStreamStartFrame = -1;
+void Player::SetMainPlaying(bool playing) {
+    if (playing)
+        Play();
+    else
+        Stop();
+}
+
+void Player::GotoFrame(int frame) {
+    StopMainStream();
     // Always from the start: sprites may have run on since, and the frame must look as played.
-    FCurrentFrame = -1;
-    Seek(std::clamp(Frame, 0, std::max(TotalFrames() - 1, 0)), false);
+    state.currentFrame = -1;
+    Seek(std::clamp(frame, 0, std::max(TotalFrames() - 1, 0)), false);
     RunScripts();
 }
 
+void Player::GotoMainFrame(int frame) {
+    frame = std::clamp(frame, 0, std::max(TotalFrames() - 1, 0));
+    if (frame == state.currentFrame)
+        return;
+    StopMainStream();
+    Seek(frame, true);
+}
+
+// As the main timeline seeks: backwards from the start, the frames on the way without scripts.
+void Player::GotoSpriteFrame(SpriteInstance& sprite, int frame) {
+    const Timeline& timeline = sprite.sprite->timeline;
+    frame = std::clamp(frame, 0, std::max(timeline.FrameCount() - 1, 0));
+    if (frame == sprite.currentFrame)
+        return;
+    if (frame < sprite.currentFrame) {
+        for (const auto& [depth, child] : sprite.displayList)
+            StopSpriteStreams(child);
+        sprite.displayList.clear();
+        if (state.mixer)
+            state.mixer->StopStream(&sprite);
+        sprite.currentFrame = -1;
+    }
+    while (sprite.currentFrame < frame) {
+        const bool last = sprite.currentFrame + 1 == frame;
+        muteScripts = !last;
+        if (sprite.currentFrame >= 0)
+            TickSprites(sprite.displayList, last);
+        ++sprite.currentFrame;
+        EnterFrame(timeline, sprite.currentFrame, sprite.displayList, &sprite, last);
+    }
+    muteScripts = false;
+}
+
+void Player::StartPlacedSprite(DisplayObject& placed) {
+    AdvanceSprite(*placed.sprite, true);
+    QueueClipEvent(placed, ClipEventLoad, 0);
+}
+
 void Player::Tick() {
-    ++FTicks;
+    ++state.ticks;
     Advance();
-    if (FHasClipEvents)
+    if (hasClipEvents)
         QueueClipEvents(ClipEventEnterFrame, 0);
     QueueHandlers(QStringLiteral("onEnterFrame"));
     RunScripts();
 }
 
 void Player::Advance() {
-    if (FPlaying && TotalFrames() > 1) {
-        const int next = FCurrentFrame + 1;
+    const void* mainKey = state.MainKey();
+    if (state.playing && TotalFrames() > 1) {
+        const int next = state.currentFrame + 1;
         if (next >= TotalFrames()) {
             // Looping starts the timeline over: what the first frame does not place is gone.
-            if (FMixer)
-                FMixer->StopStream(MainTimelineKey(*FMovie));
-            FStreamStartFrame = -1;
+            StopMainStream();
             Reset();
-            EnterFrame(FMovie->timeline, 0, FStage, MainTimelineKey(*FMovie), true);
-            FCurrentFrame = 0;
+            EnterFrame(state.movie->timeline, 0, state.stage, mainKey, true);
+            state.currentFrame = 0;
             return;
         }
-        TickSprites(FStage, true);
-        EnterFrame(FMovie->timeline, next, FStage, MainTimelineKey(*FMovie), true);
-        FCurrentFrame = next;
+        TickSprites(state.stage, true);
+        EnterFrame(state.movie->timeline, next, state.stage, mainKey, true);
+        state.currentFrame = next;
         return;
     }
-    TickSprites(FStage, true);
+    TickSprites(state.stage, true);
 }
 
 int Player::StreamFrame() const {
-    if (!FMixer || FStreamStartFrame < 0 || FMovie->frameRate <= 0)
+    if (!state.mixer || state.streamStartFrame < 0 || state.movie->frameRate <= 0)
         return -1;
-    return FStreamStartFrame + int(FMixer->StreamTime(MainTimelineKey(*FMovie)) * FMovie->frameRate);
+    return state.streamStartFrame + int(state.mixer->StreamTime(state.MainKey()) * state.movie->frameRate);
 }
 
 void Player::Reset() {
-    for (const auto& [depth, object] : FStage)
+    for (const auto& [depth, object] : state.stage)
         StopSpriteStreams(object);
-    FStage.clear();
-    FBackground = FMovie->backgroundColor;
+    state.stage.clear();
+    state.background = state.movie->backgroundColor;
 }
 
-void Player::Seek(int Frame, bool WithSound) {
+void Player::Seek(int frame, bool withSound) {
     // Only the frame reached starts its sounds and scripts; the frames passed on the way are silent.
-    if (Frame < FCurrentFrame || FCurrentFrame < 0) {
+    if (frame < state.currentFrame || state.currentFrame < 0) {
         Reset();
-        FMuteScripts = Frame > 0;
-        EnterFrame(FMovie->timeline, 0, FStage, MainTimelineKey(*FMovie), WithSound && Frame <= 0);
-        FCurrentFrame = 0;
+        muteScripts = frame > 0;
+        EnterFrame(state.movie->timeline, 0, state.stage, state.MainKey(), withSound && frame <= 0);
+        state.currentFrame = 0;
     }
     // Each step is one tick, as in playing: sprites move on, then the next frame's tags run.
-    while (FCurrentFrame < Frame) {
-        const bool last = FCurrentFrame + 1 == Frame;
-        FMuteScripts = !last;
-        TickSprites(FStage, WithSound && last);
-        ++FCurrentFrame;
-        EnterFrame(FMovie->timeline, FCurrentFrame, FStage, MainTimelineKey(*FMovie), WithSound && last);
+    while (state.currentFrame < frame) {
+        const bool last = state.currentFrame + 1 == frame;
+        muteScripts = !last;
+        TickSprites(state.stage, withSound && last);
+        ++state.currentFrame;
+        EnterFrame(state.movie->timeline, state.currentFrame, state.stage, state.MainKey(),
+                   withSound && last);
     }
-    FMuteScripts = false;
+    muteScripts = false;
 }
 
-void Player::EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key,
-                        bool WithSound) {
-    if (Frame < 0 || Frame >= int(ATimeline.frames.size()))
+void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, const void* timelineKey,
+                        bool withSound) {
+    if (frame < 0 || frame >= int(timeline.frames.size()))
         return;
-    const bool isMain = Key == MainTimelineKey(*FMovie);
-    for (const ControlTag& tag : ATimeline.frames[std::size_t(Frame)].tags) {
+    const bool isMain = timelineKey == state.MainKey();
+    for (const ControlTag& tag : timeline.frames[std::size_t(frame)].tags) {
         std::visit(Overloaded{
-                       [&](const PlaceObject& place) { Place(place, List, WithSound); },
+                       [&](const PlaceObject& place) { Place(place, list, withSound); },
                        [&](const RemoveObject& remove) {
-                           if (const auto found = List.find(remove.depth); found != List.end()) {
+                           if (const auto found = list.find(remove.depth); found != list.end()) {
                                StopSpriteStreams(found->second);
-                               List.erase(found);
+                               list.erase(found);
                            }
                        },
                        [&](const StartSound& start) {
-                           if (WithSound)
+                           if (withSound)
                                StartEventSound(start.soundId, start.info);
                        },
                        [&](const SoundStreamHead&) {},
                        [&](const SoundStreamBlock& block) {
-                           if (!WithSound || !FMixer || !ATimeline.streamHead)
+                           if (!withSound || !state.mixer || !timeline.streamHead)
                                return;
-                           if (isMain && FStreamStartFrame < 0) {
-                               FMixer->BeginStream(Key, *ATimeline.streamHead);
-                               FStreamStartFrame = Frame;
-                           } else if (!isMain && FMixer->StreamTime(Key) < 0) {
-                               FMixer->BeginStream(Key, *ATimeline.streamHead);
+                           if (isMain && state.streamStartFrame < 0) {
+                               state.mixer->BeginStream(timelineKey, *timeline.streamHead);
+                               state.streamStartFrame = frame;
+                           } else if (!isMain && state.mixer->StreamTime(timelineKey) < 0) {
+                               state.mixer->BeginStream(timelineKey, *timeline.streamHead);
                            }
-                           FMixer->PushStreamBlock(Key, Frame, block.data);
+                           state.mixer->PushStreamBlock(timelineKey, frame, block.data);
                        },
                        [&](const FrameLabel&) {},
                        [&](const SetBackgroundColor& background) {
                            if (isMain)
-                               FBackground = background.color;
+                               state.background = background.color;
                        },
-                       [&](const OtherTag& other) { QueueScript(other, Key); },
+                       [&](const OtherTag& other) { QueueScript(other, timelineKey); },
                    },
                    tag);
     }
 }
 
-void Player::StartEventSound(std::uint16_t SoundId, const SoundInfo& Info) {
-    if (!FMixer)
+void Player::StartEventSound(std::uint16_t soundId, const SoundInfo& info) {
+    if (!state.mixer)
         return;
-    const auto found = FMovie->dictionary.find(SoundId);
-    if (found == FMovie->dictionary.end())
+    const auto found = state.movie->dictionary.find(soundId);
+    if (found == state.movie->dictionary.end())
         return;
     if (const auto* sound = std::get_if<Sound>(found->second.get()))
-        FMixer->StartEventSound(SoundId, std::shared_ptr<const Sound>(found->second, sound), Info);
+        state.mixer->StartEventSound(soundId, std::shared_ptr<const Sound>(found->second, sound), info);
 }
 
-bool Player::MayPlaceSprite(const Sprite& Sprite, std::uint16_t Id) {
-    if (std::find(FSpritesEntered.begin(), FSpritesEntered.end(), &Sprite) != FSpritesEntered.end()) {
-        Warn(QStringLiteral("skipped placing sprite %1 inside itself").arg(Id));
+bool Player::MayPlaceSprite(const Sprite& sprite, std::uint16_t id) {
+    if (std::find(spritesEntered.begin(), spritesEntered.end(), &sprite) != spritesEntered.end()) {
+        Warn(QStringLiteral("skipped placing sprite %1 inside itself").arg(id));
         return false;
     }
-    if (FSpritesEntered.size() >= MaxSpriteNesting) {
+    if (spritesEntered.size() >= MaxSpriteNesting) {
         Warn(QStringLiteral("skipped sprites nested deeper than %1").arg(MaxSpriteNesting));
         return false;
     }
     return true;
 }
 
-void Player::Warn(const QString& Message) {
-    if (!FWarnings.contains(Message))
-        FWarnings << Message;
+void Player::Warn(const QString& message) {
+    if (!warnings.contains(message))
+        warnings << message;
 }
 
-void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
-    const auto existing = List.find(Tag.depth);
-    const bool modifies = Tag.move && existing != List.end();
-    if (!modifies && !Tag.characterId)
+void Player::Place(const PlaceObject& tag, DisplayList& list, bool withSound) {
+    const auto existing = list.find(tag.depth);
+    const bool modifies = tag.move && existing != list.end();
+    if (!modifies && !tag.characterId)
         return; // nothing to place and nothing to move
-    if (Tag.characterId)
-        if (const auto found = FMovie->dictionary.find(*Tag.characterId);
-            found != FMovie->dictionary.end() && found->second)
+    if (tag.characterId)
+        if (const auto found = state.movie->dictionary.find(*tag.characterId);
+            found != state.movie->dictionary.end() && found->second)
             if (const auto* sprite = std::get_if<Sprite>(found->second.get());
-                sprite && !MayPlaceSprite(*sprite, *Tag.characterId))
+                sprite && !MayPlaceSprite(*sprite, *tag.characterId))
                 return;
-    DisplayObject& object = modifies ? existing->second : List[Tag.depth];
+    DisplayObject& object = modifies ? existing->second : list[tag.depth];
     if (!modifies) {
         StopSpriteStreams(object);
         object = DisplayObject{};
     }
-    object.depth = Tag.depth;
+    object.depth = tag.depth;
 
-    if (Tag.characterId && (!modifies || object.characterId != *Tag.characterId)) {
-        const auto found = FMovie->dictionary.find(*Tag.characterId);
-        object.characterId = *Tag.characterId;
-        object.character = found == FMovie->dictionary.end() ? nullptr : found->second;
+    if (tag.characterId && (!modifies || object.characterId != *tag.characterId)) {
+        const auto found = state.movie->dictionary.find(*tag.characterId);
+        object.characterId = *tag.characterId;
+        object.character = found == state.movie->dictionary.end() ? nullptr : found->second;
         StopSpriteStreams(object);
         object.sprite.reset();
         object.button.reset();
@@ -219,91 +257,91 @@ void Player::Place(const PlaceObject& Tag, DisplayList& List, bool WithSound) {
             if (const auto* button = std::get_if<Button>(object.character.get())) {
                 object.button = std::make_shared<ButtonInstance>();
                 object.button->button = button;
-                ShowButtonState(*object.button, ButtonRecord::Up, WithSound);
+                ShowButtonState(*object.button, ButtonRecord::Up, withSound);
             }
         if (object.character)
             if (const auto* sprite = std::get_if<Sprite>(object.character.get())) {
                 object.sprite = std::make_shared<SpriteInstance>();
                 object.sprite->sprite = sprite;
                 // A sprite shows its first frame as soon as it is placed.
-                AdvanceSprite(*object.sprite, WithSound);
+                AdvanceSprite(*object.sprite, withSound);
             }
     }
-    if (Tag.matrix && !object.scripted)
-        object.matrix = *Tag.matrix;
-    if (Tag.colorTransform && !object.scripted)
-        object.colorTransform = *Tag.colorTransform;
-    if (Tag.ratio)
-        object.ratio = *Tag.ratio;
-    if (Tag.name)
-        object.name = *Tag.name;
-    if (Tag.clipDepth)
-        object.clipDepth = *Tag.clipDepth;
-    if (Tag.blendMode)
-        object.blendMode = *Tag.blendMode;
-    if (!Tag.filters.empty())
-        object.filters = std::make_shared<const FilterList>(Tag.filters);
-    if (Tag.visible)
-        object.visible = *Tag.visible;
-    if (!modifies && object.sprite && !Tag.clipActions.empty()) {
-        object.clipActions = &Tag.clipActions;
-        FHasClipEvents = true;
+    if (tag.matrix && !object.scripted)
+        object.matrix = *tag.matrix;
+    if (tag.colorTransform && !object.scripted)
+        object.colorTransform = *tag.colorTransform;
+    if (tag.ratio)
+        object.ratio = *tag.ratio;
+    if (tag.name)
+        object.name = *tag.name;
+    if (tag.clipDepth)
+        object.clipDepth = *tag.clipDepth;
+    if (tag.blendMode)
+        object.blendMode = *tag.blendMode;
+    if (!tag.filters.empty())
+        object.filters = std::make_shared<const FilterList>(tag.filters);
+    if (tag.visible)
+        object.visible = *tag.visible;
+    if (!modifies && object.sprite && !tag.clipActions.empty()) {
+        object.clipActions = &tag.clipActions;
+        hasClipEvents = true;
         QueueClipEvent(object, ClipEventLoad, 0);
     }
 }
 
-void Player::StopSpriteStreams(const DisplayObject& Object) {
+void Player::StopSpriteStreams(const DisplayObject& object) {
     // A sprite leaving the stage takes its stream sound with it (and frees its key for reuse).
-    if (!FMixer || !Object.sprite)
+    if (!state.mixer || !object.sprite)
         return;
-    FMixer->StopStream(Object.sprite.get());
-    for (const auto& [depth, child] : Object.sprite->displayList)
+    state.mixer->StopStream(object.sprite.get());
+    for (const auto& [depth, child] : object.sprite->displayList)
         StopSpriteStreams(child);
 }
 
-void Player::TickSprites(DisplayList& List, bool WithSound) {
-    for (auto& [depth, object] : List) {
+void Player::TickSprites(DisplayList& list, bool withSound) {
+    for (auto& [depth, object] : list) {
         if (object.sprite)
-            AdvanceSprite(*object.sprite, WithSound);
+            AdvanceSprite(*object.sprite, withSound);
         if (object.button)
-            TickSprites(object.button->displayList, WithSound);
+            TickSprites(object.button->displayList, withSound);
     }
 }
 
-void Player::AdvanceSprite(SpriteInstance& Instance, bool WithSound) {
+void Player::AdvanceSprite(SpriteInstance& instance, bool withSound) {
     // Deeper sprites stand still; placing them is refused already, this bounds the walk.
-    if (FSpritesEntered.size() >= MaxSpriteNesting)
+    if (spritesEntered.size() >= MaxSpriteNesting)
         return;
-    FSpritesEntered.push_back(Instance.sprite);
+    spritesEntered.push_back(instance.sprite);
     struct Leave {
         std::vector<const Sprite*>& entered;
         ~Leave() { entered.pop_back(); }
-    } leave{FSpritesEntered};
-    const Timeline& timeline = Instance.sprite->timeline;
+    } leave{spritesEntered};
+    const Timeline& timeline = instance.sprite->timeline;
     const int count = timeline.FrameCount();
-    if (Instance.currentFrame >= 0) {
-        TickSprites(Instance.displayList, WithSound);
-        if (!Instance.playing || count <= 1)
+    if (instance.currentFrame >= 0) {
+        TickSprites(instance.displayList, withSound);
+        if (!instance.playing || count <= 1)
             return;
     }
-    int next = Instance.currentFrame + 1;
+    int next = instance.currentFrame + 1;
     if (next >= count) {
         next = 0;
-        for (const auto& [depth, child] : Instance.displayList)
+        for (const auto& [depth, child] : instance.displayList)
             StopSpriteStreams(child);
-        Instance.displayList.clear();
-        if (FMixer)
-            FMixer->StopStream(&Instance);
+        instance.displayList.clear();
+        if (state.mixer)
+            state.mixer->StopStream(&instance);
     }
-    Instance.currentFrame = next;
-    EnterFrame(timeline, next, Instance.displayList, &Instance, WithSound);
+    instance.currentFrame = next;
+    EnterFrame(timeline, next, instance.displayList, &instance, withSound);
 }
 
-bool Player::KeyPress(int KeyCode) {
-    const bool found = KeyCode > 0 && QueueKeyActions(KeyCode);
-    if (FHasClipEvents && KeyCode > 0) {
+bool Player::KeyPress(int keyCode) {
+    const bool found = keyCode > 0 && QueueKeyActions(keyCode);
+    if (hasClipEvents && keyCode > 0) {
         QueueClipEvents(ClipEventKeyDown, 0);
-        QueueClipEvents(ClipEventKeyPress, KeyCode);
+        QueueClipEvents(ClipEventKeyPress, keyCode);
     }
     RunScripts();
     return found;

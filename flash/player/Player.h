@@ -17,147 +17,139 @@
 // Removal and sound stops follow the display lists, so they are bounded by the same nesting.
 
 #include "flash/player/Buttons.h"
-#include "flash/player/DisplayList.h"
-#include "flash/player/avm1/Actions.h"
+#include "flash/player/ScriptHost.h"
+#include "flash/player/TimelineState.h"
 
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <set>
 #include <vector>
-
-#include <memory>
 
 namespace flash {
 
 class SoundMixer;
 
-class Player {
+class Player : private TimelineControl {
 public:
-    // Sprites inside sprites (and buttons) deeper than this are not placed: real movies rarely pass a
-    // few dozen, and every walk over the stage recurses once a level.
-    static constexpr std::size_t MaxSpriteNesting = 64;
+    static constexpr std::size_t MaxSpriteNesting = flash::MaxSpriteNesting;
 
     // Mixer may be null: the movie then plays without sound.
     // Trace, when set, receives every trace() line the movie's scripts print, the first frame's too.
-    using TraceHandler = std::function<void(const QString&)>;
-    explicit Player(std::shared_ptr<const Movie> AMovie, SoundMixer* Mixer = nullptr,
-                    TraceHandler Trace = {});
+    using TraceHandler = ScriptHost::TraceHandler;
+    explicit Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer = nullptr, TraceHandler trace = {});
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
-    const Movie& GetMovie() const { return *FMovie; }
-    int TotalFrames() const;
-    int CurrentFrame() const { return FCurrentFrame; } // zero-based; -1 before the first frame
-    bool Playing() const { return FPlaying; }
+    const Movie& GetMovie() const { return *state.movie; }
+    int TotalFrames() const { return state.FrameCount(); }
+    int CurrentFrame() const { return state.currentFrame; } // zero-based; -1 before the first frame
+    bool Playing() const { return state.playing; }
     // Stopping also stops the stream sound; event sounds play on, as in Flash Player.
     void Play();
     void Stop();
-    // Shows frame Frame (clamped to the movie); playing goes on from there if it was playing.
-    void GotoFrame(int Frame);
+    // Shows the frame (clamped to the movie); playing goes on from there if it was playing.
+    void GotoFrame(int frame);
     // One tick of the movie's clock: the main timeline moves on (looping at its end) when playing,
     // and every sprite on stage moves on its own timeline.
     void Tick();
-    const DisplayList& Stage() const { return FStage; }
-    Rgba BackgroundColor() const { return FBackground; }
+    const DisplayList& Stage() const { return state.stage; }
+    Rgba BackgroundColor() const { return state.background; }
     // The frame the main timeline's stream sound has reached, or -1 without a playing stream.
     int StreamFrame() const;
     // What playing skipped (a sprite placed inside itself, nesting past MaxSpriteNesting), one line
     // per kind.
-    const QStringList& Warnings() const { return FWarnings; }
+    const QStringList& Warnings() const { return warnings; }
 
     // The mouse at a point of the stage in twips. Buttons under it show their over state, the one
     // pressed its down state, and a release over the button pressed runs its release actions. A
     // transition that has a button sound starts it.
     // Each returns whether a button is under the point.
-    bool MouseMove(double X, double Y);
-    bool MouseDown(double X, double Y);
-    bool MouseUp(double X, double Y);
+    bool MouseMove(double x, double y);
+    bool MouseDown(double x, double y);
+    bool MouseUp(double x, double y);
     // A key press (a ButtonKeyCode) runs the actions of every button on stage whose condition
     // names that key; returns whether one did.
-    bool KeyPress(int KeyCode);
+    bool KeyPress(int keyCode);
 
 private:
-    struct TimelineState;
-    class Host;
     struct ButtonUnderMouse {
         std::shared_ptr<ButtonInstance> button;
         ClipRef owner; // the timeline the button is on: its actions act there
     };
-    // The whole tick (or seek) without scripts; Tick runs them after.
-    void Advance();
-    void InitScripts();
-    void QueueScript(const OtherTag& Tag, const void* Key);
-    void RunScripts();
-    void ShowButtonState(ButtonInstance& Instance, std::uint8_t State, bool WithSound);
-    // The actions of the transition Condition, and the event sound it starts.
-    void QueueButtonActions(const ButtonUnderMouse& Target, std::uint16_t Condition);
-    ButtonUnderMouse FindButton(const DisplayList& List, const ClipRef& Owner, const QTransform& ToStage,
-                                QPointF Point, int Nesting);
-    void UpdateHover(const ButtonUnderMouse& Hit);
-    // Every object in List and the lists inside it, with the timeline it is placed on (a button's
-    // characters count as placed on the button's timeline), each object before those inside it.
-    using PlacedVisit = std::function<void(DisplayObject& Object, const ClipRef& Owner)>;
-    void ForEachPlaced(DisplayList& List, const ClipRef& Owner, const PlacedVisit& Visit, int Nesting);
-    // Queues the actions of the buttons on stage waiting for the key; whether there were any.
-    bool QueueKeyActions(int KeyCode);
-    // Queues the handlers of Event (with ClipEventKeyPress: of KeyCode) of every sprite on stage.
-    void QueueClipEvents(std::uint32_t Event, int KeyCode);
-    void QueueClipEvent(const DisplayObject& Object, std::uint32_t Event, int KeyCode);
-    // Queues the handlers (onEnterFrame, onMouseDown ...) scripts set on the main timeline and sprites.
-    void QueueHandlers(const QString& Name);
-    // Edit texts bound to variables show what the variables hold now.
-    void UpdateBoundTexts();
-    // Runs the control tags of one frame of a timeline onto its display list.
-    void EnterFrame(const Timeline& ATimeline, int Frame, DisplayList& List, const void* Key, bool WithSound);
-    void Place(const PlaceObject& Tag, DisplayList& List, bool WithSound);
-    // Whether a sprite may be placed where the timelines now being entered are: not inside itself,
-    // not deeper than MaxSpriteNesting. Warns once when not.
-    bool MayPlaceSprite(const Sprite& Sprite, std::uint16_t Id);
-    void Warn(const QString& Message);
-    // A StartSound tag's sound, or a button's: nothing for an id that is no sound.
-    void StartEventSound(std::uint16_t SoundId, const SoundInfo& Info);
-    void StopSpriteStreams(const DisplayObject& Object);
-    void TickSprites(DisplayList& List, bool WithSound);
-    void AdvanceSprite(SpriteInstance& Instance, bool WithSound);
-    // Frame Frame of the main timeline, stepping through the frames before it when needed.
-    void Seek(int Frame, bool WithSound);
-    void Reset();
-
-    std::shared_ptr<const Movie> FMovie;
-    SoundMixer* FMixer;
-    DisplayList FStage;
-    int FCurrentFrame = -1;
-    bool FPlaying = true;
-    Rgba FBackground;
-    int FStreamStartFrame = -1;
-
     struct QueuedScript {
         ClipRef clip;
         QByteArray code;
         QString handler = {}; // instead of code: the clip's event handler of this name
     };
-    std::shared_ptr<Host> FHost; // made where Host is known
 
-    std::unique_ptr<ActionInterpreter> FInterpreter;
-    std::deque<QueuedScript> FInitScripts, FScripts;
-    std::set<std::uint16_t> FInitDone;
-    bool FMuteScripts = false;
-    bool FRunningScripts = false;
-    int FButtonNesting = 0; // buttons showing buttons: bounded against cycles
+    // What scripts ask of the timelines.
+    void GotoMainFrame(int frame) override;
+    void GotoSpriteFrame(SpriteInstance& sprite, int frame) override;
+    void SetMainPlaying(bool playing) override;
+    void StartPlacedSprite(DisplayObject& placed) override;
+    void StopSpriteStreams(const DisplayObject& object) override;
+    void Warn(const QString& message) override;
+
+    // The whole tick (or seek) without scripts; Tick runs them after.
+    void Advance();
+    void StopMainStream();
+    void QueueScript(const OtherTag& tag, const void* timelineKey);
+    void RunScripts();
+    void ShowButtonState(ButtonInstance& instance, std::uint8_t buttonState, bool withSound);
+    // The actions of the transition, and the event sound it starts.
+    void QueueButtonActions(const ButtonUnderMouse& target, std::uint16_t condition);
+    ButtonUnderMouse FindButton(const DisplayList& list, const ClipRef& owner, const QTransform& toStage,
+                                QPointF point, int nesting);
+    ButtonUnderMouse ButtonAt(QPointF point);
+    void UpdateHover(const ButtonUnderMouse& hit);
+    // Every object in the list and the lists inside it, with the timeline it is placed on (a button's
+    // characters count as placed on the button's timeline), each object before those inside it.
+    using PlacedVisit = std::function<void(DisplayObject& object, const ClipRef& owner)>;
+    void ForEachPlaced(DisplayList& list, const ClipRef& owner, const PlacedVisit& visit, int nesting);
+    // Queues the actions of the buttons on stage waiting for the key; whether there were any.
+    bool QueueKeyActions(int keyCode);
+    // Queues the handlers of the event (with ClipEventKeyPress: of the key) of every sprite on stage.
+    void QueueClipEvents(std::uint32_t event, int keyCode);
+    void QueueClipEvent(const DisplayObject& object, std::uint32_t event, int keyCode);
+    // Queues the handlers (onEnterFrame, onMouseDown ...) scripts set on the main timeline and sprites.
+    void QueueHandlers(const QString& name);
+    // Edit texts bound to variables show what the variables hold now.
+    void UpdateBoundTexts();
+    // Runs the control tags of one frame of a timeline onto its display list.
+    void EnterFrame(const Timeline& timeline, int frame, DisplayList& list, const void* timelineKey,
+                    bool withSound);
+    void Place(const PlaceObject& tag, DisplayList& list, bool withSound);
+    // Whether a sprite may be placed where the timelines now being entered are: not inside itself,
+    // not deeper than MaxSpriteNesting. Warns once when not.
+    bool MayPlaceSprite(const Sprite& sprite, std::uint16_t id);
+    // A StartSound tag's sound, or a button's: nothing for an id that is no sound.
+    void StartEventSound(std::uint16_t soundId, const SoundInfo& info);
+    void TickSprites(DisplayList& list, bool withSound);
+    void AdvanceSprite(SpriteInstance& instance, bool withSound);
+    // A frame of the main timeline, stepping through the frames before it when needed.
+    void Seek(int frame, bool withSound);
+    void Reset();
+
+    TimelineState state;
+    ScriptHost host;
+    ActionInterpreter interpreter;
+    std::deque<QueuedScript> initScripts, scripts;
+    std::set<std::uint16_t> initDone; // sprite ids whose init actions ran
+    bool muteScripts = false;
+    bool runningScripts = false;
+    int buttonNesting = 0; // buttons showing buttons: bounded against cycles
     // The sprites whose timelines are being advanced, outermost first: a placement of one of them
     // would put a sprite inside itself.
-    std::vector<const Sprite*> FSpritesEntered;
-    QStringList FWarnings;
-    TraceHandler FTrace;
-    ButtonUnderMouse FHover, FPressed;
-    bool FMouseDown = false;
-    HitAreaCache FHitAreas;
-    bool FHasBoundTexts = false;
-    bool FHasClipEvents = false; // a sprite with event handlers has been placed
-    long long FTicks = 0;        // ticks played: the scripts' clock
-    QPointF FMouse;              // where the mouse was last, stage twips
+    std::vector<const Sprite*> spritesEntered;
+    QStringList warnings;
+    ButtonUnderMouse hover, pressed;
+    bool mouseDown = false;
+    HitAreaCache hitAreas;
+    bool hasBoundTexts = false;
+    bool hasClipEvents = false; // a sprite with event handlers has been placed
 };
 
 } // namespace flash

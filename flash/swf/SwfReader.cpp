@@ -405,9 +405,9 @@ void Parser::Finish() {
 
 namespace {
 
-using reader::Parser;
 using reader::Decoded;
 using reader::Inflate;
+using reader::Parser;
 using reader::ReadRect;
 using reader::Unlzma;
 
@@ -490,7 +490,8 @@ ReadResult Read(const QByteArray& fileBytes, const ReadLimits& limits, bool head
         return Fail(QStringLiteral("the stage size is negative (%1 × %2 twips)")
                         .arg(stage.Width())
                         .arg(stage.Height()));
-    if (stage.Width() > limits.maxStagePixels * 20 || stage.Height() > limits.maxStagePixels * 20)
+    if (stage.Width() > limits.maxStagePixels * TwipsPerPixel ||
+        stage.Height() > limits.maxStagePixels * TwipsPerPixel)
         return Fail(QStringLiteral("the stage (%1 × %2 pixels) is larger than the limit of %3 × %3")
                         .arg(stage.Width() / TwipsPerPixel)
                         .arg(stage.Height() / TwipsPerPixel)
