@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build run demo test test-normal test-sanitize bench clean
+.PHONY: all deps build run demo test test-normal test-sanitize bench soak clean
 
 all: build
 
@@ -40,6 +40,10 @@ test: test-normal test-sanitize
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+# A 10-minute screen-recording conversion in the real window (SOAK_SECONDS to change it).
+soak: build
+	$(BUILD)/bench/soak
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

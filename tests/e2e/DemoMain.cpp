@@ -6,35 +6,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
-
-namespace {
-bool RunScript(const QString& Script, const QStringList& Arguments, QString* Output = nullptr) {
-    QProcess process;
-    process.start(QStringLiteral(VANTREL_SOURCE_DIR "/scripts/") + Script, Arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return false;
-    if (Output)
-        *Output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    return true;
-}
-} // namespace
 
 int main(int argc, char** argv) {
     const QString demoFolder =
         QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("demo")).absolutePath();
     QTemporaryDir servers;
-    QString display, sound;
-    if (!RunScript("xvfb-test-server", {"start", servers.filePath("xvfb")}, &display) ||
-        !RunScript("pulse-test-server", {"start", servers.filePath("pulse")}, &sound)) {
+    TPrivateServers privateServers(servers.path());
+    if (!privateServers.Start()) {
         std::fprintf(stderr, "demo: the private X or sound server did not start\n");
         return 1;
     }
-    qputenv("DISPLAY", display.toUtf8());
-    qputenv("PULSE_SERVER", sound.toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     int result = 1;
     {
         QCoreApplication application(argc, argv);
@@ -64,7 +47,5 @@ int main(int argc, char** argv) {
         else
             std::fprintf(stderr, "demo: %s\n", qPrintable(failure));
     }
-    RunScript("xvfb-test-server", {"stop", servers.filePath("xvfb")});
-    RunScript("pulse-test-server", {"stop", servers.filePath("pulse")});
     return result;
 }

@@ -24,6 +24,34 @@ QString Xdotool(const QStringList& Arguments) {
     return QString::fromUtf8(xdotool.readAllStandardOutput()).trimmed();
 }
 
+namespace {
+bool RunServerScript(const QString& Script, const QStringList& Arguments, QString* Output = nullptr) {
+    QProcess process;
+    process.start(QStringLiteral(VANTREL_SOURCE_DIR "/scripts/") + Script, Arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return false;
+    if (Output)
+        *Output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return true;
+}
+} // namespace
+
+bool TPrivateServers::Start() {
+    QString display, sound;
+    if (!RunServerScript("xvfb-test-server", {"start", FFolder + "/xvfb"}, &display) ||
+        !RunServerScript("pulse-test-server", {"start", FFolder + "/pulse"}, &sound))
+        return false;
+    qputenv("DISPLAY", display.toUtf8());
+    qputenv("PULSE_SERVER", sound.toUtf8());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return true;
+}
+
+TPrivateServers::~TPrivateServers() {
+    RunServerScript("xvfb-test-server", {"stop", FFolder + "/xvfb"});
+    RunServerScript("pulse-test-server", {"stop", FFolder + "/pulse"});
+}
+
 TProgramRun::~TProgramRun() {
     Kill();
 }

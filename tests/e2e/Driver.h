@@ -7,6 +7,20 @@
 #include <QString>
 #include <QStringList>
 
+// A private X server and sound server in Folder, stopped when this goes. Once Start succeeds, the
+// environment (DISPLAY, PULSE_SERVER) points at them and Qt in this process draws offscreen.
+class TPrivateServers {
+public:
+    explicit TPrivateServers(const QString& Folder) : FFolder(Folder) {}
+    ~TPrivateServers();
+    TPrivateServers(const TPrivateServers&) = delete;
+    TPrivateServers& operator=(const TPrivateServers&) = delete;
+    bool Start();
+
+private:
+    QString FFolder;
+};
+
 // One run of the program.
 class TProgramRun {
 public:
@@ -21,6 +35,7 @@ public:
     // Return.
     bool WaitForMessage(const QString& Caption, const QString& Text, int TimeoutMs);
     QString Output() const { return FOutput; }
+    qint64 ProcessId() const { return FProcess.processId(); }
     // Ends the program if it still runs.
     void Kill();
 
