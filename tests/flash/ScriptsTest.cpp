@@ -497,6 +497,75 @@ TEST(ScriptOperators, StringsBitsTypesAndMath) {
     }
 }
 
+// Each operator and stack action with operands that tell it from its neighbours, so an action run
+// by the wrong body shows; the actions scripts use only for their effect on the stack leave 5.
+TEST(ScriptOperators, EachActionGivesItsOwnResult) {
+    const auto push = [](double a, double b) { return ActionCode().PushDouble(a).PushDouble(b); };
+    const auto strings = [](const char* a, const char* b) {
+        return ActionCode().PushString(a).PushString(b);
+    };
+    const ActionCode five = ActionCode().PushInt(5);
+    const struct Case {
+        const char* name;
+        ActionCode expression; // leaves n's value on the stack
+        QString n;
+    } cases[] = {
+        {"add", push(7, 2).Op(action::Add), "9"},
+        {"subtract", push(7, 2).Op(action::Subtract), "5"},
+        {"multiply", push(7, 2).Op(action::Multiply), "14"},
+        {"divide", push(7, 2).Op(action::Divide), "3.5"},
+        {"modulo", push(7, 2).Op(action::Modulo), "1"},
+        {"less", push(7, 2).Op(action::Less), "false"},
+        {"typed less", push(2, 7).Op(action::Less2), "true"},
+        {"greater", push(7, 2).Op(action::Greater), "true"},
+        {"equals compares numbers", ActionCode().PushInt(7).PushString("7").Op(action::Equals), "true"},
+        {"and", push(1, 0).Op(action::And), "false"},
+        {"or", push(1, 0).Op(action::Or), "true"},
+        {"string equals", strings("a", "a").Op(action::StringEquals), "true"},
+        {"string less", strings("a", "b").Op(action::StringLess), "true"},
+        {"string greater", strings("a", "b").Op(action::StringGreater), "false"},
+        {"string length", ActionCode().PushString("hello").Op(action::StringLength), "5"},
+        {"multibyte length", ActionCode().PushString("h\u00e9llo").Op(action::MBStringLength), "5"},
+        {"multibyte substring",
+         ActionCode().PushString("Hello").PushInt(2).PushInt(3).Op(action::MBStringExtract), "ell"},
+        {"multibyte ord", ActionCode().PushString("\u00e9").Op(action::MBCharToAscii), "233"},
+        {"multibyte chr", ActionCode().PushInt(66).Op(action::MBAsciiToChar), "B"},
+        {"increment", ActionCode().PushInt(7).Op(action::Increment), "8"},
+        {"decrement", ActionCode().PushInt(7).Op(action::Decrement), "6"},
+        {"to integer", ActionCode().PushDouble(-2.5).Op(action::ToInteger), "-2"},
+        {"to number", ActionCode().PushString(" 12 ").Op(action::ToNumber), "12"},
+        {"to string then join",
+         ActionCode().PushDouble(12.5).Op(action::ToString).PushInt(1).Op(action::Add2), "12.51"},
+        {"or of bits", push(6, 3).Op(action::BitOr), "7"},
+        {"xor of bits", push(6, 3).Op(action::BitXor), "5"},
+        {"signed shift right", push(-16, 2).Op(action::BitRShift), "-4"},
+        {"duplicate", ActionCode().PushInt(7).Op(action::PushDuplicate).Op(action::Add2), "14"},
+        {"swap", push(7, 2).Op(action::StackSwap).Op(action::Subtract), "-5"},
+        {"register",
+         ActionCode()
+             .PushInt(9)
+             .Op(action::StoreRegister, QByteArray(1, 1))
+             .Pop()
+             .Op(action::Push, QByteArray("\x04\x01", 2)),
+         "9"},
+        {"delete gives undefined", ActionCode().PushString("x").Op(action::Delete).Op(action::TypeOf),
+         "undefined"},
+        {"delete2", ActionCode(five).PushString("x").Op(action::Delete2), "5"},
+        {"call", ActionCode(five).PushString("2").Op(action::Call), "5"},
+        {"getURL2", ActionCode(five).PushString("u").PushString("w").Op(action::GetUrl2, QByteArray(1, 0)),
+         "5"},
+        {"waitForFrame2", ActionCode(five).PushInt(1).Op(action::WaitForFrame2, QByteArray(1, 0)), "5"},
+        {"waitForFrame", ActionCode(five).Op(action::WaitForFrame, QByteArray(3, 0)), "5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedStage stage(Bytes(ActionCode().PushString("n")) + Bytes(c.expression) +
+                            Bytes(ActionCode().SetVariable()));
+        ASSERT_TRUE(stage.player);
+        EXPECT_EQ(stage.N(), c.n);
+    }
+}
+
 TEST(ScriptOperators, RandomNumbersStayInRangeAndRepeatFromRunToRun) {
     // n = random(10) + "," + random(10) + "," + Math.random()
     ActionCode script;
