@@ -321,8 +321,8 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
     case action::Delete:
         Delete(act);
         break;
-    case action::Delete2:
-    case action::Call: // the frame's actions are not run
+    case action::Delete2: // nothing is deleted
+    case action::Call:    // the frame's actions are not run
         Pop(act);
         break;
     case action::Trace:
