@@ -5,9 +5,11 @@
 #include "flash/player/avm1/Activation.h"
 #include "flash/swf/TextEncoding.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace flash {
 
