@@ -1,6 +1,7 @@
 // The interpreter's operators: arithmetic, comparisons, strings, bits, conversions, random numbers,
 // the clock, and the Math object.
 #include "flash/player/avm1/Actions.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
