@@ -495,17 +495,17 @@ TEST(SnapshotTrace, PrintsTraceLinesAsFlashPlayerDoes) {
     const QByteArray undefinedValue(1, 3);
     movie.Add(DoAction(ActionCode()
                            .PushString("first frame")
-                           .Op(0x26)
+                           .Op(action::Trace)
                            .PushDouble(1.5)
-                           .Op(0x26)
+                           .Op(action::Trace)
                            .PushInt(-7)
-                           .Op(0x26)
-                           .Op(0x96, undefinedValue)
-                           .Op(0x26)
+                           .Op(action::Trace)
+                           .Op(action::Push, undefinedValue)
+                           .Op(action::Trace)
                            .PushBool(true)
-                           .Op(0x26)));
+                           .Op(action::Trace)));
     movie.Add(ShowFrame()).Add(ShowFrame());
-    movie.Add(DoAction(ActionCode().PushString("third frame").Op(0x26).Stop())).Add(ShowFrame());
+    movie.Add(DoAction(ActionCode().PushString("third frame").Op(action::Trace).Stop())).Add(ShowFrame());
     const QString file = WriteMovie(dir, "trace.swf", movie.Build());
     QProcess process;
     process.start(QStringLiteral(VANTREL_SNAPSHOT),

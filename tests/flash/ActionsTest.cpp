@@ -7,6 +7,7 @@
 #include "flash/media/SoundMixer.h"
 #include "flash/player/Player.h"
 #include "flash/render/Renderer.h"
+#include "flash/swf/ActionRecords.h"
 #include "flash/swf/SwfReader.h"
 
 #include <gtest/gtest.h>
@@ -246,13 +247,14 @@ TEST(Actions, SkippedAndDamagedCodeIsConsumedSafely) {
         {"jump before the start ends the script", ActionCode().Jump(-1000).Stop().Data(), false},
         {"function body is not run",
          ActionCode()
-                 .Op(0x9B, Bits().String("f").U16(0).U16(std::uint32_t(functionBody.size())).Data())
+                 .Op(action::DefineFunction,
+                     Bits().String("f").U16(0).U16(std::uint32_t(functionBody.size())).Data())
                  .Data()
                  .chopped(1) +
              functionBody + QByteArray(1, '\0'),
          false},
-        {"unknown actions are skipped", ActionCode().Op(0x7E).Op(0xC3, QByteArray(3, 0x07)).Stop().Data(),
-         true},
+        {"unknown actions are skipped",
+         ActionCode().Op(action::Code(0x7E)).Op(action::Code(0xC3), QByteArray(3, 0x07)).Stop().Data(), true},
         {"variables round trip",
          ActionCode()
              .PushString("v")
@@ -261,23 +263,30 @@ TEST(Actions, SkippedAndDamagedCodeIsConsumedSafely) {
              .PushString("v")
              .GetVariable()
              .PushInt(7)
-             .Op(0x49)
+             .Op(action::Equals2)
              .If(1)
              .Play()
              .Stop()
              .Data(),
          true},
         {"arithmetic",
-         ActionCode().PushInt(2).PushInt(3).Op(0x47).PushInt(5).Op(0x49).Op(0x12).If(1).Stop().Data(), true},
-        {"truncated push payload", QByteArray::fromHex("9605000007"), false},
-        {"length past the end",
-         QByteArray::fromHex("07"
-                             "96ffff00"),
+         ActionCode()
+             .PushInt(2)
+             .PushInt(3)
+             .Op(action::Add2)
+             .PushInt(5)
+             .Op(action::Equals2)
+             .Op(action::Not)
+             .If(1)
+             .Stop()
+             .Data(),
          true},
-        {"missing ActionEnd", QByteArray::fromHex("07"), true},
+        {"truncated push payload", Bits().U8(action::Push).U16(5).U8(0).U8(action::Stop).Data(), false},
+        {"length past the end", Bits().U8(action::Stop).U8(action::Push).U16(0xFFFF).U8(0).Data(), true},
+        {"missing ActionEnd", Bits().U8(action::Stop).Data(), true},
         {"constant pool larger than its payload",
          ActionCode()
-             .Op(0x88, QByteArray::fromHex("ffff61006200"))
+             .Op(action::ConstantPool, QByteArray::fromHex("ffff61006200"))
              .PushConstant(300)
              .GotoFrame2(false)
              .Stop()
@@ -303,11 +312,14 @@ TEST(Actions, RecordsDecodeWithTheirPayloadsAndStopAtDamage) {
     const QByteArray code = ActionCode().Stop().GotoFrame(7).Play().Data();
     const std::vector<ActionRecord> records = ParseActions(code);
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[1].code, 0x81);
+    EXPECT_EQ(records[1].code, action::GotoFrame);
     EXPECT_EQ(records[1].payload.toByteArray(), QByteArray::fromHex("0700"));
     EXPECT_EQ(records[2].offset, 6u);
     EXPECT_EQ(ParseActions(code.left(4)).size(), 1u); // the goto's payload is cut
+    EXPECT_EQ(ParseActions(code.left(2)).size(), 1u); // and its length
     EXPECT_FALSE(DecodeAction(code, 100));
+    // Nothing after ActionEnd is a record.
+    EXPECT_EQ(ParseActions(ActionCode().Stop().Data() + ActionCode().Play().Data()).size(), 1u);
 }
 
 // --- Buttons ---

@@ -27,7 +27,7 @@ ActionCode MoveRight(double step) {
         .PushString("_x")
         .GetVariable()
         .PushDouble(step)
-        .Op(0x47)
+        .Op(action::Add2)
         .SetVariable();
 }
 

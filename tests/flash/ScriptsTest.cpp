@@ -15,8 +15,6 @@ using namespace flash::writer;
 
 namespace {
 
-constexpr std::uint8_t SetMemberCode = 0x4F;
-
 QByteArray Field(std::uint16_t id, const QString& variable, const QString& initial = {}) {
     EditText edit;
     edit.bounds = {0, 2000, 0, 400};
@@ -102,7 +100,7 @@ TEST(ScriptVariables, EachTimelineHasItsOwnAndPathsReachOthers) {
          {"", "2", "2", ""}},
         {"slash path from the sprite", {}, Set("/:score", "3"), {"3", "", "", "3"}},
         {"member of a clip",
-         ActionCode().PushString("clip").GetVariable().PushString("score").PushInt(9).Op(SetMemberCode),
+         ActionCode().PushString("clip").GetVariable().PushString("score").PushInt(9).Op(action::SetMember),
          {},
          {"", "9", "9", ""}},
         {"read back and joined",
@@ -111,7 +109,7 @@ TEST(ScriptVariables, EachTimelineHasItsOwnAndPathsReachOthers) {
              .PushString("score")
              .GetVariable()
              .PushString("0")
-             .Op(0x47) // Add2 joins strings
+             .Op(action::Add2) // Add2 joins strings
              .SetVariable(),
          {},
          {"4", "40", "40", "4"}},
@@ -137,7 +135,7 @@ TEST(ScriptVariables, AFieldGivesAnUnsetVariableItsTextAndFollowsLaterChanges) {
                           .PushString("greeting")
                           .GetVariable()
                           .PushString("!")
-                          .Op(0x47)
+                          .Op(action::Add2)
                           .SetVariable()))
         .Add(ShowFrame());
     ReadResult read = ReadMovie(builder.Build());
@@ -158,14 +156,14 @@ TEST(ScriptVariables, ARunawayScriptMakingVariablesStaysBounded) {
     body.PushString("v")
         .PushString("n")
         .GetVariable()
-        .Op(0x47)
+        .Op(action::Add2)
         .PushString("n")
         .GetVariable()
         .SetVariable()
         .PushString("n")
         .PushString("n")
         .GetVariable()
-        .Op(0x50)
+        .Op(action::Increment)
         .SetVariable();
     const QByteArray loop = body.Data().chopped(1); // without its end
     constexpr int JumpSize = 5;
@@ -222,13 +220,13 @@ struct MovedClip {
 };
 
 ActionCode SetMember(const QString& clip, const QString& member, double value) {
-    return ActionCode().PushString(clip).GetVariable().PushString(member).PushDouble(value).Op(SetMemberCode);
+    return ActionCode().PushString(clip).GetVariable().PushString(member).PushDouble(value).Op(
+        action::SetMember);
 }
 
 } // namespace
 
 TEST(ScriptProperties, ScriptsMoveTurnScaleFadeAndHideClips) {
-    constexpr std::uint8_t SetPropertyCode = 0x23, GetPropertyCode = 0x22;
     struct Case {
         const char* name;
         ActionCode script;
@@ -242,7 +240,7 @@ TEST(ScriptProperties, ScriptsMoveTurnScaleFadeAndHideClips) {
         {"_rotation", SetMember("mc", "_ROTATION", 90), {0, 1, -1, 0, 200, 400}, 1, true, ""},
         {"_xscale", SetMember("mc", "_xscale", 200), {2, 0, 0, 1, 200, 400}, 1, true, ""},
         {"setProperty _alpha",
-         ActionCode().PushString("mc").PushInt(6).PushInt(50).Op(SetPropertyCode),
+         ActionCode().PushString("mc").PushInt(6).PushInt(50).Op(action::SetProperty),
          {1, 0, 0, 1, 200, 400},
          0.5,
          true,
@@ -253,12 +251,12 @@ TEST(ScriptProperties, ScriptsMoveTurnScaleFadeAndHideClips) {
              .PushString("n")
              .PushString("mc")
              .PushInt(0)
-             .Op(GetPropertyCode)
+             .Op(action::GetProperty)
              .PushString("mc")
              .GetVariable()
              .PushString("_y")
              .GetMember()
-             .Op(0x47)
+             .Op(action::Add2)
              .SetVariable(),
          {1, 0, 0, 1, 200, 400},
          1,
@@ -307,7 +305,7 @@ QByteArray Function(const QString& name, const QStringList& params, const QByteA
     for (const QString& param : params)
         payload.String(param);
     payload.U16(std::uint32_t(body.size()));
-    return Bytes(ActionCode().Op(0x9B, payload.Data())) + body;
+    return Bytes(ActionCode().Op(action::DefineFunction, payload.Data())) + body;
 }
 
 // DefineFunction2 preloading `this` into register 1, its parameters in registers from 2 on.
@@ -317,11 +315,11 @@ QByteArray Function2(const QString& name, const QStringList& params, const QByte
     for (qsizetype i = 0; i < params.size(); ++i)
         payload.U8(std::uint8_t(i + 2)).String(params[i]);
     payload.U16(std::uint32_t(body.size()));
-    return Bytes(ActionCode().Op(0x8E, payload.Data())) + body;
+    return Bytes(ActionCode().Op(action::DefineFunction2, payload.Data())) + body;
 }
 
 ActionCode PushRegister(std::uint8_t index) {
-    return ActionCode().Op(0x96, QByteArray("\x04", 1) + char(index));
+    return ActionCode().Op(action::Push, QByteArray("\x04", 1) + char(index));
 }
 
 // A root of six frames with a four-frame sprite "mc" and a field showing n; frame 0 runs `script`.
@@ -351,7 +349,8 @@ struct ScriptedStage {
 
 TEST(ScriptFunctions, DefinedFunctionsRunWithArgumentsLocalsAndResults) {
     const QByteArray twice = Function(
-        "twice", {"x"}, Bytes(ActionCode().PushString("x").GetVariable().PushInt(2).Op(0x0C).Op(0x3E)));
+        "twice", {"x"},
+        Bytes(ActionCode().PushString("x").GetVariable().PushInt(2).Op(action::Multiply).Op(action::Return)));
     struct Case {
         const char* name;
         QByteArray script;
@@ -372,7 +371,7 @@ TEST(ScriptFunctions, DefinedFunctionsRunWithArgumentsLocalsAndResults) {
                            .SetVariable()),
          0, 0, "42"},
         {"locals stay in the function",
-         Function("keep", {}, Bytes(ActionCode().PushString("t").PushInt(5).Op(0x3C))) +
+         Function("keep", {}, Bytes(ActionCode().PushString("t").PushInt(5).Op(action::DefineLocal))) +
              Bytes(ActionCode().PushInt(0).PushString("keep").CallFunction().Pop()) +
              Bytes(ActionCode().PushString("n").PushString("t").GetVariable().SetVariable()),
          0, 0, ""},
@@ -386,7 +385,7 @@ TEST(ScriptFunctions, DefinedFunctionsRunWithArgumentsLocalsAndResults) {
                        .PushString("jump")
                        .PushString("f2")
                        .GetVariable()
-                       .Op(0x4F)
+                       .Op(action::SetMember)
                        .PushInt(3)
                        .PushInt(1)
                        .PushString("mc")
@@ -398,7 +397,12 @@ TEST(ScriptFunctions, DefinedFunctionsRunWithArgumentsLocalsAndResults) {
         {"an anonymous function in a variable",
          Bytes(ActionCode().PushString("half")) +
              Function("", {"x"},
-                      Bytes(ActionCode().PushString("x").GetVariable().PushInt(2).Op(0x0D).Op(0x3E))) +
+                      Bytes(ActionCode()
+                                .PushString("x")
+                                .GetVariable()
+                                .PushInt(2)
+                                .Op(action::Divide)
+                                .Op(action::Return))) +
              Bytes(ActionCode()
                        .SetVariable()
                        .PushString("n")
@@ -446,11 +450,9 @@ TEST(ScriptFunctions, EndlessRecursionAndBodiesPastTheEndAreCutOff) {
 
 namespace {
 
-constexpr std::uint8_t MultiplyCode = 0x0C, CallMethodCode = 0x52;
-
 // Math.method(...) with `count` arguments pushed before it.
 ActionCode& MathCall(ActionCode& code, int count, const QString& method) {
-    return code.PushInt(count).PushString("Math").GetVariable().PushString(method).Op(CallMethodCode);
+    return code.PushInt(count).PushString("Math").GetVariable().PushString(method).Op(action::CallMethod);
 }
 
 } // namespace
@@ -463,19 +465,21 @@ TEST(ScriptOperators, StringsBitsTypesAndMath) {
         int mathArguments = 0;
         QString mathMethod = {}; // then called on them
     } cases[] = {
-        {"substring", ActionCode().PushString("Hello").PushInt(2).PushInt(3).Op(0x15), "ell"},
-        {"substring past the end", ActionCode().PushString("Hi").PushInt(5).PushInt(3).Op(0x15), ""},
-        {"chr", ActionCode().PushInt(65).Op(0x33), "A"},
-        {"ord", ActionCode().PushString("a").Op(0x32), "97"},
-        {"and", ActionCode().PushInt(6).PushInt(3).Op(0x60), "2"},
-        {"shift left", ActionCode().PushInt(1).PushInt(4).Op(0x63), "16"},
-        {"unsigned shift of -1", ActionCode().PushInt(-1).PushInt(28).Op(0x65), "15"},
-        {"1 === \"1\"", ActionCode().PushInt(1).PushString("1").Op(0x66), "false"},
-        {"typeof a clip", ActionCode().PushString("mc").GetVariable().Op(0x44), "movieclip"},
-        {"typeof a string", ActionCode().PushString("x").Op(0x44), "string"},
+        {"substring", ActionCode().PushString("Hello").PushInt(2).PushInt(3).Op(action::StringExtract),
+         "ell"},
+        {"substring past the end",
+         ActionCode().PushString("Hi").PushInt(5).PushInt(3).Op(action::StringExtract), ""},
+        {"chr", ActionCode().PushInt(65).Op(action::AsciiToChar), "A"},
+        {"ord", ActionCode().PushString("a").Op(action::CharToAscii), "97"},
+        {"and", ActionCode().PushInt(6).PushInt(3).Op(action::BitAnd), "2"},
+        {"shift left", ActionCode().PushInt(1).PushInt(4).Op(action::BitLShift), "16"},
+        {"unsigned shift of -1", ActionCode().PushInt(-1).PushInt(28).Op(action::BitURShift), "15"},
+        {"1 === \"1\"", ActionCode().PushInt(1).PushString("1").Op(action::StrictEquals), "false"},
+        {"typeof a clip", ActionCode().PushString("mc").GetVariable().Op(action::TypeOf), "movieclip"},
+        {"typeof a string", ActionCode().PushString("x").Op(action::TypeOf), "string"},
         {"Math.floor(Math.PI * 100)",
          ActionCode().PushString("Math").GetVariable().PushString("PI").GetMember().PushInt(100).Op(
-             MultiplyCode),
+             action::Multiply),
          "314", 1, "floor"},
         {"Math.max", ActionCode().PushInt(7).PushInt(3), "7", 2, "max"},
         {"Math.round(2.5)", ActionCode().PushDouble(2.5), "3", 1, "round"},
@@ -493,12 +497,88 @@ TEST(ScriptOperators, StringsBitsTypesAndMath) {
     }
 }
 
+// Each operator and stack action with operands that tell it from its neighbours, so an action run
+// by the wrong body shows; the actions scripts use only for their effect on the stack leave 5.
+TEST(ScriptOperators, EachActionGivesItsOwnResult) {
+    const auto push = [](double a, double b) { return ActionCode().PushDouble(a).PushDouble(b); };
+    const auto strings = [](const char* a, const char* b) {
+        return ActionCode().PushString(a).PushString(b);
+    };
+    const ActionCode five = ActionCode().PushInt(5);
+    const struct Case {
+        const char* name;
+        ActionCode expression; // leaves n's value on the stack
+        QString n;
+    } cases[] = {
+        {"add", push(7, 2).Op(action::Add), "9"},
+        {"subtract", push(7, 2).Op(action::Subtract), "5"},
+        {"multiply", push(7, 2).Op(action::Multiply), "14"},
+        {"divide", push(7, 2).Op(action::Divide), "3.5"},
+        {"modulo", push(7, 2).Op(action::Modulo), "1"},
+        {"less", push(7, 2).Op(action::Less), "false"},
+        {"typed less", push(2, 7).Op(action::Less2), "true"},
+        {"greater", push(7, 2).Op(action::Greater), "true"},
+        {"equals compares numbers", ActionCode().PushInt(7).PushString("7").Op(action::Equals), "true"},
+        {"and", push(1, 0).Op(action::And), "false"},
+        {"or", push(1, 0).Op(action::Or), "true"},
+        {"string equals", strings("a", "a").Op(action::StringEquals), "true"},
+        {"string less", strings("a", "b").Op(action::StringLess), "true"},
+        {"string greater", strings("a", "b").Op(action::StringGreater), "false"},
+        {"string length", ActionCode().PushString("hello").Op(action::StringLength), "5"},
+        {"multibyte length", ActionCode().PushString("h\u00e9llo").Op(action::MBStringLength), "5"},
+        {"multibyte substring",
+         ActionCode().PushString("Hello").PushInt(2).PushInt(3).Op(action::MBStringExtract), "ell"},
+        {"multibyte ord", ActionCode().PushString("\u00e9").Op(action::MBCharToAscii), "233"},
+        {"multibyte chr", ActionCode().PushInt(66).Op(action::MBAsciiToChar), "B"},
+        {"increment", ActionCode().PushInt(7).Op(action::Increment), "8"},
+        {"decrement", ActionCode().PushInt(7).Op(action::Decrement), "6"},
+        {"to integer", ActionCode().PushDouble(-2.5).Op(action::ToInteger), "-2"},
+        {"to number", ActionCode().PushString(" 12 ").Op(action::ToNumber), "12"},
+        {"to string then join",
+         ActionCode().PushDouble(12.5).Op(action::ToString).PushInt(1).Op(action::Add2), "12.51"},
+        {"or of bits", push(6, 3).Op(action::BitOr), "7"},
+        {"xor of bits", push(6, 3).Op(action::BitXor), "5"},
+        {"signed shift right", push(-16, 2).Op(action::BitRShift), "-4"},
+        {"duplicate", ActionCode().PushInt(7).Op(action::PushDuplicate).Op(action::Add2), "14"},
+        {"swap", push(7, 2).Op(action::StackSwap).Op(action::Subtract), "-5"},
+        {"register",
+         ActionCode()
+             .PushInt(9)
+             .Op(action::StoreRegister, QByteArray(1, 1))
+             .Pop()
+             .Op(action::Push, QByteArray("\x04\x01", 2)),
+         "9"},
+        {"delete gives undefined", ActionCode().PushString("x").Op(action::Delete).Op(action::TypeOf),
+         "undefined"},
+        {"delete2", ActionCode(five).PushString("x").Op(action::Delete2), "5"},
+        {"call", ActionCode(five).PushString("2").Op(action::Call), "5"},
+        {"getURL2", ActionCode(five).PushString("u").PushString("w").Op(action::GetUrl2, QByteArray(1, 0)),
+         "5"},
+        {"waitForFrame2", ActionCode(five).PushInt(1).Op(action::WaitForFrame2, QByteArray(1, 0)), "5"},
+        {"waitForFrame", ActionCode(five).Op(action::WaitForFrame, QByteArray(3, 0)), "5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedStage stage(Bytes(ActionCode().PushString("n")) + Bytes(c.expression) +
+                            Bytes(ActionCode().SetVariable()));
+        ASSERT_TRUE(stage.player);
+        EXPECT_EQ(stage.N(), c.n);
+    }
+}
+
 TEST(ScriptOperators, RandomNumbersStayInRangeAndRepeatFromRunToRun) {
     // n = random(10) + "," + random(10) + "," + Math.random()
     ActionCode script;
-    script.PushString("n").PushInt(10).Op(0x30).PushString(",").Op(0x21).PushInt(10).Op(0x30).Op(0x21);
-    script.PushString(",").Op(0x21);
-    MathCall(script, 0, "random").Op(0x21);
+    script.PushString("n")
+        .PushInt(10)
+        .Op(action::RandomNumber)
+        .PushString(",")
+        .Op(action::StringAdd)
+        .PushInt(10)
+        .Op(action::RandomNumber)
+        .Op(action::StringAdd);
+    script.PushString(",").Op(action::StringAdd);
+    MathCall(script, 0, "random").Op(action::StringAdd);
     script.SetVariable();
     ScriptedStage first(Bytes(script)), second(Bytes(script));
     ASSERT_TRUE(first.player && second.player);
@@ -522,7 +602,7 @@ TEST(ScriptOperators, GetTimerCountsTheFramesPlayed) {
         .Add(PlaceObjectTag(Place(10, 1)));
     for (int frame = 0; frame < 4; ++frame) {
         if (frame == 3)
-            builder.Add(DoAction(ActionCode().PushString("n").Op(0x34).SetVariable()));
+            builder.Add(DoAction(ActionCode().PushString("n").Op(action::GetTime).SetVariable()));
         builder.Add(ShowFrame());
     }
     ReadResult read = ReadMovie(builder.Build());
@@ -542,7 +622,7 @@ TEST(ScriptClips, DuplicatesAreNewClipsThatScriptsCanMoveAndRemove) {
                                      .PushString("mc")
                                      .GetVariable()
                                      .PushString("duplicateMovieClip")
-                                     .Op(CallMethodCode)
+                                     .Op(action::CallMethod)
                                      .Pop()
                                      .PushString("copy._x")
                                      .PushInt(50)
@@ -560,16 +640,15 @@ TEST(ScriptClips, DuplicatesAreNewClipsThatScriptsCanMoveAndRemove) {
     EXPECT_EQ(stage.at(1).matrix.tx, 0);
 
     // removeMovieClip takes the copy away; the clip the timeline placed stays.
-    constexpr std::uint8_t RemoveSpriteCode = 0x25;
     ScriptedStage removed(Bytes(duplicate) + Bytes(ActionCode()
                                                        .PushString("copy")
-                                                       .Op(RemoveSpriteCode)
+                                                       .Op(action::RemoveSprite)
                                                        .PushString("mc")
-                                                       .Op(RemoveSpriteCode)
+                                                       .Op(action::RemoveSprite)
                                                        .PushString("n")
                                                        .PushString("copy")
                                                        .GetVariable()
-                                                       .Op(0x44)
+                                                       .Op(action::TypeOf)
                                                        .SetVariable()));
     ASSERT_TRUE(removed.player);
     EXPECT_FALSE(removed.player->Stage().count(CopyDepth));
@@ -588,13 +667,13 @@ TEST(ScriptClips, HandlersSetOnClipsRunOnTheirEvents) {
                                            .PushString("_x")
                                            .GetMember()
                                            .PushInt(10)
-                                           .Op(0x47)
-                                           .Op(0x4F));
+                                           .Op(action::Add2)
+                                           .Op(action::SetMember));
     const QByteArray pressed = Bytes(ActionCode().PushString("_root.n").PushString("down").SetVariable());
     const QByteArray script = Bytes(ActionCode().PushString("mc").GetVariable().PushString("onEnterFrame")) +
-                              Function("", {}, moveRight) + Bytes(ActionCode().Op(0x4F)) +
+                              Function("", {}, moveRight) + Bytes(ActionCode().Op(action::SetMember)) +
                               Bytes(ActionCode().PushString("mc").GetVariable().PushString("onMouseDown")) +
-                              Function("", {}, pressed) + Bytes(ActionCode().Op(0x4F));
+                              Function("", {}, pressed) + Bytes(ActionCode().Op(action::SetMember));
     ScriptedStage stage(script);
     ASSERT_TRUE(stage.player);
     EXPECT_EQ(stage.player->Stage().at(1).matrix.tx, 0);
@@ -624,8 +703,8 @@ TEST(ScriptClips, FieldsByInstanceNameTakeTheirTextFromScripts) {
                           .PushString("text")
                           .GetMember()
                           .PushString("!")
-                          .Op(0x47)
-                          .Op(0x4F)
+                          .Op(action::Add2)
+                          .Op(action::SetMember)
                           // box.label.text = typeof box.label
                           .PushString("box.label")
                           .GetVariable()
@@ -634,8 +713,8 @@ TEST(ScriptClips, FieldsByInstanceNameTakeTheirTextFromScripts) {
                           .GetVariable()
                           .PushString("label")
                           .GetMember()
-                          .Op(0x44)
-                          .Op(0x4F)))
+                          .Op(action::TypeOf)
+                          .Op(action::SetMember)))
         .Add(ShowFrame());
     ReadResult read = ReadMovie(builder.Build());
     ASSERT_TRUE(read.movie);
@@ -652,7 +731,7 @@ TEST(ScriptClips, AWithBlockActsOnItsClipAndGivesTheTargetBack) {
     Bits size;
     size.U16(std::uint32_t(block.size()));
     const QByteArray script =
-        Bytes(ActionCode().PushString("mc").GetVariable().Op(0x94, size.Data())) + block +
+        Bytes(ActionCode().PushString("mc").GetVariable().Op(action::With, size.Data())) + block +
         Bytes(ActionCode().PushString("n").PushString("_currentframe").GetVariable().SetVariable());
     ScriptedStage stage(script);
     ASSERT_TRUE(stage.player);
@@ -662,14 +741,13 @@ TEST(ScriptClips, AWithBlockActsOnItsClipAndGivesTheTargetBack) {
 }
 
 TEST(ScriptClips, DraggedClipsFollowTheMouseWithinTheirBounds) {
-    constexpr std::uint8_t StartDragCode = 0x27, EndDragCode = 0x28;
     struct Case {
         const char* name;
         ActionCode frame1; // runs with the mouse at (1000, 1000) twips
         QPointF after;     // mc's position once the mouse is at (3000, 2000)
     } cases[] = {
         {"centre locked",
-         ActionCode().PushBool(false).PushBool(true).PushString("mc").Op(StartDragCode),
+         ActionCode().PushBool(false).PushBool(true).PushString("mc").Op(action::StartDrag),
          {3000, 2000}},
         {"kept at its distance",
          ActionCode()
@@ -689,10 +767,15 @@ TEST(ScriptClips, DraggedClipsFollowTheMouseWithinTheirBounds) {
              .PushBool(true)
              .PushBool(true)
              .PushString("mc")
-             .Op(StartDragCode),
+             .Op(action::StartDrag),
          {1000, 1200}},
         {"stopped",
-         ActionCode().PushBool(false).PushBool(true).PushString("mc").Op(StartDragCode).Op(EndDragCode),
+         ActionCode()
+             .PushBool(false)
+             .PushBool(true)
+             .PushString("mc")
+             .Op(action::StartDrag)
+             .Op(action::EndDrag),
          {1000, 1000}},
     };
     for (const Case& c : cases) {
@@ -716,7 +799,6 @@ TEST(ScriptClips, DraggedClipsFollowTheMouseWithinTheirBounds) {
 }
 
 TEST(ScriptOperators, UndefinedFollowsTheMovieVersionAndPreloadersFindEverythingLoaded) {
-    constexpr std::uint8_t Add2Code = 0x47, Equals2Code = 0x49;
     struct Case {
         const char* name;
         int version;
@@ -724,25 +806,31 @@ TEST(ScriptOperators, UndefinedFollowsTheMovieVersionAndPreloadersFindEverything
         QString n;
     } cases[] = {
         {"undefined + 1 before version 7", 6,
-         ActionCode().PushString("u").GetVariable().PushInt(1).Op(Add2Code), "1"},
+         ActionCode().PushString("u").GetVariable().PushInt(1).Op(action::Add2), "1"},
         {"undefined + 1 from version 7", 7,
-         ActionCode().PushString("u").GetVariable().PushInt(1).Op(Add2Code), "NaN"},
+         ActionCode().PushString("u").GetVariable().PushInt(1).Op(action::Add2), "NaN"},
         {"undefined == null", 7,
-         ActionCode().PushString("u").GetVariable().Op(0x96, QByteArray(1, '\x02')).Op(Equals2Code), "true"},
-        {"undefined == 0", 6, ActionCode().PushString("u").GetVariable().PushInt(0).Op(Equals2Code), "false"},
+         ActionCode()
+             .PushString("u")
+             .GetVariable()
+             .Op(action::Push, QByteArray(1, '\x02'))
+             .Op(action::Equals2),
+         "true"},
+        {"undefined == 0", 6, ActionCode().PushString("u").GetVariable().PushInt(0).Op(action::Equals2),
+         "false"},
         {"getBytesLoaded() == getBytesTotal()", 7,
          ActionCode()
              .PushInt(0)
              .PushString("_root")
              .GetVariable()
              .PushString("getBytesLoaded")
-             .Op(CallMethodCode)
+             .Op(action::CallMethod)
              .PushInt(0)
              .PushString("_root")
              .GetVariable()
              .PushString("getBytesTotal")
-             .Op(CallMethodCode)
-             .Op(Equals2Code),
+             .Op(action::CallMethod)
+             .Op(action::Equals2),
          "true"},
     };
     for (const Case& c : cases) {
@@ -769,8 +857,8 @@ TEST(ScriptClips, AttachedSpritesComeFromTheirLinkageNames) {
             .PushString(clip)
             .GetVariable()
             .PushString("attachMovie")
-            .Op(CallMethodCode)
-            .Op(0x44)
+            .Op(action::CallMethod)
+            .Op(action::TypeOf)
             .SetVariable();
     };
     struct Case {
@@ -816,9 +904,9 @@ TEST(ScriptClips, HandlersSetOnAButtonInstanceAnswerItsMouseEvents) {
     const QByteArray over = Bytes(ActionCode().PushString("n").PushString("over").SetVariable());
     const QByteArray script =
         Bytes(ActionCode().Stop().PushString("play_btn").GetVariable().PushString("onRelease")) +
-        Function("", {}, release) + Bytes(ActionCode().Op(0x4F)) +
+        Function("", {}, release) + Bytes(ActionCode().Op(action::SetMember)) +
         Bytes(ActionCode().PushString("play_btn").GetVariable().PushString("onRollOver")) +
-        Function("", {}, over) + Bytes(ActionCode().Op(0x4F));
+        Function("", {}, over) + Bytes(ActionCode().Op(action::SetMember));
     const std::vector<ButtonRecord> records = {{ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, {}, {}}};
     MovieBuilder builder;
     builder.Stage({0, 4000, 0, 4000})

@@ -232,7 +232,7 @@ TEST(SwfTags, UnparsedTagsAreKeptForLaterUnits) {
                                      .Add(Tag(tag::FileAttributes, Bits().U32(0x08).Data()))
                                      .Add(Tag(tag::DefineBinaryData, binary))
                                      .Add(Tag(200, "unknown"))
-                                     .Add(Tag(tag::DoAction, QByteArray("\x07\x00", 2)))
+                                     .Add(Tag(tag::DoAction, ActionCode().Stop().Data()))
                                      .Add(ShowFrame())
                                      .Add(Tag(tag::VideoFrame, "frame"))
                                      .Add(ShowFrame())
@@ -243,7 +243,7 @@ TEST(SwfTags, UnparsedTagsAreKeptForLaterUnits) {
     EXPECT_EQ(Find<RawCharacter>(*movie, 9)->data, binary);
     ASSERT_EQ(movie->timeline.frames.size(), 2u);
     const std::vector<ControlTag> first = {OtherTag{tag::FileAttributes, Bits().U32(0x08).Data()},
-                                           OtherTag{tag::DoAction, QByteArray("\x07\x00", 2)}};
+                                           OtherTag{tag::DoAction, ActionCode().Stop().Data()}};
     EXPECT_EQ(movie->timeline.frames[0].tags, first);
     EXPECT_EQ(movie->timeline.frames[1].tags, std::vector<ControlTag>{OtherTag({tag::VideoFrame, "frame"})});
 }

@@ -1042,9 +1042,9 @@ QByteArray DefineEditTextTag(std::uint16_t id, const EditText& text) {
 
 // --- Actions and buttons ---
 
-ActionCode& ActionCode::Op(std::uint8_t code, const QByteArray& payload) {
+ActionCode& ActionCode::Op(action::Code code, const QByteArray& payload) {
     bytes.append(char(code));
-    if (code >= 0x80) {
+    if (action::HasPayload(code)) {
         bytes.append(char(payload.size() & 0xFF));
         bytes.append(char((payload.size() >> 8) & 0xFF));
         bytes.append(payload);
@@ -1053,15 +1053,15 @@ ActionCode& ActionCode::Op(std::uint8_t code, const QByteArray& payload) {
 }
 
 ActionCode& ActionCode::GotoFrame(std::uint16_t frame) {
-    return Op(0x81, Bits().U16(frame).Data());
+    return Op(action::GotoFrame, Bits().U16(frame).Data());
 }
 
 ActionCode& ActionCode::GotoLabel(const QString& label) {
-    return Op(0x8C, Bits().String(label).Data());
+    return Op(action::GotoLabel, Bits().String(label).Data());
 }
 
 ActionCode& ActionCode::SetTarget(const QString& path) {
-    return Op(0x8B, Bits().String(path).Data());
+    return Op(action::SetTarget, Bits().String(path).Data());
 }
 
 ActionCode& ActionCode::GotoFrame2(bool play, std::optional<std::uint16_t> sceneBias) {
@@ -1069,7 +1069,7 @@ ActionCode& ActionCode::GotoFrame2(bool play, std::optional<std::uint16_t> scene
     payload.U8((sceneBias ? 0x02 : 0) | (play ? 0x01 : 0));
     if (sceneBias)
         payload.U16(*sceneBias);
-    return Op(0x9F, payload.Data());
+    return Op(action::GotoFrame2, payload.Data());
 }
 
 ActionCode& ActionCode::ConstantPool(const QStringList& strings) {
@@ -1077,29 +1077,29 @@ ActionCode& ActionCode::ConstantPool(const QStringList& strings) {
     payload.U16(std::uint32_t(strings.size()));
     for (const QString& text : strings)
         payload.String(text);
-    return Op(0x88, payload.Data());
+    return Op(action::ConstantPool, payload.Data());
 }
 
 ActionCode& ActionCode::PushString(const QString& text) {
-    return Op(0x96, Bits().U8(0).String(text).Data());
+    return Op(action::Push, Bits().U8(0).String(text).Data());
 }
 
 ActionCode& ActionCode::PushInt(std::int32_t value) {
-    return Op(0x96, Bits().U8(7).U32(std::uint32_t(value)).Data());
+    return Op(action::Push, Bits().U8(7).U32(std::uint32_t(value)).Data());
 }
 
 ActionCode& ActionCode::PushDouble(double value) {
     std::uint64_t raw = 0;
     std::memcpy(&raw, &value, sizeof raw);
-    return Op(0x96, Bits().U8(6).U32(std::uint32_t(raw >> 32)).U32(std::uint32_t(raw)).Data());
+    return Op(action::Push, Bits().U8(6).U32(std::uint32_t(raw >> 32)).U32(std::uint32_t(raw)).Data());
 }
 
 ActionCode& ActionCode::PushConstant(std::uint16_t index) {
-    return Op(0x96, index < 256 ? Bits().U8(8).U8(index).Data() : Bits().U8(9).U16(index).Data());
+    return Op(action::Push, index < 256 ? Bits().U8(8).U8(index).Data() : Bits().U8(9).U16(index).Data());
 }
 
 ActionCode& ActionCode::PushBool(bool value) {
-    return Op(0x96, Bits().U8(5).U8(value ? 1 : 0).Data());
+    return Op(action::Push, Bits().U8(5).U8(value ? 1 : 0).Data());
 }
 
 QByteArray DoAction(const ActionCode& code) {

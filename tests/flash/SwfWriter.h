@@ -14,6 +14,7 @@
 //         .Build(flash::Movie::Compression::Zlib);
 
 #include "flash/render/Effects.h"
+#include "flash/swf/ActionCodes.h"
 #include "flash/swf/SwfModel.h"
 #include "flash/swf/TagCodes.h"
 
@@ -285,16 +286,16 @@ QByteArray LzmaRaw(const QByteArray& data, QByteArray& properties, bool endMarke
 class ActionCode {
 public:
     // A record; codes from 0x80 on carry the payload with its length.
-    ActionCode& Op(std::uint8_t code, const QByteArray& payload = {});
-    ActionCode& Stop() { return Op(0x07); }
-    ActionCode& Play() { return Op(0x06); }
-    ActionCode& NextFrame() { return Op(0x04); }
-    ActionCode& PrevFrame() { return Op(0x05); }
-    ActionCode& StopSounds() { return Op(0x09); }
+    ActionCode& Op(action::Code code, const QByteArray& payload = {});
+    ActionCode& Stop() { return Op(action::Stop); }
+    ActionCode& Play() { return Op(action::Play); }
+    ActionCode& NextFrame() { return Op(action::NextFrame); }
+    ActionCode& PrevFrame() { return Op(action::PrevFrame); }
+    ActionCode& StopSounds() { return Op(action::StopSounds); }
     ActionCode& GotoFrame(std::uint16_t frame); // zero-based
     ActionCode& GotoLabel(const QString& label);
     ActionCode& SetTarget(const QString& path);
-    ActionCode& SetTarget2() { return Op(0x20); }
+    ActionCode& SetTarget2() { return Op(action::SetTarget2); }
     ActionCode& GotoFrame2(bool play, std::optional<std::uint16_t> sceneBias = std::nullopt);
     ActionCode& ConstantPool(const QStringList& strings);
     ActionCode& PushString(const QString& text);
@@ -302,14 +303,14 @@ public:
     ActionCode& PushDouble(double value);
     ActionCode& PushConstant(std::uint16_t index); // the 8-bit form below 256
     ActionCode& PushBool(bool value);
-    ActionCode& Pop() { return Op(0x17); }
-    ActionCode& GetVariable() { return Op(0x1C); }
-    ActionCode& SetVariable() { return Op(0x1D); }
-    ActionCode& GetMember() { return Op(0x4E); }
-    ActionCode& CallMethod() { return Op(0x52); }
-    ActionCode& CallFunction() { return Op(0x3D); }
-    ActionCode& Jump(std::int16_t offset) { return Op(0x99, Bits().S16(offset).Data()); }
-    ActionCode& If(std::int16_t offset) { return Op(0x9D, Bits().S16(offset).Data()); }
+    ActionCode& Pop() { return Op(action::Pop); }
+    ActionCode& GetVariable() { return Op(action::GetVariable); }
+    ActionCode& SetVariable() { return Op(action::SetVariable); }
+    ActionCode& GetMember() { return Op(action::GetMember); }
+    ActionCode& CallMethod() { return Op(action::CallMethod); }
+    ActionCode& CallFunction() { return Op(action::CallFunction); }
+    ActionCode& Jump(std::int16_t offset) { return Op(action::Jump, Bits().S16(offset).Data()); }
+    ActionCode& If(std::int16_t offset) { return Op(action::If, Bits().S16(offset).Data()); }
 
     // Bytes written so far, without the end.
     qsizetype Size() const { return bytes.size(); }

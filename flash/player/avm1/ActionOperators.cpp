@@ -1,7 +1,8 @@
-// The interpreter's operators: arithmetic, comparisons, strings, bits, conversions, and the Math
-// object.
+// The interpreter's operators: arithmetic, comparisons, strings, bits, conversions, random numbers,
+// the clock, and the Math object.
 #include "flash/player/avm1/Actions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -49,193 +50,161 @@ QString Extract(const QString& text, double index, double count) {
 
 } // namespace
 
-// Arithmetic, comparisons and joining.
-bool ActionInterpreter::StepOperator(Frame& f, std::uint8_t code) {
-    auto binary = [&](auto op) {
-        const ActionValue b = Pop(f), a = Pop(f);
-        Push(f, op(a, b));
-    };
-    auto numeric = [&](auto op) {
-        binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            return op(Number(a), Number(b));
-        });
-    };
+void ActionInterpreter::Arithmetic(Activation& act, action::Code code) {
+    const double b = Number(Pop(act)), a = Number(Pop(act));
     switch (code) {
-    case 0x0A: // Add
-        numeric([](double a, double b) { return a + b; });
-        return true;
-    case 0x0B: // Subtract
-        numeric([](double a, double b) { return a - b; });
-        return true;
-    case 0x0C: // Multiply
-        numeric([](double a, double b) { return a * b; });
-        return true;
-    case 0x0D: // Divide
-        numeric([](double a, double b) { return a / b; });
-        return true;
-    case 0x3F: // Modulo
-        numeric([](double a, double b) { return std::fmod(a, b); });
-        return true;
-    case 0x0E: // Equals
-    case 0x49: // Equals2
-        binary([&](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            if (code == 0x49 && std::holds_alternative<QString>(a) && std::holds_alternative<QString>(b))
-                return ActionText(a) == ActionText(b);
-            // undefined and null equal each other and nothing else.
-            const bool aEmpty =
-                std::holds_alternative<std::monostate>(a) || std::holds_alternative<std::nullptr_t>(a);
-            const bool bEmpty =
-                std::holds_alternative<std::monostate>(b) || std::holds_alternative<std::nullptr_t>(b);
-            if (code == 0x49 && (aEmpty || bEmpty))
-                return aEmpty && bEmpty;
-            return Number(a) == Number(b);
-        });
-        return true;
-    case 0x0F: // Less
-    case 0x48: // Less2
-        numeric([](double a, double b) { return a < b; });
-        return true;
-    case 0x67: // Greater
-        numeric([](double a, double b) { return a > b; });
-        return true;
-    case 0x10: // And
-        binary([](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            return ActionBool(a) && ActionBool(b);
-        });
-        return true;
-    case 0x11: // Or
-        binary([](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            return ActionBool(a) || ActionBool(b);
-        });
-        return true;
-    case 0x12: // Not
-        Push(f, !ActionBool(Pop(f)));
-        return true;
-    case 0x13: // StringEquals
-        binary([](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            return ActionText(a) == ActionText(b);
-        });
-        return true;
-    case 0x14: // StringLength
-        Push(f, double(ActionText(Pop(f)).size()));
-        return true;
-    case 0x21: // StringAdd
-        binary([](const ActionValue& a, const ActionValue& b) {
-            return Bounded(ActionText(a) + ActionText(b));
-        });
-        return true;
-    case 0x47: // Add2: strings join, anything else adds
-        binary([this](const ActionValue& a, const ActionValue& b) -> ActionValue {
-            if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
-                return Bounded(ActionText(a) + ActionText(b));
-            return Number(a) + Number(b);
-        });
-        return true;
-    case 0x50: // Increment
-        Push(f, Number(Pop(f)) + 1);
-        return true;
-    case 0x51: // Decrement
-        Push(f, Number(Pop(f)) - 1);
-        return true;
-    case 0x18: // ToInteger
-        Push(f, std::trunc(Number(Pop(f))));
-        return true;
-    default:
-        return false;
+    case action::Add:
+        Push(act, a + b);
+        break;
+    case action::Subtract:
+        Push(act, a - b);
+        break;
+    case action::Multiply:
+        Push(act, a * b);
+        break;
+    case action::Divide:
+        Push(act, a / b);
+        break;
+    default: // Modulo
+        Push(act, std::fmod(a, b));
+        break;
     }
 }
 
-// Strings by character, bits, strict comparison, conversions, random numbers and the clock.
-bool ActionInterpreter::StepStringAndBits(Frame& f, std::uint8_t code) {
-    auto bits = [&](auto op) {
-        const std::int32_t b = ToInt32(Number(Pop(f))), a = ToInt32(Number(Pop(f)));
-        Push(f, double(op(a, b)));
-    };
+void ActionInterpreter::Compare(Activation& act, bool greater) {
+    const double b = Number(Pop(act)), a = Number(Pop(act));
+    Push(act, greater ? a > b : a < b);
+}
+
+// Typed (Equals2): two strings compare as text, and undefined and null equal each other and
+// nothing else. Otherwise both compare as numbers.
+void ActionInterpreter::Equality(Activation& act, bool typed) {
+    const ActionValue b = Pop(act), a = Pop(act);
+    if (typed && std::holds_alternative<QString>(a) && std::holds_alternative<QString>(b)) {
+        Push(act, ActionText(a) == ActionText(b));
+        return;
+    }
+    const bool aEmpty =
+        std::holds_alternative<std::monostate>(a) || std::holds_alternative<std::nullptr_t>(a);
+    const bool bEmpty =
+        std::holds_alternative<std::monostate>(b) || std::holds_alternative<std::nullptr_t>(b);
+    if (typed && (aEmpty || bEmpty))
+        Push(act, aEmpty && bEmpty);
+    else
+        Push(act, Number(a) == Number(b));
+}
+
+// Same type and value.
+void ActionInterpreter::StrictEquals(Activation& act) {
+    const ActionValue b = Pop(act), a = Pop(act);
+    Push(act, a == b);
+}
+
+void ActionInterpreter::Logical(Activation& act, bool both) {
+    const bool b = ActionBool(Pop(act)), a = ActionBool(Pop(act));
+    Push(act, both ? a && b : a || b);
+}
+
+void ActionInterpreter::Not(Activation& act) {
+    Push(act, !ActionBool(Pop(act)));
+}
+
+// Strings join, anything else adds.
+void ActionInterpreter::Add2(Activation& act) {
+    const ActionValue b = Pop(act), a = Pop(act);
+    if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
+        Push(act, Bounded(ActionText(a) + ActionText(b)));
+    else
+        Push(act, Number(a) + Number(b));
+}
+
+void ActionInterpreter::StringAdd(Activation& act) {
+    const QString b = ActionText(Pop(act)), a = ActionText(Pop(act));
+    Push(act, Bounded(a + b));
+}
+
+void ActionInterpreter::StringCompare(Activation& act, action::Code code) {
+    const QString b = ActionText(Pop(act)), a = ActionText(Pop(act));
+    Push(act, code == action::StringEquals ? a == b : code == action::StringLess ? a < b : a > b);
+}
+
+void ActionInterpreter::StringLength(Activation& act) {
+    Push(act, double(ActionText(Pop(act)).size()));
+}
+
+void ActionInterpreter::StringExtract(Activation& act) {
+    const double count = Number(Pop(act)), index = Number(Pop(act));
+    Push(act, Extract(ActionText(Pop(act)), index, count));
+}
+
+void ActionInterpreter::CharToAscii(Activation& act) {
+    const QString text = ActionText(Pop(act));
+    Push(act, text.isEmpty() ? 0.0 : double(text.at(0).unicode()));
+}
+
+void ActionInterpreter::AsciiToChar(Activation& act) {
+    const double number = Number(Pop(act));
+    Push(act, std::isfinite(number) && number > 0 && number < 0x10000 ? QString(QChar(char16_t(number)))
+                                                                      : QString());
+}
+
+void ActionInterpreter::Increment(Activation& act, double by) {
+    Push(act, Number(Pop(act)) + by);
+}
+
+// On 32-bit integers; the unsigned right shift gives a result that may pass 2^31.
+void ActionInterpreter::BitOperator(Activation& act, action::Code code) {
+    const std::int32_t b = ToInt32(Number(Pop(act))), a = ToInt32(Number(Pop(act)));
     switch (code) {
-    case 0x15:   // StringExtract
-    case 0x35: { // MBStringExtract
-        const double count = Number(Pop(f)), index = Number(Pop(f));
-        Push(f, Extract(ActionText(Pop(f)), index, count));
-        return true;
+    case action::BitAnd:
+        Push(act, double(a & b));
+        break;
+    case action::BitOr:
+        Push(act, double(a | b));
+        break;
+    case action::BitXor:
+        Push(act, double(a ^ b));
+        break;
+    case action::BitLShift:
+        Push(act, double(std::int32_t(std::uint32_t(a) << (b & 31))));
+        break;
+    case action::BitRShift:
+        Push(act, double(a >> (b & 31)));
+        break;
+    default: // BitURShift
+        Push(act, double(std::uint32_t(a) >> (b & 31)));
+        break;
     }
-    case 0x31: // MBStringLength
-        Push(f, double(ActionText(Pop(f)).size()));
-        return true;
-    case 0x29:   // StringLess
-    case 0x68: { // StringGreater
-        const QString b = ActionText(Pop(f)), a = ActionText(Pop(f));
-        Push(f, code == 0x29 ? a < b : a > b);
-        return true;
-    }
-    case 0x32:   // CharToAscii
-    case 0x36: { // MBCharToAscii
-        const QString text = ActionText(Pop(f));
-        Push(f, text.isEmpty() ? 0.0 : double(text.at(0).unicode()));
-        return true;
-    }
-    case 0x33:   // AsciiToChar
-    case 0x37: { // MBAsciiToChar
-        const double number = Number(Pop(f));
-        Push(f, std::isfinite(number) && number > 0 && number < 0x10000 ? QString(QChar(char16_t(number)))
-                                                                        : QString());
-        return true;
-    }
-    case 0x60: // BitAnd
-        bits([](std::int32_t a, std::int32_t b) { return a & b; });
-        return true;
-    case 0x61: // BitOr
-        bits([](std::int32_t a, std::int32_t b) { return a | b; });
-        return true;
-    case 0x62: // BitXor
-        bits([](std::int32_t a, std::int32_t b) { return a ^ b; });
-        return true;
-    case 0x63: // BitLShift
-        bits([](std::int32_t a, std::int32_t b) { return std::int32_t(std::uint32_t(a) << (b & 31)); });
-        return true;
-    case 0x64: // BitRShift
-        bits([](std::int32_t a, std::int32_t b) { return a >> (b & 31); });
-        return true;
-    case 0x65: { // BitURShift: unsigned, so the result may pass 2^31
-        const std::int32_t b = ToInt32(Number(Pop(f))), a = ToInt32(Number(Pop(f)));
-        Push(f, double(std::uint32_t(a) >> (b & 31)));
-        return true;
-    }
-    case 0x66: { // StrictEquals: same type and value
-        const ActionValue b = Pop(f), a = Pop(f);
-        Push(f, a == b);
-        return true;
-    }
-    case 0x4A: // ToNumber
-        Push(f, Number(Pop(f)));
-        return true;
-    case 0x4B: // ToString
-        Push(f, ActionText(Pop(f)));
-        return true;
-    case 0x44: // TypeOf
-        Push(f, TypeName(Pop(f)));
-        return true;
-    case 0x30: { // RandomNumber: random(n) is 0 .. n - 1
-        const double limit = Number(Pop(f));
-        if (!std::isfinite(limit) || limit < 1 || limit > 2147483647.0) {
-            Push(f, 0.0);
-            return true;
-        }
-        Push(f,
+}
+
+void ActionInterpreter::ToInteger(Activation& act) {
+    Push(act, std::trunc(Number(Pop(act))));
+}
+
+void ActionInterpreter::ToNumber(Activation& act) {
+    Push(act, Number(Pop(act)));
+}
+
+void ActionInterpreter::ToString(Activation& act) {
+    Push(act, ActionText(Pop(act)));
+}
+
+void ActionInterpreter::TypeOf(Activation& act) {
+    Push(act, TypeName(Pop(act)));
+}
+
+// random(n) is 0 .. n - 1.
+void ActionInterpreter::RandomNumber(Activation& act) {
+    const double limit = Number(Pop(act));
+    if (!std::isfinite(limit) || limit < 1 || limit > 2147483647.0)
+        Push(act, 0.0);
+    else
+        Push(act,
              double(std::uniform_int_distribution<std::int64_t>(0, std::int64_t(limit) - 1)(randomNumbers)));
-        return true;
-    }
-    case 0x34: // GetTime
-        Push(f, std::floor(host.Milliseconds()));
-        return true;
-    default:
-        return false;
-    }
 }
 
-double ActionInterpreter::Number(const ActionValue& value) const {
-    if (std::holds_alternative<std::monostate>(value) && runningVersion < 7)
-        return 0;
-    return ActionNumber(value);
+void ActionInterpreter::GetTime(Activation& act) {
+    Push(act, std::floor(host.Milliseconds()));
 }
 
 ActionValue ActionInterpreter::MathMember(const QString& name) const {

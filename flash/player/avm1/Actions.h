@@ -1,14 +1,19 @@
 #pragma once
-// Frame and button scripts (AVM1 action records): a decoder for the records and an interpreter for
-// the timeline control that cartoons and cards use (stop, play, goto by number or label, next and
-// previous frame, tellTarget, stopAllSounds, the method-call form on clips), with the stack forms,
-// the constant pool, variables and jumps they need. Other actions are consumed and skipped.
+// The ActionScript 1 and 2 interpreter for frame, button and clip-event scripts, run on the timelines
+// through ActionHost. It runs what cartoons and cards use: timeline control (play, stop, goto by
+// number or label, tellTarget, with), variables per timeline and text fields bound to them, the
+// constant pool and registers, functions and their calls (DefineFunction 1 and 2, locals, return),
+// clip properties (_x, _alpha, _visible ...), clips as objects (members, methods, event handlers
+// such as onEnterFrame and onRelease), copies of clips, attachMovie, dragging, trace, arithmetic,
+// comparisons, strings, bits, conversions, random numbers, getTimer and the Math object. Other
+// actions (objects and arrays, exceptions, URLs) are consumed and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
-// steps, stack, strings and variables have fixed limits.
+// steps, stack, strings, variables, call depth and with nesting have fixed limits.
 
 #include "flash/player/DisplayList.h"
+#include "flash/swf/ActionRecords.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -23,19 +28,6 @@
 #include <vector>
 
 namespace flash {
-
-struct ActionRecord {
-    std::uint8_t code = 0;
-    std::size_t offset = 0; // of the record's code byte
-    std::size_t next = 0;   // offset of the record after it
-    QByteArrayView payload; // into the code decoded; empty for codes below 0x80
-};
-
-// The record at offset, or nothing when it runs past the end of the code.
-std::optional<ActionRecord> DecodeAction(const QByteArray& code, std::size_t offset);
-// The records in order up to ActionEnd, the end of the code, or the first damaged record; their
-// payloads view code, which must outlive them.
-std::vector<ActionRecord> ParseActions(const QByteArray& code);
 
 // A timeline a script acts on: the main timeline or a sprite on stage; or a button instance, which
 // keeps variables and event handlers (onRelease) but has no timeline. Empty when a path led nowhere
@@ -172,35 +164,93 @@ public:
     void CallHandler(const ClipRef& clip, const QString& name, long long& budget);
 
 private:
-    struct Frame;
-    void Execute(Frame& f);
-    void ExecuteRecords(Frame& f);
+    struct Activation;
+    void Execute(Activation& act);
+    void ExecuteRecords(Activation& act);
+    // Runs one record: the switch over the action codes, each action to its function below.
+    void Step(Activation& act, const ActionRecord& record);
     ActionValue Call(const ScriptFunction& function, const ClipRef& self,
                      const std::vector<ActionValue>& args);
-    void DefineFunction(Frame& f, const ActionRecord& record);
-    void Step(Frame& f, const ActionRecord& record);
-    bool StepControl(Frame& f, const ActionRecord& record);
-    bool StepStack(Frame& f, const ActionRecord& record);
-    bool StepOperator(Frame& f, std::uint8_t code);
-    bool StepStringAndBits(Frame& f, std::uint8_t code);
-    ActionValue MathMember(const QString& name) const;
-    ActionValue CallMath(const QString& method, const std::vector<ActionValue>& args);
+
+    // The stack, bounded: a push past MaxStack is dropped, a pop of an empty stack gives undefined.
+    void Push(Activation& act, ActionValue value);
+    ActionValue Pop(Activation& act);
+    // A count and that many values, as function and method calls pass their arguments.
+    std::vector<ActionValue> PopArguments(Activation& act);
     static ActionValue Bounded(QString text);
     // A value as arithmetic takes it: undefined counts as 0 in movies before version 7.
     double Number(const ActionValue& value) const;
-    bool StepObjects(Frame& f, const ActionRecord& record);
-    void Push(Frame& f, ActionValue value);
-    ActionValue Pop(Frame& f);
-    void PushValues(Frame& f, QByteArrayView payload);
-    void GotoValue(Frame& f, const ClipRef& clip, const ActionValue& frame, bool play, int bias);
+
+    // Timeline control and jumps.
+    void MoveFrame(const ClipRef& clip, int delta); // nextFrame (+1) and prevFrame (-1)
+    void SetPlaying(const ClipRef& clip, bool playing);
+    void GotoFrame(Activation& act, const ActionRecord& record);
+    void GotoLabel(Activation& act, const ActionRecord& record);
+    void GotoFrame2(Activation& act, const ActionRecord& record);
+    void GotoValue(Activation& act, const ClipRef& clip, const ActionValue& frame, bool play, int bias);
+    void SetTarget(Activation& act, const ActionRecord& record);
+    void SetTarget2(Activation& act);
+    void SetTargetPath(Activation& act, const QString& path); // empty: back home
+    void Branch(Activation& act, const ActionRecord& record); // Jump, and If on a popped condition
+    void With(Activation& act, const ActionRecord& record);
+
+    // Pushes, the constant pool, registers and variables.
+    void PushValues(Activation& act, QByteArrayView payload);
+    void ConstantPool(Activation& act, const ActionRecord& record);
+    void PushDuplicate(Activation& act);
+    void StackSwap(Activation& act);
+    void StoreRegister(Activation& act, const ActionRecord& record);
+    void GetVariable(Activation& act);
+    void StoreVariable(Activation& act, bool local); // SetVariable, and DefineLocal when local
+    void DeclareLocal(Activation& act);              // DefineLocal2
+    ActionValue Lookup(Activation& act, const QString& name);
+
+    // Operators, each family on one body.
+    void Arithmetic(Activation& act, action::Code code); // Add, Subtract, Multiply, Divide, Modulo
+    void Compare(Activation& act, bool greater);         // Less, Less2, Greater
+    void Equality(Activation& act, bool typed);          // Equals, and Equals2 when typed
+    void StrictEquals(Activation& act);
+    void Logical(Activation& act, bool both); // And when both, else Or
+    void Not(Activation& act);
+    void Add2(Activation& act);
+    void StringAdd(Activation& act);
+    void StringCompare(Activation& act, action::Code code); // StringEquals, StringLess, StringGreater
+    void StringLength(Activation& act);                     // and its multibyte form
+    void StringExtract(Activation& act);                    // and its multibyte form
+    void CharToAscii(Activation& act);                      // and its multibyte form
+    void AsciiToChar(Activation& act);                      // and its multibyte form
+    void Increment(Activation& act, double by);             // Increment, Decrement
+    void BitOperator(Activation& act, action::Code code);   // the six bit operators
+    void ToInteger(Activation& act);
+    void ToNumber(Activation& act);
+    void ToString(Activation& act);
+    void TypeOf(Activation& act);
+    void RandomNumber(Activation& act);
+    void GetTime(Activation& act);
+    ActionValue MathMember(const QString& name) const;
+    ActionValue CallMath(const QString& method, const std::vector<ActionValue>& args);
+
+    // Clips as objects, functions and calls.
+    void GetProperty(Activation& act);
+    void SetProperty(Activation& act);
+    void GetMember(Activation& act);
+    void SetMember(Activation& act);
+    void CallMethod(Activation& act);
+    void CallFunction(Activation& act);
+    void DefineFunction(Activation& act, const ActionRecord& record); // both forms
+    void Return(Activation& act);
+    void Delete(Activation& act);
+    void Trace(Activation& act);
+    void CloneSprite(Activation& act);
+    void RemoveSprite(Activation& act);
+    void StartDrag(Activation& act);
     // A clip's own method (play, gotoAndStop, duplicateMovieClip ...) and what it returns.
-    ActionValue CallClipMethod(Frame& f, const ClipRef& clip, const QString& name,
+    ActionValue CallClipMethod(Activation& act, const ClipRef& clip, const QString& name,
                                const std::vector<ActionValue>& args);
     void Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth);
     // Bounds from four values (left, top, right, bottom), or nothing when one is not a number.
     static std::optional<QRectF> DragBounds(const ActionValue& left, const ActionValue& top,
                                             const ActionValue& right, const ActionValue& bottom);
-    ActionValue GetVariable(Frame& f, const QString& name);
     ActionValue Member(const ClipRef& clip, const QString& name);
     static ActionValue FieldMember(const TextFieldRef& field, const QString& name);
     static void SetFieldMember(const TextFieldRef& field, const QString& name, const ActionValue& value);

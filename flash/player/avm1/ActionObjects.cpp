@@ -1,0 +1,301 @@
+// The interpreter's objects and calls: clip properties and members, text fields' text, clip
+// methods (play, gotoAndStop, duplicateMovieClip, attachMovie, startDrag ...), functions scripts
+// define and their calls, event handlers, copies and removal of clips, dragging and trace.
+#include "flash/player/avm1/Actions.h"
+
+#include "flash/player/avm1/Activation.h"
+#include "flash/swf/TextEncoding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace flash {
+
+namespace {
+
+// The members of an edit text that scripts reach: its text, and htmlText, the same here (shown as
+// the field's HTML setting says).
+bool IsTextMember(const QString& name) {
+    return name.compare(u"text", Qt::CaseInsensitive) == 0 ||
+           name.compare(u"htmlText", Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+void ActionInterpreter::GetProperty(Activation& act) {
+    const double property = ActionNumber(Pop(act));
+    const ClipRef clip = Resolve(act.target, ActionText(Pop(act)));
+    Push(act, std::isfinite(property) ? GetClipProperty(clip, int(property)) : ActionValue{});
+}
+
+void ActionInterpreter::SetProperty(Activation& act) {
+    const ActionValue value = Pop(act);
+    const double property = ActionNumber(Pop(act));
+    const ClipRef clip = Resolve(act.target, ActionText(Pop(act)));
+    if (std::isfinite(property))
+        SetClipProperty(clip, int(property), value);
+}
+
+void ActionInterpreter::GetMember(Activation& act) {
+    const QString name = ActionText(Pop(act));
+    const ActionValue object = Pop(act);
+    if (const auto* clip = std::get_if<ClipRef>(&object))
+        Push(act, Member(*clip, name));
+    else if (const auto* field = std::get_if<TextFieldRef>(&object))
+        Push(act, FieldMember(*field, name));
+    else if (std::holds_alternative<BuiltinObject>(object))
+        Push(act, MathMember(name));
+    else
+        Push(act, {});
+}
+
+// On a clip, one of its variables or properties; on a text field, its text.
+void ActionInterpreter::SetMember(Activation& act) {
+    ActionValue value = Pop(act);
+    const QString name = ActionText(Pop(act));
+    const ActionValue object = Pop(act);
+    if (const auto* clip = std::get_if<ClipRef>(&object);
+        clip && !name.contains(u'.') && !name.contains(u':'))
+        SetVariable(*clip, name, std::move(value));
+    else if (const auto* field = std::get_if<TextFieldRef>(&object))
+        SetFieldMember(*field, name, value);
+}
+
+// A function kept in a clip's variable, one of the clip's own methods, or Math's.
+void ActionInterpreter::CallMethod(Activation& act) {
+    const QString name = ActionText(Pop(act));
+    const ActionValue object = Pop(act);
+    const std::vector<ActionValue> args = PopArguments(act);
+    if (std::holds_alternative<BuiltinObject>(object)) {
+        Push(act, CallMath(name, args));
+        return;
+    }
+    const auto* clip = std::get_if<ClipRef>(&object);
+    ActionValue member = name.isEmpty() ? object : clip ? Member(*clip, name) : ActionValue{};
+    if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&member))
+        Push(act, Call(**function, clip ? *clip : ClipRef{}, args));
+    else if (clip)
+        Push(act, CallClipMethod(act, *clip, name, args));
+    else
+        Push(act, {});
+}
+
+// A function the scripts defined, else a global form (gotoAndPlay ...) on the target.
+void ActionInterpreter::CallFunction(Activation& act) {
+    const QString name = ActionText(Pop(act));
+    const std::vector<ActionValue> args = PopArguments(act);
+    const ActionValue value = Lookup(act, name);
+    if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&value))
+        Push(act, Call(**function, ClipRef{}, args));
+    else
+        Push(act, CallClipMethod(act, act.target, name, args));
+}
+
+void ActionInterpreter::DefineFunction(Activation& act, const ActionRecord& record) {
+    BitReader r = record.Fields();
+    auto function = std::make_shared<ScriptFunction>();
+    const QString name = DecodeText(r.CString(), act.version);
+    const std::size_t params = r.U16();
+    const bool two = record.code == action::DefineFunction2;
+    if (two) {
+        function->hasRegisters = true;
+        function->registerCount = r.U8();
+        function->preload = r.U8();
+        function->preloadGlobal = r.U8();
+    }
+    for (std::size_t i = 0; i < params && !r.Overrun() && r.Remaining() > 0; ++i) {
+        function->paramRegisters.push_back(two ? r.U8() : 0);
+        function->params.push_back(DecodeText(r.CString(), act.version).toLower());
+    }
+    const std::size_t size = r.U16();
+    if (r.Overrun() || act.pc + size > act.end) {
+        act.done = true; // the body runs past the code
+        return;
+    }
+    function->code = act.code;
+    function->begin = act.pc;
+    function->end = act.pc + size;
+    function->scope = act.target;
+    function->constants = act.constants;
+    function->version = act.version;
+    act.pc += size; // the body is not run here
+    if (name.isEmpty())
+        Push(act, std::shared_ptr<const ScriptFunction>(std::move(function)));
+    else if (act.locals)
+        (*act.locals)[name.toLower()] = std::shared_ptr<const ScriptFunction>(std::move(function));
+    else
+        SetVariable(act.target, name, std::shared_ptr<const ScriptFunction>(std::move(function)));
+}
+
+ActionValue ActionInterpreter::Call(const ScriptFunction& function, const ClipRef& self,
+                                    const std::vector<ActionValue>& args) {
+    if (callDepth >= MaxCallDepth || !budget)
+        return {};
+    std::map<QString, ActionValue> locals;
+    std::vector<ActionValue> ownRegisters(function.hasRegisters ? function.registerCount : 0);
+    Activation call(function.code, function.begin, function.end, self.Valid() ? self : function.scope,
+                    function.scope, function.version);
+    call.constants = function.constants;
+    call.locals = &locals;
+    call.registers = function.hasRegisters ? ownRegisters.data() : registers;
+    call.registerCount = function.hasRegisters ? ownRegisters.size() : std::size(registers);
+    if (function.hasRegisters) {
+        // this, arguments, super, _root, _parent, _global take registers from 1 on, as flagged.
+        std::size_t next = 1;
+        auto preload = [&](bool flagged, const ActionValue& value) {
+            if (flagged && next < ownRegisters.size())
+                ownRegisters[next++] = value;
+        };
+        preload(function.preload & 0x01, call.self);
+        preload(function.preload & 0x04, ActionValue{});
+        preload(function.preload & 0x10, ActionValue{});
+        preload(function.preload & 0x40, ClipRef::Root());
+        preload(function.preload & 0x80, host.Parent(function.scope));
+        preload(function.preloadGlobal & 0x01, ActionValue{});
+    }
+    for (std::size_t i = 0; i < function.params.size(); ++i) {
+        const ActionValue value = i < args.size() ? args[i] : ActionValue{};
+        const std::uint8_t reg = function.paramRegisters[i];
+        if (reg != 0 && reg < ownRegisters.size())
+            ownRegisters[reg] = value;
+        else if (reg == 0 && locals.size() < MaxVariables)
+            locals[function.params[i]] = value;
+    }
+    ++callDepth;
+    Execute(call);
+    --callDepth;
+    return call.result;
+}
+
+void ActionInterpreter::Return(Activation& act) {
+    act.result = Pop(act);
+    act.done = true;
+}
+
+bool ActionInterpreter::HasHandler(const ClipRef& clip, const QString& name) {
+    const auto* values = hasHandlers ? VariablesOf(clip, false) : nullptr;
+    if (!values)
+        return false;
+    const auto found = values->find(name.toLower());
+    return found != values->end() &&
+           std::holds_alternative<std::shared_ptr<const ScriptFunction>>(found->second);
+}
+
+void ActionInterpreter::CallHandler(const ClipRef& clip, const QString& name, long long& budget) {
+    const ActionValue handler = Variable(clip, name);
+    const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&handler);
+    if (!function)
+        return;
+    long long* outer = std::exchange(this->budget, &budget);
+    Call(**function, clip, {});
+    this->budget = outer;
+}
+
+// Nothing is deleted; the result is undefined.
+void ActionInterpreter::Delete(Activation& act) {
+    Pop(act);
+    Push(act, {});
+}
+
+void ActionInterpreter::Trace(Activation& act) {
+    host.Trace(TraceText(Pop(act)));
+}
+
+// duplicateMovieClip(source, name, depth).
+void ActionInterpreter::CloneSprite(Activation& act) {
+    const ActionValue depth = Pop(act), name = Pop(act);
+    const QString source = ActionText(Pop(act));
+    Duplicate(Resolve(act.target, source), name, depth);
+}
+
+void ActionInterpreter::RemoveSprite(Activation& act) {
+    const ClipRef clip = Resolve(act.target, ActionText(Pop(act)));
+    if (clip.Valid() && !clip.root)
+        host.Remove(clip);
+}
+
+// The target, lock centre, constrain, then the bounds when constrained.
+void ActionInterpreter::StartDrag(Activation& act) {
+    const ClipRef clip = Resolve(act.target, ActionText(Pop(act)));
+    const bool lockCenter = ActionBool(Pop(act));
+    std::optional<QRectF> bounds;
+    if (ActionBool(Pop(act))) {
+        const ActionValue bottom = Pop(act), right = Pop(act), top = Pop(act), left = Pop(act);
+        bounds = DragBounds(left, top, right, bottom);
+    }
+    if (clip.Valid() && !clip.root)
+        host.StartDrag(clip, lockCenter, bounds);
+}
+
+ActionValue ActionInterpreter::CallClipMethod(Activation& act, const ClipRef& clip, const QString& name,
+                                              const std::vector<ActionValue>& args) {
+    if (!clip.Valid())
+        return {};
+    const QString method = name.toLower();
+    // Everything is loaded from the start: what preloaders wait for is there.
+    if (method == QStringLiteral("getbytesloaded") || method == QStringLiteral("getbytestotal"))
+        return host.MovieBytes();
+    if (method == QStringLiteral("play"))
+        host.SetPlaying(clip, true);
+    else if (method == QStringLiteral("stop"))
+        host.SetPlaying(clip, false);
+    else if (method == QStringLiteral("nextframe"))
+        MoveFrame(clip, +1);
+    else if (method == QStringLiteral("prevframe"))
+        MoveFrame(clip, -1);
+    else if ((method == QStringLiteral("gotoandplay") || method == QStringLiteral("gotoandstop")) &&
+             !args.empty())
+        // With a scene and a frame, the frame is the last argument.
+        GotoValue(act, clip, args.back(), method == QStringLiteral("gotoandplay"), 0);
+    else if (method == QStringLiteral("stopallsounds"))
+        host.StopSounds();
+    else if (method == QStringLiteral("duplicatemovieclip") && args.size() >= 2)
+        Duplicate(clip, args[0], args[1]);
+    else if (method == QStringLiteral("removemovieclip"))
+        host.Remove(clip);
+    else if (method == QStringLiteral("attachmovie") && args.size() >= 3) {
+        const double depth = ActionNumber(args[2]);
+        if (std::isfinite(depth) && depth >= 0 && depth < 65536)
+            if (const ClipRef attached =
+                    host.Attach(clip, ActionText(args[0]), ActionText(args[1]).left(MaxString), int(depth));
+                attached.Valid())
+                return attached;
+    } else if (method == QStringLiteral("startdrag"))
+        host.StartDrag(clip, !args.empty() && ActionBool(args[0]),
+                       args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
+    else if (method == QStringLiteral("stopdrag"))
+        host.StopDrag();
+    return {};
+}
+
+std::optional<QRectF> ActionInterpreter::DragBounds(const ActionValue& left, const ActionValue& top,
+                                                    const ActionValue& right, const ActionValue& bottom) {
+    const double l = ActionNumber(left), t = ActionNumber(top), r = ActionNumber(right),
+                 b = ActionNumber(bottom);
+    if (!std::isfinite(l) || !std::isfinite(t) || !std::isfinite(r) || !std::isfinite(b))
+        return std::nullopt;
+    return QRectF(QPointF(std::min(l, r), std::min(t, b)), QPointF(std::max(l, r), std::max(t, b)));
+}
+
+void ActionInterpreter::Duplicate(const ClipRef& clip, const ActionValue& name, const ActionValue& depth) {
+    const double number = ActionNumber(depth);
+    if (clip.Valid() && std::isfinite(number) && number >= 0 && number < 65536)
+        host.Duplicate(clip, ActionText(name).left(MaxString), int(number));
+}
+
+ActionValue ActionInterpreter::FieldMember(const TextFieldRef& ref, const QString& name) {
+    const auto field = ref.field.lock();
+    if (!field || !IsTextMember(name))
+        return {};
+    return field->content.value_or(field->initialText);
+}
+
+void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& name,
+                                       const ActionValue& value) {
+    const auto field = ref.field.lock();
+    if (field && IsTextMember(name))
+        field->content = ActionText(value).left(MaxString);
+}
+
+} // namespace flash

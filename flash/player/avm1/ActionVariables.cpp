@@ -1,0 +1,179 @@
+// The interpreter's names: target paths, the variables each timeline keeps (bounded in number and
+// reused when their clip leaves the stage), and the properties that read like variables (_x ...).
+#include "flash/player/avm1/Actions.h"
+
+#include <QStringList>
+#include <cmath>
+
+namespace flash {
+
+namespace {
+
+// The property a member name ("_x", "_ALPHA") stands for.
+std::optional<int> PropertyIndex(const QString& name) {
+    static const std::pair<const char*, int> Names[] = {
+        {"_x", PropertyX},
+        {"_y", PropertyY},
+        {"_xscale", PropertyXScale},
+        {"_yscale", PropertyYScale},
+        {"_currentframe", PropertyCurrentFrame},
+        {"_totalframes", PropertyTotalFrames},
+        {"_alpha", PropertyAlpha},
+        {"_visible", PropertyVisible},
+        {"_rotation", PropertyRotation},
+        {"_framesloaded", PropertyFramesLoaded},
+    };
+    if (!name.startsWith(u'_'))
+        return std::nullopt;
+    for (const auto& [text, index] : Names)
+        if (name.compare(QLatin1String(text), Qt::CaseInsensitive) == 0)
+            return index;
+    return std::nullopt;
+}
+
+} // namespace
+
+ClipRef ActionInterpreter::Resolve(const ClipRef& base, const QString& path) {
+    if (path.isEmpty())
+        return base;
+    ClipRef clip = path.startsWith(u'/') ? ClipRef::Root() : base;
+    const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        const QStringList names = part == QStringLiteral("..") ? QStringList{part} : part.split(u'.');
+        for (const QString& name : names) {
+            if (!clip.Valid())
+                return {};
+            if (name.isEmpty() || name == QStringLiteral("this"))
+                continue;
+            if (name == QStringLiteral("..") || name == QStringLiteral("_parent"))
+                clip = host.Parent(clip);
+            else if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
+                clip = ClipRef::Root();
+            else
+                clip = host.Child(clip, name);
+        }
+    }
+    return clip.Valid() ? clip : ClipRef{};
+}
+
+ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) {
+    if (!clip.Valid())
+        return {};
+    if (const auto property = PropertyIndex(name))
+        return GetClipProperty(clip, *property);
+    if (const auto* values = VariablesOf(clip, false))
+        if (const auto found = values->find(name.toLower()); found != values->end())
+            return found->second;
+    const ClipRef found = Resolve(clip, name);
+    if (found.Valid())
+        return found;
+    if (auto field = host.Field(clip, name))
+        return TextFieldRef{field};
+    return {};
+}
+
+std::map<QString, ActionValue>* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
+    if (!clip.Valid())
+        return nullptr;
+    const void* key = clip.root               ? nullptr
+                      : clip.sprite.expired() ? static_cast<const void*>(clip.button.lock().get())
+                                              : static_cast<const void*>(clip.sprite.lock().get());
+    auto found = variables.find(key);
+    if (found != variables.end() && !(found->second.clip == clip)) {
+        // The sprite at this address left the stage; a new one has its own variables.
+        variableCount -= found->second.values.size();
+        found->second = ClipVariables{clip, {}};
+    }
+    if (found == variables.end()) {
+        if (!create)
+            return nullptr;
+        found = variables.emplace(key, ClipVariables{clip, {}}).first;
+    }
+    return &found->second.values;
+}
+
+std::pair<ClipRef, QString> ActionInterpreter::SplitVariablePath(const ClipRef& base, const QString& path) {
+    qsizetype split = path.lastIndexOf(u':');
+    if (split < 0)
+        split = path.lastIndexOf(u'.');
+    if (split < 0)
+        return {base, path.toLower()};
+    return {Resolve(base, path.left(split)), path.mid(split + 1).toLower()};
+}
+
+ActionValue ActionInterpreter::GetClipProperty(const ClipRef& clip, int property) {
+    if (!clip.Valid())
+        return {};
+    switch (property) {
+    case PropertyCurrentFrame:
+        return double(host.CurrentFrame(clip) + 1);
+    case PropertyTotalFrames:
+    case PropertyFramesLoaded:
+        return double(host.FrameCount(clip));
+    case PropertyVisible:
+        if (const auto value = host.Property(clip, property))
+            return *value != 0;
+        return {};
+    default:
+        if (const auto value = host.Property(clip, property))
+            return *value;
+        return {};
+    }
+}
+
+void ActionInterpreter::SetClipProperty(const ClipRef& clip, int property, const ActionValue& value) {
+    if (!clip.Valid())
+        return;
+    if (property == PropertyVisible) {
+        host.SetProperty(clip, property, ActionBool(value) ? 1 : 0);
+        return;
+    }
+    const double number = ActionNumber(value);
+    if (std::isfinite(number))
+        host.SetProperty(clip, property, number);
+}
+
+ActionValue ActionInterpreter::Variable(const ClipRef& base, const QString& path) {
+    const auto [clip, name] = SplitVariablePath(base, path);
+    if (const auto property = PropertyIndex(name))
+        return GetClipProperty(clip, *property);
+    if (const auto* values = VariablesOf(clip, false))
+        if (const auto found = values->find(name); found != values->end())
+            return found->second;
+    return {};
+}
+
+void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, ActionValue value) {
+    const auto [clip, name] = SplitVariablePath(base, path);
+    if (name.isEmpty())
+        return;
+    if (const auto property = PropertyIndex(name)) {
+        SetClipProperty(clip, *property, value);
+        return;
+    }
+    if (variableCount >= MaxVariables) {
+        // Make room from clips that have left the stage before refusing a new name.
+        for (auto it = variables.begin(); it != variables.end();) {
+            if (it->second.clip.Valid()) {
+                ++it;
+                continue;
+            }
+            variableCount -= it->second.values.size();
+            it = variables.erase(it);
+        }
+    }
+    auto* values = VariablesOf(clip, variableCount < MaxVariables);
+    if (!values)
+        return;
+    if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value) && name.startsWith(u"on"))
+        hasHandlers = true;
+    auto [entry, added] = values->try_emplace(name.left(MaxString));
+    if (added && variableCount >= MaxVariables) {
+        values->erase(entry);
+        return;
+    }
+    variableCount += added;
+    entry->second = std::move(value);
+}
+
+} // namespace flash
