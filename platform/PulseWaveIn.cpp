@@ -91,6 +91,9 @@ public:
                 break;
             }
             if (!FConnection->Good() || !PA_STREAM_IS_GOOD(pa_stream_get_state(FStream))) {
+                FFailure = FConnection->Good() ? QStringLiteral("The sound server ended the recording: %1")
+                                               : QStringLiteral("The sound server was lost: %1");
+                FFailure = FFailure.arg(FConnection->LastError());
                 FConnection->Unlock();
                 return -1;
             }
@@ -117,6 +120,11 @@ public:
         FInterrupted = true;
         FConnection->Signal();
         FConnection->Unlock();
+    }
+
+    QString FailureReason() override {
+        TPulseConnection::TLock lock(*FConnection);
+        return FFailure;
     }
 
     void Flush() override {
@@ -155,6 +163,7 @@ private:
     const std::size_t FFrameBytes;
     const int FSilence;
     bool FInterrupted = false;
+    QString FFailure;
     bool FPeeked = false;
     const void* FFragment = nullptr;
     std::size_t FFragmentSize = 0;

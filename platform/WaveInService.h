@@ -1,7 +1,9 @@
 #pragma once
 // The wave-in service: recording devices with queued buffers and notifications, under the names of
 // the multimedia API. Behind it sits a backend chosen at run time: PulseAudio for the real sound
-// server, or a fake device for tests (FakeWaveIn.h).
+// server, or a fake device for tests (FakeWaveIn.h). A device whose capture breaks (the sound server
+// went away) hands back the buffer it was filling and from then on refuses waveInAddBuffer and
+// waveInStart with MMSYSERR_NODRIVER and the backend's reason; reset and close still work.
 
 #include "platform/MMSystem.h"
 #include "platform/Messages.h"
@@ -114,6 +116,9 @@ MMRESULT waveInStart(HWAVEIN Handle);
 MMRESULT waveInStop(HWAVEIN Handle);
 MMRESULT waveInReset(HWAVEIN Handle);
 MMRESULT waveInGetPosition(HWAVEIN Handle, MMTIME* Time, UINT TimeSize);
+// Bytes of sound captured since open while no buffer was queued. The device puts silence of that
+// length into the next buffers instead, so a recording keeps the length of the time it covers.
+MMRESULT waveInGetGapBytes(HWAVEIN Handle, std::uint64_t* Bytes);
 
 // --- Backends ---
 
@@ -132,6 +137,8 @@ public:
     virtual void Interrupt() = 0;
     // Drops audio captured while recording was stopped, so a start begins with fresh sound.
     virtual void Flush() = 0;
+    // Why Read failed, in the backend's words; empty when it has none.
+    virtual QString FailureReason() { return {}; }
 };
 
 struct TWaveInDeviceInfo {

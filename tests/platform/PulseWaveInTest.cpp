@@ -238,7 +238,7 @@ TEST_F(PulseWaveInTest, WithoutAServerThereAreNoDevicesAndOpenSaysWhy) {
         << QString::fromUtf16(text).toStdString();
 }
 
-TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses) {
+TEST_F(PulseWaveInTest, AServerThatDiesEndsTheRecordingWithAnErrorAndTheDeviceStillCloses) {
     TPrivatePulseServer server;
 
     const WAVEFORMATEX format = Pcm(8000, 16, 1);
@@ -250,10 +250,23 @@ TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses)
 
     ASSERT_GT(server.Pid(), 0);
     ASSERT_EQ(::kill(server.Pid(), SIGKILL), 0);
+    // The buffer being filled comes back at once, the others stay queued until the reset.
+    const std::size_t before = recording.Returned.size();
+    ASSERT_TRUE(PumpUntil([&] { return recording.Returned.size() > before; }));
     PumpFor(300ms);
     const std::size_t returned = recording.Returned.size();
+    EXPECT_LE(returned, before + 2); // one more may have been on its way
     PumpFor(500ms);
     EXPECT_EQ(recording.Returned.size(), returned) << "buffers still filling after the server died";
+
+    // Every later call to go on recording says so, with the reason.
+    WAVEHDR* again = recording.Returned.back();
+    EXPECT_EQ(waveInAddBuffer(recording.Device, again, sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInStart(recording.Device), MMSYSERR_NODRIVER);
+    char16_t text[256];
+    ASSERT_EQ(waveInGetErrorTextW(MMSYSERR_NODRIVER, text, 256), MMSYSERR_NOERROR);
+    EXPECT_TRUE(QString::fromUtf16(text).contains(QStringLiteral("The sound server was lost")))
+        << QString::fromUtf16(text).toStdString();
 
     ASSERT_EQ(waveInReset(recording.Device), MMSYSERR_NOERROR);
     EXPECT_TRUE(PumpUntil([&] { return recording.Returned.size() == 40; }));
