@@ -1,5 +1,7 @@
 // A whole recording on the private PulseAudio server: the mixer makes the test sink's monitor the
-// recording source, a tone plays into the sink, and the recorder's WAV file holds it.
+// recording source, a tone plays into the sink, and the recorder's WAV file holds it; a server that
+// dies during a recording ends it with the reason.
+#include "PrivatePulseServer.h"
 #include "TestFiles.h"
 #include "WaveFixtures.h"
 #include "audio/WaveMixer.h"
@@ -8,6 +10,7 @@
 #include <QProcess>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace {
 double RootMeanSquare(const QByteArray& Samples16) {
@@ -72,4 +75,31 @@ TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
     EXPECT_NEAR(recordedMs, double(stoppedAt - activatedAt), 100);
     // A half-scale tone averaged to mono is far above silence (a few units at most).
     EXPECT_GT(RootMeanSquare(file.mid(46)), 3000);
+}
+
+TEST(PulseRecording, AServerThatDiesStopsTheRecordingAndSaysWhy) {
+    TPrivatePulseServer server;
+    ASSERT_GT(server.Pid(), 0);
+    TestDir dir;
+    const QString name = dir.path("cut.wav");
+    TStockAudioRecorder recorder;
+    recorder.SetBufferLength(100);
+    QStringList errors;
+    recorder.OnError = [&](TWaveAudioIO* Sender) { errors << Sender->LastErrorText(); };
+    ASSERT_TRUE(recorder.RecordToWaveFile(name));
+    ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(name).size() > 46 + 3200; }));
+
+    ASSERT_EQ(::kill(server.Pid(), SIGKILL), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); })) << "it stops by itself";
+    ASSERT_EQ(errors.size(), 1) << errors.join(" | ").toStdString();
+    EXPECT_TRUE(recorder.RecordingFailed());
+    EXPECT_TRUE(errors[0].startsWith("The sound recording \"" + name + "\" stopped: "))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("The sound server was lost")) << errors[0].toStdString();
+
+    // What was recorded is kept as a finished WAVE.
+    const QByteArray file = ReadWholeFile(name);
+    EXPECT_GT(file.size(), 46 + 3200);
+    EXPECT_EQ(ReadLittleEndian32(file, 4), std::uint32_t(file.size() - 8));
+    EXPECT_EQ(ReadLittleEndian32(file, 42), std::uint32_t(file.size() - 46));
 }
