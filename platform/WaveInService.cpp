@@ -238,9 +238,18 @@ MMRESULT CheckHeader(const WAVEHDR* Header, UINT HeaderSize) {
     return Header == nullptr || HeaderSize < sizeof(WAVEHDR) ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
 }
 
-std::size_t DefaultDeviceIndex(const std::vector<TWaveInDeviceInfo>& Devices) {
-    const auto it = std::find_if(Devices.begin(), Devices.end(), [](const auto& d) { return d.IsDefault; });
-    return it == Devices.end() ? 0 : static_cast<std::size_t>(it - Devices.begin());
+// The index DeviceID stands for; Devices.size() when there is no such device.
+std::size_t DeviceIndex(const std::vector<TWaveInDeviceInfo>& Devices, UINT DeviceID) {
+    if (DeviceID == WAVE_MAPPER) {
+        const auto it =
+            std::find_if(Devices.begin(), Devices.end(), [](const auto& d) { return d.IsDefault; });
+        return it == Devices.end() ? 0 : static_cast<std::size_t>(it - Devices.begin());
+    }
+    if (DeviceID == WAVE_PLAYBACK_MONITOR)
+        return static_cast<std::size_t>(
+            std::find_if(Devices.begin(), Devices.end(), [](const auto& d) { return d.IsPlaybackMonitor; }) -
+            Devices.begin());
+    return DeviceID;
 }
 
 } // namespace
@@ -280,7 +289,7 @@ MMRESULT waveInGetDevCapsW(UINT DeviceID, WAVEINCAPSW* Caps, UINT CapsSize) {
     if (Caps == nullptr)
         return Fail(MMSYSERR_INVALPARAM);
     const std::vector<TWaveInDeviceInfo> devices = WaveInBackend()->Devices();
-    const std::size_t index = DeviceID == WAVE_MAPPER ? DefaultDeviceIndex(devices) : DeviceID;
+    const std::size_t index = DeviceIndex(devices, DeviceID);
     if (index >= devices.size())
         return Fail(MMSYSERR_BADDEVICEID);
 
@@ -297,6 +306,12 @@ MMRESULT waveInGetDevCapsW(UINT DeviceID, WAVEINCAPSW* Caps, UINT CapsSize) {
     caps.wChannels = 2;
     std::memcpy(Caps, &caps, std::min<std::size_t>(CapsSize, sizeof(caps)));
     return MMSYSERR_NOERROR;
+}
+
+QString WaveInPlaybackMonitorName() {
+    const std::vector<TWaveInDeviceInfo> devices = WaveInBackend()->Devices();
+    const std::size_t index = DeviceIndex(devices, WAVE_PLAYBACK_MONITOR);
+    return index < devices.size() ? devices[index].Name : QString();
 }
 
 MMRESULT waveInGetErrorTextW(MMRESULT Error, char16_t* Text, UINT TextCapacity) {

@@ -17,6 +17,10 @@ struct WaveInDevice;
 using HWAVEIN = WaveInDevice*;
 
 constexpr UINT WAVE_MAPPER = 0xFFFFFFFF;
+// A device id for the program's own sound: the monitor of the sink where it plays (PlaybackSink.h),
+// found when the device is opened. Unlike selecting it as the default source, it leaves the sound
+// settings of every other program as they are.
+constexpr UINT WAVE_PLAYBACK_MONITOR = 0xFFFFFFFE;
 
 constexpr DWORD CALLBACK_NULL = 0x00000000;
 constexpr DWORD CALLBACK_WINDOW = 0x00010000;
@@ -119,6 +123,8 @@ MMRESULT waveInGetPosition(HWAVEIN Handle, MMTIME* Time, UINT TimeSize);
 // Bytes of sound captured since open while no buffer was queued. The device puts silence of that
 // length into the next buffers instead, so a recording keeps the length of the time it covers.
 MMRESULT waveInGetGapBytes(HWAVEIN Handle, std::uint64_t* Bytes);
+// The full name of the device WAVE_PLAYBACK_MONITOR opens now; empty when there is none.
+QString WaveInPlaybackMonitorName();
 
 // --- Backends ---
 
@@ -143,7 +149,8 @@ public:
 
 struct TWaveInDeviceInfo {
     QString Name;
-    bool IsDefault = false; // the device WAVE_MAPPER opens; the first one when none is marked
+    bool IsDefault = false;         // the device WAVE_MAPPER opens; the first one when none is marked
+    bool IsPlaybackMonitor = false; // the device WAVE_PLAYBACK_MONITOR opens; none when none is marked
 };
 
 // What a backend supplies. Result codes are MMSYSERR_/WAVERR_ values; a backend may attach a

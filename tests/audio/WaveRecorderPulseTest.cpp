@@ -1,6 +1,6 @@
-// A whole recording on the private PulseAudio server: the mixer makes the test sink's monitor the
-// recording source, a tone plays into the sink, and the recorder's WAV file holds it; a server that
-// dies during a recording ends it with the reason.
+// A whole recording on the private PulseAudio server: a tone plays into the test sink, the recorder
+// records that sink's monitor while another source stays the system's default, and its WAV file
+// holds the tone; a server that dies during a recording ends it with the reason.
 #include "PrivatePulseServer.h"
 #include "TestFiles.h"
 #include "WaveFixtures.h"
@@ -26,16 +26,15 @@ double RootMeanSquare(const QByteArray& Samples16) {
 
 TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
     TestDir dir;
-    // Another source is the default at first, so the mixer's selection is what makes this work.
+    // Another source is the system's default, and stays so: the recorder records the monitor of the
+    // sink where the program plays without it.
     const QString module = QString::fromUtf8(
         RunProgram("pactl", {"load-module", "module-null-source", "source_name=vantrel_other"}).trimmed());
     RunProgram("pactl", {"set-default-source", "vantrel_other"});
-
     {
         TAudioMixer mixer;
         EXPECT_EQ(SelectWaveOutputLine(mixer), "Monitor of Vantrel_test_sink");
     }
-    EXPECT_EQ(RunProgram("pactl", {"get-default-source"}).trimmed(), "vantrel_sink.monitor");
 
     RunProgram("sox", {"-n", "-r", "44100", "-c", "2", dir.path("tone.wav"), "synth", "8", "sine", "1000",
                        "vol", "0.5"});
@@ -49,6 +48,7 @@ TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
 
     const QString name = dir.path("recorded.wav");
     TStockAudioRecorder recorder;
+    recorder.SetDeviceID(WAVE_PLAYBACK_MONITOR);
     QElapsedTimer clock;
     qint64 activatedAt = -1;
     recorder.OnActivate = [&](TWaveAudioIO*) { activatedAt = clock.elapsed(); };
@@ -61,6 +61,7 @@ TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
     ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); }));
     player.kill();
     player.waitForFinished();
+    EXPECT_EQ(RunProgram("pactl", {"get-default-source"}).trimmed(), "vantrel_other");
     RunProgram("pactl", {"unload-module", module});
 
     const QByteArray file = ReadWholeFile(name);
