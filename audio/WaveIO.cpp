@@ -22,6 +22,7 @@ TWaveAudioIO::~TWaveAudioIO() {
     }
     FBuffers.clear();
     FThread.reset();
+    FEndingThread.reset();
 }
 
 void TWaveAudioIO::Shutdown() {
@@ -112,11 +113,16 @@ void TWaveAudioIO::DoError() {
 void TWaveAudioIO::CreateCallback() {
     if (FAsync) {
         FCallbackType = CALLBACK_THREAD;
-        FThread.reset(); // an earlier callback thread has ended or is ending
-        FThreadReady = std::make_unique<TEvent>(true, false);
+        // An earlier callback thread has ended or is ending; when it is this very thread, it ends
+        // once this notification is over.
+        if (FThread && FThread->IsCurrent()) {
+            FEndingThread.reset();
+            FEndingThread = std::move(FThread);
+        }
+        FThread.reset();
         FThread = std::make_unique<TWaveThread>(this);
         // The thread's queue must exist before the platform can post the open notification to it.
-        WaitWithMessagePump(FThreadReady.get(), INFINITE);
+        WaitWithMessagePump(FThread->Ready(), INFINITE);
         FCallback = FThread->ThreadID();
     } else {
         FCallbackType = CALLBACK_WINDOW;
@@ -127,20 +133,25 @@ void TWaveAudioIO::CreateCallback() {
 }
 
 TWaveThread::TWaveThread(TWaveAudioIO* AOwner)
-    : FOwner(AOwner), FThread(std::make_unique<TWaitableThread>([this] { Execute(); })) {}
+    : FOwner(AOwner), FReady(std::make_unique<TEvent>(true, false)),
+      FThread(std::make_unique<TWaitableThread>([this] { Execute(); })) {}
 
 TWaveThread::~TWaveThread() = default;
+
+bool TWaveThread::IsCurrent() const {
+    return FThread->ThreadId() == std::this_thread::get_id();
+}
 
 void TWaveThread::Execute() {
     FThreadID = GetCurrentThreadId();
     MSG message;
     PeekMessageW(&message, 0, 0, 0, PM_NOREMOVE); // creates this thread's queue
-    FOwner->FThreadRunning = true;
-    FOwner->FThreadReady->SetEvent();
+    FRunning = true;
+    FReady->SetEvent();
     while (GetMessageW(&message, 0, 0, 0))
         FOwner->HandleNotification(message.message, message.lParam);
-    FOwner->FThreadReady->ResetEvent();
-    FOwner->FThreadRunning = false;
+    FReady->ResetEvent();
+    FRunning = false;
 }
 
 void TWaveAudioIO::ReleaseCallback() {
@@ -149,7 +160,7 @@ void TWaveAudioIO::ReleaseCallback() {
         return;
     if (FCallbackType == CALLBACK_THREAD) {
         // Usually runs on the callback thread itself, which leaves its loop after this notification.
-        while (FThreadRunning && !PostThreadMessageW(DWORD(callback), WM_QUIT, 0, 0))
+        while (FThread && FThread->Running() && !PostThreadMessageW(DWORD(callback), WM_QUIT, 0, 0))
             Sleep(0);
     } else {
         DeallocateHWnd(callback);
@@ -342,8 +353,8 @@ void TWaveAudioIO::WaitWhileOpening() {
     if (FCallback == 0)
         return;
     if (FCallbackType == CALLBACK_THREAD) {
-        while (FOpening && FThreadRunning)
-            WaitWithMessagePump(FThreadReady.get(), INFINITE);
+        while (FOpening && FThread && FThread->Running())
+            WaitWithMessagePump(FThread->Ready(), INFINITE);
     } else {
         PumpCallbackWindow([this] { return FOpening.load(); });
     }

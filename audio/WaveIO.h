@@ -37,24 +37,29 @@ using TPCMFormats = std::bitset<Stereo16bit48000Hz + 1>;
 
 class TWaveAudioIO;
 
-// The callback thread of a device in thread mode: it creates its message queue, signals the device's
-// ready event, and hands every message to the device until WM_QUIT. It is a waitable object that is
-// signalled once the thread has ended.
+// The callback thread of a device in thread mode: it creates its message queue, signals its ready
+// event, and hands every message to the device until WM_QUIT. Its state is its own, so a thread
+// that is ending never disturbs the one that replaces it. Handle is signalled once it has ended.
 class TWaveThread {
 public:
     explicit TWaveThread(TWaveAudioIO* AOwner);
-    ~TWaveThread(); // joins
+    ~TWaveThread(); // joins; never destroy it on its own thread
     TWaveThread(const TWaveThread&) = delete;
     TWaveThread& operator=(const TWaveThread&) = delete;
 
     DWORD ThreadID() const { return FThreadID; }
     TWaitableThread* Handle() const { return FThread.get(); }
+    TEvent* Ready() const { return FReady.get(); }
+    bool Running() const { return FRunning; }
+    bool IsCurrent() const;
 
 private:
     void Execute();
 
     TWaveAudioIO* FOwner;
     std::atomic<DWORD> FThreadID = 0;
+    std::atomic<bool> FRunning = false;
+    std::unique_ptr<TEvent> FReady;
     std::unique_ptr<TWaitableThread> FThread;
 };
 
@@ -81,7 +86,8 @@ public:
     void SetDeviceID(DWORD Value) { FDeviceID = Value; }
     MMRESULT GetLastError() const { return FLastError; }
     const WAVEFORMATEX& GetWaveFormatRecord() const { return FWaveFormat; }
-    QString LastErrorText();
+    // The text of the last error; devices may say more than the platform's text of its code.
+    virtual QString LastErrorText();
 
     TWaveAudioEvent OnActivate;
     TWaveAudioEvent OnDeactivate;
@@ -150,6 +156,8 @@ protected:
     DWORD BufferSize() const { return MSToBufferBytes(FWaveFormat, FBufferLength); }
     // Stores the code; a failure reports it through DoError. True for success.
     bool CheckResult(MMRESULT Result);
+    // Puts back a code that later calls replaced, without reporting it.
+    void SetLastError(MMRESULT Value) { FLastError = Value; }
     void CreateCallback();
     void ReleaseCallback();
     // The single place where headers and device-owned blocks are made and freed; see the .cpp.
@@ -185,9 +193,10 @@ private:
     std::atomic<std::uintptr_t> FCallback = 0; // window handle or thread id; non-zero while active
     DWORD FCallbackType = 0;
     std::vector<WAVEHDR*> FBuffers;
-    std::unique_ptr<TEvent> FThreadReady;
     std::unique_ptr<TWaveThread> FThread; // the callback thread; kept until the next one or the end
-    std::atomic<bool> FThreadRunning = false;
+    // A callback thread replaced from its own notification (a restart from OnDeactivate): it cannot
+    // join itself, so it is joined by the next replacement or the end.
+    std::unique_ptr<TWaveThread> FEndingThread;
     std::recursive_mutex FLock;
     WAVEFORMATEX FWaveFormat{};
     std::atomic<bool> FDestroying = false;

@@ -110,6 +110,11 @@ DWORD TWaveAudioIn::GetPosition() {
     return MMTimeToMS(time, GetWaveFormatRecord());
 }
 
+DWORD TWaveAudioIn::GetGapTime() const {
+    const DWORD rate = GetWaveFormatRecord().nAvgBytesPerSec;
+    return rate == 0 ? 0 : DWORD(FGapBytes * 1000 / rate);
+}
+
 QString TWaveAudioIn::GetErrorText(MMRESULT ErrorCode) {
     char16_t text[256] = {};
     if (waveInGetErrorTextW(ErrorCode, text, 256) != MMSYSERR_NOERROR)
@@ -166,6 +171,7 @@ bool TWaveAudioIn::InternalOpen() {
     if (!CheckResult(waveInOpen(nullptr, GetDeviceID(), format, 0, 0, WAVE_FORMAT_QUERY)))
         return false;
     SetWaveFormatRecord(*format);
+    FGapBytes = 0;
     CreateCallback();
     try {
         if (CheckResult(waveInOpen(&FHandle, GetDeviceID(), format, Callback(), 0, CallbackType())))
@@ -305,6 +311,8 @@ void TWaveAudioIn::DoWaveInData(WAVEHDR* pWaveHeader) {
             CheckResult(close);
         }
     };
+    // Read while the device is open: the last buffer comes back before the close.
+    waveInGetGapBytes(FHandle, &FGapBytes);
     try {
         if (pWaveHeader) {
             if (CheckResult(waveInUnprepareHeader(FHandle, pWaveHeader, HeaderSize)) &&

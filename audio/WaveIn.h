@@ -1,7 +1,8 @@
 #pragma once
 // The wave input device: records from wave-in device DeviceID in PCMFormat (or the format OnFormat
 // supplies), keeps BufferCount buffers of BufferLength ms queued, and hands every filled block, in
-// order, to OnLevel, OnData and ProcessData.
+// order, to OnLevel, OnData and ProcessData. Sound the device captured while no buffer was queued
+// (the notifications were late) comes as silence of its length, counted by GetGapTime.
 
 #include "audio/WaveIO.h"
 
@@ -24,6 +25,9 @@ public:
     QString GetDeviceName() override;
     TPCMFormats GetDeviceFormats() override;
     DWORD GetPosition() override;
+    // Milliseconds of silence that stand for sound captured while no buffer was queued, since the
+    // device was last opened; kept after the close.
+    DWORD GetGapTime() const;
     QString GetErrorText(MMRESULT ErrorCode) override;
     bool IsFormatSupported(const WAVEFORMATEX* pWaveFormat) override;
 
@@ -54,4 +58,5 @@ private:
     HWAVEIN FHandle = nullptr;
     bool FPaused = false;
     TPCMFormat FPCMFormat = Mono16bit8000Hz;
+    std::uint64_t FGapBytes = 0;
 };

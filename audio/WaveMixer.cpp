@@ -1,5 +1,7 @@
 #include "audio/WaveMixer.h"
 
+#include "platform/WaveInService.h"
+
 namespace {
 
 constexpr DWORD ControlTypeCodes[] = {MIXERCONTROL_CONTROLTYPE_VOLUME, MIXERCONTROL_CONTROLTYPE_MUTE,
@@ -319,11 +321,15 @@ void TAudioMixer::DoControlChange(TAudioMixerLine* Line, TMixerControlType Contr
 }
 
 QString SelectWaveOutputLine(TAudioMixer& Mixer) {
-    QString name;
+    QStringList outputs;
     for (int i = 0; i < Mixer.LineCount(); ++i)
-        if (Mixer.Lines(i)->KindIndex() == KindWaveOut) {
-            Mixer.Destination()->SelectSource(i);
-            name = Mixer.Lines(i)->LineName();
-        }
-    return name;
+        if (Mixer.Lines(i)->KindIndex() == KindWaveOut)
+            outputs << Mixer.Lines(i)->LineName();
+    if (outputs.size() > 1) {
+        // A line's name is the device's, cut to the mixer's length.
+        const QString playing = WaveInPlaybackMonitorName().left(MIXER_LONG_NAME_CHARS - 1);
+        if (!playing.isEmpty() && outputs.contains(playing))
+            return playing;
+    }
+    return outputs.isEmpty() ? QString() : outputs.back();
 }

@@ -125,6 +125,7 @@ private:
     HWND FWindow = 0;
 };
 
-// Switches the recording destination to every wave-output line in turn (the sound card's output)
-// and returns the name of the last one, or an empty string when there is none.
+// The name of the wave-output line (a sound card's output) that carries the program's own sound: the
+// one the wave-in device WAVE_PLAYBACK_MONITOR records, else the last one; empty when there is none.
+// It switches nothing: the system's recording source stays as the user set it.
 QString SelectWaveOutputLine(TAudioMixer& Mixer);

@@ -2,6 +2,7 @@
 
 #include "platform/Streams.h"
 
+#include <cerrno>
 #include <exception>
 
 TStockAudioRecorder::TStockAudioRecorder(TComponent* AOwner) : TWaveAudioIn(AOwner) {}
@@ -42,6 +43,7 @@ bool TStockAudioRecorder::RecordToStream(TStream* Stream, std::uint8_t Ownership
         WaitWhileClosing();
     }
     FStreamAdapter = std::make_unique<TWaveStreamAdapter>(Stream, Ownership);
+    FFailure.clear();
     bool opened = false;
     try {
         opened = InternalOpen();
@@ -81,9 +83,36 @@ void TStockAudioRecorder::GetWaveFormat(WAVEFORMATEX*& pWaveFormat, bool& FreeIt
 }
 
 void TStockAudioRecorder::ProcessData(void* Buffer, DWORD ABufferSize, bool&) {
-    if (!FStreamAdapter ||
-        FStreamAdapter->Write(Buffer, std::int32_t(ABufferSize)) != std::int32_t(ABufferSize))
+    if (!FStreamAdapter) {
         CheckResult(MMSYSERR_ERROR);
+        return;
+    }
+    if (!FFailure.isEmpty())
+        return; // the recording is stopping and has been reported once
+    errno = 0;
+    if (FStreamAdapter->Write(Buffer, std::int32_t(ABufferSize)) == std::int32_t(ABufferSize))
+        return;
+    // The stream layer leaves the system's reason in errno (a full disk: ENOSPC).
+    const int error = errno;
+    if (FFailure.isEmpty())
+        FFailure = QStringLiteral("%1 stopped: cannot write the file: %2")
+                       .arg(RecordingName(),
+                            error != 0 ? SysErrorMessage(error) : QStringLiteral("the write was cut short"));
+    CheckResult(MMSYSERR_ERROR);
+}
+
+bool TStockAudioRecorder::Recording() {
+    return GetActive() && HandleAllocated() && !Opening() && !Closing() && FStreamAdapter;
+}
+
+QString TStockAudioRecorder::RecordingName() const {
+    const auto* file = FStreamAdapter ? dynamic_cast<const TFileStream*>(FStreamAdapter->Stream()) : nullptr;
+    return file != nullptr ? QStringLiteral("The sound recording \"%1\"").arg(file->GetFileName())
+                           : QStringLiteral("The sound recording");
+}
+
+QString TStockAudioRecorder::LastErrorText() {
+    return FFailure.isEmpty() ? TWaveAudioIn::LastErrorText() : FFailure;
 }
 
 void TStockAudioRecorder::DoWaveInClose() {
@@ -102,7 +131,17 @@ void TStockAudioRecorder::DoWaveInClose() {
 
 void TStockAudioRecorder::DoError() {
     std::exception_ptr failure;
-    if (!GetActive() && FStreamAdapter) {
+    if (Recording() && !FStopping) {
+        // Nothing more reaches the file: stop, so the close finishes it with what it holds. The
+        // close's own errors are reported as they are.
+        if (FFailure.isEmpty())
+            FFailure = QStringLiteral("%1 stopped: %2").arg(RecordingName(), TWaveAudioIn::LastErrorText());
+        const MMRESULT error = GetLastError();
+        FStopping = true;
+        InternalClose();
+        FStopping = false;
+        SetLastError(error);
+    } else if (!GetActive() && FStreamAdapter) {
         // A refused open: leave a finished, closed, empty WAVE behind.
         try {
             FStreamAdapter->EndWrite();

@@ -251,7 +251,8 @@ std::vector<TWaveInDeviceInfo> TFakeWaveInBackend::Devices() {
     std::lock_guard<std::mutex> lock(FLock);
     std::vector<TWaveInDeviceInfo> devices;
     for (std::size_t i = 0; i < FSettings.Devices.size(); ++i)
-        devices.push_back({FSettings.Devices[i], i == FSettings.DefaultDevice});
+        devices.push_back(
+            {FSettings.Devices[i], i == FSettings.DefaultDevice, int(i) == FSettings.PlaybackMonitor});
     return devices;
 }
 
@@ -266,7 +267,10 @@ MMRESULT TFakeWaveInBackend::Check(UINT DeviceID, const WAVEFORMATEX& Format) {
     FError.clear();
     if (FSettings.Devices.empty())
         return MMSYSERR_NODRIVER;
-    if (DeviceID != WAVE_MAPPER && DeviceID >= FSettings.Devices.size())
+    if (DeviceID == WAVE_PLAYBACK_MONITOR &&
+        (FSettings.PlaybackMonitor < 0 || std::size_t(FSettings.PlaybackMonitor) >= FSettings.Devices.size()))
+        return MMSYSERR_NODRIVER;
+    if (DeviceID != WAVE_MAPPER && DeviceID != WAVE_PLAYBACK_MONITOR && DeviceID >= FSettings.Devices.size())
         return MMSYSERR_BADDEVICEID;
     if (FSound->FromFile && !FSound->Error.isEmpty()) {
         FError = FSound->Error;

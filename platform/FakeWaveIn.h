@@ -14,6 +14,8 @@
 struct TFakeWaveInSettings {
     std::vector<QString> Devices{QStringLiteral("Fake recording device")};
     std::size_t DefaultDevice = 0;
+    // The device that listens to the program's own sound (WAVE_PLAYBACK_MONITOR); -1 for none.
+    int PlaybackMonitor = -1;
 
     // The tone: frame n holds round(Amplitude * full scale * sin(2 pi Frequency n / rate)) on every
     // channel (8-bit samples around 128), so equal formats always give equal bytes.

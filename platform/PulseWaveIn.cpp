@@ -1,5 +1,6 @@
 #include "platform/PulseWaveIn.h"
 
+#include "platform/PlaybackSink.h"
 #include "platform/PulseConnection.h"
 
 #include <algorithm>
@@ -13,11 +14,13 @@ constexpr pa_usec_t FragmentTime = 20 * PA_USEC_PER_MSEC;
 struct TSource {
     std::string Name;
     QString Description;
+    std::string MonitorOf; // the sink a monitor source listens to; empty for other sources
 };
 
 struct TSourceList {
     std::vector<TSource> Sources;
     std::string DefaultName;
+    std::string DefaultSink;
 };
 
 // Connects and reads the server's sources and its default source; false with the reason in Error
@@ -32,14 +35,18 @@ bool ConnectAndList(TPulseConnection& Connection, TSourceList& List, QString& Er
             [](pa_context*, const pa_source_info* Info, int Last, void* Data) {
                 if (Last == 0)
                     static_cast<TSourceList*>(Data)->Sources.push_back(
-                        {Info->name, QString::fromUtf8(Info->description ? Info->description : Info->name)});
+                        {Info->name, QString::fromUtf8(Info->description ? Info->description : Info->name),
+                         Info->monitor_of_sink_name ? Info->monitor_of_sink_name : ""});
             },
             &List)) &&
         Connection.Run(pa_context_get_server_info(
             Connection.Context(),
             [](pa_context*, const pa_server_info* Info, void* Data) {
+                auto* list = static_cast<TSourceList*>(Data);
                 if (Info != nullptr && Info->default_source_name != nullptr)
-                    static_cast<TSourceList*>(Data)->DefaultName = Info->default_source_name;
+                    list->DefaultName = Info->default_source_name;
+                if (Info != nullptr && Info->default_sink_name != nullptr)
+                    list->DefaultSink = Info->default_sink_name;
             },
             &List));
     if (!listed)
@@ -47,8 +54,19 @@ bool ConnectAndList(TPulseConnection& Connection, TSourceList& List, QString& Er
     return listed;
 }
 
+// The monitor of the sink where the program plays; empty when that sink has none (or is gone).
+std::string PlaybackMonitor(const TSourceList& List) {
+    const QString named = PlaybackSink();
+    const std::string sink = named.isEmpty() ? List.DefaultSink : named.toStdString();
+    const auto it = std::find_if(List.Sources.begin(), List.Sources.end(),
+                                 [&sink](const TSource& s) { return !sink.empty() && s.MonitorOf == sink; });
+    return it == List.Sources.end() ? std::string() : it->Name;
+}
+
 // The source DeviceID names: its server name, or empty when there is no such source.
 std::string SourceName(const TSourceList& List, UINT DeviceID) {
+    if (DeviceID == WAVE_PLAYBACK_MONITOR)
+        return PlaybackMonitor(List);
     if (DeviceID == WAVE_MAPPER) {
         if (List.Sources.empty())
             return {};
@@ -91,6 +109,9 @@ public:
                 break;
             }
             if (!FConnection->Good() || !PA_STREAM_IS_GOOD(pa_stream_get_state(FStream))) {
+                FFailure = FConnection->Good() ? QStringLiteral("The sound server ended the recording: %1")
+                                               : QStringLiteral("The sound server was lost: %1");
+                FFailure = FFailure.arg(FConnection->LastError());
                 FConnection->Unlock();
                 return -1;
             }
@@ -117,6 +138,11 @@ public:
         FInterrupted = true;
         FConnection->Signal();
         FConnection->Unlock();
+    }
+
+    QString FailureReason() override {
+        TPulseConnection::TLock lock(*FConnection);
+        return FFailure;
     }
 
     void Flush() override {
@@ -155,11 +181,27 @@ private:
     const std::size_t FFrameBytes;
     const int FSilence;
     bool FInterrupted = false;
+    QString FFailure;
     bool FPeeked = false;
     const void* FFragment = nullptr;
     std::size_t FFragmentSize = 0;
     std::size_t FFragmentOffset = 0;
 };
+
+// What opening a device id without a source gives: the special ids find no driver, numbers are out
+// of range.
+MMRESULT MissingSource(UINT DeviceID) {
+    return DeviceID == WAVE_MAPPER || DeviceID == WAVE_PLAYBACK_MONITOR ? MMSYSERR_NODRIVER
+                                                                        : MMSYSERR_BADDEVICEID;
+}
+
+QString MissingSourceReason(UINT DeviceID) {
+    if (DeviceID != WAVE_PLAYBACK_MONITOR)
+        return {};
+    const QString sink = PlaybackSink();
+    return sink.isEmpty() ? QStringLiteral("The default sound output has no monitor to record")
+                          : QStringLiteral("The sound output \"%1\" has no monitor to record").arg(sink);
+}
 
 MMRESULT StreamFailure(int Error) {
     switch (Error) {
@@ -198,9 +240,10 @@ std::vector<TWaveInDeviceInfo> TPulseWaveInBackend::Devices() {
         Failure(MMSYSERR_NODRIVER, error);
         return {};
     }
+    const std::string monitor = PlaybackMonitor(list);
     std::vector<TWaveInDeviceInfo> devices;
     for (const TSource& source : list.Sources)
-        devices.push_back({source.Description, source.Name == list.DefaultName});
+        devices.push_back({source.Description, source.Name == list.DefaultName, source.Name == monitor});
     return devices;
 }
 
@@ -214,7 +257,7 @@ MMRESULT TPulseWaveInBackend::Query(UINT DeviceID, const WAVEFORMATEX& Format) {
     if (!ConnectAndList(connection, list, error))
         return Failure(MMSYSERR_NODRIVER, error);
     if (SourceName(list, DeviceID).empty())
-        return Failure(DeviceID == WAVE_MAPPER ? MMSYSERR_NODRIVER : MMSYSERR_BADDEVICEID, {});
+        return Failure(MissingSource(DeviceID), MissingSourceReason(DeviceID));
     return Failure(MMSYSERR_NOERROR, {});
 }
 
@@ -230,7 +273,7 @@ MMRESULT TPulseWaveInBackend::Open(UINT DeviceID, const WAVEFORMATEX& Format,
         return Failure(MMSYSERR_NODRIVER, error);
     const std::string source = SourceName(list, DeviceID);
     if (source.empty())
-        return Failure(DeviceID == WAVE_MAPPER ? MMSYSERR_NODRIVER : MMSYSERR_BADDEVICEID, {});
+        return Failure(MissingSource(DeviceID), MissingSourceReason(DeviceID));
 
     connection->Lock();
 

@@ -1,7 +1,9 @@
 #pragma once
-// The recording backend for a PulseAudio server: its sources are the devices, and WAVE_MAPPER is
-// the server's default source. Every call makes its own connection, so a server that comes, goes or
-// changes (PULSE_SERVER) is seen at the next call; a server is never started on demand.
+// The recording backend for a PulseAudio server: its sources are the devices, WAVE_MAPPER is the
+// server's default source and WAVE_PLAYBACK_MONITOR the monitor of the sink the program plays to
+// (PlaybackSink, else the server's default sink). A capture whose server goes away or ends the
+// stream fails with that reason. Every call makes its own connection, so a server that
+// comes, goes or changes (PULSE_SERVER) is seen at the next call; a server is never started on demand.
 
 #include "platform/WaveInService.h"
 

@@ -26,8 +26,12 @@ struct WaveInDevice {
     bool Started = false;
     unsigned Starts = 0; // counts waveInStart calls, so the capture thread sees every restart
     bool Failed = false; // the capture broke: nothing more is delivered
+    QString FailureReason;
     bool Closing = false;
     std::uint64_t Position = 0; // bytes stored into headers since open
+    // Sound captured while no header was queued: silence of its length goes into the next headers.
+    std::uint64_t PendingSilence = 0;
+    std::uint64_t Gaps = 0; // bytes of such sound since open
 };
 
 namespace {
@@ -146,22 +150,56 @@ void ReturnHeader(WaveInDevice& Device, WAVEHDR* Header) {
     Notify(Device, MM_WIM_DATA, reinterpret_cast<LPARAM>(Header));
 }
 
-// Stores captured bytes into the queued headers in order, returning each one that fills up.
-// Bytes for which no header is queued are dropped. Device lock held.
-void StoreCaptured(WaveInDevice& Device, const char* Data, std::size_t Count) {
+// Stores Count bytes into the queued headers in order, returning each one that fills up: the
+// bytes of Data, or silence when Data is null. Returns how many found no header. Device lock held.
+std::size_t Store(WaveInDevice& Device, const char* Data, std::size_t Count) {
+    const int silence = Device.Format.wBitsPerSample == 8 ? 0x80 : 0;
     while (Count > 0 && !Device.Queue.empty()) {
         WAVEHDR* header = Device.Queue.front();
         const std::size_t take =
             std::min<std::size_t>(Count, header->dwBufferLength - header->dwBytesRecorded);
-        std::memcpy(header->lpData + header->dwBytesRecorded, Data, take);
+        if (Data != nullptr) {
+            std::memcpy(header->lpData + header->dwBytesRecorded, Data, take);
+            Data += take;
+        } else {
+            std::memset(header->lpData + header->dwBytesRecorded, silence, take);
+        }
         header->dwBytesRecorded += static_cast<DWORD>(take);
         Device.Position += take;
-        Data += take;
         Count -= take;
         if (header->dwBytesRecorded == header->dwBufferLength) {
             Device.Queue.pop_front();
             ReturnHeader(Device, header);
         }
+    }
+    return Count;
+}
+
+// Puts the silence owed for earlier gaps into the queued headers. Device lock held.
+void StorePendingSilence(WaveInDevice& Device) {
+    if (Device.PendingSilence > 0)
+        Device.PendingSilence = Store(Device, nullptr, Device.PendingSilence);
+}
+
+// Stores captured bytes after any silence still owed. Sound for which no header is queued becomes
+// silence owed to the next headers, so the recording keeps the length of the time it covers.
+// Device lock held.
+void StoreCaptured(WaveInDevice& Device, const char* Data, std::size_t Count) {
+    StorePendingSilence(Device);
+    const std::size_t missed = Device.PendingSilence > 0 ? Count : Store(Device, Data, Count);
+    Device.PendingSilence += missed;
+    Device.Gaps += missed;
+}
+
+// The capture broke: the header being filled goes back at once, so the application hears of the
+// loss from its next call rather than waiting for sound that never comes. Device lock held.
+void CaptureFailed(WaveInDevice& Device) {
+    Device.Failed = true;
+    Device.FailureReason = Device.Capture->FailureReason();
+    if (!Device.Queue.empty()) {
+        WAVEHDR* header = Device.Queue.front();
+        Device.Queue.pop_front();
+        ReturnHeader(Device, header);
     }
 }
 
@@ -187,7 +225,7 @@ void CaptureLoop(WaveInDevice& Device) {
         const int count = Device.Capture->Read(buffer.data(), static_cast<int>(buffer.size()));
         std::lock_guard<std::mutex> lock(Device.Lock);
         if (count < 0) {
-            Device.Failed = true;
+            CaptureFailed(Device);
             continue;
         }
         // Sound read across a stop belongs to no recording.
@@ -200,9 +238,18 @@ MMRESULT CheckHeader(const WAVEHDR* Header, UINT HeaderSize) {
     return Header == nullptr || HeaderSize < sizeof(WAVEHDR) ? MMSYSERR_INVALPARAM : MMSYSERR_NOERROR;
 }
 
-std::size_t DefaultDeviceIndex(const std::vector<TWaveInDeviceInfo>& Devices) {
-    const auto it = std::find_if(Devices.begin(), Devices.end(), [](const auto& d) { return d.IsDefault; });
-    return it == Devices.end() ? 0 : static_cast<std::size_t>(it - Devices.begin());
+// The index DeviceID stands for; Devices.size() when there is no such device.
+std::size_t DeviceIndex(const std::vector<TWaveInDeviceInfo>& Devices, UINT DeviceID) {
+    if (DeviceID == WAVE_MAPPER) {
+        const auto it =
+            std::find_if(Devices.begin(), Devices.end(), [](const auto& d) { return d.IsDefault; });
+        return it == Devices.end() ? 0 : static_cast<std::size_t>(it - Devices.begin());
+    }
+    if (DeviceID == WAVE_PLAYBACK_MONITOR)
+        return static_cast<std::size_t>(
+            std::find_if(Devices.begin(), Devices.end(), [](const auto& d) { return d.IsPlaybackMonitor; }) -
+            Devices.begin());
+    return DeviceID;
 }
 
 } // namespace
@@ -242,7 +289,7 @@ MMRESULT waveInGetDevCapsW(UINT DeviceID, WAVEINCAPSW* Caps, UINT CapsSize) {
     if (Caps == nullptr)
         return Fail(MMSYSERR_INVALPARAM);
     const std::vector<TWaveInDeviceInfo> devices = WaveInBackend()->Devices();
-    const std::size_t index = DeviceID == WAVE_MAPPER ? DefaultDeviceIndex(devices) : DeviceID;
+    const std::size_t index = DeviceIndex(devices, DeviceID);
     if (index >= devices.size())
         return Fail(MMSYSERR_BADDEVICEID);
 
@@ -259,6 +306,12 @@ MMRESULT waveInGetDevCapsW(UINT DeviceID, WAVEINCAPSW* Caps, UINT CapsSize) {
     caps.wChannels = 2;
     std::memcpy(Caps, &caps, std::min<std::size_t>(CapsSize, sizeof(caps)));
     return MMSYSERR_NOERROR;
+}
+
+QString WaveInPlaybackMonitorName() {
+    const std::vector<TWaveInDeviceInfo> devices = WaveInBackend()->Devices();
+    const std::size_t index = DeviceIndex(devices, WAVE_PLAYBACK_MONITOR);
+    return index < devices.size() ? devices[index].Name : QString();
 }
 
 MMRESULT waveInGetErrorTextW(MMRESULT Error, char16_t* Text, UINT TextCapacity) {
@@ -397,9 +450,12 @@ MMRESULT waveInAddBuffer(HWAVEIN Handle, WAVEHDR* Header, UINT HeaderSize) {
         return Fail(WAVERR_STILLPLAYING);
     if (Header->dwBufferLength == 0)
         return Fail(MMSYSERR_INVALPARAM);
+    if (device->Failed)
+        return Fail(MMSYSERR_NODRIVER, device->FailureReason);
     Header->dwFlags = (Header->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
     Header->dwBytesRecorded = 0;
     device->Queue.push_back(Header);
+    StorePendingSilence(*device);
     return MMSYSERR_NOERROR;
 }
 
@@ -411,6 +467,8 @@ MMRESULT waveInStart(HWAVEIN Handle) {
         std::lock_guard<std::mutex> lock(device->Lock);
         if (device->Closing)
             return Fail(MMSYSERR_INVALHANDLE);
+        if (device->Failed)
+            return Fail(MMSYSERR_NODRIVER, device->FailureReason);
         if (device->Started)
             return MMSYSERR_NOERROR;
         if (const MMRESULT result = device->Backend->StartResult())
@@ -459,6 +517,17 @@ MMRESULT waveInReset(HWAVEIN Handle) {
         }
     }
     device->Capture->Interrupt();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveInGetGapBytes(HWAVEIN Handle, std::uint64_t* Bytes) {
+    const std::shared_ptr<WaveInDevice> device = FindDevice(Handle);
+    if (!device)
+        return Fail(MMSYSERR_INVALHANDLE);
+    if (Bytes == nullptr)
+        return Fail(MMSYSERR_INVALPARAM);
+    std::lock_guard<std::mutex> lock(device->Lock);
+    *Bytes = device->Gaps;
     return MMSYSERR_NOERROR;
 }
 

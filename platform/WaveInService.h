@@ -1,7 +1,9 @@
 #pragma once
 // The wave-in service: recording devices with queued buffers and notifications, under the names of
 // the multimedia API. Behind it sits a backend chosen at run time: PulseAudio for the real sound
-// server, or a fake device for tests (FakeWaveIn.h).
+// server, or a fake device for tests (FakeWaveIn.h). A device whose capture breaks (the sound server
+// went away) hands back the buffer it was filling and from then on refuses waveInAddBuffer and
+// waveInStart with MMSYSERR_NODRIVER and the backend's reason; reset and close still work.
 
 #include "platform/MMSystem.h"
 #include "platform/Messages.h"
@@ -15,6 +17,10 @@ struct WaveInDevice;
 using HWAVEIN = WaveInDevice*;
 
 constexpr UINT WAVE_MAPPER = 0xFFFFFFFF;
+// A device id for the program's own sound: the monitor of the sink where it plays (PlaybackSink.h),
+// found when the device is opened. Unlike selecting it as the default source, it leaves the sound
+// settings of every other program as they are.
+constexpr UINT WAVE_PLAYBACK_MONITOR = 0xFFFFFFFE;
 
 constexpr DWORD CALLBACK_NULL = 0x00000000;
 constexpr DWORD CALLBACK_WINDOW = 0x00010000;
@@ -114,6 +120,11 @@ MMRESULT waveInStart(HWAVEIN Handle);
 MMRESULT waveInStop(HWAVEIN Handle);
 MMRESULT waveInReset(HWAVEIN Handle);
 MMRESULT waveInGetPosition(HWAVEIN Handle, MMTIME* Time, UINT TimeSize);
+// Bytes of sound captured since open while no buffer was queued. The device puts silence of that
+// length into the next buffers instead, so a recording keeps the length of the time it covers.
+MMRESULT waveInGetGapBytes(HWAVEIN Handle, std::uint64_t* Bytes);
+// The full name of the device WAVE_PLAYBACK_MONITOR opens now; empty when there is none.
+QString WaveInPlaybackMonitorName();
 
 // --- Backends ---
 
@@ -132,11 +143,14 @@ public:
     virtual void Interrupt() = 0;
     // Drops audio captured while recording was stopped, so a start begins with fresh sound.
     virtual void Flush() = 0;
+    // Why Read failed, in the backend's words; empty when it has none.
+    virtual QString FailureReason() { return {}; }
 };
 
 struct TWaveInDeviceInfo {
     QString Name;
-    bool IsDefault = false; // the device WAVE_MAPPER opens; the first one when none is marked
+    bool IsDefault = false;         // the device WAVE_MAPPER opens; the first one when none is marked
+    bool IsPlaybackMonitor = false; // the device WAVE_PLAYBACK_MONITOR opens; none when none is marked
 };
 
 // What a backend supplies. Result codes are MMSYSERR_/WAVERR_ values; a backend may attach a

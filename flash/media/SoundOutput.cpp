@@ -2,6 +2,7 @@
 
 #include "flash/media/SoundMixer.h"
 
+#include "platform/PlaybackSink.h"
 #include "platform/PulseConnection.h"
 
 #include <algorithm>
@@ -56,8 +57,10 @@ struct SoundOutput::Connection {
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xFF, sizeof(attributes)); // server defaults for all but the length
         attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(TargetLatency, &sampleFormat));
-        return pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                          nullptr) >= 0 &&
+        // The sink whose monitor the program records; the server's default one unless one is named.
+        const QByteArray sink = PlaybackSink().toUtf8();
+        return pa_stream_connect_playback(stream, sink.isEmpty() ? nullptr : sink.constData(), &attributes,
+                                          PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) >= 0 &&
                server.WaitForStream(stream);
     }
 

@@ -1,6 +1,7 @@
 #pragma once
-// Plays a SoundMixer on the sound server's default sink, pulling the mix from the server's own
-// thread; or renders the same mix offline into a buffer.
+// Plays a SoundMixer on the sound server's sink where the program's sound goes (PlaybackSink: the
+// default sink unless one is named), pulling the mix from the server's own thread; or renders the
+// same mix offline into a buffer.
 
 #include <QByteArray>
 

@@ -1,7 +1,8 @@
 // The recording mixer on a private PulseAudio server (started by CTest): the sound card's output is
-// its null sink's monitor, which the search must find and make the default source.
+// its null sink's monitor, which the search must find and name without touching the default source.
 #include "TestFiles.h"
 #include "audio/WaveMixer.h"
+#include "platform/PlaybackSink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -82,7 +83,7 @@ protected:
     }
 };
 
-TEST_F(WaveMixerPulse, WaveOutputLineIsFoundSelectedAndNamed) {
+TEST_F(WaveMixerPulse, WaveOutputLineIsFoundAndNamedLeavingTheDefaultSource) {
     TLoadedModule microphone = MicrophoneSource(QStringLiteral("vantrel_mic"));
     TLoadedModule plain = NullSource(QStringLiteral("vantrel_plain"));
     Pactl({QStringLiteral("set-default-source"), QStringLiteral("vantrel_plain")});
@@ -110,17 +111,21 @@ TEST_F(WaveMixerPulse, WaveOutputLineIsFoundSelectedAndNamed) {
     EXPECT_EQ(mixer.Destination()->FindSourceItem(other, mcSelect), other);
 
     EXPECT_EQ(SelectWaveOutputLine(mixer), TestMonitor);
-    EXPECT_EQ(mixer.Destination()->LastError(), MMSYSERR_NOERROR);
-    EXPECT_EQ(DefaultSource(), QStringLiteral("vantrel_sink.monitor"));
+    EXPECT_EQ(DefaultSource(), QStringLiteral("vantrel_plain"));
 }
 
-TEST_F(WaveMixerPulse, SearchKeepsTheLastOfTwoMonitors) {
+TEST_F(WaveMixerPulse, SearchNamesTheMonitorOfTheSinkWhereTheProgramPlays) {
+    // Listed after the test sink, so a search that keeps the last monitor names this one.
     TLoadedModule second({QStringLiteral("module-null-sink"), QStringLiteral("sink_name=vantrel_second"),
                           QStringLiteral("sink_properties=device.description=Vantrel_second_sink")});
     TAudioMixer mixer;
-    EXPECT_GE(LineNamed(mixer, TestMonitor), 0);
-    EXPECT_EQ(SelectWaveOutputLine(mixer), QStringLiteral("Monitor of Vantrel_second_sink"));
-    EXPECT_EQ(DefaultSource(), QStringLiteral("vantrel_second.monitor"));
+    ASSERT_GE(LineNamed(mixer, QStringLiteral("Monitor of Vantrel_second_sink")), 0);
+    EXPECT_EQ(SelectWaveOutputLine(mixer), TestMonitor) << "the default sink plays";
+    SetPlaybackSink(QStringLiteral("vantrel_second"));
+    const QString named = SelectWaveOutputLine(mixer);
+    SetPlaybackSink({});
+    EXPECT_EQ(named, QStringLiteral("Monitor of Vantrel_second_sink"));
+    EXPECT_EQ(DefaultSource(), QStringLiteral("vantrel_sink.monitor"));
 }
 
 TEST_F(WaveMixerPulse, ServerChangesArriveAsNotices) {

@@ -1,5 +1,7 @@
-// A whole recording on the private PulseAudio server: the mixer makes the test sink's monitor the
-// recording source, a tone plays into the sink, and the recorder's WAV file holds it.
+// A whole recording on the private PulseAudio server: a tone plays into the test sink, the recorder
+// records that sink's monitor while another source stays the system's default, and its WAV file
+// holds the tone; a server that dies during a recording ends it with the reason.
+#include "PrivatePulseServer.h"
 #include "TestFiles.h"
 #include "WaveFixtures.h"
 #include "audio/WaveMixer.h"
@@ -8,6 +10,7 @@
 #include <QProcess>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace {
 double RootMeanSquare(const QByteArray& Samples16) {
@@ -23,16 +26,15 @@ double RootMeanSquare(const QByteArray& Samples16) {
 
 TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
     TestDir dir;
-    // Another source is the default at first, so the mixer's selection is what makes this work.
+    // Another source is the system's default, and stays so: the recorder records the monitor of the
+    // sink where the program plays without it.
     const QString module = QString::fromUtf8(
         RunProgram("pactl", {"load-module", "module-null-source", "source_name=vantrel_other"}).trimmed());
     RunProgram("pactl", {"set-default-source", "vantrel_other"});
-
     {
         TAudioMixer mixer;
         EXPECT_EQ(SelectWaveOutputLine(mixer), "Monitor of Vantrel_test_sink");
     }
-    EXPECT_EQ(RunProgram("pactl", {"get-default-source"}).trimmed(), "vantrel_sink.monitor");
 
     RunProgram("sox", {"-n", "-r", "44100", "-c", "2", dir.path("tone.wav"), "synth", "8", "sine", "1000",
                        "vol", "0.5"});
@@ -46,6 +48,7 @@ TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
 
     const QString name = dir.path("recorded.wav");
     TStockAudioRecorder recorder;
+    recorder.SetDeviceID(WAVE_PLAYBACK_MONITOR);
     QElapsedTimer clock;
     qint64 activatedAt = -1;
     recorder.OnActivate = [&](TWaveAudioIO*) { activatedAt = clock.elapsed(); };
@@ -58,6 +61,7 @@ TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
     ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); }));
     player.kill();
     player.waitForFinished();
+    EXPECT_EQ(RunProgram("pactl", {"get-default-source"}).trimmed(), "vantrel_other");
     RunProgram("pactl", {"unload-module", module});
 
     const QByteArray file = ReadWholeFile(name);
@@ -72,4 +76,31 @@ TEST(PulseRecording, ToneIntoTheSinkEndsUpInTheWaveFile) {
     EXPECT_NEAR(recordedMs, double(stoppedAt - activatedAt), 100);
     // A half-scale tone averaged to mono is far above silence (a few units at most).
     EXPECT_GT(RootMeanSquare(file.mid(46)), 3000);
+}
+
+TEST(PulseRecording, AServerThatDiesStopsTheRecordingAndSaysWhy) {
+    TPrivatePulseServer server;
+    ASSERT_GT(server.Pid(), 0);
+    TestDir dir;
+    const QString name = dir.path("cut.wav");
+    TStockAudioRecorder recorder;
+    recorder.SetBufferLength(100);
+    QStringList errors;
+    recorder.OnError = [&](TWaveAudioIO* Sender) { errors << Sender->LastErrorText(); };
+    ASSERT_TRUE(recorder.RecordToWaveFile(name));
+    ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(name).size() > 46 + 3200; }));
+
+    ASSERT_EQ(::kill(server.Pid(), SIGKILL), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); })) << "it stops by itself";
+    ASSERT_EQ(errors.size(), 1) << errors.join(" | ").toStdString();
+    EXPECT_TRUE(recorder.RecordingFailed());
+    EXPECT_TRUE(errors[0].startsWith("The sound recording \"" + name + "\" stopped: "))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("The sound server was lost")) << errors[0].toStdString();
+
+    // What was recorded is kept as a finished WAVE.
+    const QByteArray file = ReadWholeFile(name);
+    EXPECT_GT(file.size(), 46 + 3200);
+    EXPECT_EQ(ReadLittleEndian32(file, 4), std::uint32_t(file.size() - 8));
+    EXPECT_EQ(ReadLittleEndian32(file, 42), std::uint32_t(file.size() - 46));
 }

@@ -1,5 +1,6 @@
 // Recording on the fake wave-in backend: the device's queue and notifications, and the recorder's
 // WAVE file from the first block to the close notification.
+#include "FileSizeLimit.h"
 #include "TestFiles.h"
 #include "WaveFixtures.h"
 #include "audio/WaveRecorders.h"
@@ -7,6 +8,11 @@
 #include "platform/FakeWaveIn.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <optional>
+#include <thread>
 
 namespace {
 // Fake settings with a few changes from the defaults.
@@ -341,4 +347,127 @@ TEST_F(WaveRecording, RefusedStartAndResetAndHandlerErrorsAreSurvived) {
     device.OnLevel = nullptr;
     device.SetActive(false);
     ASSERT_TRUE(PumpUntil([&] { return !device.GetActive(); }));
+}
+
+TEST_F(WaveRecording, ARestartFromTheDeactivateEventRecordsAgain) {
+    UseFake(With([](TFakeWaveInSettings& s) { s.Speed = 8; }));
+    for (bool async : {false, true}) {
+        SCOPED_TRACE(async ? "callback thread" : "callback window");
+        const QString first = Dir.path(async ? "first-thread.wav" : "first-window.wav");
+        const QString second = Dir.path(async ? "second-thread.wav" : "second-window.wav");
+        TStockAudioRecorder recorder;
+        recorder.SetAsync(async);
+        recorder.SetBufferLength(100);
+        std::atomic<int> deactivated = 0;
+        std::atomic<bool> restarted = false;
+        recorder.OnDeactivate = [&](TWaveAudioIO*) {
+            // The callback thread that runs this is the one the new recording replaces.
+            if (++deactivated == 1)
+                restarted = recorder.RecordToWaveFile(second);
+        };
+        ASSERT_TRUE(recorder.RecordToWaveFile(first));
+        ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(first).size() > 46; }));
+        recorder.SetActive(false);
+        ASSERT_TRUE(PumpUntil([&] { return restarted && ReadWholeFile(second).size() > 46 + 3200; }));
+        EXPECT_TRUE(recorder.GetActive());
+        recorder.SetActive(false);
+        ASSERT_TRUE(PumpUntil([&] { return deactivated == 2; }));
+        EXPECT_FALSE(recorder.GetActive());
+        for (const QString& name : {first, second}) {
+            const QByteArray file = ReadWholeFile(name);
+            EXPECT_EQ(ReadLittleEndian32(file, 42), std::uint32_t(file.size() - 46)) << name.toStdString();
+        }
+    }
+}
+
+TEST_F(WaveRecording, SoundMissedWhileTheNotificationsWaitIsKeptAsSilenceOfItsLength) {
+    TStockAudioRecorder recorder; // real time: two buffers of 100 ms
+    recorder.SetBufferLength(100);
+    const QString name = Dir.path("stalled.wav");
+    ASSERT_TRUE(recorder.RecordToWaveFile(name));
+    ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(name).size() > 46; }));
+    // The notifications wait meanwhile, so the device runs out of buffers for about 400 ms.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ASSERT_TRUE(PumpUntil([&] { return ReadWholeFile(name).size() > 46 + 16000; })); // a second
+    recorder.SetActive(false);
+    ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); }));
+
+    const DWORD gapBytes = recorder.GetGapTime() * 16;
+    EXPECT_GT(gapBytes, 4800u);
+    const QByteArray audio = ReadWholeFile(name).mid(46);
+    const QByteArray expected = ExpectedAudio(DWORD(audio.size()));
+    // The tone with silence in place of what was missed: every byte is the tone's at its place, or
+    // a zero of the silence (the tone's own zero bytes hide a few of those).
+    qsizetype silenced = 0;
+    for (qsizetype i = 0; i < audio.size(); ++i) {
+        if (audio[i] != expected[i]) {
+            ASSERT_EQ(audio[i], 0) << "at byte " << i;
+            ++silenced;
+        }
+    }
+    EXPECT_LE(silenced, qsizetype(gapBytes) + 16);
+    EXPECT_GE(silenced, qsizetype(gapBytes) * 9 / 10);
+}
+
+// A file stream that behaves as a disk with Free bytes left for it.
+class TFullDiskStream : public TFileStream {
+public:
+    TFullDiskStream(const QString& FileName, std::int64_t Free)
+        : TFileStream(FileName, fmCreate), FFree(Free) {}
+    std::int32_t Write(const void* Buffer, std::int32_t Count) override {
+        const std::int64_t room = std::max<std::int64_t>(0, FFree - GetPosition());
+        if (room >= Count)
+            return TFileStream::Write(Buffer, Count);
+        // As the system does: what fits is written, and the write after it fails.
+        const std::int32_t written = room > 0 ? TFileStream::Write(Buffer, std::int32_t(room)) : 0;
+        errno = ENOSPC;
+        if (written > 0)
+            return written;
+        throw EWriteError(QStringLiteral("Stream write error: %1").arg(SysErrorMessage(ENOSPC)));
+    }
+
+private:
+    std::int64_t FFree;
+};
+
+TEST_F(WaveRecording, AFullDiskStopsTheRecordingWithTheSystemsReasonAndTheFile) {
+    UseFake(With([](TFakeWaveInSettings& s) { s.Speed = 2; }));
+    constexpr std::int64_t room = 46 + 4 * 1600 + 700;
+    struct TCase {
+        const char* Name;
+        int Error;
+        bool SizeLimit; // else a stream that acts as a full disk
+    };
+    for (const TCase& c : {TCase{"limit.wav", EFBIG, true}, TCase{"full.wav", ENOSPC, false}}) {
+        SCOPED_TRACE(c.Name);
+        const QString name = Dir.path(c.Name);
+        TStockAudioRecorder recorder;
+        recorder.SetBufferLength(100);
+        recorder.SetBufferCount(4); // a busy machine never leaves the device without one
+        QStringList errors;
+        recorder.OnError = [&](TWaveAudioIO* Sender) { errors << Sender->LastErrorText(); };
+        {
+            std::optional<TFileSizeLimit> limit;
+            if (c.SizeLimit) {
+                limit.emplace(room);
+                ASSERT_TRUE(recorder.RecordToWaveFile(name));
+            } else {
+                ASSERT_TRUE(recorder.RecordToStream(new TFullDiskStream(name, room), 1));
+            }
+            ASSERT_TRUE(PumpUntil([&] { return !recorder.GetActive(); })) << "it stops by itself";
+        }
+        ASSERT_EQ(errors.size(), 1) << errors.join(" | ").toStdString();
+        EXPECT_TRUE(recorder.RecordingFailed());
+        EXPECT_TRUE(errors[0].contains(SysErrorMessage(c.Error))) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(name)) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].startsWith("The sound recording")) << errors[0].toStdString();
+
+        // What fitted is a finished WAVE of the sound up to there.
+        const QByteArray file = ReadWholeFile(name);
+        EXPECT_EQ(file.size(), room);
+        EXPECT_EQ(ReadLittleEndian32(file, 4), std::uint32_t(file.size() - 8));
+        EXPECT_EQ(ReadLittleEndian32(file, 42), std::uint32_t(file.size() - 46));
+        EXPECT_EQ(file.mid(46), ExpectedAudio(DWORD(file.size() - 46)));
+        EXPECT_TRUE(IsFree(name));
+    }
 }

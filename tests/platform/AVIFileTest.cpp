@@ -1,5 +1,6 @@
 #include "platform/Vfw.h"
 
+#include "FileSizeLimit.h"
 #include "TestFiles.h"
 #include "platform/GlobalMemory.h"
 
@@ -11,10 +12,7 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -636,27 +634,6 @@ TEST(AVIFileTest, RefusesWritesItCannotTake) {
     EXPECT_EQ(probe.Video["nb_frames"].toString(), "4");
     EXPECT_EQ(probe.PacketPositions, (std::vector<int>{2, 3}));
 }
-
-// A file size limit makes writes fail the way a full disk does; the signal it raises is ignored
-// so that the write returns an error instead.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes) {
-        Signal = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &Saved);
-        rlimit limit = Saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &Saved);
-        std::signal(SIGXFSZ, Signal);
-    }
-
-private:
-    rlimit Saved{};
-    void (*Signal)(int);
-};
 
 TEST(AVIFileTest, ReportsFailedWritesAndStillReleases) {
     TestDir dir;

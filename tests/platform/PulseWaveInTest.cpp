@@ -2,6 +2,7 @@
 // and servers of the tests' own that go away.
 #include "platform/PulseWaveIn.h"
 #include "platform/Messages.h"
+#include "platform/PlaybackSink.h"
 #include "platform/WaveInService.h"
 
 #include "PrivatePulseServer.h"
@@ -98,8 +99,8 @@ public:
         DeallocateHWnd(FWnd);
     }
 
-    MMRESULT Open(const WAVEFORMATEX& Format) {
-        const MMRESULT result = waveInOpen(&Device, WAVE_MAPPER, &Format, FWnd, 0, CALLBACK_WINDOW);
+    MMRESULT Open(const WAVEFORMATEX& Format, UINT DeviceID = WAVE_MAPPER) {
+        const MMRESULT result = waveInOpen(&Device, DeviceID, &Format, FWnd, 0, CALLBACK_WINDOW);
         if (result != MMSYSERR_NOERROR)
             Device = nullptr;
         return result;
@@ -221,6 +222,66 @@ TEST_F(PulseWaveInTest, RecordsWhatPlaysIntoTheDefaultSinkThroughItsMonitor) {
     EXPECT_TRUE(PumpUntil([&] { return recording.Closed; }));
 }
 
+TEST_F(PulseWaveInTest, ThePlaybackMonitorIsTheMonitorOfTheSinkWhereTheProgramPlays) {
+    const QString module =
+        QString::fromUtf8(RunProgram("pactl", {"load-module", "module-null-sink", "sink_name=vantrel_second",
+                                               "sink_properties=device.description=Vantrel_second_sink"})
+                              .trimmed());
+    struct TCase {
+        const char* Sink;
+        QString Monitor;
+    };
+    for (const TCase& c :
+         {TCase{"", "Monitor of Vantrel_test_sink"},
+          TCase{"vantrel_second", "Monitor of Vantrel_second_sink"}, TCase{"vantrel_missing", ""}}) {
+        SCOPED_TRACE(c.Sink);
+        SetPlaybackSink(QString::fromLatin1(c.Sink));
+        EXPECT_EQ(WaveInPlaybackMonitorName(), c.Monitor);
+        const std::vector<TWaveInDeviceInfo> devices = WaveInBackend()->Devices();
+        EXPECT_EQ(
+            std::count_if(devices.begin(), devices.end(), [](const auto& d) { return d.IsPlaybackMonitor; }),
+            c.Monitor.isEmpty() ? 0 : 1);
+        const WAVEFORMATEX format = Pcm(8000, 16, 1);
+        HWAVEIN device = nullptr;
+        const MMRESULT opened = waveInOpen(&device, WAVE_PLAYBACK_MONITOR, &format, 0, 0, CALLBACK_NULL);
+        if (c.Monitor.isEmpty()) {
+            EXPECT_EQ(opened, MMSYSERR_NODRIVER);
+            char16_t text[256];
+            ASSERT_EQ(waveInGetErrorTextW(opened, text, 256), MMSYSERR_NOERROR);
+            EXPECT_TRUE(QString::fromUtf16(text).contains(c.Sink)) << QString::fromUtf16(text).toStdString();
+        } else {
+            ASSERT_EQ(opened, MMSYSERR_NOERROR);
+            EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+        }
+    }
+
+    // What plays into the named sink is what the device records; the default source stays.
+    SetPlaybackSink(QStringLiteral("vantrel_second"));
+    TestDir dir;
+    WriteWholeFile(dir.path("tone.wav"), ToneFile(8000, 1000, 10));
+    QProcess player;
+    player.start(QStringLiteral("paplay"), {QStringLiteral("--device=vantrel_second"), dir.path("tone.wav")});
+    ASSERT_TRUE(player.waitForStarted());
+    TRecording recording;
+    ASSERT_EQ(recording.Open(Pcm(8000, 16, 1), WAVE_PLAYBACK_MONITOR), MMSYSERR_NOERROR);
+    recording.AddBuffers(1600, 40); // 100 ms each
+    ASSERT_EQ(waveInStart(recording.Device), MMSYSERR_NOERROR);
+    // A null sink feeds its monitor only after about two seconds.
+    ASSERT_TRUE(PumpUntil([&] { return recording.Returned.size() >= 30; }));
+    SetPlaybackSink({});
+    player.kill();
+    player.waitForFinished();
+    const std::vector<qint16> samples = recording.Samples();
+    double sum = 0;
+    for (std::size_t i = samples.size() - 8000; i < samples.size(); ++i)
+        sum += double(samples[i]) * samples[i];
+    EXPECT_GT(std::sqrt(sum / 8000), 0.2 * 32767) << "the last second is the tone";
+    EXPECT_EQ(RunProgram("pactl", {"get-default-source"}).trimmed(), "vantrel_sink.monitor");
+    ASSERT_EQ(waveInReset(recording.Device), MMSYSERR_NOERROR);
+    EXPECT_EQ(recording.Close(), MMSYSERR_NOERROR);
+    RunProgram("pactl", {"unload-module", module});
+}
+
 TEST_F(PulseWaveInTest, WithoutAServerThereAreNoDevicesAndOpenSaysWhy) {
     TEnvironment server("PULSE_SERVER", "unix:/nonexistent/vantrel-no-server");
     const auto start = Clock::now();
@@ -238,7 +299,7 @@ TEST_F(PulseWaveInTest, WithoutAServerThereAreNoDevicesAndOpenSaysWhy) {
         << QString::fromUtf16(text).toStdString();
 }
 
-TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses) {
+TEST_F(PulseWaveInTest, AServerThatDiesEndsTheRecordingWithAnErrorAndTheDeviceStillCloses) {
     TPrivatePulseServer server;
 
     const WAVEFORMATEX format = Pcm(8000, 16, 1);
@@ -250,10 +311,23 @@ TEST_F(PulseWaveInTest, AServerThatDiesStopsTheRecordingButTheDeviceStillCloses)
 
     ASSERT_GT(server.Pid(), 0);
     ASSERT_EQ(::kill(server.Pid(), SIGKILL), 0);
+    // The buffer being filled comes back at once, the others stay queued until the reset.
+    const std::size_t before = recording.Returned.size();
+    ASSERT_TRUE(PumpUntil([&] { return recording.Returned.size() > before; }));
     PumpFor(300ms);
     const std::size_t returned = recording.Returned.size();
+    EXPECT_LE(returned, before + 2); // one more may have been on its way
     PumpFor(500ms);
     EXPECT_EQ(recording.Returned.size(), returned) << "buffers still filling after the server died";
+
+    // Every later call to go on recording says so, with the reason.
+    WAVEHDR* again = recording.Returned.back();
+    EXPECT_EQ(waveInAddBuffer(recording.Device, again, sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveInStart(recording.Device), MMSYSERR_NODRIVER);
+    char16_t text[256];
+    ASSERT_EQ(waveInGetErrorTextW(MMSYSERR_NODRIVER, text, 256), MMSYSERR_NOERROR);
+    EXPECT_TRUE(QString::fromUtf16(text).contains(QStringLiteral("The sound server was lost")))
+        << QString::fromUtf16(text).toStdString();
 
     ASSERT_EQ(waveInReset(recording.Device), MMSYSERR_NOERROR);
     EXPECT_TRUE(PumpUntil([&] { return recording.Returned.size() == 40; }));

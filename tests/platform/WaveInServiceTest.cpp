@@ -227,27 +227,40 @@ TEST_F(WaveInServiceTest, QueuedBuffersHoldTheSoundWithoutGapsInOrder) {
     EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
 }
 
-TEST_F(WaveInServiceTest, SoundCapturedWhileNoBufferIsQueuedIsDropped) {
+TEST_F(WaveInServiceTest, SoundCapturedWhileNoBufferIsQueuedBecomesSilenceOfItsLength) {
     Install(Fast());
-    TNotificationSink sink(TCallbackKind::Window);
-    const WAVEFORMATEX format = Pcm(8000, 16, 1);
-    HWAVEIN device = nullptr;
-    ASSERT_EQ(waveInOpen(&device, 0, &format, sink.Callback(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
-    std::this_thread::sleep_for(150ms); // about 1.2 s of sound
-    TBuffer buffer(1600);
-    Queue(device, buffer);
-    ASSERT_TRUE(sink.WaitForCount(2));
-
-    const QByteArray sound = Backend->Sound(format, 0, 8000 * 8);
-    const qsizetype at = sound.indexOf(buffer.Recorded());
-    EXPECT_GE(at, 8000) << "the buffer should start half a second or more into the sound";
-    EXPECT_EQ(at % 2, 0);
-    MMTIME time{TIME_BYTES, {}};
-    ASSERT_EQ(waveInGetPosition(device, &time, sizeof(time)), MMSYSERR_NOERROR);
-    EXPECT_EQ(time.u.cb, 1600u);
-    EXPECT_GT(Backend->BytesProduced(), 8000u);
-    EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+    for (const WAVEFORMATEX& format : {Pcm(8000, 16, 1), Pcm(8000, 8, 2)}) {
+        SCOPED_TRACE(format.wBitsPerSample);
+        const char silence = format.wBitsPerSample == 8 ? char(0x80) : 0;
+        TNotificationSink sink(TCallbackKind::Window);
+        HWAVEIN device = nullptr;
+        ASSERT_EQ(waveInOpen(&device, 0, &format, sink.Callback(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+        TBuffer first(1600), second(8 * 16000); // 0.1 s, then 8 s
+        Queue(device, first);
+        ASSERT_EQ(waveInStart(device), MMSYSERR_NOERROR);
+        ASSERT_TRUE(sink.WaitForCount(2));
+        std::this_thread::sleep_for(150ms); // about 1.2 s of sound with no buffer queued
+        Queue(device, second);
+        // The count is read while the second buffer fills, before a new gap opens after it.
+        std::uint64_t gap = 0;
+        ASSERT_EQ(waveInGetGapBytes(device, &gap), MMSYSERR_NOERROR);
+        ASSERT_TRUE(sink.WaitForCount(3));
+        EXPECT_GE(gap, 8000u) << "half a second or more";
+        ASSERT_LT(gap, 8 * 16000u);
+        EXPECT_EQ(first.Recorded(), Backend->Sound(format, 0, 1600 / format.nBlockAlign));
+        // The silence stands where the missed sound was, and the sound goes on after it in step.
+        const QByteArray recorded = second.Recorded();
+        EXPECT_EQ(recorded.left(qsizetype(gap)), QByteArray(qsizetype(gap), silence));
+        const DWORD resumeAt = DWORD((1600 + gap) / format.nBlockAlign);
+        EXPECT_TRUE(recorded.mid(qsizetype(gap)) ==
+                    Backend->Sound(format, resumeAt, DWORD((recorded.size() - gap) / format.nBlockAlign)));
+        MMTIME time{TIME_BYTES, {}};
+        ASSERT_EQ(waveInGetPosition(device, &time, sizeof(time)), MMSYSERR_NOERROR);
+        EXPECT_EQ(time.u.cb, 1600u + 8 * 16000u);
+        EXPECT_EQ(waveInReset(device), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInClose(device), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveInGetGapBytes(device, &gap), MMSYSERR_INVALHANDLE);
+    }
 }
 
 TEST_F(WaveInServiceTest, StopReturnsOnlyAPartlyFilledBufferAndResetReturnsTheRest) {
