@@ -178,3 +178,50 @@ QString ReadEncoderOutput(HANDLE Pipe, int ReadBufferSize) {
     } while (got == wanted);
     return text;
 }
+
+bool TEncoderProcess::Start(const QString& CommandLine, const QStringList& Arguments) {
+    Reset();
+    SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    CreatePipe(&FOutputRead, &FOutputWrite, &security, 0);
+    CreatePipe(&FInputRead, &FInputWrite, &security, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(STARTUPINFOW);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = FInputRead;
+    startup.hStdOutput = FOutputWrite;
+    startup.hStdError = FOutputWrite;
+    if (!CreateProcessW(QString(), CommandLine, &security, &security, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                        QString(), &startup, &FInfo, &Arguments)) {
+        Reset();
+        return false;
+    }
+    // Our copies of the child's ends would keep the pipe open after it ends.
+    CloseHandle(FOutputWrite);
+    CloseHandle(FInputRead);
+    FOutputWrite = FInputRead = 0;
+    return true;
+}
+
+void TEncoderProcess::Reset() {
+    for (HANDLE* handle :
+         {&FOutputRead, &FOutputWrite, &FInputRead, &FInputWrite, &FInfo.hProcess, &FInfo.hThread}) {
+        if (*handle)
+            CloseHandle(*handle);
+        *handle = 0;
+    }
+    FInfo = {};
+}
+
+std::optional<DWORD> TEncoderProcess::ExitCode() const {
+    DWORD exitCode = 0;
+    if (!FInfo.hProcess || !GetExitCodeProcess(FInfo.hProcess, &exitCode) || exitCode == STILL_ACTIVE)
+        return std::nullopt;
+    return exitCode;
+}
+
+void TEncoderProcess::Terminate() {
+    DWORD exitCode = 0;
+    if (FInfo.hProcess && GetExitCodeProcess(FInfo.hProcess, &exitCode) && exitCode == STILL_ACTIVE)
+        TerminateProcess(FInfo.hProcess, 0);
+}

@@ -120,10 +120,6 @@ protected:
 };
 } // namespace
 
-QString AudioGuidanceText(const QString& RecordLineName) {
-    return AudioGuidance(RecordLineName);
-}
-
 void ShowException(const std::exception& Error) {
     const auto* exception = dynamic_cast<const Exception*>(&Error);
     QString text = exception ? exception->Message() : QString::fromLocal8Bit(Error.what());
@@ -161,8 +157,7 @@ void TVantrelForm::BuildLayout() {
     const auto scaledRect = [&](int Left, int Top, int Width, int Height) {
         return QRect(scaled(Left), scaled(Top), scaled(Width), scaled(Height));
     };
-    FDesignClientSize = QSize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height()));
-    resize(FDesignClientSize);
+    resize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height()));
     move(0, 0);
     setAutoFillBackground(true);
     QFont tahoma(QStringLiteral("Tahoma"));
@@ -202,18 +197,16 @@ void TVantrelForm::BuildLayout() {
     LogPanel->hide();
 
     const Qt::Edges all = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge;
-    FAnchored = {
-        {FlashPanel, scaledRect(21, 21, 601, 431), all},
-        {BarPanel, scaledRect(21, 460, 599, 38), Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge},
-        {OpenButton, scaledRect(21, 511, 106, 33), Qt::LeftEdge | Qt::BottomEdge},
-        {StartButton, scaledRect(135, 511, 170, 33), Qt::RightEdge | Qt::BottomEdge},
-        {AudioButton, scaledRect(313, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge},
-        {OptionButton, scaledRect(418, 511, 99, 33), Qt::RightEdge | Qt::BottomEdge},
-        {CloseButton, scaledRect(524, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge},
-        {LogPanel, scaledRect(186, 188, 304, 54), Qt::LeftEdge | Qt::TopEdge},
-    };
-    for (const TAnchored& anchored : FAnchored)
-        anchored.Widget->setGeometry(anchored.Design);
+    FLayout = TAnchorLayout(QSize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height())));
+    FLayout.Add(FlashPanel, scaledRect(21, 21, 601, 431), all);
+    FLayout.Add(BarPanel, scaledRect(21, 460, 599, 38), Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(OpenButton, scaledRect(21, 511, 106, 33), Qt::LeftEdge | Qt::BottomEdge);
+    FLayout.Add(StartButton, scaledRect(135, 511, 170, 33), Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(AudioButton, scaledRect(313, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(OptionButton, scaledRect(418, 511, 99, 33), Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(CloseButton, scaledRect(524, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge);
+    // The log panel starts at its design place; afterwards it is centred, never anchored.
+    LogPanel->setGeometry(scaledRect(186, 188, 304, 54));
     setTabOrder(OpenButton, StartButton);
     setTabOrder(StartButton, AudioButton);
     setTabOrder(AudioButton, OptionButton);
@@ -235,25 +228,7 @@ void TVantrelForm::BuildLayout() {
 
 void TVantrelForm::resizeEvent(QResizeEvent* Event) {
     QWidget::resizeEvent(Event);
-    const int dx = width() - FDesignClientSize.width();
-    const int dy = height() - FDesignClientSize.height();
-    for (const TAnchored& anchored : FAnchored) {
-        QRect place = anchored.Design;
-        if (anchored.Anchors & Qt::RightEdge) {
-            if (anchored.Anchors & Qt::LeftEdge)
-                place.setWidth(place.width() + dx);
-            else
-                place.translate(dx, 0);
-        }
-        if (anchored.Anchors & Qt::BottomEdge) {
-            if (anchored.Anchors & Qt::TopEdge)
-                place.setHeight(place.height() + dy);
-            else
-                place.translate(0, dy);
-        }
-        if (anchored.Widget != LogPanel)
-            anchored.Widget->setGeometry(place);
-    }
+    FLayout.Apply(size());
     // The player keeps a 2-pixel inset at the top and left of its panel.
     if (FFlash)
         FFlash->setGeometry(2, 2, FlashPanel->width() - 3, FlashPanel->height() - 3);
@@ -300,13 +275,10 @@ void TVantrelForm::FormDestroy() {
     FFrameExact.reset(); // cancels a frame-exact conversion and waits for it
     FMixer.reset();
     FRecorder.reset();
-    DWORD exitCode = 0;
-    if (FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
-        exitCode == STILL_ACTIVE)
-        TerminateProcess(FProcessInfo.hProcess, 0);
+    FEncoder.Terminate();
     FScreenCam.reset();
     DeleteTemporaryFiles();
-    ForgetEncoder();
+    FEncoder.Reset();
     delete FFlash;
     FFlash = nullptr;
 }
@@ -495,11 +467,6 @@ void TVantrelForm::WaitForRecordings() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-QString TVantrelForm::EncoderCommandLine() const {
-    return ::EncoderCommandLine(
-        {FAppFolder, FTempAudioFile, FTempVideoFile, FOutputFile, FAudioOption, FVideoOption});
-}
-
 void TVantrelForm::AudioButtonClick() {
     MessageBoxW(this, AudioGuidance(FRecordLineName), QStringLiteral("Information"),
                 MB_OK | MB_ICONINFORMATION);
@@ -566,11 +533,10 @@ void TVantrelForm::TimerTimer() {
         ~TClearBusy() { Busy = false; }
     } clearBusy{FTimerBusy};
 
-    const QString text = ReadEncoderOutput(FOutputRead, FReadBufferSize);
-    DWORD exitCode = 0;
-    if (text.isEmpty() && FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
-        exitCode != STILL_ACTIVE)
-        CompleteConversion(exitCode);
+    const QString text = ReadEncoderOutput(FEncoder.OutputRead(), FReadBufferSize);
+    if (text.isEmpty())
+        if (const std::optional<DWORD> exitCode = FEncoder.ExitCode())
+            CompleteConversion(*exitCode);
     if (text.isEmpty())
         return;
     if (LogPanel->isHidden()) {
@@ -586,9 +552,9 @@ void TVantrelForm::TimerTimer() {
 
 void TVantrelForm::CompleteConversion(DWORD ExitCode) {
     Timer.stop();
-    TerminateProcess(FProcessInfo.hProcess, 0);
+    FEncoder.Terminate();
     // The ended encoder is forgotten, so later ticks do not take it for a fresh ending.
-    ForgetEncoder();
+    FEncoder.Reset();
     if (!LogPanel->isHidden() && FOutputFile.isEmpty()) {
         SetUIState(true, false);
     } else if (!LogPanel->isHidden()) {
@@ -613,35 +579,15 @@ void TVantrelForm::CompleteConversion(DWORD ExitCode) {
 
 void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& Arguments) {
     LogPanel->setText(StartCaption(FOutputFile));
-    DWORD exitCode = 0;
-    if (FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
-        exitCode == STILL_ACTIVE)
-        TerminateProcess(FProcessInfo.hProcess, 0);
+    FEncoder.Terminate();
     if (LogPanel->isHidden()) {
         SetUIState(false, false);
         PumpMessages();
     }
-    ForgetEncoder();
-    FPipeSecurity = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    CreatePipe(&FOutputRead, &FOutputWrite, &FPipeSecurity, 0);
-    CreatePipe(&FInputRead, &FInputWrite, &FPipeSecurity, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(STARTUPINFOW);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = FInputRead;
-    startup.hStdOutput = FOutputWrite;
-    startup.hStdError = FOutputWrite;
-    if (CreateProcessW(QString(), CommandLine, &FPipeSecurity, &FPipeSecurity, TRUE, NORMAL_PRIORITY_CLASS,
-                       nullptr, QString(), &startup, &FProcessInfo, &Arguments)) {
-        // Our copies of the child's ends would keep the pipe open after it ends.
-        CloseHandle(FOutputWrite);
-        CloseHandle(FInputRead);
-        FOutputWrite = FInputRead = 0;
+    if (FEncoder.Start(CommandLine, Arguments)) {
         Timer.start();
         return;
     }
-    ForgetEncoder();
     // The recordings stay for the user, and the message says where; the window is ready again.
     QString text = QStringLiteral("Can't start convert process.");
     if (!FTempFolder.isEmpty() && QFileInfo::exists(FTempFolder)) {
@@ -653,16 +599,6 @@ void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& A
     FOutputFile.clear();
     SetUIState(true, false);
     MessageBoxW(this, text, QStringLiteral("Error"), MB_OK | MB_ICONERROR);
-}
-
-void TVantrelForm::ForgetEncoder() {
-    for (HANDLE* handle : {&FOutputRead, &FOutputWrite, &FInputRead, &FInputWrite, &FProcessInfo.hProcess,
-                           &FProcessInfo.hThread}) {
-        if (*handle)
-            CloseHandle(*handle);
-        *handle = 0;
-    }
-    FProcessInfo = {};
 }
 
 void TVantrelForm::DeleteTemporaryFiles() {

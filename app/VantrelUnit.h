@@ -2,6 +2,8 @@
 // The main window: the player in its panel, the seek bar under it, the buttons, and the conversion
 // workflow behind them (open a movie, record its picture and sound, run the encoder, report).
 
+#include "app/AnchorLayout.h"
+#include "app/EncoderRunner.h"
 #include "platform/Dialogs.h"
 #include "platform/Processes.h"
 #include "video/scrcam.h"
@@ -12,7 +14,6 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
-#include <vector>
 
 class QFrame;
 class TAudioMixer;
@@ -24,10 +25,10 @@ class TStockAudioRecorder;
 
 class TVantrelForm : public QWidget, public TCameraHost {
 public:
-    // OptionDlg is the format dialog, made by the program entry right after this window.
     explicit TVantrelForm(QWidget* Parent = nullptr);
     ~TVantrelForm() override;
 
+    // The format dialog, made by the program entry right after this window.
     void SetOptionDialog(TOptionDlg* Dialog) { FOptionDlg = Dialog; }
 
     // Handlers of the designed components.
@@ -38,16 +39,6 @@ public:
     void CloseButtonClick();
     void TimerTimer();
 
-    void SetUIState(bool Idle, bool NoLogPanel);
-    // A free name in the temporary folder for Name (a file name or a full name).
-    QString MakeTempFileName(const QString& Name) const;
-    static QString GetTempDirectory();
-    // The file's size in bytes; raises an error when it cannot be opened.
-    static qint64 GetFileSizeOf(const QString& FileName);
-    bool FindRecordingLine();
-    // The encoder's command line for the current conversion, as a log shows it.
-    QString EncoderCommandLine() const;
-    void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
     bool MovieLoaded() const;
 
     QWidget* CameraForm() const override { return const_cast<TVantrelForm*>(this); }
@@ -67,7 +58,41 @@ public:
     TSaveDialog SaveDialog;
     QTimer Timer;
 
-    // State (all public so that tests and the workflow read them as the window's fields).
+protected:
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    // Tests read and set the window's state through this.
+    friend class TVantrelFormProbe;
+
+    void FormCreate();
+    void FormDestroy();
+    void CameraProgress(TScreenCam* Sender);
+    void BuildLayout();
+    void SetUIState(bool Idle, bool NoLogPanel);
+    void StartSteps();
+    void StopSteps();
+    // The frame-exact method: the movie converted frame by frame on a worker thread.
+    void StartFrameExact();
+    void FrameExactDone(bool Ok, const QString& Error);
+    void CompleteConversion(DWORD ExitCode);
+    void CentreLogPanel(bool OnlyWhereChanged);
+    void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
+    // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
+    // handled; events are served meanwhile.
+    void WaitForRecordings();
+    void DeleteTemporaryFiles();
+    // A private folder for this conversion's recordings; false with a message when there is none.
+    bool MakeTempFolder(QString& Problem);
+    bool FindRecordingLine();
+    // A free name in the temporary folder for Name (a file name or a full name).
+    QString MakeTempFileName(const QString& Name) const;
+    static QString GetTempDirectory();
+    // The file's size in bytes; raises an error when it cannot be opened.
+    static qint64 GetFileSizeOf(const QString& FileName);
+    // Runs a handler; an error escaping it is shown by the application's error box.
+    void Guarded(const std::function<void()>& Handler);
+
     TMbar* FSeekBar = nullptr;
     std::unique_ptr<TScreenCam> FScreenCam;
     bool FWasPlaying = false;
@@ -78,10 +103,8 @@ public:
     QString FAppFolder;
     QString FMovieFile;
     QString FOutputFile;
-    HANDLE FOutputRead = 0, FInputRead = 0, FOutputWrite = 0, FInputWrite = 0;
+    TEncoderProcess FEncoder;
     int FReadBufferSize = 1024;
-    SECURITY_ATTRIBUTES FPipeSecurity{};
-    PROCESS_INFORMATION FProcessInfo{};
     bool FTimerBusy = false;
     int FAudioOption = 0;
     int FVideoOption = 0;
@@ -93,39 +116,7 @@ public:
     TOptionDlg* FOptionDlg = nullptr;
     // What the "Audio" button starts after its message: the system's sound settings.
     QString FSoundSettingsCommand = QStringLiteral("pavucontrol --tab=4");
-
-protected:
-    void resizeEvent(QResizeEvent* Event) override;
-
-private:
-    void FormCreate();
-    void FormDestroy();
-    void CameraProgress(TScreenCam* Sender);
-    void BuildLayout();
-    void StartSteps();
-    void StopSteps();
-    // The frame-exact method: the movie converted frame by frame on a worker thread.
-    void StartFrameExact();
-    void FrameExactDone(bool Ok, const QString& Error);
-    void CompleteConversion(DWORD ExitCode);
-    void CentreLogPanel(bool OnlyWhereChanged);
-    void ForgetEncoder();
-    // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
-    // handled; events are served meanwhile.
-    void WaitForRecordings();
-    void DeleteTemporaryFiles();
-    // A private folder for this conversion's recordings; false with a message when there is none.
-    bool MakeTempFolder(QString& Problem);
-    // Runs a handler; an error escaping it is shown by the application's error box.
-    void Guarded(const std::function<void()>& Handler);
-
-    struct TAnchored {
-        QWidget* Widget;
-        QRect Design; // at the window's design client size, already scaled
-        Qt::Edges Anchors;
-    };
-    std::vector<TAnchored> FAnchored;
-    QSize FDesignClientSize;
+    TAnchorLayout FLayout{QSize()}; // the designed components but the log panel, which is centred
     bool FDestroyed = false;
 };
 

@@ -28,6 +28,31 @@
 
 using namespace flash::writer;
 
+// The window's state, as the tests read and set it.
+class TVantrelFormProbe {
+public:
+    explicit TVantrelFormProbe(TVantrelForm& Form) : F(Form) {}
+    auto& AppFolder() { return F.FAppFolder; }
+    auto& AudioOption() { return F.FAudioOption; }
+    auto& Flash() { return F.FFlash; }
+    auto& MovieFile() { return F.FMovieFile; }
+    auto& OutputFile() { return F.FOutputFile; }
+    auto& ReadBufferSize() { return F.FReadBufferSize; }
+    auto& RecordLineName() { return F.FRecordLineName; }
+    auto& Recorder() { return F.FRecorder; }
+    auto& ScreenCam() { return F.FScreenCam; }
+    auto& SeekBar() { return F.FSeekBar; }
+    auto& SoundSettingsCommand() { return F.FSoundSettingsCommand; }
+    auto& TempAudioFile() { return F.FTempAudioFile; }
+    auto& TempVideoFile() { return F.FTempVideoFile; }
+    auto& TimerBusy() { return F.FTimerBusy; }
+    auto& VideoOption() { return F.FVideoOption; }
+    const TEncoderProcess& Encoder() { return F.FEncoder; }
+
+private:
+    TVantrelForm& F;
+};
+
 namespace {
 
 QByteArray SmallMovie() {
@@ -94,8 +119,8 @@ protected:
         });
 
         Form = std::make_unique<TVantrelForm>();
-        Form->FAppFolder = Dir.path("app") + "/";
-        Form->FSoundSettingsCommand.clear();
+        State().AppFolder() = Dir.path("app") + "/";
+        State().SoundSettingsCommand().clear();
         Form->SetOptionDialog(&Options);
         Form->show();
     }
@@ -134,6 +159,8 @@ protected:
             TimeoutMs);
     }
 
+    TVantrelFormProbe State() const { return TVantrelFormProbe(*Form); }
+
     bool Idle() const {
         return Form->StartButton->text() == "Start Convert" && Form->OpenButton->isEnabled() &&
                Form->CloseButton->isEnabled() && Form->OptionButton->isEnabled() &&
@@ -163,20 +190,20 @@ TEST_F(VantrelFormTest, StartsIdleWithTheDesignedComponents) {
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(Form->Timer.isActive());
     EXPECT_EQ(Form->Timer.interval(), 100);
-    EXPECT_EQ(Form->FReadBufferSize, 1024);
-    EXPECT_EQ(Form->FFlash->parentWidget(), Form->FlashPanel);
-    EXPECT_EQ(Form->FFlash->geometry(),
+    EXPECT_EQ(State().ReadBufferSize(), 1024);
+    EXPECT_EQ(State().Flash()->parentWidget(), Form->FlashPanel);
+    EXPECT_EQ(State().Flash()->geometry(),
               QRect(2, 2, Form->FlashPanel->width() - 3, Form->FlashPanel->height() - 3));
-    ASSERT_NE(Form->FSeekBar, nullptr);
-    EXPECT_EQ(Form->FSeekBar->parentWidget(), Form->BarPanel);
-    EXPECT_EQ(Form->FAudioOption, 0);
-    EXPECT_EQ(Form->FVideoOption, 0);
+    ASSERT_NE(State().SeekBar(), nullptr);
+    EXPECT_EQ(State().SeekBar()->parentWidget(), Form->BarPanel);
+    EXPECT_EQ(State().AudioOption(), 0);
+    EXPECT_EQ(State().VideoOption(), 0);
 
     // The player and the seek bar follow their panels.
     Form->resize(Form->width() + 100, Form->height() + 60);
-    EXPECT_EQ(Form->FFlash->geometry(),
+    EXPECT_EQ(State().Flash()->geometry(),
               QRect(2, 2, Form->FlashPanel->width() - 3, Form->FlashPanel->height() - 3));
-    EXPECT_EQ(Form->FSeekBar->width(), Form->BarPanel->width());
+    EXPECT_EQ(State().SeekBar()->width(), Form->BarPanel->width());
 }
 
 TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
@@ -197,7 +224,7 @@ TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
     OpenMovie(Dir.path("broken.swf"));
     ASSERT_EQ(Boxes.size(), 2u);
     EXPECT_EQ(Boxes[1].Text, "Can't open this \".swf\" file.");
-    EXPECT_TRUE(Form->FMovieFile.isEmpty());
+    EXPECT_TRUE(State().MovieFile().isEmpty());
     EXPECT_FALSE(Form->MovieLoaded());
     EXPECT_FALSE(Form->Timer.isActive());
 
@@ -205,15 +232,15 @@ TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
     WriteWholeFile(Dir.path("MOVIE.SWF"), SmallMovie());
     OpenMovie(Dir.path("MOVIE.SWF"));
     EXPECT_EQ(Boxes.size(), 2u);
-    EXPECT_EQ(Form->FMovieFile, Dir.path("MOVIE.SWF"));
-    EXPECT_EQ(Form->FSeekBar->GetMax(), 24);
-    EXPECT_EQ(Form->FSeekBar->GetPosition(), 0);
+    EXPECT_EQ(State().MovieFile(), Dir.path("MOVIE.SWF"));
+    EXPECT_EQ(State().SeekBar()->GetMax(), 24);
+    EXPECT_EQ(State().SeekBar()->GetPosition(), 0);
     EXPECT_TRUE(Form->Timer.isActive());
-    EXPECT_EQ(Form->FFlash->GetPlaying(), -1) << "a loaded movie plays by itself";
+    EXPECT_EQ(State().Flash()->GetPlaying(), -1) << "a loaded movie plays by itself";
 
     // A failed open afterwards keeps the movie file name of the last good one.
     OpenMovie(Dir.path("broken.swf"));
-    EXPECT_EQ(Form->FMovieFile, Dir.path("MOVIE.SWF"));
+    EXPECT_EQ(State().MovieFile(), Dir.path("MOVIE.SWF"));
 }
 
 TEST_F(VantrelFormTest, StartIsRefusedWithoutMovieOrEncoderOrOverwrite) {
@@ -243,8 +270,8 @@ TEST_F(VantrelFormTest, StartIsRefusedWithoutMovieOrEncoderOrOverwrite) {
                                  .arg(Dir.path("out/clip.avi")));
     EXPECT_EQ(Boxes[2].Type & 0x0F, MB_YESNO);
     EXPECT_TRUE(Idle());
-    EXPECT_FALSE(Form->FScreenCam->FRecording.load());
-    EXPECT_TRUE(Form->FOutputFile.isEmpty());
+    EXPECT_FALSE(State().ScreenCam()->FRecording.load());
+    EXPECT_TRUE(State().OutputFile().isEmpty());
 }
 
 TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
@@ -258,29 +285,29 @@ TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
     EXPECT_FALSE(Form->CloseButton->isEnabled());
     EXPECT_TRUE(Form->LogPanel->isHidden());
     // ... in a folder of the conversion's own, that only its owner may enter.
-    const QString folder = QFileInfo(Form->FTempVideoFile).absolutePath();
+    const QString folder = QFileInfo(State().TempVideoFile()).absolutePath();
     EXPECT_EQ(QFileInfo(folder).absolutePath(), Dir.path("tmp"));
     EXPECT_TRUE(QFileInfo(folder).fileName().startsWith("vantrel-"));
     EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, QFileDevice::Permissions());
-    EXPECT_EQ(Form->FTempVideoFile, folder + "/my \"clip\" one.avi");
-    EXPECT_EQ(Form->FTempAudioFile, folder + "/my \"clip\" one.wav");
-    EXPECT_TRUE(Form->FScreenCam->FRecording.load());
-    EXPECT_TRUE(Form->FRecorder->GetActive());
-    EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::BlankCursor);
-    EXPECT_EQ(Form->FFlash->GetPlaying(), -1);
+    EXPECT_EQ(State().TempVideoFile(), folder + "/my \"clip\" one.avi");
+    EXPECT_EQ(State().TempAudioFile(), folder + "/my \"clip\" one.wav");
+    EXPECT_TRUE(State().ScreenCam()->FRecording.load());
+    EXPECT_TRUE(State().Recorder()->GetActive());
+    EXPECT_EQ(State().Flash()->cursor().shape(), Qt::BlankCursor);
+    EXPECT_EQ(State().Flash()->GetPlaying(), -1);
     PumpFor(800);
 
     // A tick that comes while a message box of another tick is open returns at once.
     bool nestedTickChecked = false;
     OnBox = [&] {
-        if (!Form->FTimerBusy)
+        if (!State().TimerBusy())
             return;
         Form->TimerTimer();
-        nestedTickChecked = Form->FTimerBusy;
+        nestedTickChecked = State().TimerBusy();
     };
     Form->StartButton->click();
-    EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(Form->FFlash->GetPlaying(), 0);
+    EXPECT_EQ(State().Flash()->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(State().Flash()->GetPlaying(), 0);
     EXPECT_FALSE(Form->LogPanel->isHidden());
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
     EXPECT_TRUE(nestedTickChecked);
@@ -289,31 +316,31 @@ TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
     EXPECT_EQ(ArgumentsSeen(Dir.path("args.txt")),
               (QStringList{Dir.path("app/ffmpeg"), "-y", "-i", folder + "/my \"clip\" one.wav", "-i",
                            folder + "/my \"clip\" one.avi", "-target", "ntsc-vcd", output}));
-    EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
-    EXPECT_FALSE(QFile::exists(Form->FTempAudioFile));
+    EXPECT_FALSE(QFile::exists(State().TempVideoFile()));
+    EXPECT_FALSE(QFile::exists(State().TempAudioFile()));
     EXPECT_FALSE(QFileInfo::exists(folder)) << "the private folder goes with the files";
-    EXPECT_TRUE(Form->FOutputFile.isEmpty());
+    EXPECT_TRUE(State().OutputFile().isEmpty());
     EXPECT_TRUE(Idle());
-    EXPECT_EQ(Form->FProcessInfo.hProcess, 0u) << "the ended encoder is forgotten";
+    EXPECT_EQ(State().Encoder().Info().hProcess, 0u) << "the ended encoder is forgotten";
 
     // The seek bar follows playback again.
-    Form->FFlash->Play();
+    State().Flash()->Play();
     PumpFor(600);
     EXPECT_TRUE(Form->Timer.isActive());
-    EXPECT_NEAR(Form->FSeekBar->GetPosition(), Form->FFlash->FrameNum(), 2);
+    EXPECT_NEAR(State().SeekBar()->GetPosition(), State().Flash()->FrameNum(), 2);
 }
 
 TEST_F(VantrelFormTest, RecordedFilesAreCompleteWhenTheEncoderStarts) {
     qputenv("VANTREL_FAKE_ENCODER", "slow");
     OpenMovie(Dir.path("movie.swf"));
     Record(Dir.path("out/clip.avi"));
-    ASSERT_NE(Form->FProcessInfo.hProcess, 0u);
-    EXPECT_FALSE(Form->FScreenCam->ThreadRunning());
-    EXPECT_FALSE(Form->FRecorder->GetActive());
+    ASSERT_NE(State().Encoder().Info().hProcess, 0u);
+    EXPECT_FALSE(State().ScreenCam()->ThreadRunning());
+    EXPECT_FALSE(State().Recorder()->GetActive());
     // Both files are whole: the AVI has its index, the WAV its sizes.
-    const QByteArray avi = ReadWholeFile(Form->FTempVideoFile);
+    const QByteArray avi = ReadWholeFile(State().TempVideoFile());
     EXPECT_TRUE(avi.contains("idx1"));
-    const QByteArray wav = ReadWholeFile(Form->FTempAudioFile);
+    const QByteArray wav = ReadWholeFile(State().TempAudioFile());
     ASSERT_GT(wav.size(), 44);
     const quint32 riffSize =
         quint8(wav[4]) | quint8(wav[5]) << 8 | quint8(wav[6]) << 16 | quint32(quint8(wav[7])) << 24;
@@ -328,14 +355,14 @@ TEST_F(VantrelFormTest, RecordedFilesAreCompleteWhenTheEncoderStarts) {
         << Form->LogPanel->text().toStdString();
 
     // Stop Convert again restarts the encoder.
-    const DWORD firstEncoder = Form->FProcessInfo.dwProcessId;
+    const DWORD firstEncoder = State().Encoder().Info().dwProcessId;
     Form->StartButton->click();
-    EXPECT_NE(Form->FProcessInfo.dwProcessId, firstEncoder);
+    EXPECT_NE(State().Encoder().Info().dwProcessId, firstEncoder);
     EXPECT_NE(kill(pid_t(firstEncoder), 0), 0) << "the first encoder is gone";
 
     // Closing the window ends the encoder and removes the temporary files.
-    const DWORD encoder = Form->FProcessInfo.dwProcessId;
-    const QString video = Form->FTempVideoFile, audio = Form->FTempAudioFile;
+    const DWORD encoder = State().Encoder().Info().dwProcessId;
+    const QString video = State().TempVideoFile(), audio = State().TempAudioFile();
     Form.reset();
     EXPECT_NE(kill(pid_t(encoder), 0), 0);
     EXPECT_FALSE(QFile::exists(video));
@@ -350,7 +377,7 @@ TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
     ASSERT_TRUE(WaitForBox(cantConvert));
     EXPECT_EQ(Boxes.back().Type, MB_OK | MB_ICONWARNING);
     EXPECT_FALSE(QFile::exists(Dir.path("out/clip.avi")));
-    EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
+    EXPECT_FALSE(QFile::exists(State().TempVideoFile()));
     EXPECT_TRUE(Idle());
 
     // An old output that the failed encoder never replaced is no success.
@@ -373,7 +400,7 @@ TEST_F(VantrelFormTest, AnOutputInTheTemporaryFolderNamedLikeTheRecordingsConver
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
     const QStringList arguments = ArgumentsSeen(Dir.path("args.txt"));
     EXPECT_EQ(arguments.count(output), 1) << "the output is no input";
-    EXPECT_NE(Form->FTempAudioFile, Form->FTempVideoFile);
+    EXPECT_NE(State().TempAudioFile(), State().TempVideoFile());
     EXPECT_EQ(ReadWholeFile(Dir.path("tmp/clip.wav")), "not ours");
     EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
 }
@@ -391,8 +418,8 @@ TEST_F(VantrelFormTest, ATemporaryFolderThatCannotBeMadeLeavesTheWindowIdle) {
         << Boxes[0].Text.toStdString();
     EXPECT_EQ(Boxes[0].Type & 0xF0, MB_ICONERROR);
     EXPECT_TRUE(Idle()) << "the controls are back";
-    EXPECT_FALSE(Form->FScreenCam->FRecording.load());
-    EXPECT_FALSE(Form->FRecorder->GetActive());
+    EXPECT_FALSE(State().ScreenCam()->FRecording.load());
+    EXPECT_FALSE(State().Recorder()->GetActive());
 }
 
 TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) {
@@ -413,7 +440,7 @@ TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) 
         Chosen.push_back(Dir.path("out/clip.avi"));
         Form->StartButton->click();
         PumpFor(500);
-        const QString folder = QFileInfo(Form->FTempVideoFile).absolutePath();
+        const QString folder = QFileInfo(State().TempVideoFile()).absolutePath();
         breakEncoder();
         Form->StartButton->click();
         ASSERT_TRUE(WaitForBox(
@@ -434,19 +461,19 @@ TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
         Options.OKBtn->click();
     });
     Form->OptionButton->click();
-    EXPECT_EQ(Form->FAudioOption, 1);
-    EXPECT_EQ(Form->FVideoOption, 3);
+    EXPECT_EQ(State().AudioOption(), 1);
+    EXPECT_EQ(State().VideoOption(), 3);
     Record(Dir.path("out/clip.avi"));
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
     const QStringList arguments = ArgumentsSeen(Dir.path("args.txt"));
     EXPECT_EQ(arguments.count("-i"), 1) << "the recorded sound is left out";
     EXPECT_EQ(arguments.mid(arguments.size() - 3, 2), (QStringList{"-target", "pal-dvd"}));
-    EXPECT_FALSE(QFile::exists(Form->FTempAudioFile)) << "the WAV file is still removed";
+    EXPECT_FALSE(QFile::exists(State().TempAudioFile())) << "the WAV file is still removed";
 }
 
 TEST_F(VantrelFormTest, AudioGuidanceNamesTheRecordingLineThenOpensTheSettings) {
-    Form->FSoundSettingsCommand = QStringLiteral("touch \"%1\"").arg(Dir.path("settings opened"));
-    Form->FRecordLineName = QStringLiteral("Stereo Mix");
+    State().SoundSettingsCommand() = QStringLiteral("touch \"%1\"").arg(Dir.path("settings opened"));
+    State().RecordLineName() = QStringLiteral("Stereo Mix");
     Form->AudioButton->click();
     ASSERT_EQ(Boxes.size(), 1u);
     const QString text = Boxes[0].Text;
@@ -461,8 +488,8 @@ TEST_F(VantrelFormTest, AudioGuidanceNamesTheRecordingLineThenOpensTheSettings) 
     EXPECT_EQ(Boxes[0].Type, MB_OK | MB_ICONINFORMATION);
     EXPECT_TRUE(PumpUntil([&] { return QFile::exists(Dir.path("settings opened")); }));
 
-    Form->FRecordLineName.clear();
-    Form->FSoundSettingsCommand = QStringLiteral("/nonexistent/settings-tool");
+    State().RecordLineName().clear();
+    State().SoundSettingsCommand() = QStringLiteral("/nonexistent/settings-tool");
     Form->AudioButton->click();
     EXPECT_TRUE(
         Boxes[1].Text.endsWith("\r\nIf you want record the audio of SWF, you must try to select different "
@@ -477,17 +504,17 @@ TEST_F(VantrelFormTest, RightButtonPressesReachNoWindow) {
             return false;
         }
     } counter;
-    Form->FFlash->installEventFilter(&counter);
+    State().Flash()->installEventFilter(&counter);
     const QPointF point(10, 10);
-    QMouseEvent right(QEvent::MouseButtonPress, point, Form->FFlash->mapToGlobal(point), Qt::RightButton,
+    QMouseEvent right(QEvent::MouseButtonPress, point, State().Flash()->mapToGlobal(point), Qt::RightButton,
                       Qt::RightButton, Qt::NoModifier);
-    QApplication::sendEvent(Form->FFlash, &right);
+    QApplication::sendEvent(State().Flash(), &right);
     QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(10, 10),
-                           Form->FFlash->mapToGlobal(QPoint(10, 10)));
-    QApplication::sendEvent(Form->FFlash, &menu);
+                           State().Flash()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(State().Flash(), &menu);
     EXPECT_EQ(counter.Presses, 0);
-    QMouseEvent left(QEvent::MouseButtonPress, point, Form->FFlash->mapToGlobal(point), Qt::LeftButton,
+    QMouseEvent left(QEvent::MouseButtonPress, point, State().Flash()->mapToGlobal(point), Qt::LeftButton,
                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form->FFlash, &left);
+    QApplication::sendEvent(State().Flash(), &left);
     EXPECT_EQ(counter.Presses, 1) << "other buttons pass";
 }
