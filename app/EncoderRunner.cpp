@@ -5,8 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -177,6 +181,34 @@ QString ReadEncoderOutput(HANDLE Pipe, int ReadBufferSize) {
             text = QString::fromLocal8Bit(buffer.data(), got);
     } while (got == wanted);
     return text;
+}
+
+QString OutputLocationProblem(const QString& OutputFile) {
+    const QFileInfo output(OutputFile);
+    const auto systemText = [](int Error) { return QString::fromLocal8Bit(std::strerror(Error)); };
+    // A file made and removed at once is the only sure test: permissions say nothing of a
+    // read-only mount, nor of what the superuser may do.
+    QByteArray probe = QFile::encodeName(output.absolutePath() + QStringLiteral("/.vantrel-XXXXXX"));
+    const int descriptor = ::mkstemp(probe.data());
+    if (descriptor < 0)
+        return systemText(errno);
+    ::close(descriptor);
+    ::unlink(probe.constData());
+    if (output.exists() && (output.isDir() || ::access(QFile::encodeName(OutputFile).constData(), W_OK) != 0))
+        return systemText(output.isDir() ? EISDIR : errno);
+    return {};
+}
+
+QString LastEncoderErrorLine(const QString& Output) {
+    const QStringList lines =
+        Output.split(QRegularExpression(QStringLiteral("[\\r\\n]")), Qt::SkipEmptyParts);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString trimmed = line->trimmed();
+        if (!trimmed.isEmpty() && !trimmed.startsWith(QLatin1String("frame=")) &&
+            !trimmed.startsWith(QLatin1String("size=")))
+            return trimmed;
+    }
+    return {};
 }
 
 bool TEncoderProcess::Start(const QString& CommandLine, const QStringList& Arguments) {

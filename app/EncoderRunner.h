@@ -52,6 +52,16 @@ std::optional<QString> ProgressCaption(const QString& Text, const QString& Movie
 // waiting or the handle is no pipe.
 QString ReadEncoderOutput(HANDLE Pipe, int ReadBufferSize);
 
+// Why the encoder could not write OutputFile, found before anything is recorded: its folder is
+// missing or cannot take a new file (read-only, no permission), or the file exists and cannot be
+// replaced. The text is the system's own; empty when the place is fine. A disk that fills up later
+// is not foreseen.
+QString OutputLocationProblem(const QString& OutputFile);
+
+// The encoder's last error line in its Output (lines end in CR or LF): the last non-blank line that
+// is no progress line; empty when there is none.
+QString LastEncoderErrorLine(const QString& Output);
+
 // One encoder run: the pipe its standard output and error come back through, the pipe to its
 // standard input, and its process record. Reset forgets the encoder: every handle is closed, and a
 // process still running is left to run (Terminate ends it). Destroying forgets it too.

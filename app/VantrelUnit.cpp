@@ -34,6 +34,8 @@ const QString StopConvertCaption = QStringLiteral("Stop Convert");
 const QString SelectMovieText = QStringLiteral("Please select a \".swf\" file.");
 // How long a stop waits for the recorder's close before the encoder starts anyway.
 constexpr int RecorderCloseTimeoutMs = 10000;
+// How much of the encoder's latest output is kept for its last error line.
+constexpr int EncoderOutputKept = 4096;
 
 void PumpMessages() {
     QCoreApplication::processEvents();
@@ -368,6 +370,12 @@ void TVantrelForm::StartSteps() {
                     QStringLiteral("The AVI File \"%1\" exists, do you want to overwrite it?").arg(chosen),
                     QStringLiteral("Confirm"), MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
+    // A place the encoder cannot write to is found now, not after the whole recording.
+    if (const QString problem = OutputLocationProblem(chosen); !problem.isEmpty()) {
+        MessageBoxW(this, QStringLiteral("Can't save to \"%1\".").arg(chosen) + QLatin1Char('\n') + problem,
+                    QStringLiteral("Error"), MB_OK | MB_ICONERROR);
+        return;
+    }
     QCursor::setPos(mapToGlobal(StartButton->geometry().topLeft() +
                                 QPoint(StartButton->width() / 2, StartButton->height() / 2)));
     SetUIState(false, true);
@@ -539,6 +547,8 @@ void TVantrelForm::TimerTimer() {
             CompleteConversion(*exitCode);
     if (text.isEmpty())
         return;
+    // The tail is kept for the last error line of a failed run.
+    FEncoderOutput = (FEncoderOutput + text).right(EncoderOutputKept);
     if (LogPanel->isHidden()) {
         SetUIState(false, false);
         PumpMessages();
@@ -565,9 +575,12 @@ void TVantrelForm::CompleteConversion(DWORD ExitCode) {
         // is no result.
         if (ExitCode == 0 && FileExists(FOutputFile))
             Inform(this, QStringLiteral("Convert to \"%1\" successfully.").arg(FOutputFile));
-        else
-            MessageBoxW(this, QStringLiteral("Can't convert \"%1\".").arg(FMovieFile),
-                        QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+        else {
+            QString text = QStringLiteral("Can't convert \"%1\".").arg(FMovieFile);
+            if (const QString reason = LastEncoderErrorLine(FEncoderOutput); !reason.isEmpty())
+                text += QLatin1Char('\n') + reason;
+            MessageBoxW(this, text, QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+        }
         DeleteTemporaryFiles();
         FOutputFile.clear();
         SetUIState(true, false);
@@ -584,6 +597,7 @@ void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& A
         SetUIState(false, false);
         PumpMessages();
     }
+    FEncoderOutput.clear();
     if (FEncoder.Start(CommandLine, Arguments)) {
         Timer.start();
         return;

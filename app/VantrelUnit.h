@@ -104,6 +104,7 @@ private:
     QString FMovieFile;
     QString FOutputFile;
     TEncoderProcess FEncoder;
+    QString FEncoderOutput; // the latest output of the running encoder
     int FReadBufferSize = 1024;
     bool FTimerBusy = false;
     int FAudioOption = 0;

@@ -374,7 +374,10 @@ TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
     const QString cantConvert = QStringLiteral("Can't convert \"%1\".").arg(Dir.path("movie.swf"));
     qputenv("VANTREL_FAKE_ENCODER", "empty-fail");
     Record(Dir.path("out/clip.avi"));
-    ASSERT_TRUE(WaitForBox(cantConvert));
+    // Under the message, the encoder's last error line (its progress lines are passed over).
+    ASSERT_TRUE(WaitForBox(cantConvert + "\nError writing trailer of " + Dir.path("out/clip.avi") +
+                           ": No space left on device"))
+        << (Boxes.empty() ? std::string() : Boxes.back().Text.toStdString());
     EXPECT_EQ(Boxes.back().Type, MB_OK | MB_ICONWARNING);
     EXPECT_FALSE(QFile::exists(Dir.path("out/clip.avi")));
     EXPECT_FALSE(QFile::exists(State().TempVideoFile()));
@@ -385,10 +388,47 @@ TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
     qputenv("VANTREL_FAKE_ENCODER", "keep-fail");
     WriteWholeFile(Dir.path("out/clip.avi"), "an older video");
     Record(Dir.path("out/clip.avi"));
-    ASSERT_TRUE(WaitForBox(cantConvert));
+    ASSERT_TRUE(WaitForBox(cantConvert + "\nConversion failed!"));
     EXPECT_EQ(ReadWholeFile(Dir.path("out/clip.avi")), "an older video");
     for (const TBox& box : Boxes)
         EXPECT_FALSE(box.Text.startsWith("Convert to"));
+}
+
+TEST_F(VantrelFormTest, AnOutputPlaceThatCannotBeWrittenIsRefusedBeforeRecording) {
+    OpenMovie(Dir.path("movie.swf"));
+    WriteWholeFile(Dir.path("a file"), "");
+    struct Case {
+        QString Output;
+        QString Reason;
+    };
+    const Case cases[] = {
+        {Dir.path("missing/clip.avi"), "No such file or directory"},
+        {Dir.path("a file/clip.avi"), "Not a directory"},
+        {Dir.path("out"), "Is a directory"},
+        // Read-only even for the superuser.
+        {"/proc/clip.avi", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Output.toStdString());
+        Boxes.clear();
+        Chosen.push_back(c.Output);
+        Answers.push_back(IDYES); // an existing place is to be overwritten
+        Form->StartButton->click();
+        ASSERT_FALSE(Boxes.empty());
+        const TBox& box = Boxes.back();
+        EXPECT_TRUE(box.Text.startsWith(QStringLiteral("Can't save to \"%1\".\n").arg(c.Output)))
+            << box.Text.toStdString();
+        EXPECT_TRUE(box.Text.endsWith(c.Reason)) << box.Text.toStdString();
+        EXPECT_EQ(box.Type, MB_OK | MB_ICONERROR);
+        EXPECT_TRUE(Idle());
+        EXPECT_FALSE(State().ScreenCam()->FRecording.load());
+        EXPECT_FALSE(State().Recorder()->GetActive());
+        EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+            << "no recording folder made";
+    }
+    EXPECT_EQ(QDir(Dir.path("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList())
+        << "the check leaves nothing behind";
 }
 
 TEST_F(VantrelFormTest, AnOutputInTheTemporaryFolderNamedLikeTheRecordingsConverts) {
