@@ -398,6 +398,7 @@ void TVantrelForm::StartSteps() {
         chosenInfo.suffix().isEmpty() ? chosenInfo.fileName() : chosenInfo.completeBaseName();
     FTempVideoFile = MakeTempFileName(FTempFolder + QLatin1Char('/') + base + QStringLiteral(".avi"));
     FTempAudioFile = MakeTempFileName(FTempFolder + QLatin1Char('/') + base + QStringLiteral(".wav"));
+    HoldPlayerSize(true);
     FScreenCam->FShowMarks = 1;
     FScreenCam->FTrackRegion = 1;
     FScreenCam->Start(FFlash, FTempVideoFile);
@@ -460,10 +461,25 @@ void TVantrelForm::StopSteps() {
     FFlash->Stop();
     FFlash->setCursor(Qt::ArrowCursor);
     WaitForRecordings();
+    HoldPlayerSize(false);
     if (!FOutputFile.isEmpty() && FileExists(FTempAudioFile) && FileExists(FTempVideoFile)) {
         const TEncoderJob job = {FAppFolder,  FTempAudioFile, FTempVideoFile,
                                  FOutputFile, FAudioOption,   FVideoOption};
         StartEncoder(::EncoderCommandLine(job), EncoderArguments(job));
+    }
+}
+
+void TVantrelForm::HoldPlayerSize(bool Hold) {
+    if (Hold == FSizeHeld)
+        return;
+    FSizeHeld = Hold;
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(FFlash)}) {
+        if (Hold) {
+            widget->setFixedSize(widget->size());
+        } else {
+            widget->setMinimumSize(0, 0);
+            widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        }
     }
 }
 

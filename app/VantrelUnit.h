@@ -77,6 +77,9 @@ private:
     void FrameExactDone(bool Ok, const QString& Error);
     void CompleteConversion(DWORD ExitCode);
     void CentreLogPanel(bool OnlyWhereChanged);
+    // While recording, the window cannot be resized or maximised, and the player keeps its size
+    // even if a window manager resizes the window anyway: every frame has the starting size.
+    void HoldPlayerSize(bool Hold);
     void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
     // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
     // handled; events are served meanwhile.
@@ -118,6 +121,7 @@ private:
     // What the "Audio" button starts after its message: the system's sound settings.
     QString FSoundSettingsCommand = QStringLiteral("pavucontrol --tab=4");
     TAnchorLayout FLayout{QSize()}; // the designed components but the log panel, which is centred
+    bool FSizeHeld = false;
     bool FDestroyed = false;
 };
 

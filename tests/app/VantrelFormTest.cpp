@@ -493,6 +493,34 @@ TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) 
     }
 }
 
+TEST_F(VantrelFormTest, ThePlayerKeepsItsSizeWhileRecording) {
+    OpenMovie(Dir.path("movie.swf"));
+    const QSize window = Form->size();
+    const QSize player = State().Flash()->size();
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(200);
+    Form->resize(window + QSize(100, 60));
+    PumpFor(100);
+    EXPECT_EQ(Form->size(), window);
+    Form->showMaximized();
+    PumpFor(200);
+    EXPECT_EQ(State().Flash()->size(), player);
+    // A window manager that resizes the window anyway still leaves the player alone.
+    Form->setFixedSize(window - QSize(50, 40));
+    PumpFor(100);
+    EXPECT_EQ(State().Flash()->size(), player);
+    Form->setFixedSize(window);
+    Form->showNormal();
+
+    Form->StartButton->click();
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
+    Form->resize(window + QSize(100, 60));
+    PumpFor(100);
+    EXPECT_EQ(Form->size(), window + QSize(100, 60)) << "resizable again";
+    EXPECT_EQ(State().Flash()->size(), player + QSize(100, 60));
+}
+
 TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
     OpenMovie(Dir.path("movie.swf"));
     QTimer::singleShot(0, [&] {
