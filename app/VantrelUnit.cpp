@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "app/EncoderRunner.h"
 #include "app/FrameExactJob.h"
@@ -17,7 +18,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -25,6 +26,7 @@
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 
 namespace {
 constexpr double DesignDotsPerInch = 120.0;
@@ -32,8 +34,8 @@ const QSize DesignClientSize(643, 557);
 const QString StartConvertCaption = QStringLiteral("Start Convert");
 const QString StopConvertCaption = QStringLiteral("Stop Convert");
 const QString SelectMovieText = QStringLiteral("Please select a \".swf\" file.");
-// How long a stop waits for the recorder's close before the encoder starts anyway.
-constexpr int RecorderCloseTimeoutMs = 10000;
+// How often a stop looks whether the camera's thread has ended.
+constexpr int RecordingCheckMs = 20;
 // How much of the encoder's latest output is kept for its last error line.
 constexpr int EncoderOutputKept = 4096;
 
@@ -101,6 +103,43 @@ QString AudioGuidance(const QString& RecordLineName) {
                                   "line in next dialog one by one.");
     return message;
 }
+
+// Drops the keyboard and mouse input and the close requests aimed at one window or a widget inside
+// it, for as long as it lives. Other windows, message boxes among them, get theirs.
+class TWindowInputBlock : public QObject {
+public:
+    explicit TWindowInputBlock(QWidget* Window) : FWindow(Window) { qApp->installEventFilter(this); }
+    ~TWindowInputBlock() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        switch (Event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::Close:
+            break;
+        default:
+            return false;
+        }
+        if (Watched == static_cast<QObject*>(FWindow->windowHandle()))
+            return true;
+        const auto* widget = qobject_cast<QWidget*>(Watched);
+        return widget && widget->window() == FWindow;
+    }
+
+private:
+    QWidget* FWindow;
+};
 
 // Drops right-button presses before any window sees them.
 class TRightButtonFilter : public QObject {
@@ -253,7 +292,7 @@ void TVantrelForm::FormCreate() {
     FReadBufferSize = 1024;
 
     FMixer = std::make_unique<TAudioMixer>();
-    FRecorder = std::make_unique<TStockAudioRecorder>();
+    MakeRecorder();
     FAppFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     FindRecordingLine();
     FScreenCam = std::make_unique<TScreenCam>(this);
@@ -457,16 +496,55 @@ void TVantrelForm::StopSteps() {
         return;
     }
     FScreenCam->Stop();
-    FRecorder->SetActive(false);
+    QString soundProblem;
+    try {
+        FRecorder->SetActive(false);
+        // A refused stop is only in the device's last result: later buffers overwrite it.
+        if (FRecorder->GetLastError() != MMSYSERR_NOERROR)
+            soundProblem = FRecorder->LastErrorText();
+    } catch (const std::exception& error) {
+        const auto* exception = dynamic_cast<const Exception*>(&error);
+        soundProblem = exception ? exception->Message() : QString::fromLocal8Bit(error.what());
+    }
     FFlash->Stop();
     FFlash->setCursor(Qt::ArrowCursor);
-    WaitForRecordings();
+    const bool soundFinished = WaitForRecordings();
     HoldPlayerSize(false);
-    if (!FOutputFile.isEmpty() && FileExists(FTempAudioFile) && FileExists(FTempVideoFile)) {
-        const TEncoderJob job = {FAppFolder,  FTempAudioFile, FTempVideoFile,
-                                 FOutputFile, FAudioOption,   FVideoOption};
-        StartEncoder(::EncoderCommandLine(job), EncoderArguments(job));
+    if (FOutputFile.isEmpty())
+        return;
+    if (!soundFinished) {
+        // A device that never closed is given up, so the next conversion gets a working one.
+        MakeRecorder();
+        QString reason = QStringLiteral("The sound recording \"%1\" did not finish.").arg(FTempAudioFile);
+        if (!soundProblem.isEmpty())
+            reason += QLatin1Char('\n') + soundProblem;
+        AbandonConversion(reason);
+        return;
     }
+    for (const QString& recording : {FTempVideoFile, FTempAudioFile})
+        if (!FileExists(recording)) {
+            AbandonConversion(QStringLiteral("The recording \"%1\" is missing.").arg(recording));
+            return;
+        }
+    const TEncoderJob job = {FAppFolder,  FTempAudioFile, FTempVideoFile,
+                             FOutputFile, FAudioOption,   FVideoOption};
+    StartEncoder(::EncoderCommandLine(job), EncoderArguments(job));
+}
+
+void TVantrelForm::AbandonConversion(const QString& Reason) {
+    DeleteTemporaryFiles();
+    FOutputFile.clear();
+    SetUIState(true, false);
+    MessageBoxW(this, QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') + Reason,
+                QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+}
+
+void TVantrelForm::MakeRecorder() {
+    FRecorder = std::make_unique<TStockAudioRecorder>();
+    FRecorder->OnDeactivate = [this](TWaveAudioIO*) {
+        if (FWaitLoop)
+            FWaitLoop->quit();
+    };
 }
 
 void TVantrelForm::HoldPlayerSize(bool Hold) {
@@ -483,12 +561,34 @@ void TVantrelForm::HoldPlayerSize(bool Hold) {
     }
 }
 
-void TVantrelForm::WaitForRecordings() {
-    FScreenCam->WaitForThreads();
-    QElapsedTimer waited;
-    waited.start();
-    while (FRecorder->GetActive() && waited.elapsed() < RecorderCloseTimeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+bool TVantrelForm::WaitForRecordings() {
+    // The main window takes no clicks or keys meanwhile; message boxes shown by the recordings do.
+    const TWindowInputBlock block(this);
+    ServeEventsUntil([this] { return !FScreenCam->ThreadRunning(); }, -1);
+    FScreenCam->WaitForThreads(); // the threads have ended: this only joins them
+    return ServeEventsUntil([this] { return !FRecorder->GetActive(); }, FRecorderCloseTimeoutMs);
+}
+
+bool TVantrelForm::ServeEventsUntil(const std::function<bool()>& Done, int TimeoutMs) {
+    if (Done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (Done())
+            loop.quit();
+    });
+    check.start(RecordingCheckMs);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (TimeoutMs >= 0)
+        deadline.start(TimeoutMs);
+    QEventLoop* const outer = std::exchange(FWaitLoop, &loop);
+    while (!Done() && (TimeoutMs < 0 || deadline.isActive()))
+        loop.exec();
+    FWaitLoop = outer;
+    return Done();
 }
 
 void TVantrelForm::AudioButtonClick() {

@@ -1,6 +1,10 @@
 #pragma once
 // The main window: the player in its panel, the seek bar under it, the buttons, and the conversion
 // workflow behind them (open a movie, record its picture and sound, run the encoder, report).
+// Every conversion ends in a message and an idle window: an output place that cannot be written is
+// refused before recording; a sound recording that does not close within 10 s of the stop, or a
+// recording gone missing, ends it without running the encoder and removes the recordings. While a
+// stop waits for the recordings, the window takes no input but message boxes do.
 
 #include "app/AnchorLayout.h"
 #include "app/EncoderRunner.h"
@@ -15,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class QEventLoop;
 class QFrame;
 class TAudioMixer;
 class TFrameExactJob;
@@ -82,8 +87,16 @@ private:
     void HoldPlayerSize(bool Hold);
     void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
     // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
-    // handled; events are served meanwhile.
-    void WaitForRecordings();
+    // handled. Events are served meanwhile, and the window takes no input. False when the sound
+    // recording did not close within FRecorderCloseTimeoutMs: its file is unfinished.
+    bool WaitForRecordings();
+    // Serves events until Done() holds, at most TimeoutMs (no limit when negative), without spinning:
+    // it wakes for events and every few milliseconds to look. Gives Done() at the end.
+    bool ServeEventsUntil(const std::function<bool()>& Done, int TimeoutMs);
+    // A recording that cannot become a video: the leftovers go, the window is idle again, and the
+    // message says why.
+    void AbandonConversion(const QString& Reason);
+    void MakeRecorder();
     void DeleteTemporaryFiles();
     // A private folder for this conversion's recordings; false with a message when there is none.
     bool MakeTempFolder(QString& Problem);
@@ -122,6 +135,9 @@ private:
     QString FSoundSettingsCommand = QStringLiteral("pavucontrol --tab=4");
     TAnchorLayout FLayout{QSize()}; // the designed components but the log panel, which is centred
     bool FSizeHeld = false;
+    // How long a stop waits for the sound recording's close.
+    int FRecorderCloseTimeoutMs = 10000;
+    QEventLoop* FWaitLoop = nullptr; // the wait in progress, woken by the recorder's close
     bool FDestroyed = false;
 };
 

@@ -47,6 +47,7 @@ public:
     auto& TempVideoFile() { return F.FTempVideoFile; }
     auto& TimerBusy() { return F.FTimerBusy; }
     auto& VideoOption() { return F.FVideoOption; }
+    auto& RecorderCloseTimeoutMs() { return F.FRecorderCloseTimeoutMs; }
     const TEncoderProcess& Encoder() { return F.FEncoder; }
 
 private:
@@ -519,6 +520,79 @@ TEST_F(VantrelFormTest, ThePlayerKeepsItsSizeWhileRecording) {
     PumpFor(100);
     EXPECT_EQ(Form->size(), window + QSize(100, 60)) << "resizable again";
     EXPECT_EQ(State().Flash()->size(), player + QSize(100, 60));
+}
+
+// A click as the window system delivers it: press and release at the widget's centre.
+void Click(QWidget* Widget) {
+    const QPointF centre = QRectF(Widget->rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, centre, Widget->mapToGlobal(centre), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(Widget, &event);
+    }
+}
+
+TEST_F(VantrelFormTest, ASoundRecordingThatNeverClosesFailsTheConversionAndTheWindowGoesBackToIdle) {
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(400);
+    const QString audio = State().TempAudioFile();
+    // The sound server is gone: the device neither stops nor closes.
+    const TFakeWaveInSettings working = WaveIn->Settings();
+    TFakeWaveInSettings gone = working;
+    gone.ResetResult = gone.CloseResult = MMSYSERR_ERROR;
+    gone.FailureReason = QStringLiteral("Connection terminated");
+    WaveIn->SetSettings(gone);
+    State().RecorderCloseTimeoutMs() = 1500;
+
+    // While the stop waits, a message box takes clicks and the main window none.
+    QPushButton box(QStringLiteral("OK"));
+    box.show();
+    int boxClicks = 0, stopClicks = 0;
+    QObject::connect(&box, &QPushButton::clicked, [&] { ++boxClicks; });
+    QObject::connect(Form->StartButton, &QPushButton::clicked, [&] { ++stopClicks; });
+    QTimer::singleShot(500, [&] {
+        Click(&box);
+        Click(Form->StartButton);
+    });
+    Form->StartButton->click();
+    EXPECT_EQ(boxClicks, 1);
+    EXPECT_EQ(stopClicks, 1) << "only the click that stopped";
+
+    ASSERT_FALSE(Boxes.empty());
+    const QString expected =
+        QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2\" did not finish.\n")
+            .arg(Dir.path("movie.swf"), audio) +
+        State().Recorder()->GetErrorText(MMSYSERR_ERROR);
+    EXPECT_EQ(Boxes.back().Text.toStdString(), expected.toStdString());
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder on an unfinished file";
+    EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+        << "no leftovers";
+
+    // The next conversion records and converts again.
+    WaveIn->SetSettings(working);
+    Record(Dir.path("out/clip.avi"));
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
+}
+
+TEST_F(VantrelFormTest, ARecordingGoneMissingEndsTheConversionInsteadOfStayingStopped) {
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(300);
+    const QString video = State().TempVideoFile();
+    ASSERT_TRUE(QFile::remove(video));
+    Form->StartButton->click();
+    ASSERT_FALSE(Boxes.empty());
+    EXPECT_EQ(Boxes.back().Text.toStdString(),
+              QStringLiteral("Can't convert \"%1\".\nThe recording \"%2\" is missing.")
+                  .arg(Dir.path("movie.swf"), video)
+                  .toStdString());
+    EXPECT_TRUE(Idle()) << "Open, Format and Close work again";
+    EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+        << "no leftovers";
 }
 
 TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
