@@ -104,6 +104,11 @@ QString AudioGuidance(const QString& RecordLineName) {
     return message;
 }
 
+QString ErrorText(const std::exception& Error) {
+    const auto* exception = dynamic_cast<const Exception*>(&Error);
+    return exception ? exception->Message() : QString::fromLocal8Bit(Error.what());
+}
+
 // Drops the keyboard and mouse input and the close requests aimed at one window or a widget inside
 // it, for as long as it lives. Other windows, message boxes among them, get theirs.
 class TWindowInputBlock : public QObject {
@@ -162,8 +167,7 @@ protected:
 } // namespace
 
 void ShowException(const std::exception& Error) {
-    const auto* exception = dynamic_cast<const Exception*>(&Error);
-    QString text = exception ? exception->Message() : QString::fromLocal8Bit(Error.what());
+    QString text = ErrorText(Error);
     if (!text.isEmpty() && text.back().isLetterOrNumber())
         text += QLatin1Char('.');
     MessageBoxW(nullptr, text, QCoreApplication::applicationName(), MB_OK | MB_ICONERROR);
@@ -441,8 +445,22 @@ void TVantrelForm::StartSteps() {
     FScreenCam->FShowMarks = 1;
     FScreenCam->FTrackRegion = 1;
     FScreenCam->Start(FFlash, FTempVideoFile);
-    FRecorder->RecordToWaveFile(FTempAudioFile);
-    FRecorder->SetActive(true);
+    QString soundProblem;
+    try {
+        if (!FRecorder->RecordToWaveFile(FTempAudioFile))
+            soundProblem = FRecorder->LastErrorText();
+    } catch (const std::exception& error) {
+        soundProblem = ErrorText(error);
+    }
+    if (!soundProblem.isEmpty()) {
+        // Without its sound the recording is no conversion: what was started is undone.
+        FScreenCam->Stop();
+        WaitForRecordings();
+        HoldPlayerSize(false);
+        AbandonConversion(QStringLiteral("The sound recording \"%1\" could not start.").arg(FTempAudioFile) +
+                          QLatin1Char('\n') + soundProblem);
+        return;
+    }
     FFlash->setCursor(Qt::BlankCursor);
     FFlash->Play();
     Timer.start();
@@ -503,8 +521,7 @@ void TVantrelForm::StopSteps() {
         if (FRecorder->GetLastError() != MMSYSERR_NOERROR)
             soundProblem = FRecorder->LastErrorText();
     } catch (const std::exception& error) {
-        const auto* exception = dynamic_cast<const Exception*>(&error);
-        soundProblem = exception ? exception->Message() : QString::fromLocal8Bit(error.what());
+        soundProblem = ErrorText(error);
     }
     FFlash->Stop();
     FFlash->setCursor(Qt::ArrowCursor);

@@ -2,9 +2,9 @@
 // The main window: the player in its panel, the seek bar under it, the buttons, and the conversion
 // workflow behind them (open a movie, record its picture and sound, run the encoder, report).
 // Every conversion ends in a message and an idle window: an output place that cannot be written is
-// refused before recording; a sound recording that does not close within 10 s of the stop, or a
-// recording gone missing, ends it without running the encoder and removes the recordings. While a
-// stop waits for the recordings, the window takes no input but message boxes do.
+// refused before recording; a sound recording that cannot start, or does not close within 10 s of the stop,
+// or a recording gone missing, ends it without running the encoder and removes the recordings. While a stop
+// waits for the recordings, the window takes no input but message boxes do.
 
 #include "app/AnchorLayout.h"
 #include "app/EncoderRunner.h"

@@ -577,6 +577,33 @@ TEST_F(VantrelFormTest, ASoundRecordingThatNeverClosesFailsTheConversionAndTheWi
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
 }
 
+TEST_F(VantrelFormTest, ASoundRecordingThatCannotStartEndsTheConversionAtOnce) {
+    OpenMovie(Dir.path("movie.swf"));
+    const TFakeWaveInSettings working = WaveIn->Settings();
+    // The device refuses the format (an error raised) or the open (a false result).
+    for (const bool refuseQuery : {true, false}) {
+        SCOPED_TRACE(refuseQuery);
+        TFakeWaveInSettings gone = working;
+        (refuseQuery ? gone.QueryResult : gone.OpenResult) = MMSYSERR_ERROR;
+        gone.FailureReason = QStringLiteral("Connection refused");
+        WaveIn->SetSettings(gone);
+        Boxes.clear();
+        Chosen.push_back(Dir.path("out/clip.avi"));
+        Form->StartButton->click();
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_TRUE(Boxes[0].Text.startsWith(
+            QStringLiteral("Can't convert \"%1\".\nThe sound recording \"").arg(Dir.path("movie.swf"))))
+            << Boxes[0].Text.toStdString();
+        EXPECT_TRUE(Boxes[0].Text.contains("\" could not start.\n")) << Boxes[0].Text.toStdString();
+        EXPECT_TRUE(Boxes[0].Text.contains("Connection refused")) << Boxes[0].Text.toStdString();
+        EXPECT_TRUE(Idle());
+        EXPECT_FALSE(State().ScreenCam()->ThreadRunning());
+        EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+            << "no leftovers";
+    }
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder ran";
+}
+
 TEST_F(VantrelFormTest, ARecordingGoneMissingEndsTheConversionInsteadOfStayingStopped) {
     OpenMovie(Dir.path("movie.swf"));
     Chosen.push_back(Dir.path("out/clip.avi"));
