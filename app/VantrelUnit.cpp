@@ -446,6 +446,7 @@ void TVantrelForm::StartSteps() {
     FScreenCam->FTrackRegion = 1;
     FScreenCam->Start(FFlash, FTempVideoFile);
     QString soundProblem;
+    FSoundFailure.clear();
     try {
         if (!FRecorder->RecordToWaveFile(FTempAudioFile))
             soundProblem = FRecorder->LastErrorText();
@@ -514,14 +515,10 @@ void TVantrelForm::StopSteps() {
         return;
     }
     FScreenCam->Stop();
-    QString soundProblem;
     try {
         FRecorder->SetActive(false);
-        // A refused stop is only in the device's last result: later buffers overwrite it.
-        if (FRecorder->GetLastError() != MMSYSERR_NOERROR)
-            soundProblem = FRecorder->LastErrorText();
     } catch (const std::exception& error) {
-        soundProblem = ErrorText(error);
+        FSoundFailure = ErrorText(error);
     }
     FFlash->Stop();
     FFlash->setCursor(Qt::ArrowCursor);
@@ -533,9 +530,24 @@ void TVantrelForm::StopSteps() {
         // A device that never closed is given up, so the next conversion gets a working one.
         MakeRecorder();
         QString reason = QStringLiteral("The sound recording \"%1\" did not finish.").arg(FTempAudioFile);
-        if (!soundProblem.isEmpty())
-            reason += QLatin1Char('\n') + soundProblem;
+        if (!FSoundFailure.isEmpty())
+            reason += QLatin1Char('\n') + FSoundFailure;
         AbandonConversion(reason);
+        return;
+    }
+    if (!FSoundFailure.isEmpty() && FileExists(FTempVideoFile) && FileExists(FTempAudioFile)) {
+        // The sound is cut short or missing: no video made from it is a success. What was
+        // recorded stays for the user.
+        const QString text =
+            QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') +
+            QStringLiteral("The sound recording \"%1\" failed: %2").arg(FTempAudioFile, FSoundFailure) +
+            QLatin1Char('\n') + QStringLiteral("The recordings are kept in \"%1\".").arg(FTempFolder);
+        FTempFolder.clear();
+        FTempAudioFile.clear();
+        FTempVideoFile.clear();
+        FOutputFile.clear();
+        SetUIState(true, false);
+        MessageBoxW(this, text, QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
         return;
     }
     for (const QString& recording : {FTempVideoFile, FTempAudioFile})
@@ -558,6 +570,11 @@ void TVantrelForm::AbandonConversion(const QString& Reason) {
 
 void TVantrelForm::MakeRecorder() {
     FRecorder = std::make_unique<TStockAudioRecorder>();
+    // A failing sound device is remembered for the end of the conversion, not raised in between.
+    FRecorder->OnError = [this](TWaveAudioIO* Sender) {
+        if (FSoundFailure.isEmpty())
+            FSoundFailure = Sender->LastErrorText();
+    };
     FRecorder->OnDeactivate = [this](TWaveAudioIO*) {
         if (FWaitLoop)
             FWaitLoop->quit();

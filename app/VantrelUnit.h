@@ -1,10 +1,12 @@
 #pragma once
 // The main window: the player in its panel, the seek bar under it, the buttons, and the conversion
 // workflow behind them (open a movie, record its picture and sound, run the encoder, report).
-// Every conversion ends in a message and an idle window: an output place that cannot be written is
-// refused before recording; a sound recording that cannot start, or does not close within 10 s of the stop,
-// or a recording gone missing, ends it without running the encoder and removes the recordings. While a stop
-// waits for the recordings, the window takes no input but message boxes do.
+// Every conversion ends in a message and an idle window. An output place that cannot be written
+// is refused before recording. A sound recording that cannot start or does not close within 10 s
+// of the stop, or a recording gone missing, ends the conversion without the encoder, and the
+// recordings are removed; a sound device that fails while recording ends it too, but the
+// recordings are kept and the message says where. While a stop waits for the recordings, the
+// window takes no input, but message boxes do.
 
 #include "app/AnchorLayout.h"
 #include "app/EncoderRunner.h"
@@ -137,6 +139,7 @@ private:
     bool FSizeHeld = false;
     // How long a stop waits for the sound recording's close.
     int FRecorderCloseTimeoutMs = 10000;
+    QString FSoundFailure;           // the first error of this conversion's sound recording
     QEventLoop* FWaitLoop = nullptr; // the wait in progress, woken by the recorder's close
     bool FDestroyed = false;
 };

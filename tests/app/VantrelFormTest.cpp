@@ -604,6 +604,34 @@ TEST_F(VantrelFormTest, ASoundRecordingThatCannotStartEndsTheConversionAtOnce) {
     EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder ran";
 }
 
+TEST_F(VantrelFormTest, ASoundDeviceFailingWhileRecordingIsNoSuccessAndTheRecordingsAreKept) {
+    // The device opens, then refuses to start: the sound file stays empty.
+    TFakeWaveInSettings failing = WaveIn->Settings();
+    failing.StartResult = MMSYSERR_ERROR;
+    failing.FailureReason = QStringLiteral("Connection terminated");
+    WaveIn->SetSettings(failing);
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    const QString folder = QFileInfo(State().TempVideoFile()).absolutePath();
+    PumpFor(400);
+    Form->StartButton->click();
+    ASSERT_FALSE(Boxes.empty());
+    const QString text = Boxes.back().Text;
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2/clip.wav\" failed: ")
+                            .arg(Dir.path("movie.swf"), folder)))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("Connection terminated")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("\nThe recordings are kept in \"%1\".").arg(folder)));
+    for (const TBox& box : Boxes)
+        EXPECT_FALSE(box.Text.startsWith("Convert to"));
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder ran";
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.avi"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.wav"));
+    EXPECT_TRUE(Idle());
+}
+
 TEST_F(VantrelFormTest, ARecordingGoneMissingEndsTheConversionInsteadOfStayingStopped) {
     OpenMovie(Dir.path("movie.swf"));
     Chosen.push_back(Dir.path("out/clip.avi"));
