@@ -98,6 +98,7 @@ private:
     // A recording that cannot become a video: the leftovers go, the window is idle again, and the
     // message says why.
     void AbandonConversion(const QString& Reason);
+    // A fresh recorder: its errors are kept for the end of the conversion, its close wakes a stop.
     void MakeRecorder();
     void DeleteTemporaryFiles();
     // A private folder for this conversion's recordings; false with a message when there is none.
