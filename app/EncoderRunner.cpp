@@ -5,8 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
 #include <limits>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -177,4 +181,79 @@ QString ReadEncoderOutput(HANDLE Pipe, int ReadBufferSize) {
             text = QString::fromLocal8Bit(buffer.data(), got);
     } while (got == wanted);
     return text;
+}
+
+QString OutputLocationProblem(const QString& OutputFile) {
+    const QFileInfo output(OutputFile);
+    const auto systemText = [](int Error) { return QString::fromLocal8Bit(std::strerror(Error)); };
+    // A file made and removed at once is the only sure test: permissions say nothing of a
+    // read-only mount, nor of what the superuser may do.
+    QByteArray probe = QFile::encodeName(output.absolutePath() + QStringLiteral("/.vantrel-XXXXXX"));
+    const int descriptor = ::mkstemp(probe.data());
+    if (descriptor < 0)
+        return systemText(errno);
+    ::close(descriptor);
+    ::unlink(probe.constData());
+    if (output.exists() && (output.isDir() || ::access(QFile::encodeName(OutputFile).constData(), W_OK) != 0))
+        return systemText(output.isDir() ? EISDIR : errno);
+    return {};
+}
+
+QString LastEncoderErrorLine(const QString& Output) {
+    const QStringList lines =
+        Output.split(QRegularExpression(QStringLiteral("[\\r\\n]")), Qt::SkipEmptyParts);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString trimmed = line->trimmed();
+        if (!trimmed.isEmpty() && !trimmed.startsWith(QLatin1String("frame=")) &&
+            !trimmed.startsWith(QLatin1String("size=")))
+            return trimmed;
+    }
+    return {};
+}
+
+bool TEncoderProcess::Start(const QString& CommandLine, const QStringList& Arguments) {
+    Reset();
+    SECURITY_ATTRIBUTES security = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    CreatePipe(&FOutputRead, &FOutputWrite, &security, 0);
+    CreatePipe(&FInputRead, &FInputWrite, &security, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(STARTUPINFOW);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = FInputRead;
+    startup.hStdOutput = FOutputWrite;
+    startup.hStdError = FOutputWrite;
+    if (!CreateProcessW(QString(), CommandLine, &security, &security, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                        QString(), &startup, &FInfo, &Arguments)) {
+        Reset();
+        return false;
+    }
+    // Our copies of the child's ends would keep the pipe open after it ends.
+    CloseHandle(FOutputWrite);
+    CloseHandle(FInputRead);
+    FOutputWrite = FInputRead = 0;
+    return true;
+}
+
+void TEncoderProcess::Reset() {
+    for (HANDLE* handle :
+         {&FOutputRead, &FOutputWrite, &FInputRead, &FInputWrite, &FInfo.hProcess, &FInfo.hThread}) {
+        if (*handle)
+            CloseHandle(*handle);
+        *handle = 0;
+    }
+    FInfo = {};
+}
+
+std::optional<DWORD> TEncoderProcess::ExitCode() const {
+    DWORD exitCode = 0;
+    if (!FInfo.hProcess || !GetExitCodeProcess(FInfo.hProcess, &exitCode) || exitCode == STILL_ACTIVE)
+        return std::nullopt;
+    return exitCode;
+}
+
+void TEncoderProcess::Terminate() {
+    DWORD exitCode = 0;
+    if (FInfo.hProcess && GetExitCodeProcess(FInfo.hProcess, &exitCode) && exitCode == STILL_ACTIVE)
+        TerminateProcess(FInfo.hProcess, 0);
 }

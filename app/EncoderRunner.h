@@ -1,6 +1,7 @@
 #pragma once
 // The encoder runner's pieces that need no window: the installation test, the encoder's command
-// line, reading its output pipe and turning that output into the progress caption.
+// line, the running encoder's handles, reading its output pipe and turning that output into the
+// progress caption.
 
 #include "platform/Processes.h"
 
@@ -50,3 +51,40 @@ std::optional<QString> ProgressCaption(const QString& Text, const QString& Movie
 // most ReadBufferSize bytes read, decoded from the local 8-bit encoding; empty when nothing is
 // waiting or the handle is no pipe.
 QString ReadEncoderOutput(HANDLE Pipe, int ReadBufferSize);
+
+// Why the encoder could not write OutputFile, found before anything is recorded: its folder is
+// missing or cannot take a new file (read-only, no permission), or the file exists and cannot be
+// replaced. The text is the system's own; empty when the place is fine. A disk that fills up later
+// is not foreseen.
+QString OutputLocationProblem(const QString& OutputFile);
+
+// The encoder's last error line in its Output (lines end in CR or LF): the last non-blank line that
+// is no progress line; empty when there is none.
+QString LastEncoderErrorLine(const QString& Output);
+
+// One encoder run: the pipe its standard output and error come back through, the pipe to its
+// standard input, and its process record. Reset forgets the encoder: every handle is closed, and a
+// process still running is left to run (Terminate ends it). Destroying forgets it too.
+class TEncoderProcess {
+public:
+    TEncoderProcess() = default;
+    TEncoderProcess(const TEncoderProcess&) = delete;
+    TEncoderProcess& operator=(const TEncoderProcess&) = delete;
+    ~TEncoderProcess() { Reset(); }
+
+    // Forgets any earlier run, then starts the encoder; false (and nothing kept) when it cannot start.
+    bool Start(const QString& CommandLine, const QStringList& Arguments);
+    void Reset();
+    // True from a successful Start until Reset, also after the process has ended.
+    bool Started() const { return FInfo.hProcess != 0; }
+    // The exit code once the process has ended; nothing while it runs or when none was started.
+    std::optional<DWORD> ExitCode() const;
+    // Ends a process still running (exit code 0); nothing happens when there is none.
+    void Terminate();
+    HANDLE OutputRead() const { return FOutputRead; }
+    const PROCESS_INFORMATION& Info() const { return FInfo; }
+
+private:
+    HANDLE FOutputRead = 0, FOutputWrite = 0, FInputRead = 0, FInputWrite = 0;
+    PROCESS_INFORMATION FInfo{};
+};

@@ -55,7 +55,8 @@ void TShockwaveFlash::SetMovie(const QString& FileName) {
 }
 
 int TShockwaveFlash::TotalFrames() const {
-    return FPlayer ? FPlayer->TotalFrames() : 0;
+    // The header's count, as the stand-alone player reports it, whatever the file holds.
+    return FPlayer ? FPlayer->GetMovie().timeline.frameCount : 0;
 }
 
 int TShockwaveFlash::FrameNum() const {

@@ -29,6 +29,8 @@ public:
     void SetMovie(const QString& FileName);
     QString LoadError() const { return FLoadError; }
 
+    // The frame count the movie's header declares (0 without a movie), also when the file holds
+    // fewer or more frames; playback still shows every frame the file holds.
     int TotalFrames() const;
     int FrameNum() const; // zero-based
     // -1 while playing, 0 while stopped.

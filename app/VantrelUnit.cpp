@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "app/EncoderRunner.h"
 #include "app/FrameExactJob.h"
@@ -17,7 +18,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -25,6 +26,7 @@
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 
 namespace {
 constexpr double DesignDotsPerInch = 120.0;
@@ -32,8 +34,10 @@ const QSize DesignClientSize(643, 557);
 const QString StartConvertCaption = QStringLiteral("Start Convert");
 const QString StopConvertCaption = QStringLiteral("Stop Convert");
 const QString SelectMovieText = QStringLiteral("Please select a \".swf\" file.");
-// How long a stop waits for the recorder's close before the encoder starts anyway.
-constexpr int RecorderCloseTimeoutMs = 10000;
+// How often a stop looks whether the camera's thread has ended.
+constexpr int RecordingCheckMs = 20;
+// How much of the encoder's latest output is kept for its last error line.
+constexpr int EncoderOutputKept = 4096;
 
 void PumpMessages() {
     QCoreApplication::processEvents();
@@ -100,6 +104,48 @@ QString AudioGuidance(const QString& RecordLineName) {
     return message;
 }
 
+QString ErrorText(const std::exception& Error) {
+    const auto* exception = dynamic_cast<const Exception*>(&Error);
+    return exception ? exception->Message() : QString::fromLocal8Bit(Error.what());
+}
+
+// Drops the keyboard and mouse input and the close requests aimed at one window or a widget inside
+// it, for as long as it lives. Other windows, message boxes among them, get theirs.
+class TWindowInputBlock : public QObject {
+public:
+    explicit TWindowInputBlock(QWidget* Window) : FWindow(Window) { qApp->installEventFilter(this); }
+    ~TWindowInputBlock() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override {
+        switch (Event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::Close:
+            break;
+        default:
+            return false;
+        }
+        if (Watched == static_cast<QObject*>(FWindow->windowHandle()))
+            return true;
+        const auto* widget = qobject_cast<QWidget*>(Watched);
+        return widget && widget->window() == FWindow;
+    }
+
+private:
+    QWidget* FWindow;
+};
+
 // Drops right-button presses before any window sees them.
 class TRightButtonFilter : public QObject {
 protected:
@@ -120,13 +166,8 @@ protected:
 };
 } // namespace
 
-QString AudioGuidanceText(const QString& RecordLineName) {
-    return AudioGuidance(RecordLineName);
-}
-
 void ShowException(const std::exception& Error) {
-    const auto* exception = dynamic_cast<const Exception*>(&Error);
-    QString text = exception ? exception->Message() : QString::fromLocal8Bit(Error.what());
+    QString text = ErrorText(Error);
     if (!text.isEmpty() && text.back().isLetterOrNumber())
         text += QLatin1Char('.');
     MessageBoxW(nullptr, text, QCoreApplication::applicationName(), MB_OK | MB_ICONERROR);
@@ -161,8 +202,7 @@ void TVantrelForm::BuildLayout() {
     const auto scaledRect = [&](int Left, int Top, int Width, int Height) {
         return QRect(scaled(Left), scaled(Top), scaled(Width), scaled(Height));
     };
-    FDesignClientSize = QSize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height()));
-    resize(FDesignClientSize);
+    resize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height()));
     move(0, 0);
     setAutoFillBackground(true);
     QFont tahoma(QStringLiteral("Tahoma"));
@@ -202,18 +242,16 @@ void TVantrelForm::BuildLayout() {
     LogPanel->hide();
 
     const Qt::Edges all = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge;
-    FAnchored = {
-        {FlashPanel, scaledRect(21, 21, 601, 431), all},
-        {BarPanel, scaledRect(21, 460, 599, 38), Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge},
-        {OpenButton, scaledRect(21, 511, 106, 33), Qt::LeftEdge | Qt::BottomEdge},
-        {StartButton, scaledRect(135, 511, 170, 33), Qt::RightEdge | Qt::BottomEdge},
-        {AudioButton, scaledRect(313, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge},
-        {OptionButton, scaledRect(418, 511, 99, 33), Qt::RightEdge | Qt::BottomEdge},
-        {CloseButton, scaledRect(524, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge},
-        {LogPanel, scaledRect(186, 188, 304, 54), Qt::LeftEdge | Qt::TopEdge},
-    };
-    for (const TAnchored& anchored : FAnchored)
-        anchored.Widget->setGeometry(anchored.Design);
+    FLayout = TAnchorLayout(QSize(scaled(DesignClientSize.width()), scaled(DesignClientSize.height())));
+    FLayout.Add(FlashPanel, scaledRect(21, 21, 601, 431), all);
+    FLayout.Add(BarPanel, scaledRect(21, 460, 599, 38), Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(OpenButton, scaledRect(21, 511, 106, 33), Qt::LeftEdge | Qt::BottomEdge);
+    FLayout.Add(StartButton, scaledRect(135, 511, 170, 33), Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(AudioButton, scaledRect(313, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(OptionButton, scaledRect(418, 511, 99, 33), Qt::RightEdge | Qt::BottomEdge);
+    FLayout.Add(CloseButton, scaledRect(524, 511, 98, 33), Qt::RightEdge | Qt::BottomEdge);
+    // The log panel starts at its design place; afterwards it is centred, never anchored.
+    LogPanel->setGeometry(scaledRect(186, 188, 304, 54));
     setTabOrder(OpenButton, StartButton);
     setTabOrder(StartButton, AudioButton);
     setTabOrder(AudioButton, OptionButton);
@@ -235,25 +273,7 @@ void TVantrelForm::BuildLayout() {
 
 void TVantrelForm::resizeEvent(QResizeEvent* Event) {
     QWidget::resizeEvent(Event);
-    const int dx = width() - FDesignClientSize.width();
-    const int dy = height() - FDesignClientSize.height();
-    for (const TAnchored& anchored : FAnchored) {
-        QRect place = anchored.Design;
-        if (anchored.Anchors & Qt::RightEdge) {
-            if (anchored.Anchors & Qt::LeftEdge)
-                place.setWidth(place.width() + dx);
-            else
-                place.translate(dx, 0);
-        }
-        if (anchored.Anchors & Qt::BottomEdge) {
-            if (anchored.Anchors & Qt::TopEdge)
-                place.setHeight(place.height() + dy);
-            else
-                place.translate(0, dy);
-        }
-        if (anchored.Widget != LogPanel)
-            anchored.Widget->setGeometry(place);
-    }
+    FLayout.Apply(size());
     // The player keeps a 2-pixel inset at the top and left of its panel.
     if (FFlash)
         FFlash->setGeometry(2, 2, FlashPanel->width() - 3, FlashPanel->height() - 3);
@@ -276,7 +296,7 @@ void TVantrelForm::FormCreate() {
     FReadBufferSize = 1024;
 
     FMixer = std::make_unique<TAudioMixer>();
-    FRecorder = std::make_unique<TStockAudioRecorder>();
+    MakeRecorder();
     FAppFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     FindRecordingLine();
     FScreenCam = std::make_unique<TScreenCam>(this);
@@ -300,13 +320,10 @@ void TVantrelForm::FormDestroy() {
     FFrameExact.reset(); // cancels a frame-exact conversion and waits for it
     FMixer.reset();
     FRecorder.reset();
-    DWORD exitCode = 0;
-    if (FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
-        exitCode == STILL_ACTIVE)
-        TerminateProcess(FProcessInfo.hProcess, 0);
+    FEncoder.Terminate();
     FScreenCam.reset();
     DeleteTemporaryFiles();
-    ForgetEncoder();
+    FEncoder.Reset();
     delete FFlash;
     FFlash = nullptr;
 }
@@ -396,6 +413,12 @@ void TVantrelForm::StartSteps() {
                     QStringLiteral("The AVI File \"%1\" exists, do you want to overwrite it?").arg(chosen),
                     QStringLiteral("Confirm"), MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
+    // A place the encoder cannot write to is found now, not after the whole recording.
+    if (const QString problem = OutputLocationProblem(chosen); !problem.isEmpty()) {
+        MessageBoxW(this, QStringLiteral("Can't save to \"%1\".").arg(chosen) + QLatin1Char('\n') + problem,
+                    QStringLiteral("Error"), MB_OK | MB_ICONERROR);
+        return;
+    }
     QCursor::setPos(mapToGlobal(StartButton->geometry().topLeft() +
                                 QPoint(StartButton->width() / 2, StartButton->height() / 2)));
     SetUIState(false, true);
@@ -418,11 +441,27 @@ void TVantrelForm::StartSteps() {
         chosenInfo.suffix().isEmpty() ? chosenInfo.fileName() : chosenInfo.completeBaseName();
     FTempVideoFile = MakeTempFileName(FTempFolder + QLatin1Char('/') + base + QStringLiteral(".avi"));
     FTempAudioFile = MakeTempFileName(FTempFolder + QLatin1Char('/') + base + QStringLiteral(".wav"));
+    HoldPlayerSize(true);
     FScreenCam->FShowMarks = 1;
     FScreenCam->FTrackRegion = 1;
     FScreenCam->Start(FFlash, FTempVideoFile);
-    FRecorder->RecordToWaveFile(FTempAudioFile);
-    FRecorder->SetActive(true);
+    QString soundProblem;
+    FSoundFailure.clear();
+    try {
+        if (!FRecorder->RecordToWaveFile(FTempAudioFile))
+            soundProblem = FRecorder->LastErrorText();
+    } catch (const std::exception& error) {
+        soundProblem = ErrorText(error);
+    }
+    if (!soundProblem.isEmpty()) {
+        // Without its sound the recording is no conversion: what was started is undone.
+        FScreenCam->Stop();
+        WaitForRecordings();
+        HoldPlayerSize(false);
+        AbandonConversion(QStringLiteral("The sound recording \"%1\" could not start.").arg(FTempAudioFile) +
+                          QLatin1Char('\n') + soundProblem);
+        return;
+    }
     FFlash->setCursor(Qt::BlankCursor);
     FFlash->Play();
     Timer.start();
@@ -476,28 +515,114 @@ void TVantrelForm::StopSteps() {
         return;
     }
     FScreenCam->Stop();
-    FRecorder->SetActive(false);
+    try {
+        FRecorder->SetActive(false);
+    } catch (const std::exception& error) {
+        FSoundFailure = ErrorText(error);
+    }
     FFlash->Stop();
     FFlash->setCursor(Qt::ArrowCursor);
-    WaitForRecordings();
-    if (!FOutputFile.isEmpty() && FileExists(FTempAudioFile) && FileExists(FTempVideoFile)) {
-        const TEncoderJob job = {FAppFolder,  FTempAudioFile, FTempVideoFile,
-                                 FOutputFile, FAudioOption,   FVideoOption};
-        StartEncoder(::EncoderCommandLine(job), EncoderArguments(job));
+    const bool soundFinished = WaitForRecordings();
+    HoldPlayerSize(false);
+    if (FOutputFile.isEmpty())
+        return;
+    if (!soundFinished) {
+        // A device that never closed is given up, so the next conversion gets a working one.
+        MakeRecorder();
+        QString reason = QStringLiteral("The sound recording \"%1\" did not finish.").arg(FTempAudioFile);
+        if (!FSoundFailure.isEmpty())
+            reason += QLatin1Char('\n') + FSoundFailure;
+        AbandonConversion(reason);
+        return;
+    }
+    if (!FSoundFailure.isEmpty() && FileExists(FTempVideoFile) && FileExists(FTempAudioFile)) {
+        // The sound is cut short or missing: no video made from it is a success. What was
+        // recorded stays for the user.
+        const QString text =
+            QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') +
+            QStringLiteral("The sound recording \"%1\" failed: %2").arg(FTempAudioFile, FSoundFailure) +
+            QLatin1Char('\n') + QStringLiteral("The recordings are kept in \"%1\".").arg(FTempFolder);
+        FTempFolder.clear();
+        FTempAudioFile.clear();
+        FTempVideoFile.clear();
+        FOutputFile.clear();
+        SetUIState(true, false);
+        MessageBoxW(this, text, QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+        return;
+    }
+    for (const QString& recording : {FTempVideoFile, FTempAudioFile})
+        if (!FileExists(recording)) {
+            AbandonConversion(QStringLiteral("The recording \"%1\" is missing.").arg(recording));
+            return;
+        }
+    const TEncoderJob job = {FAppFolder,  FTempAudioFile, FTempVideoFile,
+                             FOutputFile, FAudioOption,   FVideoOption};
+    StartEncoder(::EncoderCommandLine(job), EncoderArguments(job));
+}
+
+void TVantrelForm::AbandonConversion(const QString& Reason) {
+    DeleteTemporaryFiles();
+    FOutputFile.clear();
+    SetUIState(true, false);
+    MessageBoxW(this, QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') + Reason,
+                QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+}
+
+void TVantrelForm::MakeRecorder() {
+    FRecorder = std::make_unique<TStockAudioRecorder>();
+    // A failing sound device is remembered for the end of the conversion, not raised in between.
+    FRecorder->OnError = [this](TWaveAudioIO* Sender) {
+        if (FSoundFailure.isEmpty())
+            FSoundFailure = Sender->LastErrorText();
+    };
+    FRecorder->OnDeactivate = [this](TWaveAudioIO*) {
+        if (FWaitLoop)
+            FWaitLoop->quit();
+    };
+}
+
+void TVantrelForm::HoldPlayerSize(bool Hold) {
+    if (Hold == FSizeHeld)
+        return;
+    FSizeHeld = Hold;
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(FFlash)}) {
+        if (Hold) {
+            widget->setFixedSize(widget->size());
+        } else {
+            widget->setMinimumSize(0, 0);
+            widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        }
     }
 }
 
-void TVantrelForm::WaitForRecordings() {
-    FScreenCam->WaitForThreads();
-    QElapsedTimer waited;
-    waited.start();
-    while (FRecorder->GetActive() && waited.elapsed() < RecorderCloseTimeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+bool TVantrelForm::WaitForRecordings() {
+    // The main window takes no clicks or keys meanwhile; message boxes shown by the recordings do.
+    const TWindowInputBlock block(this);
+    ServeEventsUntil([this] { return !FScreenCam->ThreadRunning(); }, -1);
+    FScreenCam->WaitForThreads(); // the threads have ended: this only joins them
+    return ServeEventsUntil([this] { return !FRecorder->GetActive(); }, FRecorderCloseTimeoutMs);
 }
 
-QString TVantrelForm::EncoderCommandLine() const {
-    return ::EncoderCommandLine(
-        {FAppFolder, FTempAudioFile, FTempVideoFile, FOutputFile, FAudioOption, FVideoOption});
+bool TVantrelForm::ServeEventsUntil(const std::function<bool()>& Done, int TimeoutMs) {
+    if (Done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (Done())
+            loop.quit();
+    });
+    check.start(RecordingCheckMs);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (TimeoutMs >= 0)
+        deadline.start(TimeoutMs);
+    QEventLoop* const outer = std::exchange(FWaitLoop, &loop);
+    while (!Done() && (TimeoutMs < 0 || deadline.isActive()))
+        loop.exec();
+    FWaitLoop = outer;
+    return Done();
 }
 
 void TVantrelForm::AudioButtonClick() {
@@ -566,13 +691,14 @@ void TVantrelForm::TimerTimer() {
         ~TClearBusy() { Busy = false; }
     } clearBusy{FTimerBusy};
 
-    const QString text = ReadEncoderOutput(FOutputRead, FReadBufferSize);
-    DWORD exitCode = 0;
-    if (text.isEmpty() && FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
-        exitCode != STILL_ACTIVE)
-        CompleteConversion(exitCode);
+    const QString text = ReadEncoderOutput(FEncoder.OutputRead(), FReadBufferSize);
+    if (text.isEmpty())
+        if (const std::optional<DWORD> exitCode = FEncoder.ExitCode())
+            CompleteConversion(*exitCode);
     if (text.isEmpty())
         return;
+    // The tail is kept for the last error line of a failed run.
+    FEncoderOutput = (FEncoderOutput + text).right(EncoderOutputKept);
     if (LogPanel->isHidden()) {
         SetUIState(false, false);
         PumpMessages();
@@ -586,9 +712,9 @@ void TVantrelForm::TimerTimer() {
 
 void TVantrelForm::CompleteConversion(DWORD ExitCode) {
     Timer.stop();
-    TerminateProcess(FProcessInfo.hProcess, 0);
+    FEncoder.Terminate();
     // The ended encoder is forgotten, so later ticks do not take it for a fresh ending.
-    ForgetEncoder();
+    FEncoder.Reset();
     if (!LogPanel->isHidden() && FOutputFile.isEmpty()) {
         SetUIState(true, false);
     } else if (!LogPanel->isHidden()) {
@@ -599,9 +725,12 @@ void TVantrelForm::CompleteConversion(DWORD ExitCode) {
         // is no result.
         if (ExitCode == 0 && FileExists(FOutputFile))
             Inform(this, QStringLiteral("Convert to \"%1\" successfully.").arg(FOutputFile));
-        else
-            MessageBoxW(this, QStringLiteral("Can't convert \"%1\".").arg(FMovieFile),
-                        QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+        else {
+            QString text = QStringLiteral("Can't convert \"%1\".").arg(FMovieFile);
+            if (const QString reason = LastEncoderErrorLine(FEncoderOutput); !reason.isEmpty())
+                text += QLatin1Char('\n') + reason;
+            MessageBoxW(this, text, QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+        }
         DeleteTemporaryFiles();
         FOutputFile.clear();
         SetUIState(true, false);
@@ -613,35 +742,16 @@ void TVantrelForm::CompleteConversion(DWORD ExitCode) {
 
 void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& Arguments) {
     LogPanel->setText(StartCaption(FOutputFile));
-    DWORD exitCode = 0;
-    if (FProcessInfo.hProcess && GetExitCodeProcess(FProcessInfo.hProcess, &exitCode) &&
-        exitCode == STILL_ACTIVE)
-        TerminateProcess(FProcessInfo.hProcess, 0);
+    FEncoder.Terminate();
     if (LogPanel->isHidden()) {
         SetUIState(false, false);
         PumpMessages();
     }
-    ForgetEncoder();
-    FPipeSecurity = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    CreatePipe(&FOutputRead, &FOutputWrite, &FPipeSecurity, 0);
-    CreatePipe(&FInputRead, &FInputWrite, &FPipeSecurity, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(STARTUPINFOW);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = FInputRead;
-    startup.hStdOutput = FOutputWrite;
-    startup.hStdError = FOutputWrite;
-    if (CreateProcessW(QString(), CommandLine, &FPipeSecurity, &FPipeSecurity, TRUE, NORMAL_PRIORITY_CLASS,
-                       nullptr, QString(), &startup, &FProcessInfo, &Arguments)) {
-        // Our copies of the child's ends would keep the pipe open after it ends.
-        CloseHandle(FOutputWrite);
-        CloseHandle(FInputRead);
-        FOutputWrite = FInputRead = 0;
+    FEncoderOutput.clear();
+    if (FEncoder.Start(CommandLine, Arguments)) {
         Timer.start();
         return;
     }
-    ForgetEncoder();
     // The recordings stay for the user, and the message says where; the window is ready again.
     QString text = QStringLiteral("Can't start convert process.");
     if (!FTempFolder.isEmpty() && QFileInfo::exists(FTempFolder)) {
@@ -653,16 +763,6 @@ void TVantrelForm::StartEncoder(const QString& CommandLine, const QStringList& A
     FOutputFile.clear();
     SetUIState(true, false);
     MessageBoxW(this, text, QStringLiteral("Error"), MB_OK | MB_ICONERROR);
-}
-
-void TVantrelForm::ForgetEncoder() {
-    for (HANDLE* handle : {&FOutputRead, &FOutputWrite, &FInputRead, &FInputWrite, &FProcessInfo.hProcess,
-                           &FProcessInfo.hThread}) {
-        if (*handle)
-            CloseHandle(*handle);
-        *handle = 0;
-    }
-    FProcessInfo = {};
 }
 
 void TVantrelForm::DeleteTemporaryFiles() {

@@ -1,7 +1,15 @@
 #pragma once
 // The main window: the player in its panel, the seek bar under it, the buttons, and the conversion
 // workflow behind them (open a movie, record its picture and sound, run the encoder, report).
+// Every conversion ends in a message and an idle window. An output place that cannot be written
+// is refused before recording. A sound recording that cannot start or does not close within 10 s
+// of the stop, or a recording gone missing, ends the conversion without the encoder, and the
+// recordings are removed; a sound device that fails while recording ends it too, but the
+// recordings are kept and the message says where. While a stop waits for the recordings, the
+// window takes no input, but message boxes do.
 
+#include "app/AnchorLayout.h"
+#include "app/EncoderRunner.h"
 #include "platform/Dialogs.h"
 #include "platform/Processes.h"
 #include "video/scrcam.h"
@@ -12,8 +20,8 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
-#include <vector>
 
+class QEventLoop;
 class QFrame;
 class TAudioMixer;
 class TFrameExactJob;
@@ -24,10 +32,10 @@ class TStockAudioRecorder;
 
 class TVantrelForm : public QWidget, public TCameraHost {
 public:
-    // OptionDlg is the format dialog, made by the program entry right after this window.
     explicit TVantrelForm(QWidget* Parent = nullptr);
     ~TVantrelForm() override;
 
+    // The format dialog, made by the program entry right after this window.
     void SetOptionDialog(TOptionDlg* Dialog) { FOptionDlg = Dialog; }
 
     // Handlers of the designed components.
@@ -38,16 +46,6 @@ public:
     void CloseButtonClick();
     void TimerTimer();
 
-    void SetUIState(bool Idle, bool NoLogPanel);
-    // A free name in the temporary folder for Name (a file name or a full name).
-    QString MakeTempFileName(const QString& Name) const;
-    static QString GetTempDirectory();
-    // The file's size in bytes; raises an error when it cannot be opened.
-    static qint64 GetFileSizeOf(const QString& FileName);
-    bool FindRecordingLine();
-    // The encoder's command line for the current conversion, as a log shows it.
-    QString EncoderCommandLine() const;
-    void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
     bool MovieLoaded() const;
 
     QWidget* CameraForm() const override { return const_cast<TVantrelForm*>(this); }
@@ -67,7 +65,53 @@ public:
     TSaveDialog SaveDialog;
     QTimer Timer;
 
-    // State (all public so that tests and the workflow read them as the window's fields).
+protected:
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    // Tests read and set the window's state through this.
+    friend class TVantrelFormProbe;
+
+    void FormCreate();
+    void FormDestroy();
+    void CameraProgress(TScreenCam* Sender);
+    void BuildLayout();
+    void SetUIState(bool Idle, bool NoLogPanel);
+    void StartSteps();
+    void StopSteps();
+    // The frame-exact method: the movie converted frame by frame on a worker thread.
+    void StartFrameExact();
+    void FrameExactDone(bool Ok, const QString& Error);
+    void CompleteConversion(DWORD ExitCode);
+    void CentreLogPanel(bool OnlyWhereChanged);
+    // While recording, the window cannot be resized or maximised, and the player keeps its size
+    // even if a window manager resizes the window anyway: every frame has the starting size.
+    void HoldPlayerSize(bool Hold);
+    void StartEncoder(const QString& CommandLine, const QStringList& Arguments);
+    // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
+    // handled. Events are served meanwhile, and the window takes no input. False when the sound
+    // recording did not close within FRecorderCloseTimeoutMs: its file is unfinished.
+    bool WaitForRecordings();
+    // Serves events until Done() holds, at most TimeoutMs (no limit when negative), without spinning:
+    // it wakes for events and every few milliseconds to look. Gives Done() at the end.
+    bool ServeEventsUntil(const std::function<bool()>& Done, int TimeoutMs);
+    // A recording that cannot become a video: the leftovers go, the window is idle again, and the
+    // message says why.
+    void AbandonConversion(const QString& Reason);
+    // A fresh recorder: its errors are kept for the end of the conversion, its close wakes a stop.
+    void MakeRecorder();
+    void DeleteTemporaryFiles();
+    // A private folder for this conversion's recordings; false with a message when there is none.
+    bool MakeTempFolder(QString& Problem);
+    bool FindRecordingLine();
+    // A free name in the temporary folder for Name (a file name or a full name).
+    QString MakeTempFileName(const QString& Name) const;
+    static QString GetTempDirectory();
+    // The file's size in bytes; raises an error when it cannot be opened.
+    static qint64 GetFileSizeOf(const QString& FileName);
+    // Runs a handler; an error escaping it is shown by the application's error box.
+    void Guarded(const std::function<void()>& Handler);
+
     TMbar* FSeekBar = nullptr;
     std::unique_ptr<TScreenCam> FScreenCam;
     bool FWasPlaying = false;
@@ -78,10 +122,9 @@ public:
     QString FAppFolder;
     QString FMovieFile;
     QString FOutputFile;
-    HANDLE FOutputRead = 0, FInputRead = 0, FOutputWrite = 0, FInputWrite = 0;
+    TEncoderProcess FEncoder;
+    QString FEncoderOutput; // the latest output of the running encoder
     int FReadBufferSize = 1024;
-    SECURITY_ATTRIBUTES FPipeSecurity{};
-    PROCESS_INFORMATION FProcessInfo{};
     bool FTimerBusy = false;
     int FAudioOption = 0;
     int FVideoOption = 0;
@@ -93,39 +136,12 @@ public:
     TOptionDlg* FOptionDlg = nullptr;
     // What the "Audio" button starts after its message: the system's sound settings.
     QString FSoundSettingsCommand = QStringLiteral("pavucontrol --tab=4");
-
-protected:
-    void resizeEvent(QResizeEvent* Event) override;
-
-private:
-    void FormCreate();
-    void FormDestroy();
-    void CameraProgress(TScreenCam* Sender);
-    void BuildLayout();
-    void StartSteps();
-    void StopSteps();
-    // The frame-exact method: the movie converted frame by frame on a worker thread.
-    void StartFrameExact();
-    void FrameExactDone(bool Ok, const QString& Error);
-    void CompleteConversion(DWORD ExitCode);
-    void CentreLogPanel(bool OnlyWhereChanged);
-    void ForgetEncoder();
-    // Lets the recordings finish their files: the camera's thread ends, the recorder's close is
-    // handled; events are served meanwhile.
-    void WaitForRecordings();
-    void DeleteTemporaryFiles();
-    // A private folder for this conversion's recordings; false with a message when there is none.
-    bool MakeTempFolder(QString& Problem);
-    // Runs a handler; an error escaping it is shown by the application's error box.
-    void Guarded(const std::function<void()>& Handler);
-
-    struct TAnchored {
-        QWidget* Widget;
-        QRect Design; // at the window's design client size, already scaled
-        Qt::Edges Anchors;
-    };
-    std::vector<TAnchored> FAnchored;
-    QSize FDesignClientSize;
+    TAnchorLayout FLayout{QSize()}; // the designed components but the log panel, which is centred
+    bool FSizeHeld = false;
+    // How long a stop waits for the sound recording's close.
+    int FRecorderCloseTimeoutMs = 10000;
+    QString FSoundFailure;           // the first error of this conversion's sound recording
+    QEventLoop* FWaitLoop = nullptr; // the wait in progress, woken by the recorder's close
     bool FDestroyed = false;
 };
 

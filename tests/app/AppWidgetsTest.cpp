@@ -1,7 +1,8 @@
-// The format dialog as the main window runs it, and the seek bar with the handlers that tie it to the
-// player.
+// The format dialog as the main window runs it, the seek bar with the handlers that tie it to the
+// player, and the anchored placement of the main window's components.
 #include "SwfWriter.h"
 #include "TestFiles.h"
+#include "app/AnchorLayout.h"
 #include "app/OptionUnit.h"
 #include "app/RadioGroup.h"
 #include "app/ShockwaveFlashObjects.h"
@@ -367,4 +368,34 @@ TEST_F(SeekBar, AOneFrameMovieGivesTheRangeZeroToOne) {
     EXPECT_EQ(Flash.FrameNum(), 0);
     EXPECT_EQ(Flash.GetPlaying(), 0);
 }
+// --- Anchored placement ---
+
+TEST(AnchorLayout, StretchesMovesOrKeepsEachWidgetByItsAnchors) {
+    const TAnchorLayout layout(QSize(600, 500));
+    const QRect design(20, 30, 100, 40);
+    const Qt::Edges all = Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge;
+    struct Case {
+        Qt::Edges Anchors;
+        QSize Size;
+        QRect Expected;
+    };
+    const Case cases[] = {
+        {all, QSize(600, 500), design},
+        {all, QSize(650, 480), QRect(20, 30, 150, 20)},
+        {Qt::LeftEdge | Qt::TopEdge, QSize(650, 480), design},
+        {Qt::RightEdge | Qt::BottomEdge, QSize(650, 480), QRect(70, 10, 100, 40)},
+        {Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge, QSize(650, 480), QRect(20, 10, 150, 40)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(layout.Place(design, c.Anchors, c.Size), c.Expected) << int(c.Anchors);
+
+    QWidget window;
+    auto* child = new QWidget(&window);
+    TAnchorLayout placed(QSize(600, 500));
+    placed.Add(child, design, Qt::RightEdge | Qt::BottomEdge);
+    EXPECT_EQ(child->geometry(), design);
+    placed.Apply(QSize(650, 480));
+    EXPECT_EQ(child->geometry(), QRect(70, 10, 100, 40));
+}
+
 } // namespace

@@ -230,4 +230,35 @@ TEST_F(ReadEncoderOutputTest, ExactMultipleOfTheBufferDoesNotBlock) {
     EXPECT_EQ(ReadPromptly(), QString(1024, u'c'));
 }
 
+TEST(EncoderProcessTest, RunsWithOnePipeForOutputAndErrorsAndResetForgetsIt) {
+    TEncoderProcess encoder;
+    ASSERT_TRUE(encoder.Start(QString(), {"/bin/sh", "-c", "echo out; echo err >&2; exit 3"}));
+    EXPECT_TRUE(encoder.Started());
+    QString output;
+    std::optional<DWORD> exitCode;
+    ASSERT_TRUE(PumpUntil([&] {
+        output += ReadEncoderOutput(encoder.OutputRead(), 1024);
+        exitCode = encoder.ExitCode();
+        return exitCode && GetFileSize(encoder.OutputRead(), nullptr) == 0;
+    }));
+    output += ReadEncoderOutput(encoder.OutputRead(), 1024);
+    EXPECT_EQ(output, "out\nerr\n");
+    EXPECT_EQ(exitCode, 3u);
+
+    encoder.Reset();
+    EXPECT_FALSE(encoder.Started());
+    EXPECT_EQ(encoder.OutputRead(), 0u);
+    EXPECT_EQ(encoder.ExitCode(), std::nullopt);
+
+    // A run still going is ended by Terminate, not by Reset.
+    ASSERT_TRUE(encoder.Start(QString(), {"/bin/sleep", "30"}));
+    EXPECT_EQ(encoder.ExitCode(), std::nullopt);
+    encoder.Terminate();
+    EXPECT_EQ(encoder.ExitCode(), 0u);
+
+    EXPECT_FALSE(encoder.Start(QString(), {"/nonexistent/ffmpeg"}));
+    EXPECT_FALSE(encoder.Started());
+    EXPECT_EQ(encoder.OutputRead(), 0u) << "nothing kept of a run that never started";
+}
+
 } // namespace

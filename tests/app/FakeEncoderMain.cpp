@@ -1,7 +1,7 @@
 // A stand-in for the encoder in the main window's tests: it takes the encoder's command line, names
 // its output last, and behaves as VANTREL_FAKE_ENCODER says:
 //   succeed      progress lines, a non-empty output, exit 0
-//   empty-fail   an empty output, exit 1
+//   empty-fail   a progress line, an empty output, an error line, exit 1
 //   keep-fail    leaves the output alone, exit 1
 //   slow         progress lines every 100 ms until it is killed
 // With VANTREL_FAKE_ENCODER_ARGS set it first writes its arguments there, one per line.
@@ -38,8 +38,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (behaviour == "empty-fail") {
+        Progress(128);
         std::ofstream(output, std::ios::binary);
-        std::fprintf(stderr, "Conversion failed!\n");
+        std::fprintf(stderr, "\nError writing trailer of %s: No space left on device\n", output.c_str());
         return 1;
     }
     if (behaviour == "keep-fail") {

@@ -134,6 +134,24 @@ TEST_F(ShockwaveFlash, AnUnusableFileLeavesNoMovie) {
     EXPECT_EQ(Control.TotalFrames(), 10);
 }
 
+TEST_F(ShockwaveFlash, TotalFramesIsTheHeadersCountNotTheFramesPresent) {
+    // The counting movie holds 10 frames; only its header's count changes.
+    for (const int declared : {24, 4}) {
+        SCOPED_TRACE(declared);
+        QByteArray movie = CountingMovie();
+        ASSERT_TRUE(movie.startsWith("FWS"));
+        // The count follows the stage rectangle (5 bits of field size, then 4 fields) and the rate.
+        const int fieldBits = quint8(movie[8]) >> 3;
+        const int count = 8 + (5 + 4 * fieldBits + 7) / 8 + 2;
+        ASSERT_EQ(quint8(movie[count]), 10);
+        movie[count] = char(declared & 0xFF);
+        movie[count + 1] = char(declared >> 8);
+        WriteWholeFile(Dir.path("declared.swf"), movie);
+        Control.SetMovie(Dir.path("declared.swf"));
+        EXPECT_EQ(Control.TotalFrames(), declared);
+    }
+}
+
 TEST_F(ShockwaveFlash, AStreamSoundMovieStillPlaysWithoutASoundServer) {
     // 20 frames at 20 fps, each with a block of PCM stream sound; the test programs reach no server.
     SoundFormat format;

@@ -28,6 +28,32 @@
 
 using namespace flash::writer;
 
+// The window's state, as the tests read and set it.
+class TVantrelFormProbe {
+public:
+    explicit TVantrelFormProbe(TVantrelForm& Form) : F(Form) {}
+    auto& AppFolder() { return F.FAppFolder; }
+    auto& AudioOption() { return F.FAudioOption; }
+    auto& Flash() { return F.FFlash; }
+    auto& MovieFile() { return F.FMovieFile; }
+    auto& OutputFile() { return F.FOutputFile; }
+    auto& ReadBufferSize() { return F.FReadBufferSize; }
+    auto& RecordLineName() { return F.FRecordLineName; }
+    auto& Recorder() { return F.FRecorder; }
+    auto& ScreenCam() { return F.FScreenCam; }
+    auto& SeekBar() { return F.FSeekBar; }
+    auto& SoundSettingsCommand() { return F.FSoundSettingsCommand; }
+    auto& TempAudioFile() { return F.FTempAudioFile; }
+    auto& TempVideoFile() { return F.FTempVideoFile; }
+    auto& TimerBusy() { return F.FTimerBusy; }
+    auto& VideoOption() { return F.FVideoOption; }
+    auto& RecorderCloseTimeoutMs() { return F.FRecorderCloseTimeoutMs; }
+    const TEncoderProcess& Encoder() { return F.FEncoder; }
+
+private:
+    TVantrelForm& F;
+};
+
 namespace {
 
 QByteArray SmallMovie() {
@@ -94,8 +120,8 @@ protected:
         });
 
         Form = std::make_unique<TVantrelForm>();
-        Form->FAppFolder = Dir.path("app") + "/";
-        Form->FSoundSettingsCommand.clear();
+        State().AppFolder() = Dir.path("app") + "/";
+        State().SoundSettingsCommand().clear();
         Form->SetOptionDialog(&Options);
         Form->show();
     }
@@ -134,6 +160,8 @@ protected:
             TimeoutMs);
     }
 
+    TVantrelFormProbe State() const { return TVantrelFormProbe(*Form); }
+
     bool Idle() const {
         return Form->StartButton->text() == "Start Convert" && Form->OpenButton->isEnabled() &&
                Form->CloseButton->isEnabled() && Form->OptionButton->isEnabled() &&
@@ -163,20 +191,20 @@ TEST_F(VantrelFormTest, StartsIdleWithTheDesignedComponents) {
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(Form->Timer.isActive());
     EXPECT_EQ(Form->Timer.interval(), 100);
-    EXPECT_EQ(Form->FReadBufferSize, 1024);
-    EXPECT_EQ(Form->FFlash->parentWidget(), Form->FlashPanel);
-    EXPECT_EQ(Form->FFlash->geometry(),
+    EXPECT_EQ(State().ReadBufferSize(), 1024);
+    EXPECT_EQ(State().Flash()->parentWidget(), Form->FlashPanel);
+    EXPECT_EQ(State().Flash()->geometry(),
               QRect(2, 2, Form->FlashPanel->width() - 3, Form->FlashPanel->height() - 3));
-    ASSERT_NE(Form->FSeekBar, nullptr);
-    EXPECT_EQ(Form->FSeekBar->parentWidget(), Form->BarPanel);
-    EXPECT_EQ(Form->FAudioOption, 0);
-    EXPECT_EQ(Form->FVideoOption, 0);
+    ASSERT_NE(State().SeekBar(), nullptr);
+    EXPECT_EQ(State().SeekBar()->parentWidget(), Form->BarPanel);
+    EXPECT_EQ(State().AudioOption(), 0);
+    EXPECT_EQ(State().VideoOption(), 0);
 
     // The player and the seek bar follow their panels.
     Form->resize(Form->width() + 100, Form->height() + 60);
-    EXPECT_EQ(Form->FFlash->geometry(),
+    EXPECT_EQ(State().Flash()->geometry(),
               QRect(2, 2, Form->FlashPanel->width() - 3, Form->FlashPanel->height() - 3));
-    EXPECT_EQ(Form->FSeekBar->width(), Form->BarPanel->width());
+    EXPECT_EQ(State().SeekBar()->width(), Form->BarPanel->width());
 }
 
 TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
@@ -197,7 +225,7 @@ TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
     OpenMovie(Dir.path("broken.swf"));
     ASSERT_EQ(Boxes.size(), 2u);
     EXPECT_EQ(Boxes[1].Text, "Can't open this \".swf\" file.");
-    EXPECT_TRUE(Form->FMovieFile.isEmpty());
+    EXPECT_TRUE(State().MovieFile().isEmpty());
     EXPECT_FALSE(Form->MovieLoaded());
     EXPECT_FALSE(Form->Timer.isActive());
 
@@ -205,15 +233,15 @@ TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
     WriteWholeFile(Dir.path("MOVIE.SWF"), SmallMovie());
     OpenMovie(Dir.path("MOVIE.SWF"));
     EXPECT_EQ(Boxes.size(), 2u);
-    EXPECT_EQ(Form->FMovieFile, Dir.path("MOVIE.SWF"));
-    EXPECT_EQ(Form->FSeekBar->GetMax(), 24);
-    EXPECT_EQ(Form->FSeekBar->GetPosition(), 0);
+    EXPECT_EQ(State().MovieFile(), Dir.path("MOVIE.SWF"));
+    EXPECT_EQ(State().SeekBar()->GetMax(), 24);
+    EXPECT_EQ(State().SeekBar()->GetPosition(), 0);
     EXPECT_TRUE(Form->Timer.isActive());
-    EXPECT_EQ(Form->FFlash->GetPlaying(), -1) << "a loaded movie plays by itself";
+    EXPECT_EQ(State().Flash()->GetPlaying(), -1) << "a loaded movie plays by itself";
 
     // A failed open afterwards keeps the movie file name of the last good one.
     OpenMovie(Dir.path("broken.swf"));
-    EXPECT_EQ(Form->FMovieFile, Dir.path("MOVIE.SWF"));
+    EXPECT_EQ(State().MovieFile(), Dir.path("MOVIE.SWF"));
 }
 
 TEST_F(VantrelFormTest, StartIsRefusedWithoutMovieOrEncoderOrOverwrite) {
@@ -243,8 +271,8 @@ TEST_F(VantrelFormTest, StartIsRefusedWithoutMovieOrEncoderOrOverwrite) {
                                  .arg(Dir.path("out/clip.avi")));
     EXPECT_EQ(Boxes[2].Type & 0x0F, MB_YESNO);
     EXPECT_TRUE(Idle());
-    EXPECT_FALSE(Form->FScreenCam->FRecording.load());
-    EXPECT_TRUE(Form->FOutputFile.isEmpty());
+    EXPECT_FALSE(State().ScreenCam()->FRecording.load());
+    EXPECT_TRUE(State().OutputFile().isEmpty());
 }
 
 TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
@@ -258,29 +286,29 @@ TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
     EXPECT_FALSE(Form->CloseButton->isEnabled());
     EXPECT_TRUE(Form->LogPanel->isHidden());
     // ... in a folder of the conversion's own, that only its owner may enter.
-    const QString folder = QFileInfo(Form->FTempVideoFile).absolutePath();
+    const QString folder = QFileInfo(State().TempVideoFile()).absolutePath();
     EXPECT_EQ(QFileInfo(folder).absolutePath(), Dir.path("tmp"));
     EXPECT_TRUE(QFileInfo(folder).fileName().startsWith("vantrel-"));
     EXPECT_EQ(QFileInfo(folder).permissions() & 0x0077, QFileDevice::Permissions());
-    EXPECT_EQ(Form->FTempVideoFile, folder + "/my \"clip\" one.avi");
-    EXPECT_EQ(Form->FTempAudioFile, folder + "/my \"clip\" one.wav");
-    EXPECT_TRUE(Form->FScreenCam->FRecording.load());
-    EXPECT_TRUE(Form->FRecorder->GetActive());
-    EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::BlankCursor);
-    EXPECT_EQ(Form->FFlash->GetPlaying(), -1);
+    EXPECT_EQ(State().TempVideoFile(), folder + "/my \"clip\" one.avi");
+    EXPECT_EQ(State().TempAudioFile(), folder + "/my \"clip\" one.wav");
+    EXPECT_TRUE(State().ScreenCam()->FRecording.load());
+    EXPECT_TRUE(State().Recorder()->GetActive());
+    EXPECT_EQ(State().Flash()->cursor().shape(), Qt::BlankCursor);
+    EXPECT_EQ(State().Flash()->GetPlaying(), -1);
     PumpFor(800);
 
     // A tick that comes while a message box of another tick is open returns at once.
     bool nestedTickChecked = false;
     OnBox = [&] {
-        if (!Form->FTimerBusy)
+        if (!State().TimerBusy())
             return;
         Form->TimerTimer();
-        nestedTickChecked = Form->FTimerBusy;
+        nestedTickChecked = State().TimerBusy();
     };
     Form->StartButton->click();
-    EXPECT_EQ(Form->FFlash->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(Form->FFlash->GetPlaying(), 0);
+    EXPECT_EQ(State().Flash()->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(State().Flash()->GetPlaying(), 0);
     EXPECT_FALSE(Form->LogPanel->isHidden());
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
     EXPECT_TRUE(nestedTickChecked);
@@ -289,31 +317,31 @@ TEST_F(VantrelFormTest, ConversionRecordsEncodesReportsAndCleansUp) {
     EXPECT_EQ(ArgumentsSeen(Dir.path("args.txt")),
               (QStringList{Dir.path("app/ffmpeg"), "-y", "-i", folder + "/my \"clip\" one.wav", "-i",
                            folder + "/my \"clip\" one.avi", "-target", "ntsc-vcd", output}));
-    EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
-    EXPECT_FALSE(QFile::exists(Form->FTempAudioFile));
+    EXPECT_FALSE(QFile::exists(State().TempVideoFile()));
+    EXPECT_FALSE(QFile::exists(State().TempAudioFile()));
     EXPECT_FALSE(QFileInfo::exists(folder)) << "the private folder goes with the files";
-    EXPECT_TRUE(Form->FOutputFile.isEmpty());
+    EXPECT_TRUE(State().OutputFile().isEmpty());
     EXPECT_TRUE(Idle());
-    EXPECT_EQ(Form->FProcessInfo.hProcess, 0u) << "the ended encoder is forgotten";
+    EXPECT_EQ(State().Encoder().Info().hProcess, 0u) << "the ended encoder is forgotten";
 
     // The seek bar follows playback again.
-    Form->FFlash->Play();
+    State().Flash()->Play();
     PumpFor(600);
     EXPECT_TRUE(Form->Timer.isActive());
-    EXPECT_NEAR(Form->FSeekBar->GetPosition(), Form->FFlash->FrameNum(), 2);
+    EXPECT_NEAR(State().SeekBar()->GetPosition(), State().Flash()->FrameNum(), 2);
 }
 
 TEST_F(VantrelFormTest, RecordedFilesAreCompleteWhenTheEncoderStarts) {
     qputenv("VANTREL_FAKE_ENCODER", "slow");
     OpenMovie(Dir.path("movie.swf"));
     Record(Dir.path("out/clip.avi"));
-    ASSERT_NE(Form->FProcessInfo.hProcess, 0u);
-    EXPECT_FALSE(Form->FScreenCam->ThreadRunning());
-    EXPECT_FALSE(Form->FRecorder->GetActive());
+    ASSERT_NE(State().Encoder().Info().hProcess, 0u);
+    EXPECT_FALSE(State().ScreenCam()->ThreadRunning());
+    EXPECT_FALSE(State().Recorder()->GetActive());
     // Both files are whole: the AVI has its index, the WAV its sizes.
-    const QByteArray avi = ReadWholeFile(Form->FTempVideoFile);
+    const QByteArray avi = ReadWholeFile(State().TempVideoFile());
     EXPECT_TRUE(avi.contains("idx1"));
-    const QByteArray wav = ReadWholeFile(Form->FTempAudioFile);
+    const QByteArray wav = ReadWholeFile(State().TempAudioFile());
     ASSERT_GT(wav.size(), 44);
     const quint32 riffSize =
         quint8(wav[4]) | quint8(wav[5]) << 8 | quint8(wav[6]) << 16 | quint32(quint8(wav[7])) << 24;
@@ -328,14 +356,14 @@ TEST_F(VantrelFormTest, RecordedFilesAreCompleteWhenTheEncoderStarts) {
         << Form->LogPanel->text().toStdString();
 
     // Stop Convert again restarts the encoder.
-    const DWORD firstEncoder = Form->FProcessInfo.dwProcessId;
+    const DWORD firstEncoder = State().Encoder().Info().dwProcessId;
     Form->StartButton->click();
-    EXPECT_NE(Form->FProcessInfo.dwProcessId, firstEncoder);
+    EXPECT_NE(State().Encoder().Info().dwProcessId, firstEncoder);
     EXPECT_NE(kill(pid_t(firstEncoder), 0), 0) << "the first encoder is gone";
 
     // Closing the window ends the encoder and removes the temporary files.
-    const DWORD encoder = Form->FProcessInfo.dwProcessId;
-    const QString video = Form->FTempVideoFile, audio = Form->FTempAudioFile;
+    const DWORD encoder = State().Encoder().Info().dwProcessId;
+    const QString video = State().TempVideoFile(), audio = State().TempAudioFile();
     Form.reset();
     EXPECT_NE(kill(pid_t(encoder), 0), 0);
     EXPECT_FALSE(QFile::exists(video));
@@ -347,10 +375,13 @@ TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
     const QString cantConvert = QStringLiteral("Can't convert \"%1\".").arg(Dir.path("movie.swf"));
     qputenv("VANTREL_FAKE_ENCODER", "empty-fail");
     Record(Dir.path("out/clip.avi"));
-    ASSERT_TRUE(WaitForBox(cantConvert));
+    // Under the message, the encoder's last error line (its progress lines are passed over).
+    ASSERT_TRUE(WaitForBox(cantConvert + "\nError writing trailer of " + Dir.path("out/clip.avi") +
+                           ": No space left on device"))
+        << (Boxes.empty() ? std::string() : Boxes.back().Text.toStdString());
     EXPECT_EQ(Boxes.back().Type, MB_OK | MB_ICONWARNING);
     EXPECT_FALSE(QFile::exists(Dir.path("out/clip.avi")));
-    EXPECT_FALSE(QFile::exists(Form->FTempVideoFile));
+    EXPECT_FALSE(QFile::exists(State().TempVideoFile()));
     EXPECT_TRUE(Idle());
 
     // An old output that the failed encoder never replaced is no success.
@@ -358,10 +389,47 @@ TEST_F(VantrelFormTest, FailedEncodingIsReportedAndAnEmptyOutputRemoved) {
     qputenv("VANTREL_FAKE_ENCODER", "keep-fail");
     WriteWholeFile(Dir.path("out/clip.avi"), "an older video");
     Record(Dir.path("out/clip.avi"));
-    ASSERT_TRUE(WaitForBox(cantConvert));
+    ASSERT_TRUE(WaitForBox(cantConvert + "\nConversion failed!"));
     EXPECT_EQ(ReadWholeFile(Dir.path("out/clip.avi")), "an older video");
     for (const TBox& box : Boxes)
         EXPECT_FALSE(box.Text.startsWith("Convert to"));
+}
+
+TEST_F(VantrelFormTest, AnOutputPlaceThatCannotBeWrittenIsRefusedBeforeRecording) {
+    OpenMovie(Dir.path("movie.swf"));
+    WriteWholeFile(Dir.path("a file"), "");
+    struct Case {
+        QString Output;
+        QString Reason;
+    };
+    const Case cases[] = {
+        {Dir.path("missing/clip.avi"), "No such file or directory"},
+        {Dir.path("a file/clip.avi"), "Not a directory"},
+        {Dir.path("out"), "Is a directory"},
+        // Read-only even for the superuser.
+        {"/proc/clip.avi", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Output.toStdString());
+        Boxes.clear();
+        Chosen.push_back(c.Output);
+        Answers.push_back(IDYES); // an existing place is to be overwritten
+        Form->StartButton->click();
+        ASSERT_FALSE(Boxes.empty());
+        const TBox& box = Boxes.back();
+        EXPECT_TRUE(box.Text.startsWith(QStringLiteral("Can't save to \"%1\".\n").arg(c.Output)))
+            << box.Text.toStdString();
+        EXPECT_TRUE(box.Text.endsWith(c.Reason)) << box.Text.toStdString();
+        EXPECT_EQ(box.Type, MB_OK | MB_ICONERROR);
+        EXPECT_TRUE(Idle());
+        EXPECT_FALSE(State().ScreenCam()->FRecording.load());
+        EXPECT_FALSE(State().Recorder()->GetActive());
+        EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+            << "no recording folder made";
+    }
+    EXPECT_EQ(QDir(Dir.path("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList())
+        << "the check leaves nothing behind";
 }
 
 TEST_F(VantrelFormTest, AnOutputInTheTemporaryFolderNamedLikeTheRecordingsConverts) {
@@ -373,7 +441,7 @@ TEST_F(VantrelFormTest, AnOutputInTheTemporaryFolderNamedLikeTheRecordingsConver
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
     const QStringList arguments = ArgumentsSeen(Dir.path("args.txt"));
     EXPECT_EQ(arguments.count(output), 1) << "the output is no input";
-    EXPECT_NE(Form->FTempAudioFile, Form->FTempVideoFile);
+    EXPECT_NE(State().TempAudioFile(), State().TempVideoFile());
     EXPECT_EQ(ReadWholeFile(Dir.path("tmp/clip.wav")), "not ours");
     EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
 }
@@ -391,8 +459,8 @@ TEST_F(VantrelFormTest, ATemporaryFolderThatCannotBeMadeLeavesTheWindowIdle) {
         << Boxes[0].Text.toStdString();
     EXPECT_EQ(Boxes[0].Type & 0xF0, MB_ICONERROR);
     EXPECT_TRUE(Idle()) << "the controls are back";
-    EXPECT_FALSE(Form->FScreenCam->FRecording.load());
-    EXPECT_FALSE(Form->FRecorder->GetActive());
+    EXPECT_FALSE(State().ScreenCam()->FRecording.load());
+    EXPECT_FALSE(State().Recorder()->GetActive());
 }
 
 TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) {
@@ -413,7 +481,7 @@ TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) 
         Chosen.push_back(Dir.path("out/clip.avi"));
         Form->StartButton->click();
         PumpFor(500);
-        const QString folder = QFileInfo(Form->FTempVideoFile).absolutePath();
+        const QString folder = QFileInfo(State().TempVideoFile()).absolutePath();
         breakEncoder();
         Form->StartButton->click();
         ASSERT_TRUE(WaitForBox(
@@ -426,6 +494,162 @@ TEST_F(VantrelFormTest, AnEncoderThatCannotStartKeepsTheRecordingsAndSaysWhere) 
     }
 }
 
+TEST_F(VantrelFormTest, ThePlayerKeepsItsSizeWhileRecording) {
+    OpenMovie(Dir.path("movie.swf"));
+    const QSize window = Form->size();
+    const QSize player = State().Flash()->size();
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(200);
+    Form->resize(window + QSize(100, 60));
+    PumpFor(100);
+    EXPECT_EQ(Form->size(), window);
+    Form->showMaximized();
+    PumpFor(200);
+    EXPECT_EQ(State().Flash()->size(), player);
+    // A window manager that resizes the window anyway still leaves the player alone.
+    Form->setFixedSize(window - QSize(50, 40));
+    PumpFor(100);
+    EXPECT_EQ(State().Flash()->size(), player);
+    Form->setFixedSize(window);
+    Form->showNormal();
+
+    Form->StartButton->click();
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
+    Form->resize(window + QSize(100, 60));
+    PumpFor(100);
+    EXPECT_EQ(Form->size(), window + QSize(100, 60)) << "resizable again";
+    EXPECT_EQ(State().Flash()->size(), player + QSize(100, 60));
+}
+
+// A click as the window system delivers it: press and release at the widget's centre.
+void Click(QWidget* Widget) {
+    const QPointF centre = QRectF(Widget->rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, centre, Widget->mapToGlobal(centre), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(Widget, &event);
+    }
+}
+
+TEST_F(VantrelFormTest, ASoundRecordingThatNeverClosesFailsTheConversionAndTheWindowGoesBackToIdle) {
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(400);
+    const QString audio = State().TempAudioFile();
+    // The sound server is gone: the device neither stops nor closes.
+    const TFakeWaveInSettings working = WaveIn->Settings();
+    TFakeWaveInSettings gone = working;
+    gone.ResetResult = gone.CloseResult = MMSYSERR_ERROR;
+    gone.FailureReason = QStringLiteral("Connection terminated");
+    WaveIn->SetSettings(gone);
+    State().RecorderCloseTimeoutMs() = 1500;
+
+    // While the stop waits, a message box takes clicks and the main window none.
+    QPushButton box(QStringLiteral("OK"));
+    box.show();
+    int boxClicks = 0, stopClicks = 0;
+    QObject::connect(&box, &QPushButton::clicked, [&] { ++boxClicks; });
+    QObject::connect(Form->StartButton, &QPushButton::clicked, [&] { ++stopClicks; });
+    QTimer::singleShot(500, [&] {
+        Click(&box);
+        Click(Form->StartButton);
+    });
+    Form->StartButton->click();
+    EXPECT_EQ(boxClicks, 1);
+    EXPECT_EQ(stopClicks, 1) << "only the click that stopped";
+
+    ASSERT_FALSE(Boxes.empty());
+    const QString expected =
+        QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2\" did not finish.\n")
+            .arg(Dir.path("movie.swf"), audio) +
+        State().Recorder()->GetErrorText(MMSYSERR_ERROR);
+    EXPECT_EQ(Boxes.back().Text.toStdString(), expected.toStdString());
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder on an unfinished file";
+    EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+        << "no leftovers";
+
+    // The next conversion records and converts again.
+    WaveIn->SetSettings(working);
+    Record(Dir.path("out/clip.avi"));
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
+}
+
+TEST_F(VantrelFormTest, ASoundRecordingThatCannotStartEndsTheConversionAtOnce) {
+    OpenMovie(Dir.path("movie.swf"));
+    const TFakeWaveInSettings working = WaveIn->Settings();
+    // The device refuses the format (an error raised) or the open (a false result).
+    for (const bool refuseQuery : {true, false}) {
+        SCOPED_TRACE(refuseQuery);
+        TFakeWaveInSettings gone = working;
+        (refuseQuery ? gone.QueryResult : gone.OpenResult) = MMSYSERR_ERROR;
+        gone.FailureReason = QStringLiteral("Connection refused");
+        WaveIn->SetSettings(gone);
+        Boxes.clear();
+        Chosen.push_back(Dir.path("out/clip.avi"));
+        Form->StartButton->click();
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_TRUE(Boxes[0].Text.startsWith(
+            QStringLiteral("Can't convert \"%1\".\nThe sound recording \"").arg(Dir.path("movie.swf"))))
+            << Boxes[0].Text.toStdString();
+        EXPECT_TRUE(Boxes[0].Text.contains("\" could not start.\n")) << Boxes[0].Text.toStdString();
+        EXPECT_TRUE(Boxes[0].Text.contains("Connection refused")) << Boxes[0].Text.toStdString();
+        EXPECT_TRUE(Idle());
+        EXPECT_FALSE(State().ScreenCam()->ThreadRunning());
+        EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+            << "no leftovers";
+    }
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder ran";
+}
+
+TEST_F(VantrelFormTest, ASoundDeviceFailingWhileRecordingIsNoSuccessAndTheRecordingsAreKept) {
+    // The device opens, then refuses to start: the sound file stays empty.
+    TFakeWaveInSettings failing = WaveIn->Settings();
+    failing.StartResult = MMSYSERR_ERROR;
+    failing.FailureReason = QStringLiteral("Connection terminated");
+    WaveIn->SetSettings(failing);
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    const QString folder = QFileInfo(State().TempVideoFile()).absolutePath();
+    PumpFor(400);
+    Form->StartButton->click();
+    ASSERT_FALSE(Boxes.empty());
+    const QString text = Boxes.back().Text;
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2/clip.wav\" failed: ")
+                            .arg(Dir.path("movie.swf"), folder)))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("Connection terminated")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("\nThe recordings are kept in \"%1\".").arg(folder)));
+    for (const TBox& box : Boxes)
+        EXPECT_FALSE(box.Text.startsWith("Convert to"));
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder ran";
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.avi"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.wav"));
+    EXPECT_TRUE(Idle());
+}
+
+TEST_F(VantrelFormTest, ARecordingGoneMissingEndsTheConversionInsteadOfStayingStopped) {
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    PumpFor(300);
+    const QString video = State().TempVideoFile();
+    ASSERT_TRUE(QFile::remove(video));
+    Form->StartButton->click();
+    ASSERT_FALSE(Boxes.empty());
+    EXPECT_EQ(Boxes.back().Text.toStdString(),
+              QStringLiteral("Can't convert \"%1\".\nThe recording \"%2\" is missing.")
+                  .arg(Dir.path("movie.swf"), video)
+                  .toStdString());
+    EXPECT_TRUE(Idle()) << "Open, Format and Close work again";
+    EXPECT_EQ(QDir(Dir.path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList())
+        << "no leftovers";
+}
+
 TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
     OpenMovie(Dir.path("movie.swf"));
     QTimer::singleShot(0, [&] {
@@ -434,19 +658,19 @@ TEST_F(VantrelFormTest, FormatChoicesShapeTheEncoderRun) {
         Options.OKBtn->click();
     });
     Form->OptionButton->click();
-    EXPECT_EQ(Form->FAudioOption, 1);
-    EXPECT_EQ(Form->FVideoOption, 3);
+    EXPECT_EQ(State().AudioOption(), 1);
+    EXPECT_EQ(State().VideoOption(), 3);
     Record(Dir.path("out/clip.avi"));
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
     const QStringList arguments = ArgumentsSeen(Dir.path("args.txt"));
     EXPECT_EQ(arguments.count("-i"), 1) << "the recorded sound is left out";
     EXPECT_EQ(arguments.mid(arguments.size() - 3, 2), (QStringList{"-target", "pal-dvd"}));
-    EXPECT_FALSE(QFile::exists(Form->FTempAudioFile)) << "the WAV file is still removed";
+    EXPECT_FALSE(QFile::exists(State().TempAudioFile())) << "the WAV file is still removed";
 }
 
 TEST_F(VantrelFormTest, AudioGuidanceNamesTheRecordingLineThenOpensTheSettings) {
-    Form->FSoundSettingsCommand = QStringLiteral("touch \"%1\"").arg(Dir.path("settings opened"));
-    Form->FRecordLineName = QStringLiteral("Stereo Mix");
+    State().SoundSettingsCommand() = QStringLiteral("touch \"%1\"").arg(Dir.path("settings opened"));
+    State().RecordLineName() = QStringLiteral("Stereo Mix");
     Form->AudioButton->click();
     ASSERT_EQ(Boxes.size(), 1u);
     const QString text = Boxes[0].Text;
@@ -461,8 +685,8 @@ TEST_F(VantrelFormTest, AudioGuidanceNamesTheRecordingLineThenOpensTheSettings) 
     EXPECT_EQ(Boxes[0].Type, MB_OK | MB_ICONINFORMATION);
     EXPECT_TRUE(PumpUntil([&] { return QFile::exists(Dir.path("settings opened")); }));
 
-    Form->FRecordLineName.clear();
-    Form->FSoundSettingsCommand = QStringLiteral("/nonexistent/settings-tool");
+    State().RecordLineName().clear();
+    State().SoundSettingsCommand() = QStringLiteral("/nonexistent/settings-tool");
     Form->AudioButton->click();
     EXPECT_TRUE(
         Boxes[1].Text.endsWith("\r\nIf you want record the audio of SWF, you must try to select different "
@@ -477,17 +701,17 @@ TEST_F(VantrelFormTest, RightButtonPressesReachNoWindow) {
             return false;
         }
     } counter;
-    Form->FFlash->installEventFilter(&counter);
+    State().Flash()->installEventFilter(&counter);
     const QPointF point(10, 10);
-    QMouseEvent right(QEvent::MouseButtonPress, point, Form->FFlash->mapToGlobal(point), Qt::RightButton,
+    QMouseEvent right(QEvent::MouseButtonPress, point, State().Flash()->mapToGlobal(point), Qt::RightButton,
                       Qt::RightButton, Qt::NoModifier);
-    QApplication::sendEvent(Form->FFlash, &right);
+    QApplication::sendEvent(State().Flash(), &right);
     QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(10, 10),
-                           Form->FFlash->mapToGlobal(QPoint(10, 10)));
-    QApplication::sendEvent(Form->FFlash, &menu);
+                           State().Flash()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(State().Flash(), &menu);
     EXPECT_EQ(counter.Presses, 0);
-    QMouseEvent left(QEvent::MouseButtonPress, point, Form->FFlash->mapToGlobal(point), Qt::LeftButton,
+    QMouseEvent left(QEvent::MouseButtonPress, point, State().Flash()->mapToGlobal(point), Qt::LeftButton,
                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(Form->FFlash, &left);
+    QApplication::sendEvent(State().Flash(), &left);
     EXPECT_EQ(counter.Presses, 1) << "other buttons pass";
 }
