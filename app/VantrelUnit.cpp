@@ -1,6 +1,7 @@
 #include "app/VantrelUnit.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "audio/WaveRecorders.h"
 #include "platform/Clock.h"
 #include "platform/SysUtils.h"
+#include "platform/WaveInService.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -447,6 +449,9 @@ void TVantrelForm::StartSteps() {
     FScreenCam->Start(FFlash, FTempVideoFile);
     QString soundProblem;
     FSoundFailure.clear();
+    // The program's own sound: the monitor of the sink its player plays to, when the sound server
+    // has one; else the system's recording source.
+    FRecorder->SetDeviceID(WaveInPlaybackMonitorName().isEmpty() ? WAVE_MAPPER : WAVE_PLAYBACK_MONITOR);
     try {
         if (!FRecorder->RecordToWaveFile(FTempAudioFile))
             soundProblem = FRecorder->LastErrorText();
@@ -526,22 +531,22 @@ void TVantrelForm::StopSteps() {
     HoldPlayerSize(false);
     if (FOutputFile.isEmpty())
         return;
+    LogRecording();
     if (!soundFinished) {
         // A device that never closed is given up, so the next conversion gets a working one.
         MakeRecorder();
         QString reason = QStringLiteral("The sound recording \"%1\" did not finish.").arg(FTempAudioFile);
         if (!FSoundFailure.isEmpty())
-            reason += QLatin1Char('\n') + FSoundFailure;
+            reason += QLatin1Char('\n') + SoundFailureText();
         AbandonConversion(reason);
         return;
     }
     if (!FSoundFailure.isEmpty() && FileExists(FTempVideoFile) && FileExists(FTempAudioFile)) {
         // The sound is cut short or missing: no video made from it is a success. What was
         // recorded stays for the user.
-        const QString text =
-            QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') +
-            QStringLiteral("The sound recording \"%1\" failed: %2").arg(FTempAudioFile, FSoundFailure) +
-            QLatin1Char('\n') + QStringLiteral("The recordings are kept in \"%1\".").arg(FTempFolder);
+        const QString text = QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') +
+                             SoundFailureText() + QLatin1Char('\n') +
+                             QStringLiteral("The recordings are kept in \"%1\".").arg(FTempFolder);
         FTempFolder.clear();
         FTempAudioFile.clear();
         FTempVideoFile.clear();
@@ -566,6 +571,22 @@ void TVantrelForm::AbandonConversion(const QString& Reason) {
     SetUIState(true, false);
     MessageBoxW(this, QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') + Reason,
                 QStringLiteral("Warning"), MB_OK | MB_ICONWARNING);
+}
+
+QString TVantrelForm::SoundFailureText() const {
+    // The recorder's own reports name the recording already.
+    if (FSoundFailure.contains(FTempAudioFile))
+        return FSoundFailure;
+    return QStringLiteral("The sound recording \"%1\" failed: %2").arg(FTempAudioFile, FSoundFailure);
+}
+
+void TVantrelForm::LogRecording() const {
+    // What the recordings lost or had filled in, for the user's log (standard error).
+    std::fprintf(
+        stderr,
+        "Recorded %ld video frames (%ld dropped) and the sound (%lu ms of gaps filled with silence).\n",
+        long(FScreenCam->FFramesWritten.load()), long(FScreenCam->FDroppedFrames.load()),
+        static_cast<unsigned long>(FRecorder->GetGapTime()));
 }
 
 void TVantrelForm::MakeRecorder() {

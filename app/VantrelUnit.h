@@ -100,6 +100,8 @@ private:
     void AbandonConversion(const QString& Reason);
     // A fresh recorder: its errors are kept for the end of the conversion, its close wakes a stop.
     void MakeRecorder();
+    void LogRecording() const;
+    QString SoundFailureText() const;
     void DeleteTemporaryFiles();
     // A private folder for this conversion's recordings; false with a message when there is none.
     bool MakeTempFolder(QString& Problem);

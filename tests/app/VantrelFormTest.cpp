@@ -564,6 +564,7 @@ TEST_F(VantrelFormTest, ASoundRecordingThatNeverClosesFailsTheConversionAndTheWi
     const QString expected =
         QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2\" did not finish.\n")
             .arg(Dir.path("movie.swf"), audio) +
+        QStringLiteral("The sound recording \"%1\" stopped: ").arg(audio) +
         State().Recorder()->GetErrorText(MMSYSERR_ERROR);
     EXPECT_EQ(Boxes.back().Text.toStdString(), expected.toStdString());
     EXPECT_TRUE(Idle());
@@ -575,6 +576,28 @@ TEST_F(VantrelFormTest, ASoundRecordingThatNeverClosesFailsTheConversionAndTheWi
     WaveIn->SetSettings(working);
     Record(Dir.path("out/clip.avi"));
     ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
+}
+
+TEST_F(VantrelFormTest, TheProgramRecordsTheMonitorOfItsOwnSinkWhenThereIsOne) {
+    OpenMovie(Dir.path("movie.swf"));
+    TFakeWaveInSettings sound = WaveIn->Settings();
+    sound.Devices = {QStringLiteral("Microphone"), QStringLiteral("Monitor of Speakers")};
+    sound.DefaultDevice = 0;
+    // Without a monitor, the system's recording source; with one, that monitor.
+    for (const int monitor : {-1, 1}) {
+        SCOPED_TRACE(monitor);
+        sound.PlaybackMonitor = monitor;
+        WaveIn->SetSettings(sound);
+        Boxes.clear();
+        const QString output = Dir.path(QStringLiteral("out/source%1.avi").arg(monitor));
+        Chosen.push_back(output);
+        Form->StartButton->click();
+        EXPECT_TRUE(State().Recorder()->GetActive());
+        EXPECT_EQ(State().Recorder()->GetDeviceID(), monitor < 0 ? WAVE_MAPPER : WAVE_PLAYBACK_MONITOR);
+        PumpFor(400);
+        Form->StartButton->click();
+        ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(output)));
+    }
 }
 
 TEST_F(VantrelFormTest, ASoundRecordingThatCannotStartEndsTheConversionAtOnce) {
@@ -618,9 +641,8 @@ TEST_F(VantrelFormTest, ASoundDeviceFailingWhileRecordingIsNoSuccessAndTheRecord
     Form->StartButton->click();
     ASSERT_FALSE(Boxes.empty());
     const QString text = Boxes.back().Text;
-    EXPECT_TRUE(
-        text.startsWith(QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2/clip.wav\" failed: ")
-                            .arg(Dir.path("movie.swf"), folder)))
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Can't convert \"%1\".\nThe sound recording \"%2/clip.wav\" ")
+                                    .arg(Dir.path("movie.swf"), folder)))
         << text.toStdString();
     EXPECT_TRUE(text.contains("Connection terminated")) << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral("\nThe recordings are kept in \"%1\".").arg(folder)));
