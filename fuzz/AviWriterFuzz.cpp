@@ -70,8 +70,10 @@ int AviWriter(const std::uint8_t* data, std::size_t size) {
         LONG position = -1;
         for (int frame = 0; frame < 6 && input.Left() > 0; ++frame) {
             const std::uint8_t step = input.U8();
-            // Mostly the next positions, sometimes the same one again or a long gap.
-            position += step == 0xFF ? LONG(input.U16()) << 4 : step % 4;
+            // Mostly the next positions, sometimes the same one again or a gap of up to 4080
+            // frames. Longer gaps (the writer takes 2^20) only take longer: every empty frame is
+            // flushed to the file on its own.
+            position += step == 0xFF ? LONG(input.U8()) << 4 : step % 4;
             const int slack = std::int8_t(input.U8()) % 3; // -2..2 bytes around the frame's size
             std::vector<BYTE> pixels(std::size_t(std::max<std::int64_t>(0, std::int64_t(imageSize) + slack)));
             const QByteArray pattern = input.Bytes(16);
