@@ -430,8 +430,10 @@ struct Renderer::Impl {
         };
         for (const auto& [depth, object] : list) {
             if (!masks.empty()) {
-                const auto expired = std::remove_if(masks.begin(), masks.end(),
-                                                    [&](const ActiveMask& m) { return m.clipDepth < depth; });
+                // A copy: clang before 16 cannot capture a structured binding.
+                const auto expired =
+                    std::remove_if(masks.begin(), masks.end(),
+                                   [&, at = depth](const ActiveMask& m) { return m.clipDepth < at; });
                 if (expired != masks.end()) {
                     masks.erase(expired, masks.end());
                     applyMasks();
