@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <optional>
 
+using namespace win; // the platform layer's Windows-style names
+
 // True when the file holds Bytes at byte Offset; any error or a file too short gives false.
 bool FileHasSignature(const QString& FileName, qint64 Offset, const QByteArray& Bytes);
 

@@ -30,6 +30,8 @@
 #include <QScreen>
 #include <QWindow>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 constexpr double DesignDotsPerInch = 120.0;
 const QSize DesignClientSize(643, 557);
@@ -303,6 +305,22 @@ void TVantrelForm::FormCreate() {
     FindRecordingLine();
     FScreenCam = std::make_unique<TScreenCam>(this);
     FScreenCam->OnRecordProgress = [this](TScreenCam* Sender) { CameraProgress(Sender); };
+    // Called on the recording thread.
+    FScreenCam->OnRecordError = [this](TScreenCam* Sender) {
+        const QString failure = Sender->RecordFailure();
+        QMetaObject::invokeMethod(
+            this,
+            [this, failure] {
+                if (FVideoFailure.isEmpty())
+                    FVideoFailure =
+                        failure.isEmpty()
+                            ? QStringLiteral("The video recording \"%1\" failed.").arg(FTempVideoFile)
+                            : QStringLiteral("The video recording \"%1\" stopped: %2")
+                                  .arg(FTempVideoFile, failure);
+                RecordingFailed();
+            },
+            Qt::QueuedConnection);
+    };
     InstallRightButtonFilter();
     try {
         FSeekBar = new TMbar(BarPanel);
@@ -449,6 +467,7 @@ void TVantrelForm::StartSteps() {
     FScreenCam->Start(FFlash, FTempVideoFile);
     QString soundProblem;
     FSoundFailure.clear();
+    FVideoFailure.clear();
     // The program's own sound: the monitor of the sink its player plays to, when the sound server
     // has one; else the system's recording source.
     FRecorder->SetDeviceID(WaveInPlaybackMonitorName().isEmpty() ? WAVE_MAPPER : WAVE_PLAYBACK_MONITOR);
@@ -541,11 +560,17 @@ void TVantrelForm::StopSteps() {
         AbandonConversion(reason);
         return;
     }
-    if (!FSoundFailure.isEmpty() && FileExists(FTempVideoFile) && FileExists(FTempAudioFile)) {
-        // The sound is cut short or missing: no video made from it is a success. What was
-        // recorded stays for the user.
+    if ((!FSoundFailure.isEmpty() || !FVideoFailure.isEmpty()) && FileExists(FTempVideoFile) &&
+        FileExists(FTempAudioFile)) {
+        // A recording is cut short: no video made from it is a success. What was recorded stays
+        // for the user.
+        QStringList reasons;
+        if (!FVideoFailure.isEmpty())
+            reasons << FVideoFailure;
+        if (!FSoundFailure.isEmpty())
+            reasons << SoundFailureText();
         const QString text = QStringLiteral("Can't convert \"%1\".").arg(FMovieFile) + QLatin1Char('\n') +
-                             SoundFailureText() + QLatin1Char('\n') +
+                             reasons.join(QLatin1Char('\n')) + QLatin1Char('\n') +
                              QStringLiteral("The recordings are kept in \"%1\".").arg(FTempFolder);
         FTempFolder.clear();
         FTempAudioFile.clear();
@@ -580,6 +605,11 @@ QString TVantrelForm::SoundFailureText() const {
     return QStringLiteral("The sound recording \"%1\" failed: %2").arg(FTempAudioFile, FSoundFailure);
 }
 
+void TVantrelForm::RecordingFailed() {
+    if (!FOutputFile.isEmpty() && FScreenCam->FRecording.load())
+        StopSteps();
+}
+
 void TVantrelForm::LogRecording() const {
     // What the recordings lost or had filled in, for the user's log (standard error).
     std::fprintf(
@@ -595,6 +625,7 @@ void TVantrelForm::MakeRecorder() {
     FRecorder->OnError = [this](TWaveAudioIO* Sender) {
         if (FSoundFailure.isEmpty())
             FSoundFailure = Sender->LastErrorText();
+        QMetaObject::invokeMethod(this, &TVantrelForm::RecordingFailed, Qt::QueuedConnection);
     };
     FRecorder->OnDeactivate = [this](TWaveAudioIO*) {
         if (FWaitLoop)

@@ -21,6 +21,8 @@
 #include <functional>
 #include <memory>
 
+using namespace win; // the platform layer's Windows-style names
+
 class QEventLoop;
 class QFrame;
 class TAudioMixer;
@@ -102,6 +104,8 @@ private:
     void MakeRecorder();
     void LogRecording() const;
     QString SoundFailureText() const;
+    // A recording stopped by itself (a full disk, a lost device): the conversion stops at once.
+    void RecordingFailed();
     void DeleteTemporaryFiles();
     // A private folder for this conversion's recordings; false with a message when there is none.
     bool MakeTempFolder(QString& Problem);
@@ -143,6 +147,7 @@ private:
     // How long a stop waits for the sound recording's close.
     int FRecorderCloseTimeoutMs = 10000;
     QString FSoundFailure;           // the first error of this conversion's sound recording
+    QString FVideoFailure;           // why this conversion's video recording stopped by itself
     QEventLoop* FWaitLoop = nullptr; // the wait in progress, woken by the recorder's close
     bool FDestroyed = false;
 };

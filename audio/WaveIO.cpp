@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+using namespace win; // the platform layer's Windows-style names
+
 TWaveAudioIO::TWaveAudioIO(TComponent* AOwner) : TComponent(AOwner) {}
 
 TWaveAudioIO::~TWaveAudioIO() {

@@ -16,8 +16,12 @@
 #include <mutex>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
+namespace win {
 class TEvent;
 class TWaitableThread;
+}
 class TWaveThread;
 
 class EWaveAudioError : public Exception {

@@ -2,6 +2,8 @@
 
 #include "platform/WaveInService.h"
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 constexpr DWORD ControlTypeCodes[] = {MIXERCONTROL_CONTROLTYPE_VOLUME, MIXERCONTROL_CONTROLTYPE_MUTE,

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 // An index outside a list.
 class EListError : public Exception {
     using Exception::Exception;

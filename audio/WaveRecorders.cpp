@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <exception>
 
+using namespace win; // the platform layer's Windows-style names
+
 TStockAudioRecorder::TStockAudioRecorder(TComponent* AOwner) : TWaveAudioIn(AOwner) {}
 
 TStockAudioRecorder::~TStockAudioRecorder() {

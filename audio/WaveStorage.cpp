@@ -9,6 +9,8 @@
 #include <limits>
 #include <new>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 // Gives back acquired audio without writing it, on every path.
 class TAcquiredData {

@@ -8,7 +8,11 @@
 #include <functional>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
+namespace win {
 class TStream;
+}
 
 enum TWaveStreamState { wssIdle, wssReading, wssWriting };
 

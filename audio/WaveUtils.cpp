@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 // --- Formats ---
 
 void BuildPCMWaveFormat(WAVEFORMATEX& WaveFormat, TChannels Channels, TSampleRate SampleRate,

@@ -10,8 +10,12 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace win; // the platform layer's Windows-style names
+
+namespace win {
 class TStream;
 class TWaitable;
+}
 
 // The twenty fixed PCM formats a recorder can be asked for; nonePCM means none is chosen.
 enum TPCMFormat : std::uint8_t {

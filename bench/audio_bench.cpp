@@ -9,6 +9,8 @@
 #include <cmath>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 WAVEFORMATEX Format(TPCMFormat PCMFormat) {
     WAVEFORMATEX format{};

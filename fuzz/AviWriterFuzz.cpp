@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace fuzz {
 namespace {
 

@@ -11,6 +11,8 @@
 #include <QImage>
 #include <cstring>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace fuzz {
 namespace {
 
@@ -182,7 +184,7 @@ QByteArray ScriptMovie() {
                                   .SetTarget("")
                                   .PushDouble(2.5)
                                   .PushInt(3)
-                                  .Op(0x47) // add
+                                  .Op(action::Add2)
                                   .If(2)
                                   .PrevFrame()
                                   .PushString("v")
@@ -192,19 +194,19 @@ QByteArray ScriptMovie() {
     Bits function;
     function.String("f").U16(1).String("x").U16(7);
     const ActionCode more = ActionCode()
-                                .Op(0x9B, function.Data())
+                                .Op(action::DefineFunction, function.Data())
                                 .PushString("x") // the body, 7 bytes: return x
                                 .GetVariable()
-                                .Op(0x3E)
+                                .Op(action::Return)
                                 .PushInt(4)
                                 .PushInt(1)
                                 .PushString("f")
                                 .CallFunction()
-                                .Op(0x26) // trace
+                                .Op(action::Trace)
                                 .PushString("a")
                                 .PushString("b")
                                 .PushInt(3)
-                                .Op(0x24) // duplicateMovieClip
+                                .Op(action::CloneSprite)
                                 .PushInt(2)
                                 .PushString("c")
                                 .PushString("clip")

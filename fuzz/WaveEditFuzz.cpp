@@ -7,6 +7,8 @@
 #include "audio/WaveUtils.h"
 #include "platform/Streams.h"
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace fuzz {
 namespace {
 

@@ -14,6 +14,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+namespace win {
+
 namespace {
 
 constexpr DWORD kMinRate = 1000;
@@ -407,3 +409,5 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, WAVEFORMA
                 cbwfxDst >= sizeof(WAVEFORMATEX) ? sizeof(WAVEFORMATEX) : kPCMFormatSize);
     return MMSYSERR_NOERROR;
 }
+
+} // namespace win

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace win {
+
 struct ACMSTREAMHEADER {
     DWORD cbStruct; // at least sizeof(ACMSTREAMHEADER)
     DWORD fdwStatus;
@@ -94,3 +96,5 @@ MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose);
 // leaves *pwfxDst untouched on failure.
 MMRESULT acmFormatSuggest(HACMDRIVER had, const WAVEFORMATEX* pwfxSrc, WAVEFORMATEX* pwfxDst, DWORD cbwfxDst,
                           DWORD fdwSuggest);
+
+} // namespace win

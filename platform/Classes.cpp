@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace win {
+
 void TPersistent::Assign(const TPersistent* Source) {
     const QString sourceName = Source ? Source->ClassName() : QStringLiteral("nil");
     throw EConvertError(QStringLiteral("Cannot assign a %1 to a %2").arg(sourceName, ClassName()));
@@ -36,3 +38,5 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 }
 
 void TComponent::Notification(TComponent*, TOperation) {}
+
+} // namespace win

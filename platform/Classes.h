@@ -4,6 +4,8 @@
 #include <QString>
 #include <vector>
 
+namespace win {
+
 class TPersistent {
 public:
     virtual ~TPersistent() = default;
@@ -40,3 +42,5 @@ private:
     TComponent* FOwner;
     std::vector<TComponent*> FFreeNotifies;
 };
+
+} // namespace win

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace win {
+
 DWORD timeGetTime() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
@@ -10,3 +12,5 @@ DWORD timeGetTime() {
 DWORD GetTickCount() {
     return timeGetTime();
 }
+
+} // namespace win

@@ -4,5 +4,9 @@
 
 #include "platform/MMSystem.h"
 
+namespace win {
+
 DWORD timeGetTime();
 DWORD GetTickCount();
+
+} // namespace win

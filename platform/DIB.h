@@ -5,6 +5,8 @@
 
 #include "platform/MMSystem.h"
 
+namespace win {
+
 constexpr DWORD BI_RGB = 0;
 
 #pragma pack(push, 1)
@@ -48,3 +50,5 @@ constexpr DWORD DibStride(LONG Width, WORD Bits) {
 constexpr DWORD DibColorCount(WORD Bits) {
     return Bits <= 8 ? (DWORD{1} << Bits) : 0;
 }
+
+} // namespace win

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <mutex>
 
+namespace win {
+
 namespace {
 std::mutex HookLock;
 TMessageBoxHook Hook;
@@ -130,3 +132,5 @@ bool TFileDialog::Execute(QWidget* Owner) {
     FileName = QFileInfo(chosen).absoluteFilePath();
     return true;
 }
+
+} // namespace win

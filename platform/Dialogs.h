@@ -6,8 +6,10 @@
 
 #include <QString>
 #include <functional>
-
 class QWidget;
+
+namespace win {
+
 
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_YESNO = 0x00000004;
@@ -68,3 +70,5 @@ class TSaveDialog : public TFileDialog {
 public:
     TSaveDialog() : TFileDialog(TFileDialogKind::Save) {}
 };
+
+} // namespace win

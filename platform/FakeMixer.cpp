@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace win {
+
 class TFakeMixerBackend::TFakeWatch : public TMixerWatch {
 public:
     TFakeWatch(TFakeMixerBackend& Owner, UINT DeviceID, std::function<void()> Changed)
@@ -138,3 +140,5 @@ void TFakeMixerBackend::Notify(UINT DeviceID) {
         if (watch->FDeviceID == DeviceID)
             watch->FChanged();
 }
+
+} // namespace win

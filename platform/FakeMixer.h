@@ -12,6 +12,8 @@
 #include <mutex>
 #include <vector>
 
+namespace win {
+
 struct TFakeMixerLine {
     QString Name;
     DWORD ComponentType = MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED;
@@ -58,3 +60,5 @@ private:
     std::mutex FWatchLock;
     std::vector<TFakeWatch*> FWatches;
 };
+
+} // namespace win

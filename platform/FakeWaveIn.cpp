@@ -10,6 +10,8 @@
 #include <cstring>
 #include <numbers>
 
+namespace win {
+
 struct TFakeWaveInBackend::TCounters {
     std::atomic<std::uint64_t> BytesProduced{0};
     std::atomic<int> Opens{0};
@@ -319,3 +321,5 @@ QString TFakeWaveInBackend::ErrorText() {
     std::lock_guard<std::mutex> lock(FLock);
     return FError;
 }
+
+} // namespace win

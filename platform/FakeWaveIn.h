@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+namespace win {
+
 struct TFakeWaveInSettings {
     std::vector<QString> Devices{QStringLiteral("Fake recording device")};
     std::size_t DefaultDevice = 0;
@@ -80,3 +82,5 @@ private:
     QString FError;
     std::shared_ptr<TCounters> FCounters;
 };
+
+} // namespace win

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <unordered_map>
 
+namespace win {
+
 namespace {
 // A block never moves here, so its handle is its address; the table knows which addresses are
 // blocks, their sizes and their lock counts.
@@ -67,3 +69,5 @@ std::size_t GlobalSize(HGLOBAL Block) {
     const auto found = Blocks().find(Block);
     return found == Blocks().end() ? 0 : found->second.Size;
 }
+
+} // namespace win

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+namespace win {
+
 using HGLOBAL = void*;
 
 constexpr UINT GMEM_FIXED = 0x0000;
@@ -25,3 +27,5 @@ HGLOBAL GlobalHandle(const void* Address);
 HGLOBAL GlobalFree(HGLOBAL Block);
 // The block's size in bytes; 0 for an unknown handle.
 std::size_t GlobalSize(HGLOBAL Block);
+
+} // namespace win

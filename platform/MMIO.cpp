@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+namespace win {
+
 struct MMIOHandle {
     MMIOINFO Info;
 };
@@ -172,3 +174,5 @@ FOURCC mmioStringToFOURCC(const char* Text, UINT /*Flags*/) {
         code[i] = Text[i];
     return mmioFOURCC(code[0], code[1], code[2], code[3]);
 }
+
+} // namespace win

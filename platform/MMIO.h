@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace win {
+
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 
@@ -85,3 +87,5 @@ MMRESULT mmioCreateChunk(HMMIO Handle, MMCKINFO* Chunk, UINT Flags);
 MMRESULT mmioAscend(HMMIO Handle, MMCKINFO* Chunk, UINT Flags);
 // Four-character code of a text, blank-padded, case unchanged.
 FOURCC mmioStringToFOURCC(const char* Text, UINT Flags);
+
+} // namespace win

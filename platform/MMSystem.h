@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace win {
+
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
@@ -47,3 +49,5 @@ static_assert(sizeof(WAVEFORMATEX) == 18);
 inline constexpr std::uint32_t WaveFormatSize(const WAVEFORMATEX& format) {
     return sizeof(WAVEFORMATEX) + format.cbSize;
 }
+
+} // namespace win

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <climits>
 
+namespace win {
+
 namespace {
 
 bool IsUserInput(QEvent::Type Type) {
@@ -150,3 +152,5 @@ void Synchronize(const std::function<void()>& Step) {
     }
     QMetaObject::invokeMethod(application, Step, Qt::BlockingQueuedConnection);
 }
+
+} // namespace win

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace win {
+
 // Result of MsgWaitForSingleObjectPumping when a quit request ended the wait.
 constexpr DWORD WAIT_QUIT = 1;
 
@@ -29,3 +31,5 @@ void PostQuitMessage();
 // there (or when there is no application), else handed over while the calling thread waits, so
 // the main thread must be running its event loop or a pumping wait meanwhile.
 void Synchronize(const std::function<void()>& Step);
+
+} // namespace win

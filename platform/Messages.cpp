@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+namespace win {
+
 namespace {
 
 QEvent::Type WakeEventType() {
@@ -278,3 +280,5 @@ void Sleep(DWORD Milliseconds) {
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
 }
+
+} // namespace win

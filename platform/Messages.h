@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace win {
+
 using HWND = std::uintptr_t; // 0 is no window
 using WPARAM = std::uintptr_t;
 using BOOL = int;
@@ -54,3 +56,5 @@ BOOL PostThreadMessageW(DWORD ThreadId, UINT Message, WPARAM wParam, LPARAM lPar
 BOOL GetMessageW(MSG* Msg, HWND Wnd, UINT FilterMin, UINT FilterMax);
 // Gives up the rest of the time slice.
 void Sleep(DWORD Milliseconds);
+
+} // namespace win

@@ -11,6 +11,8 @@
 #include <thread>
 #include <utility>
 
+namespace win {
+
 namespace {
 
 constexpr DWORD CALLBACK_TYPEMASK = 0x00070000;
@@ -512,3 +514,5 @@ MMRESULT mixerSetControlDetails(HMIXEROBJ Object, MIXERCONTROLDETAILS* Details, 
     }
     return device->Backend->SetControl(device->DeviceID, *ref->Line.Line, control, values);
 }
+
+} // namespace win

@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+namespace win {
+
 struct HMIXER__;
 using HMIXER = HMIXER__*;
 // Only open mixer handles (MIXER_OBJECTF_HMIXER) are accepted where the API takes a mixer object.
@@ -286,3 +288,5 @@ public:
 // counts); tests install a fake. Null brings the default back. Open handles keep their backend.
 std::shared_ptr<TMixerBackend> MixerBackend();
 void SetMixerBackend(std::shared_ptr<TMixerBackend> Backend);
+
+} // namespace win

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace win {
+
 std::int32_t MulDiv(std::int32_t x, std::int32_t y, std::int32_t z) {
     if (z == 0)
         return -1;
@@ -19,3 +21,5 @@ std::int32_t MulDiv(std::int32_t x, std::int32_t y, std::int32_t z) {
         return -1;
     return std::int32_t(result);
 }
+
+} // namespace win

@@ -19,6 +19,8 @@
 #include <variant>
 #include <vector>
 
+namespace win {
+
 namespace {
 
 struct TPipeEnd {
@@ -393,3 +395,5 @@ UINT WinExec(const QString& CommandLine, UINT) {
     ReapInBackground(pid);
     return 33;
 }
+
+} // namespace win

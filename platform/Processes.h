@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace win {
+
 using BOOL = int;
 using HANDLE = std::uintptr_t;
 
@@ -94,3 +96,5 @@ BOOL CloseHandle(HANDLE Object);
 // 33 when it started, else 2 (not found or not runnable), 3 (a folder on the way missing), 11 (not
 // a program file) or 0 (out of resources).
 UINT WinExec(const QString& CommandLine, UINT ShowCommand);
+
+} // namespace win

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+namespace win {
+
 namespace {
 
 // How long one call, connecting included, may take before the server counts as absent.
@@ -261,3 +263,5 @@ DWORD TPulseMixerBackend::Id(std::map<QString, DWORD>& Ids, const QString& Key) 
         it->second = &Ids == &FLineIds ? FNextLineId++ : FNextControlId++;
     return it->second;
 }
+
+} // namespace win

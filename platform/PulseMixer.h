@@ -12,6 +12,8 @@
 #include <map>
 #include <mutex>
 
+namespace win {
+
 class TPulseMixerBackend : public TMixerBackend {
 public:
     UINT DeviceCount() override;
@@ -33,3 +35,5 @@ private:
     DWORD FNextLineId = 0x1000;
     DWORD FNextControlId = 0x10;
 };
+
+} // namespace win

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+namespace win {
+
 namespace {
 
 constexpr pa_usec_t FragmentTime = 20 * PA_USEC_PER_MSEC;
@@ -312,3 +314,5 @@ MMRESULT TPulseWaveInBackend::Open(UINT DeviceID, const WAVEFORMATEX& Format,
     Capture = std::make_unique<TPulseCapture>(std::move(connection), stream, Format);
     return Failure(MMSYSERR_NOERROR, {});
 }
+
+} // namespace win

@@ -9,6 +9,8 @@
 
 #include <mutex>
 
+namespace win {
+
 class TPulseWaveInBackend : public TWaveInBackend {
 public:
     // Server sources by description; empty when no server can be reached (ErrorText says why).
@@ -25,3 +27,5 @@ private:
     std::mutex FLock;
     QString FError;
 };
+
+} // namespace win

@@ -19,6 +19,8 @@
 #undef min
 #undef max
 
+namespace win {
+
 namespace {
 
 // Far beyond any screen; keeps a wild request from asking for gigabytes.
@@ -629,3 +631,5 @@ int GetDIBits(const QImage& Bitmap, UINT StartScan, UINT Lines, void* Bits, BITM
     }
     return rows;
 }
+
+} // namespace win

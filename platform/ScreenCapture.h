@@ -13,6 +13,8 @@
 #include <mutex>
 #include <optional>
 
+namespace win {
+
 // What a screen offers. Implementations are called from any thread.
 class TScreenBackend {
 public:
@@ -84,3 +86,5 @@ void DrawIcon(QImage& Target, int X, int Y, const TCursorImage& Cursor);
 // Returns the rows written, 0 on failure (null image, bad depth, compression other than BI_RGB,
 // header not matching the image, no row to write). Leaves the header itself as it is.
 int GetDIBits(const QImage& Bitmap, UINT StartScan, UINT Lines, void* Bits, BITMAPINFO* Info);
+
+} // namespace win

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace win {
+
 // The messages name the file by its full path.
 EFOpenError::EFOpenError(const QString& FileName, const QString& Reason)
     : EStreamError(
@@ -239,3 +241,5 @@ void TMemoryStream::SetSize(std::int64_t NewSize) {
     FSize = NewSize;
     FPosition = std::min(FPosition, FSize);
 }
+
+} // namespace win

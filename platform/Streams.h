@@ -7,6 +7,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace win {
+
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
 class EStreamError : public Exception {
@@ -124,3 +126,5 @@ private:
 
     std::int64_t FCapacity = 0;
 };
+
+} // namespace win

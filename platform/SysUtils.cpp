@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+namespace win {
+
 QString SysErrorMessage(int errorNumber) {
     return QString::fromLocal8Bit(std::strerror(errorNumber));
 }
+
+} // namespace win

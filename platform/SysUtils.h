@@ -5,6 +5,8 @@
 #include <QString>
 #include <exception>
 
+namespace win {
+
 class Exception : public std::exception {
 public:
     explicit Exception(const QString& message) : FMessage(message), FUtf8(message.toUtf8()) {}
@@ -23,3 +25,5 @@ class EConvertError : public Exception {
 
 // Text of an operating-system error number, as the C library gives it.
 QString SysErrorMessage(int errorNumber);
+
+} // namespace win

@@ -19,6 +19,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+namespace win {
+
 namespace {
 
 // 1.10, the last release of the video services and the level whose calls this layer offers.
@@ -261,6 +263,8 @@ public:
     // The stream goes in once, whether or not its header could be written.
     bool HasVideo() const { return Video != nullptr; }
     bool Failed() const { return WriteFailed; }
+    // The system's words for the failed write ("No space left on device").
+    QString Failure() const { return FailureText; }
     AVRational TimeBase() const { return Video->time_base; }
 
     HRESULT Start(const AVCodecContext* encoder) {
@@ -312,6 +316,11 @@ public:
 
 private:
     HRESULT Fail() {
+        if (!WriteFailed) {
+            char text[AV_ERROR_MAX_STRING_SIZE] = {};
+            av_strerror(Context->pb->error, text, sizeof text);
+            FailureText = QString::fromLocal8Bit(text);
+        }
         WriteFailed = true;
         return AVIERR_FILEWRITE;
     }
@@ -335,6 +344,7 @@ private:
     AVStream* Video = nullptr;
     bool HeaderWritten = false;
     bool WriteFailed = false;
+    QString FailureText;
     std::int64_t NextPosition = 0;
 };
 
@@ -625,6 +635,12 @@ HRESULT AVIStreamWrite(PAVISTREAM Stream, LONG Start, LONG Samples, void* Buffer
     return AVIERR_OK;
 }
 
+QString AVIStreamWriteFailure(PAVISTREAM Stream) {
+    if (!Streams.Has(Stream) || !Stream->Source || !Stream->Muxer().Failed())
+        return {};
+    return Stream->Muxer().Failure();
+}
+
 LONG AVISaveOptionsFree(int Streams, AVICOMPRESSOPTIONS** Options) {
     for (int i = 0; Options && i < Streams; ++i)
         if (AVICOMPRESSOPTIONS* options = Options[i]) {
@@ -661,3 +677,5 @@ ULONG AVIStreamRelease(PAVISTREAM Stream) {
         AVIFileRelease(stream->File);
     return 0;
 }
+
+} // namespace win

@@ -11,6 +11,10 @@
 #include "platform/DIB.h"
 #include "platform/MMSystem.h"
 
+#include <QString>
+
+namespace win {
+
 using HRESULT = std::int32_t;
 
 struct TAVIFile;
@@ -129,6 +133,9 @@ HRESULT AVIStreamSetFormat(PAVISTREAM Stream, LONG Position, void* Format, LONG 
 // failed write to the file gives AVIERR_FILEWRITE, now and for every later write. Flags are ignored.
 HRESULT AVIStreamWrite(PAVISTREAM Stream, LONG Start, LONG Samples, void* Buffer, LONG BufferSize,
                        DWORD Flags, LONG* SamplesWritten, LONG* BytesWritten);
+// Why the stream's file could not be written, in the system's words ("No space left on device");
+// empty while its writes succeed.
+QString AVIStreamWriteFailure(PAVISTREAM Stream);
 // Frees the memory blocks (platform/GlobalMemory.h) that the options records' lpFormat and lpParms
 // point to and clears those fields; the records themselves stay the caller's. Always 0.
 LONG AVISaveOptionsFree(int Streams, AVICOMPRESSOPTIONS** Options);
@@ -137,3 +144,5 @@ LONG AVISaveOptionsFree(int Streams, AVICOMPRESSOPTIONS** Options);
 // never got a format is left empty.
 ULONG AVIFileRelease(PAVIFILE File);
 ULONG AVIStreamRelease(PAVISTREAM Stream);
+
+} // namespace win

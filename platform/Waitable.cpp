@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace win {
+
 bool TWaitable::ConsumeLocked() {
     if (!FSignalled)
         return false;
@@ -101,3 +103,5 @@ DWORD WaitForSingleObject(TWaitable* Handle, DWORD Timeout) {
         return WAIT_FAILED;
     return Handle->WaitForSignal(Timeout) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
+
+} // namespace win

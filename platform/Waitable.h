@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace win {
+
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
@@ -99,3 +101,5 @@ private:
 // Blocks the calling thread until Handle is signalled (WAIT_OBJECT_0) or Timeout ms have passed
 // (WAIT_TIMEOUT); WAIT_FAILED for a null handle. Events of the thread are not delivered meanwhile.
 DWORD WaitForSingleObject(TWaitable* Handle, DWORD Timeout);
+
+} // namespace win

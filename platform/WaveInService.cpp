@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+namespace win {
+
 // An open recording device. Everything below Lock is guarded by it; the capture thread reads from
 // Capture without it.
 struct WaveInDevice {
@@ -557,3 +559,5 @@ MMRESULT waveInGetPosition(HWAVEIN Handle, MMTIME* Time, UINT TimeSize) {
     }
     return MMSYSERR_NOERROR;
 }
+
+} // namespace win

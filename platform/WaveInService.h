@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+namespace win {
+
 struct WaveInDevice;
 using HWAVEIN = WaveInDevice*;
 
@@ -174,3 +176,5 @@ public:
 // time of a change keep their backend.
 std::shared_ptr<TWaveInBackend> WaveInBackend();
 void SetWaveInBackend(std::shared_ptr<TWaveInBackend> Backend);
+
+} // namespace win

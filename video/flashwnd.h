@@ -9,6 +9,8 @@
 #include <QRegion>
 #include <QWidget>
 
+using namespace win; // the platform layer's Windows-style names
+
 class TFlashingWnd : public QWidget {
 public:
     // A hidden window owned by Owner (freed with it), placed over FlashScreenRect, the player's

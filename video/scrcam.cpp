@@ -13,6 +13,8 @@
 #include <cstring>
 #include <limits>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 constexpr DWORD CapturingMarkColor = 0x00B4FFFF;
 constexpr DWORD IdleMarkColor = 0x0050FF00;
@@ -162,6 +164,11 @@ void TScreenCam::RecordThreadTerminated(TRecordAVIThread*) {
     FThread = nullptr;
 }
 
+QString TScreenCam::RecordFailure() const {
+    const std::lock_guard<std::mutex> lock(FFailureLock);
+    return FRecordFailure;
+}
+
 void TScreenCam::DoNotify(const TNotifyEvent& Event) {
     if (Event)
         Event(this);
@@ -290,6 +297,10 @@ int TScreenCam::RecordToFile(QWidget*, const QString& FileName) {
     const QRect area = FlashScreenRect();
     FWidth = area.width();
     FHeight = area.height();
+    {
+        const std::lock_guard<std::mutex> lock(FFailureLock);
+        FRecordFailure.clear();
+    }
 
     if (!VideoServicesUsable(VideoForWindowsVersion())) {
         MessageBoxW(nullptr, QStringLiteral("Failure: Video for Windows version too old!"),
@@ -361,8 +372,11 @@ int TScreenCam::RecordToFile(QWidget*, const QString& FileName) {
                 const BITMAPINFOHEADER& header = FrameHeader(frame);
                 result = AVIStreamWrite(avi.Compressed, pass.FrameNumber, 1, FramePixels(frame),
                                         static_cast<LONG>(header.biSizeImage), 0, nullptr, nullptr);
-                if (result != AVIERR_OK)
+                if (result != AVIERR_OK) {
+                    const std::lock_guard<std::mutex> lock(FFailureLock);
+                    FRecordFailure = AVIStreamWriteFailure(avi.Compressed);
                     break;
+                }
                 ++FFramesWritten;
                 FActualInterval = static_cast<double>(elapsed - lastWrittenTime);
                 lastWrittenTime = elapsed;

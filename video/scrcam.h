@@ -14,9 +14,15 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 class QWidget;
+namespace win {
+class TWaitableThread;
+}
 class TFlashingWnd;
 class TScreenCam;
 class TRecordAVIThread;
@@ -101,6 +107,8 @@ public:
     TNotifyEvent OnRecordStart;
     TNotifyEvent OnRecordStop;
     TNotifyEvent OnRecordError;
+    // Why the last recording could not write its file, in the system's words; empty when it could.
+    QString RecordFailure() const;
     std::atomic<TRecordAVIThread*> FThread{nullptr};
     int FFrameRate = 10;
     int FFramePeriod = 100;
@@ -122,6 +130,8 @@ private:
     void ReapEndedThreads();
 
     std::vector<std::unique_ptr<TRecordAVIThread>> FThreads;
+    mutable std::mutex FFailureLock; // the failure is set on the recording thread
+    QString FRecordFailure;
 };
 
 // True when the video services' version (major in the high byte of the high word) is 1.10 or later.
@@ -157,5 +167,5 @@ public:
 private:
     void Execute();
 
-    std::unique_ptr<class TWaitableThread> FRunner;
+    std::unique_ptr<win::TWaitableThread> FRunner;
 };

@@ -1,5 +1,6 @@
 // The main window's workflow in-process: dialogs and message boxes answered by the test, sound from
 // the fake recording device, the screen from a fake screen, and a stand-in encoder.
+#include "FileSizeLimit.h"
 #include "SwfWriter.h"
 #include "TestFiles.h"
 
@@ -25,6 +26,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
+
+using namespace win; // the platform layer's Windows-style names
 
 using namespace flash::writer;
 
@@ -652,6 +655,33 @@ TEST_F(VantrelFormTest, ASoundDeviceFailingWhileRecordingIsNoSuccessAndTheRecord
     EXPECT_TRUE(QFileInfo::exists(folder + "/clip.avi"));
     EXPECT_TRUE(QFileInfo::exists(folder + "/clip.wav"));
     EXPECT_TRUE(Idle());
+}
+
+TEST_F(VantrelFormTest, AFullDiskWhileRecordingStopsTheConversionWithTheSystemsReason) {
+    OpenMovie(Dir.path("movie.swf"));
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    QString folder;
+    {
+        // The video's key frames pass this within a second; the sound takes several.
+        const TFileSizeLimit limit(40 * 1024);
+        Form->StartButton->click();
+        folder = QFileInfo(State().TempVideoFile()).absolutePath();
+        ASSERT_TRUE(PumpUntil([&] { return Idle(); }, 20000)) << "the conversion stops by itself";
+    }
+    ASSERT_FALSE(Boxes.empty());
+    const QString text = Boxes.back().Text;
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("Can't convert \"%1\".\nThe video recording \"%2/clip.avi\" stopped: "
+                                       "File too large\n")
+                            .arg(Dir.path("movie.swf"), folder)))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("\nThe recordings are kept in \"%1\".").arg(folder)));
+    for (const TBox& box : Boxes)
+        EXPECT_FALSE(box.Text.startsWith("Convert to"));
+    EXPECT_FALSE(QFile::exists(Dir.path("args.txt"))) << "no encoder ran";
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.avi"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "/clip.wav"));
+    EXPECT_FALSE(State().Recorder()->GetActive());
 }
 
 TEST_F(VantrelFormTest, ARecordingGoneMissingEndsTheConversionInsteadOfStayingStopped) {

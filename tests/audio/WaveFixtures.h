@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+using namespace win; // the platform layer's Windows-style names
+
 WAVEFORMATEX PCMFormat(TPCMFormat Format);
 
 QByteArray LittleEndian32(std::uint32_t Value);

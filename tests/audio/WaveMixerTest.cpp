@@ -11,6 +11,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 const std::vector<TFakeMixerLine> SoundCardLines = {

@@ -14,6 +14,8 @@
 #include <optional>
 #include <thread>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 // Fake settings with a few changes from the defaults.
 TFakeWaveInSettings With(const std::function<void(TFakeWaveInSettings&)>& Change) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 struct Written {
     QByteArray Bytes;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 WAVEFORMATEX Format(WORD channels, DWORD rate, WORD bits, WORD tag = WAVE_FORMAT_PCM) {

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 constexpr FOURCC kMSVC = MakeFourCC('M', 'S', 'V', 'C');

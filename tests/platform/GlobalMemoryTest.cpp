@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace win; // the platform layer's Windows-style names
+
 TEST(GlobalMemoryTest, BlockIsFoundByItsAddressAndFreedOnce) {
     HGLOBAL block = GlobalAlloc(GHND, 64);
     ASSERT_NE(block, nullptr);

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 // Runs the calling thread's Qt events until Done or five seconds have passed.

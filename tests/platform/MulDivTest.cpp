@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace win; // the platform layer's Windows-style names
+
 TEST(MulDiv, RoundsHalvesAwayFromZeroAndFlagsFailures) {
     struct Case {
         std::int32_t x, y, z, expected;

@@ -16,6 +16,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace win; // the platform layer's Windows-style names
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 // A packed bitmap in one block, as the frame grabber lays it out: header, colour table, rows.

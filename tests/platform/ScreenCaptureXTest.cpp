@@ -17,6 +17,8 @@
 #include <memory>
 #include <thread>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 class ScreenCaptureXTest : public testing::Test {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace win; // the platform layer's Windows-style names
+
 TEST(MemoryStream, GrowsReadsSeeksAndExposesItsMemory) {
     TMemoryStream stream;
     stream.WriteBuffer("hello", 5);

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <thread>
 
+using namespace win; // the platform layer's Windows-style names
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <mutex>
 
+using namespace win; // the platform layer's Windows-style names
+
 namespace {
 
 // Collects the message boxes raised meanwhile instead of showing them.
