@@ -645,6 +645,8 @@ TEST(AVIFileTest, ReportsFailedWritesAndStillReleases) {
         TWriter writer;
         EXPECT_EQ(writer.Open("/dev/full", frame), AVIERR_FILEWRITE);
         EXPECT_EQ(writer.Write(0, frame), AVIERR_FILEWRITE);
+        EXPECT_EQ(AVIStreamWriteFailure(writer.Compressed), "No space left on device")
+            << "the system's words";
     }
     const QString file = dir.path("full.avi");
     TWriter writer;
@@ -657,6 +659,7 @@ TEST(AVIFileTest, ReportsFailedWritesAndStillReleases) {
         result = writer.Write(position, frame);
     }
     EXPECT_EQ(result, AVIERR_FILEWRITE);
+    EXPECT_EQ(AVIStreamWriteFailure(writer.Compressed), "File too large");
     EXPECT_EQ(writer.Write(1000, frame), AVIERR_FILEWRITE) << "the file stays failed";
     writer.Release("frc");
 }
