@@ -1,0 +1,475 @@
+#include "FuzzMovies.h"
+
+#include "VideoEncoder.h"
+
+namespace flash::writer {
+namespace {
+
+const Rgba Red{255, 0, 0, 255}, Blue{0, 0, 255, 128};
+const Matrix Turned{0.5, 0.25, -0.125, 1.25, 100, -40};
+
+// Sound 30 started from sample 10 to 1000, twice, with a two-point envelope.
+StartSound EnvelopedStart() {
+    StartSound start;
+    start.soundId = 30;
+    start.info.inPoint = 10;
+    start.info.outPoint = 1000;
+    start.info.loopCount = 2;
+    start.info.envelope = {{0, 100, 200}, {500, 300, 400}};
+    return start;
+}
+
+} // namespace
+
+QByteArray ShapeTags() {
+    const std::vector<GradientRecord> records = {{0, Red}, {255, Blue}};
+    LineStyle filled = Line(40, Red);
+    filled.join = LineStyle::Join::Miter;
+    filled.fill = GradientFill(FillStyle::Type::FocalRadialGradient, Turned, records,
+                               Gradient::Spread::Reflect, Gradient::Interpolation::LinearRgb, 0.5);
+    const ShapeRecords drawing = ShapeRecords()
+                                     .Fill0(1)
+                                     .Line(1)
+                                     .Box(0, 0, 300, 200)
+                                     .NewStyles({Solid(Blue), BitmapFill(20, Turned)}, {Line(10, Blue)})
+                                     .Fill1(2)
+                                     .Line(1)
+                                     .MoveTo(-50, -50)
+                                     .CurveTo(0, -100, 50, -50)
+                                     .LineTo(0, 0);
+    QByteArray tags;
+    for (int version = 1; version <= 4; ++version)
+        tags += DefineShape(
+            ShapeDefinition()
+                .Version(version)
+                .Id(std::uint16_t(version))
+                .EdgeBounds({0, 300, 0, 200})
+                .Fills({Solid(Red), GradientFill(FillStyle::Type::LinearGradient, Turned, records),
+                        BitmapFill(20, Matrix{20, 0, 0, 20, 0, 0}, FillStyle::Type::RepeatingBitmap)})
+                .Lines({version == 4 ? filled : Line(20, Red)})
+                .Records(drawing));
+    for (int version = 1; version <= 2; ++version)
+        tags += DefineMorphShape(
+            MorphDefinition()
+                .Version(version)
+                .Id(std::uint16_t(10 + version))
+                .Start(ShapeRecords().Fill0(2).Line(1).Box(0, 0, 100, 100))
+                .End(ShapeRecords()
+                         .MoveTo(10, 10)
+                         .CurveTo(50, 0, 100, 10)
+                         .LineTo(100, 100)
+                         .LineTo(0, 100)
+                         .LineTo(10, 10))
+                .Fills({Solid(Red), GradientFill(FillStyle::Type::RadialGradient, Matrix{}, records)},
+                       {Solid(Blue), GradientFill(FillStyle::Type::RadialGradient, Turned, records)})
+                .Lines({version == 2 ? filled : Line(20, Red)}, {version == 2 ? filled : Line(60, Blue)}));
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    const QByteArray jpeg = JpegBytes(image, 50);
+    const QByteArray alpha = ZlibBytes(QByteArray(16, char(0x7F)));
+    return tags + JpegTables(jpeg.left(20)) + DefineBits(19, jpeg.mid(20)) + DefineBitsJpeg2(20, jpeg) +
+           DefineBitsJpeg3(21, jpeg, alpha) + DefineBitsJpeg4(22, jpeg, alpha, 0.25) +
+           DefineBitsLossless(1, 23, 3, 2, 2, ZlibBytes("\xFF\x00\x00\x00\x00\x01\x01\x00"), 1) +
+           DefineBitsLossless(2, 24, 5, 1, 1, ZlibBytes("\xFF\x10\x20\x30"));
+}
+
+QByteArray TextTags() {
+    FontDefinition font;
+    font.glyphs = {{ShapeRecords().Fill0(1).Box(0, -800, 600, 0), 'A', 700},
+                   {ShapeRecords().Fill1(1).MoveTo(0, 0).CurveTo(300, -900, 600, 0).LineTo(0, 0), 'B', 650}};
+    font.ascent = 900;
+    font.descent = 200;
+    font.kerning = {{'A', 'B', -40}};
+    QByteArray tags;
+    for (int version = 1; version <= 3; ++version) {
+        font.version = version;
+        font.id = std::uint16_t(49 + version);
+        font.wideOffsets = version == 3;
+        tags += DefineFontTag(font);
+    }
+    tags += DefineFontInfoTag(50, "Serif", {'A', 'B'}, 2, true);
+    StaticText text;
+    text.bounds = {0, 2000, -400, 100};
+    text.matrix = Turned;
+    TextRecord record;
+    record.fontId = 51;
+    record.color = Blue;
+    record.height = 400;
+    record.glyphs = {{0, 300}, {1, 280}, {0, -20}};
+    text.records = {record, record};
+    text.records[1].fontId = 52;
+    text.records[1].y = 500;
+    tags += DefineTextTag(54, text, 2);
+    text.records[0].color = text.records[1].color = Red;
+    tags += DefineTextTag(55, text, 1);
+    EditText edit;
+    edit.bounds = {0, 3000, 0, 900};
+    edit.wordWrap = edit.multiline = edit.html = edit.border = edit.useOutlines = edit.hasLayout = true;
+    edit.fontId = 51;
+    edit.fontClass = "Embedded";
+    edit.color = Red;
+    edit.maxLength = 40;
+    edit.align = EditText::Align::Right;
+    edit.leading = 40;
+    edit.variableName = "_root.field";
+    edit.initialText =
+        "<p>AB <font color=\"#0000FF\" size=\"40\">BA</font></p><p align=\"center\"><b>AAB</p>";
+    tags += DefineEditTextTag(56, edit);
+    EditText device;
+    device.fontId = 50;
+    device.initialText = "Device";
+    return tags + DefineEditTextTag(57, device);
+}
+
+QByteArray VideoTags() {
+    QByteArray tags;
+    for (std::uint8_t codec : {VideoStream::SorensonH263, VideoStream::ScreenVideo}) {
+        const std::vector<QByteArray> frames =
+            EncodeVideoFrames(codec, {Qt::red, Qt::blue, Qt::green}, 32, 16);
+        VideoStream video;
+        video.numFrames = std::uint16_t(frames.size());
+        video.width = 32;
+        video.height = 16;
+        video.codecId = codec;
+        video.smoothing = codec == VideoStream::ScreenVideo;
+        const std::uint16_t id = std::uint16_t(60 + codec);
+        tags += DefineVideoStreamTag(id, video);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            tags += VideoFrameTag(id, std::uint16_t(i), frames[i]);
+        PlaceObject place = Place(id, std::uint16_t(5 + codec));
+        place.matrix = Turned;
+        place.ratio = 1;
+        tags += PlaceObjectTag(place);
+    }
+    return tags;
+}
+
+QByteArray EverythingMovie(Movie::Compression compression) {
+    StartSound byClass;
+    byClass.className = "Snd";
+    SoundStreamHead head;
+    head.streamFormat = {2, 3, true, true};
+    head.samplesPerBlock = 1152;
+    MovieBuilder movie;
+    movie.Add(ShapeTags())
+        .Add(DefineSound(30, SoundFormat{1, 2, true, false}, 100, QByteArray(40, 'a')))
+        .Add(SoundStreamHeadTag(head, 2))
+        .Add(StartSoundTag(EnvelopedStart()))
+        .Add(StartSoundTag(byClass, 2))
+        .Add(SoundStreamBlockTag("mp3"));
+
+    PlaceObject full = Place(1, 1);
+    full.matrix = Turned;
+    full.colorTransform = ColorTransform{0.5, 1, 1, 0.25, 10, 0, -10, 0};
+    full.ratio = 5;
+    full.name = "clip";
+    full.clipDepth = 3;
+    PlaceObject three = Place(2, 2, 3);
+    three.blendMode = 2;
+    three.visible = true;
+    three.backgroundColor = Red;
+    Filter blur, colorMatrix;
+    blur.blurX = blur.blurY = 4;
+    colorMatrix.kind = Filter::Kind::ColorMatrix;
+    colorMatrix.matrix.assign(20, 0);
+    three.filters = {blur, colorMatrix};
+    PlaceObject tinted = Place(3, 4, 1);
+    tinted.colorTransform = ColorTransform{2, 1, 1, 1, 0, 50, 0, 0};
+    const QByteArray spriteTags = PlaceObjectTag(Place(11, 1)) + SoundStreamHeadTag(head) + ShowFrame() +
+                                  FrameLabelTag("inner") + RemoveObject2Tag(1) + ShowFrame();
+
+    movie.Add(SetBackgroundColorTag(Red))
+        .Add(
+            DefineSprite(40, 2, spriteTags + DefineSprite(41, 1, PlaceObjectTag(Place(12, 1)) + ShowFrame())))
+        .Add(TextTags())
+        .Add(Tag(tag::DoAction, ActionCode().Stop().Data()))
+        .Add(FrameLabelTag("start"))
+        .Add(PlaceObjectTag(full))
+        .Add(PlaceObjectTag(three))
+        .Add(PlaceObjectTag(tinted))
+        .Add(PlaceObjectTag(Place(40, 5)))
+        .Add(ShowFrame())
+        .Add(RemoveObjectTag(1, 1))
+        .Add(RemoveObject2Tag(2))
+        .Add(Tag(tag::VideoFrame, "frame"))
+        .Add(VideoTags())
+        .Add(ShowFrame());
+    return movie.Build(compression);
+}
+
+QByteArray ShapesMovie() {
+    PlaceObject masked = Place(1, 1);
+    masked.clipDepth = 3;
+    PlaceObject filtered = Place(2, 2, 3);
+    filtered.blendMode = 3;
+    Filter blur, glow;
+    blur.blurX = blur.blurY = 4;
+    glow.kind = Filter::Kind::Glow;
+    glow.colors = {Red};
+    filtered.filters = {blur, glow};
+    PlaceObject morph = Place(12, 4);
+    morph.matrix = Turned;
+    morph.ratio = 30000;
+    return MovieBuilder()
+        .Stage({0, 4000, 0, 3000})
+        .Add(SetBackgroundColorTag(Blue))
+        .Add(ShapeTags())
+        .Add(PlaceObjectTag(masked))
+        .Add(PlaceObjectTag(filtered))
+        .Add(PlaceObjectTag(morph))
+        .Add(ShowFrame())
+        .Add(RemoveObject2Tag(1))
+        .Add(PlaceObjectTag(Place(4, 5)))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray TextMovie() {
+    return MovieBuilder()
+        .Stage({0, 4000, 0, 2000})
+        .Add(TextTags())
+        .Add(PlaceObjectTag(Place(54, 1)))
+        .Add(PlaceObjectTag(Place(56, 2)))
+        .Add(PlaceObjectTag(Place(57, 3)))
+        .Add(DoAction(ActionCode().PushString("field").PushString("<b>BA</b>").SetVariable()))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray SoundMovie() {
+    SoundStreamHead head;
+    head.streamFormat = {3, 1, true, false};
+    head.samplesPerBlock = 16;
+    const QByteArray block(32, char(0x40));
+    return MovieBuilder()
+        .Add(DefineSound(30, SoundFormat{3, 2, true, true}, 32, QByteArray(128, 'a')))
+        .Add(SoundStreamHeadTag(head, 2))
+        .Add(StartSoundTag(EnvelopedStart()))
+        .Add(SoundStreamBlockTag(block))
+        .Add(ShowFrame())
+        .Add(SoundStreamBlockTag(block))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray ScriptMovie() {
+    const ActionCode script = ActionCode()
+                                  .ConstantPool({"a", "_root", "gotoAndPlay", "end"})
+                                  .PushConstant(3)
+                                  .PushInt(1)
+                                  .PushConstant(1)
+                                  .GetVariable()
+                                  .PushConstant(2)
+                                  .CallMethod()
+                                  .SetTarget("/a/..")
+                                  .NextFrame()
+                                  .SetTarget("")
+                                  .PushString("a")
+                                  .SetTarget2()
+                                  .PrevFrame()
+                                  .PushDouble(2.5)
+                                  .PushInt(3)
+                                  .Op(action::Add2)
+                                  .If(-20)
+                                  .PushString("v")
+                                  .PushBool(true)
+                                  .SetVariable()
+                                  .GotoLabel("end")
+                                  .PushInt(2)
+                                  .GotoFrame2(true, 1)
+                                  .Jump(2)
+                                  .StopSounds();
+    // A function of x returning random(x * 2), called as a function (its result traced) and as a
+    // method of a, clip properties, Math, the clock, a copy of a made and taken away, f as a's frame
+    // handler, a with block on a, a dragged, a copy of sprite 40 attached inside a by its linkage
+    // name, and f as button b's release handler.
+    Bits function;
+    function.String("f").U16(1).String("x").U16(18);
+    const ActionCode more =
+        ActionCode()
+            .Op(action::DefineFunction, function.Data())
+            .PushString("x") // the body, 18 bytes
+            .GetVariable()
+            .PushInt(2)
+            .Op(action::Multiply)
+            .Op(action::RandomNumber)
+            .Op(action::Return)
+            .PushString("a")
+            .GetVariable()
+            .PushString("m")
+            .PushString("f")
+            .GetVariable()
+            .Op(action::SetMember)
+            .PushInt(7)
+            .PushInt(1)
+            .PushString("a")
+            .GetVariable()
+            .PushString("m")
+            .CallMethod()
+            .PushInt(1)
+            .PushString("f")
+            .CallFunction()
+            .Op(action::Trace)
+            .PushString("a")
+            .PushInt(10)
+            .Op(action::GetTime)
+            .Op(action::SetProperty)
+            .PushInt(0)
+            .PushString("Math")
+            .GetVariable()
+            .PushString("random")
+            .CallMethod()
+            .PushInt(3)
+            .Op(action::BitLShift)
+            .Op(action::TypeOf)
+            .Pop()
+            .PushString("a")
+            .PushString("b")
+            .PushInt(3)
+            .Op(action::CloneSprite) // duplicateMovieClip
+            .PushString("b")
+            .Op(action::RemoveSprite) // removeMovieClip
+            .PushString("a")
+            .GetVariable()
+            .PushString("onEnterFrame")
+            .PushString("f")
+            .GetVariable()
+            .Op(action::SetMember)
+            .PushString("a")
+            .GetVariable()
+            .Op(action::With, QByteArray("\x02\x00", 2)) // with (a) { nextFrame(); stop(); }
+            .NextFrame()
+            .Stop()
+            .PushInt(0)
+            .PushInt(0)
+            .PushInt(90)
+            .PushInt(90)
+            .PushBool(true)
+            .PushBool(false)
+            .PushString("a")
+            .Op(action::StartDrag) // startDrag("a", false, 0, 0, 90, 90)
+            .PushInt(2)
+            .PushString("c")
+            .PushString("clip")
+            .PushInt(3)
+            .PushString("a")
+            .GetVariable()
+            .PushString("attachMovie")
+            .CallMethod()
+            .PushString("b")
+            .GetVariable()
+            .PushString("onRelease")
+            .PushString("f")
+            .GetVariable()
+            .Op(action::SetMember);
+    const std::vector<ButtonRecord> records = {
+        {ButtonRecord::Up | ButtonRecord::HitTest, 1, 1, Turned, {}},
+        {ButtonRecord::Over | ButtonRecord::Down, 40, 2, {}, ColorTransform{0.5, 1, 1, 1, 10, 0, 0, 0}},
+    };
+    const std::uint16_t enterKeyPress = 13 << 9;
+    SoundInfo envelope;
+    envelope.loopCount = 2;
+    envelope.envelope = {{0, 32768, 0}, {64, 0, 32768}};
+    SoundInfo stop;
+    stop.syncStop = true;
+    PlaceObject a = Place(40, 1);
+    a.name = "a";
+    a.clipActions = {
+        {ClipEventLoad | ClipEventMouseDown, 0, script.Data()},
+        {ClipEventEnterFrame, 0,
+         ActionCode().PushString("_x").PushString("_x").GetVariable().Op(action::Add2).SetVariable().Data()},
+        {ClipEventKeyPress, 13, ActionCode().Stop().Data()}};
+    EditText field; // shows the variable the script sets
+    field.bounds = {0, 2000, 0, 400};
+    field.variableName = "a:v";
+    field.initialText = "x";
+    PlaceObject b = Place(5, 2);
+    b.name = "b";
+    return MovieBuilder()
+        .Stage({0, 4000, 0, 4000})
+        .Add(DefineShape(
+            ShapeDefinition().Fills({Solid(Red)}).Records(ShapeRecords().Fill0(1).Box(0, 0, 900, 900))))
+        .Add(DefineSprite(
+            40, 3,
+            DoAction(
+                ActionCode().PushInt(0).PushString("_parent").GetVariable().PushString("stop").CallMethod()) +
+                PlaceObjectTag(Place(1, 1)) + ShowFrame() + ShowFrame() + ShowFrame()))
+        .Add(DefineButton(5, records, ActionCode().Play().GotoFrame(1)))
+        .Add(DefineButton2(6, records,
+                           {{IdleToOverUp, ActionCode().Stop()},
+                            {OverDownToOverUp, script},
+                            {enterKeyPress, ActionCode().Play()}}))
+        .Add(DefineSound(30, SoundFormat{3, 1, true, false}, 64, QByteArray(128, 'a')))
+        .Add(DefineButtonSoundTag(5, {{IdleToOverUp, 30, envelope}, {OverUpToIdle, 30, stop}}))
+        .Add(DefineButtonSoundTag(6, {{OverUpToOverDown, 30, {}}, {OverDownToOverUp, 31, {}}}))
+        .Add(DefineButtonCxformTag(5, ColorTransform{0.5, 1, 1.5, 1, 0, 40, -20, 0}))
+        .Add(DoInitAction(40, ActionCode().Stop().Play()))
+        .Add(Tag(56, QByteArray("\x01\x00\x28\x00clip\x00", 9))) // sprite 40 exported as "clip"
+        .Add(PlaceObjectTag(a))
+        .Add(DefineEditTextTag(41, field))
+        .Add(PlaceObjectTag(b))
+        .Add(PlaceObjectTag(Place(6, 3)))
+        .Add(PlaceObjectTag(Place(41, 4)))
+        .Add(DoAction(script))
+        .Add(DoAction(more))
+        .Add(ShowFrame())
+        .Add(FrameLabelTag("end"))
+        .Add(DoAction(ActionCode().Jump(-5)))
+        .Add(ShowFrame())
+        .Add(DoAction(ActionCode().GotoFrame(0).Play()))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray OldMovie() {
+    return MovieBuilder()
+        .Version(5)
+        .Add(DefineShape(
+            ShapeDefinition().Fills({Solid(Red)}).Records(ShapeRecords().Fill1(1).Box(0, 0, 40, 40))))
+        .Add(PlaceObjectTag(Place(1, 1, 1)))
+        .Add(FrameLabelTag("caf\xe9"))
+        .Add(ShowFrame())
+        .Add(RemoveObjectTag(1, 1))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray DeepNestedMovie() {
+    QByteArray tags = PlaceObjectTag(Place(1, 1)) + ShowFrame();
+    for (int id = 14; id >= 2; --id)
+        tags = DefineSprite(std::uint16_t(id), 1, tags + PlaceObjectTag(Place(std::uint16_t(id + 1), 1))) +
+               ShowFrame();
+    return MovieBuilder().Add(tags).Add(ShowFrame()).Build();
+}
+
+QByteArray CycleMovie() {
+    const QByteArray shape = DefineShape(ShapeDefinition()
+                                             .Id(1)
+                                             .Fills({Solid({200, 0, 0, 255})})
+                                             .Records(ShapeRecords().Fill0(1).Box(0, 0, 400, 400)));
+    const QByteArray two = DefineSprite(2, 2, PlaceObjectTag(Place(3, 1)) + ShowFrame() + ShowFrame());
+    const QByteArray three =
+        DefineSprite(3, 1, PlaceObjectTag(Place(2, 1)) + PlaceObjectTag(Place(1, 2)) + ShowFrame());
+    return MovieBuilder()
+        .Add(shape)
+        .Add(two)
+        .Add(three)
+        .Add(PlaceObjectTag(Place(2, 1)))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray SelfPlacingMovie() {
+    const QByteArray inner = PlaceObjectTag(Place(1, 1)) + ShowFrame() + RemoveObject2Tag(1) + ShowFrame();
+    return MovieBuilder()
+        .Version(5)
+        .Add(DefineShape(
+            ShapeDefinition().Fills({Solid(Red)}).Records(ShapeRecords().Fill1(1).Box(0, 0, 40, 40))))
+        .Add(DefineSprite(2, 2, inner))
+        .Add(DefineSprite(3, 1, PlaceObjectTag(Place(2, 1)) + PlaceObjectTag(Place(3, 2)) + ShowFrame()))
+        .Add(PlaceObjectTag(Place(3, 1)))
+        .Add(ShowFrame())
+        .Build();
+}
+
+} // namespace flash::writer

@@ -1,0 +1,51 @@
+#pragma once
+// Well-formed movies that damage tests and the fuzzers start from: between them they hold every tag
+// kind the reader parses, scripts of every kind the interpreter knows, buttons of both versions,
+// sounds, video, text, sprites nested deep and placement cycles, and movies of old file versions.
+// Each reads back whole; the only warnings are those of the placement cycles ("inside itself").
+// Built with the test writer, so they change only when these builders do. Video frames need
+// libavcodec's H.263 and screen video encoders; a codec without one is left out of the movies.
+
+#include "SwfWriter.h"
+
+#include <QByteArray>
+
+namespace flash::writer {
+
+// Tag groups the movies below are made of.
+
+// Shapes of every version (ids 1-4), morphs of both versions (11, 12) and a bitmap of each kind
+// (19-24), with solid, gradient and bitmap fills. Places nothing.
+QByteArray ShapeTags();
+// Fonts of each version (50-52, the first with its info), static text of both versions (54, 55) and
+// edit texts (56 bound to _root.field, 57 a device font). Places nothing.
+QByteArray TextTags();
+// A video stream of each codec that can be encoded here (ids 62, 63), its frames, and its placement
+// at depth 5 + codec showing frame 1.
+QByteArray VideoTags();
+
+// Whole movies.
+
+// Every tag kind the reader parses, and some it keeps raw: the groups above, sounds, every
+// placement field, filters, a sprite inside a sprite, labels and removals, over two frames.
+QByteArray EverythingMovie(Movie::Compression compression = Movie::Compression::None);
+// The shapes and bitmaps placed as a mask, through filters and a blend mode, and a morph halfway.
+QByteArray ShapesMovie();
+// The text tags placed, with a frame script that sets the bound field.
+QByteArray TextMovie();
+// An event sound started with an envelope, and a stream sound of uncompressed blocks.
+QByteArray SoundMovie();
+// Frame scripts, a function, clip events, init actions, an exported sprite attached by name, a bound
+// text field, and buttons of both versions with their sounds, keys and colour transform, all on
+// named sprites so that damage lands in action records, button records and condition lists.
+QByteArray ScriptMovie();
+// A version 5 movie: a label in the old text encoding, and a removal by character and depth.
+QByteArray OldMovie();
+// Thirteen sprites each inside the next.
+QByteArray DeepNestedMovie();
+// Sprite 2 places sprite 3, which places sprite 2 and a shape: a placement cycle.
+QByteArray CycleMovie();
+// A version 5 movie whose sprite places itself beside a sprite that places and removes a shape.
+QByteArray SelfPlacingMovie();
+
+} // namespace flash::writer
