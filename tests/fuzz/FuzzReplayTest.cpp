@@ -35,8 +35,8 @@ TEST(FuzzReplay, SeedsRunCleanAndMoviesRead) {
         for (const QByteArray& seed : seeds)
             EXPECT_EQ(RunInput(target, seed), 0);
     }
-    // A seed the reader refuses or cuts would leave the fuzzer less to explore; the one sprite
-    // placed inside itself is meant.
+    // A seed the reader refuses or cuts would leave the fuzzer less to explore; the sprites placed
+    // inside themselves (the placement cycles) are meant.
     for (const QByteArray& movie : fuzz::SwfReaderSeeds()) {
         const flash::ReadResult result = flash::ReadMovie(movie);
         EXPECT_TRUE(result.movie) << result.error.toStdString();
