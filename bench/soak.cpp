@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -36,16 +37,28 @@ ProcessFigures Measure(qint64 pid) {
     return figures;
 }
 
-// The duration of one stream of a file (v:0 or a:0), or -1.
+// The length of one stream of a file (v:0 or a:0) in seconds, or -1: its packets over its rate for
+// video (MPEG program streams carry no video duration), its duration for sound.
 double StreamSeconds(const QString& file, const QString& stream) {
+    const bool video = stream.startsWith(QLatin1Char('v'));
     QProcess probe;
-    probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", stream, "-show_entries",
-                                            "stream=duration", "-of", "csv=p=0", file});
-    if (!probe.waitForFinished(60000) || probe.exitCode() != 0)
+    probe.start(QStringLiteral("ffprobe"),
+                {"-v", "error", "-select_streams", stream, "-count_packets", "-show_entries",
+                 video ? "stream=nb_read_packets,r_frame_rate" : "stream=duration", "-of", "csv=p=0", file});
+    if (!probe.waitForFinished(120000) || probe.exitCode() != 0)
         return -1;
+    const QStringList fields =
+        QString::fromUtf8(probe.readAllStandardOutput()).trimmed().split(QLatin1Char(','));
     bool ok = false;
-    const double seconds = QString::fromUtf8(probe.readAllStandardOutput()).trimmed().toDouble(&ok);
-    return ok ? seconds : -1;
+    if (!video) {
+        const double seconds = fields.value(0).toDouble(&ok);
+        return ok ? seconds : -1;
+    }
+    // r_frame_rate comes first, as "25/1".
+    const QStringList rate = fields.value(0).split(QLatin1Char('/'));
+    const double packets = fields.value(1).toDouble(&ok);
+    const double fps = rate.value(0).toDouble() / std::max(1.0, rate.value(1).toDouble());
+    return ok && fps > 0 ? packets / fps : -1;
 }
 
 void Print(const char* when, const ProcessFigures& figures) {
