@@ -49,6 +49,9 @@ public:
     void TimerTimer();
 
     bool MovieLoaded() const;
+    // Opens a movie named outside the window (the command line) with the Open button's checks and
+    // messages; an error is shown, never thrown.
+    void OpenMovieFile(const QString& FileName);
 
     QWidget* CameraForm() const override { return const_cast<TVantrelForm*>(this); }
     QWidget* CameraFlashPanel() const override { return FlashPanel; }
@@ -69,6 +72,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    // A .swf dropped on the idle window is opened; nothing is taken while converting.
+    void dragEnterEvent(QDragEnterEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
 
 private:
     // Tests read and set the window's state through this.
@@ -79,6 +85,8 @@ private:
     void CameraProgress(TScreenCam* Sender);
     void BuildLayout();
     void SetUIState(bool Idle, bool NoLogPanel);
+    // The Open button's work once a file is chosen: the extension and the movie are checked.
+    void OpenMovie(const QString& FileName);
     void StartSteps();
     void StopSteps();
     // The frame-exact method: the movie converted frame by frame on a worker thread.
@@ -110,6 +118,9 @@ private:
     // A private folder for this conversion's recordings; false with a message when there is none.
     bool MakeTempFolder(QString& Problem);
     bool FindRecordingLine();
+    // The remembered folders, format choices and window size (app/Settings.h).
+    void RestoreSettings();
+    void RememberSettings() const;
     // A free name in the temporary folder for Name (a file name or a full name).
     QString MakeTempFileName(const QString& Name) const;
     static QString GetTempDirectory();
@@ -127,6 +138,9 @@ private:
     QString FRecordLineName;
     QString FAppFolder;
     QString FMovieFile;
+    QString FSettingsFile;
+    QString FOpenFolder; // where the last movie was opened from
+    QString FSaveFolder; // where the last output was saved
     QString FOutputFile;
     TEncoderProcess FEncoder;
     QString FEncoderOutput; // the latest output of the running encoder

@@ -76,6 +76,8 @@ void TProgramRun::Pump(int Milliseconds) {
 bool TProgramRun::Start(const QString& Program, const QString& TemporaryFolder) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), TemporaryFolder);
+    // Every run starts from the design, never from what an earlier run remembered.
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), TemporaryFolder + QStringLiteral("/config"));
     environment.insert(QStringLiteral("QT_FONT_DPI"), QStringLiteral("120"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     FProcess.setProcessEnvironment(environment);
