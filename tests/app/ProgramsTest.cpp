@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace flash::writer;
 
@@ -125,4 +126,15 @@ TEST(ProgramsTest, ADamagedOrWrongThumbnailRequestFailsCleanlyWithoutOutput) {
         EXPECT_FALSE(run.Errors.isEmpty());
         EXPECT_FALSE(QFile::exists(dir.path("out.png")));
     }
+}
+
+TEST(ProgramsTest, AThumbnailOfAMovieThatNeverArrivesIsGivenUp) {
+    // Reading a pipe nobody writes blocks for ever: only the time limit ends the program.
+    TestDir dir;
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.path("stuck.swf")).constData(), 0600), 0);
+    const TRun run = RunProcess(QStringLiteral(VANTREL_SNAPSHOT),
+                                {dir.path("stuck.swf"), "--thumbnail", "128", "-o", dir.path("out.png")});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_TRUE(run.Errors.contains("gave up")) << run.Errors.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.path("out.png")));
 }
