@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -122,14 +123,6 @@ TEST_F(PackageTest, ThePackageAndItsDesktopFilesPassTheirValidators) {
                                     Installed("/usr/share/metainfo/io.github.vantrel.Vantrel.metainfo.xml")});
     EXPECT_EQ(metainfo.ExitCode, 0) << metainfo.Output.toStdString();
 
-    // The thumbnailer entry names the installed program with the size and both file places.
-    const QString thumbnailer =
-        QString::fromUtf8(ReadWholeFile(Installed("/usr/share/thumbnailers/vantrel.thumbnailer")));
-    EXPECT_TRUE(thumbnailer.contains("Exec=vantrel-snapshot %i --thumbnail %s -o %o"))
-        << thumbnailer.toStdString();
-    EXPECT_TRUE(
-        thumbnailer.contains("MimeType=application/x-shockwave-flash;application/vnd.adobe.flash.movie;"));
-
     // The manual pages format without complaint.
     for (const char* page : {"vantrel", "vantrel-convert", "vantrel-snapshot"}) {
         const TRun man =
@@ -138,4 +131,42 @@ TEST_F(PackageTest, ThePackageAndItsDesktopFilesPassTheirValidators) {
         EXPECT_EQ(man.ExitCode, 0) << page;
         EXPECT_TRUE(man.Output.trimmed().isEmpty()) << page << ": " << man.Output.toStdString();
     }
+}
+
+TEST_F(PackageTest, TheThumbnailerEntryMakesAThumbnailWithoutADisplay) {
+    const QString entry =
+        QString::fromUtf8(ReadWholeFile(Installed("/usr/share/thumbnailers/vantrel.thumbnailer")));
+    EXPECT_TRUE(entry.contains("MimeType=application/x-shockwave-flash;application/vnd.adobe.flash.movie;"));
+    const QRegularExpressionMatch exec =
+        QRegularExpression("^Exec=(.*)$", QRegularExpression::MultilineOption).match(entry);
+    ASSERT_TRUE(exec.hasMatch()) << entry.toStdString();
+
+    // A 640x200 stage with a red box: run as a file manager would, the installed program, the
+    // fields filled in, no display and no Qt settings in the environment.
+    const QString movie = Root->path("wide.swf");
+    MovieBuilder builder;
+    builder.Stage({0, 12800, 0, 4000}).FrameRate(12).FrameCount(1);
+    builder.Add(DefineShape(ShapeDefinition()
+                                .Id(1)
+                                .Fills({Solid({220, 20, 20, 255})})
+                                .Records(ShapeRecords().Fill1(1).Box(0, 0, 12800, 4000))));
+    builder.Add(PlaceObjectTag(Place(1, 1)) + ShowFrame());
+    WriteWholeFile(movie, builder.Build());
+    QStringList arguments = QProcess::splitCommand(exec.captured(1));
+    ASSERT_FALSE(arguments.isEmpty());
+    const QString program = Installed("/usr/bin/" + arguments.takeFirst());
+    arguments.replaceInStrings("%i", movie)
+        .replaceInStrings("%s", "128")
+        .replaceInStrings("%o", Root->path("thumb.png"));
+
+    QProcess process;
+    QProcessEnvironment environment;
+    environment.insert("PATH", "/usr/bin:/bin");
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    const QImage thumbnail(Root->path("thumb.png"));
+    EXPECT_EQ(thumbnail.size(), QSize(128, 40));
+    EXPECT_EQ(thumbnail.pixelColor(64, 20).red(), 220);
 }
