@@ -44,6 +44,14 @@ const QSize MinRestoredSize(320, 240);
 const QString StartConvertCaption = QStringLiteral("Start Convert");
 const QString StopConvertCaption = QStringLiteral("Stop Convert");
 const QString SelectMovieText = QStringLiteral("Please select a \".swf\" file.");
+
+// The one local file a drag carries, else nothing: a drop opens it as Open SWF would.
+QString DroppedFile(const QMimeData* Data) {
+    if (!Data || !Data->hasUrls() || Data->urls().size() != 1 || !Data->urls().front().isLocalFile())
+        return {};
+    return Data->urls().front().toLocalFile();
+}
+
 // How often a stop looks whether the camera's thread has ended.
 constexpr int RecordingCheckMs = 20;
 // How much of the encoder's latest output is kept for its last error line.
@@ -737,13 +745,6 @@ void TVantrelForm::RememberSettings() const {
     settings.MethodOption = FMethodOption;
     settings.WindowSize = size();
     settings.Save(FSettingsFile);
-}
-
-// A local file dragged over an idle window may be dropped; it is opened as Open SWF would.
-static QString DroppedFile(const QMimeData* Data) {
-    if (!Data || !Data->hasUrls() || Data->urls().size() != 1 || !Data->urls().front().isLocalFile())
-        return {};
-    return Data->urls().front().toLocalFile();
 }
 
 void TVantrelForm::dragEnterEvent(QDragEnterEvent* Event) {

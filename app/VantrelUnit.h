@@ -6,7 +6,9 @@
 // of the stop, or a recording gone missing, ends the conversion without the encoder, and the
 // recordings are removed; a sound device that fails while recording ends it too, but the
 // recordings are kept and the message says where. While a stop waits for the recordings, the
-// window takes no input, but message boxes do.
+// window takes no input, but message boxes do. A movie can also come from the command line or be
+// dropped on the idle window, with the Open button's checks. The last folders, the Format choices
+// and the window's size are remembered between runs (app/Settings.h).
 
 #include "app/AnchorLayout.h"
 #include "app/EncoderRunner.h"
