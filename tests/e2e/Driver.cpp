@@ -73,7 +73,8 @@ void TProgramRun::Pump(int Milliseconds) {
     } while (timer.elapsed() < Milliseconds);
 }
 
-bool TProgramRun::Start(const QString& Program, const QString& TemporaryFolder) {
+bool TProgramRun::Start(const QString& Program, const QString& TemporaryFolder,
+                        const QStringList& Arguments) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), TemporaryFolder);
     // Every run starts from the design, never from what an earlier run remembered.
@@ -81,7 +82,7 @@ bool TProgramRun::Start(const QString& Program, const QString& TemporaryFolder) 
     environment.insert(QStringLiteral("QT_FONT_DPI"), QStringLiteral("120"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     FProcess.setProcessEnvironment(environment);
-    FProcess.start(Program, {});
+    FProcess.start(Program, Arguments);
     if (!FProcess.waitForStarted(10000))
         return false;
     FMainWindow = WaitForWindow(QStringLiteral("^Vantrel"), 20000);
