@@ -2,7 +2,8 @@
 # and runs every test twice: once in the normal build and once built with AddressSanitizer and
 # UndefinedBehaviorSanitizer. `make demo` converts a generated movie into demo/ without a display or
 # a sound card of its own. `make fuzz` builds the libFuzzer targets with clang in build-fuzz/ and runs
-# each for FUZZ_SECONDS; any crash, leak, timeout or running out of memory fails it.
+# each for FUZZ_SECONDS; any crash, leak, timeout or running out of memory fails it. `make package`
+# makes the Debian package in build/.
 
 JOBS ?= $(shell nproc)
 BUILD ?= build
@@ -11,7 +12,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = swf_reader swf_player wave_edit avi_writer encoder_progress
 
-.PHONY: all deps build run demo test test-normal test-sanitize bench soak fuzz clean
+.PHONY: all deps build run demo package test test-normal test-sanitize bench soak fuzz clean
 
 all: build
 
@@ -33,6 +34,9 @@ build: deps $(BUILD)/CMakeCache.txt
 
 run: build
 	$(BUILD)/app/vantrel
+
+package: build
+	cmake --build $(BUILD) --target package
 
 demo: build
 	$(BUILD)/tests/e2e/vantrel-demo demo

@@ -4,6 +4,10 @@
 // --frame seeks to frame N (zero-based) without running scripts on the way; --play plays N frames
 // from the start as a viewer sees them (the first frame shown is the first), scripts included.
 //   vantrel-snapshot MOVIE.swf --info
+//   vantrel-snapshot MOVIE.swf --thumbnail SIZE -o OUT.png
+// --thumbnail makes a file manager's thumbnail (see app/Thumbnail.h) and gives up, with status 1 and
+// no output, when it takes longer than a second: a huge or damaged movie never holds a file manager.
+#include "app/Thumbnail.h"
 #include "flash/player/Player.h"
 #include "flash/render/Renderer.h"
 #include "flash/swf/SwfReader.h"
@@ -12,12 +16,26 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QSaveFile>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 // A day of a 60 fps movie: beyond that --play is a typing error, not a wish.
 constexpr long long MaxPlayedFrames = 60LL * 60 * 60 * 24;
+constexpr int MaxThumbnailSide = 4096;
+
+// Ends the program after a second, wherever the work is; the output is only ever written whole.
+void GiveUpAfterASecond() {
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::fputs("vantrel-snapshot: gave up: the movie takes too long to read or draw\n", stderr);
+        std::_Exit(1);
+    }).detach();
+}
 
 int Fail(const QString& Message) {
     std::fprintf(stderr, "vantrel-snapshot: %s\n", qUtf8Printable(Message));
@@ -43,6 +61,7 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription("Renders a frame of a Flash movie to a PNG image.");
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument("movie", "The .swf file.");
     const QCommandLineOption frameOption("frame", "Zero-based frame to render.", "N", "0");
     const QCommandLineOption playOption("play", "Play N frames from the start and render the last.", "N");
@@ -51,16 +70,32 @@ int main(int argc, char** argv) {
     const QCommandLineOption heightOption("height", "Image height (default: the stage's).", "H");
     const QCommandLineOption outputOption("o", "The PNG file to write.", "OUT.png");
     const QCommandLineOption infoOption("info", "Print the movie's header.");
-    parser.addOptions(
-        {frameOption, playOption, traceOption, widthOption, heightOption, outputOption, infoOption});
+    const QCommandLineOption thumbnailOption(
+        "thumbnail", "Write a thumbnail fitting SIZE x SIZE, or give up after a second.", "SIZE");
+    parser.addOptions({frameOption, playOption, traceOption, widthOption, heightOption, outputOption,
+                       infoOption, thumbnailOption});
     if (!parser.parse(application.arguments()))
         return Fail(parser.errorText());
     if (parser.isSet("help")) {
         std::fputs(qUtf8Printable(parser.helpText()), stdout);
         return 0;
     }
+    if (parser.isSet("version")) {
+        std::printf("vantrel-snapshot %s\n", VANTREL_VERSION);
+        return 0;
+    }
     if (parser.positionalArguments().size() != 1)
         return Fail("give one movie file");
+    const bool thumbnail = parser.isSet(thumbnailOption);
+    bool ok = true;
+    const int thumbnailSide = thumbnail ? parser.value(thumbnailOption).toInt(&ok) : 0;
+    if (thumbnail) {
+        if (!ok || thumbnailSide < 1 || thumbnailSide > MaxThumbnailSide)
+            return Fail(QStringLiteral("--thumbnail takes 1 to %1 pixels").arg(MaxThumbnailSide));
+        if (!parser.isSet(outputOption))
+            return Fail("give the output file with -o OUT.png");
+        GiveUpAfterASecond();
+    }
 
     const flash::ReadResult read = flash::ReadMovieFile(parser.positionalArguments().front());
     if (!read.movie)
@@ -75,10 +110,18 @@ int main(int argc, char** argv) {
                     movie.frameRate, movie.timeline.FrameCount());
         return 0;
     }
+    if (thumbnail) {
+        const QImage image = thumbnail::Render(read.movie, thumbnailSide);
+        if (image.isNull())
+            return Fail("the movie's stage has no area");
+        QSaveFile file(parser.value(outputOption));
+        if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+            return Fail(QStringLiteral("cannot write %1").arg(parser.value(outputOption)));
+        return 0;
+    }
     if (!parser.isSet(outputOption))
         return Fail("give the output file with -o OUT.png");
 
-    bool ok = true;
     const int frame = parser.value(frameOption).toInt(&ok);
     if (!ok || frame < 0)
         return Fail("the frame must be a number from 0 on");

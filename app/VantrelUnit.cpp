@@ -9,6 +9,7 @@
 #include "app/EncoderRunner.h"
 #include "app/FrameExactJob.h"
 #include "app/OptionUnit.h"
+#include "app/Settings.h"
 #include "app/ShockwaveFlashObjects.h"
 #include "app/TbarB.h"
 #include "audio/WaveMixer.h"
@@ -20,11 +21,14 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
@@ -35,9 +39,19 @@ using namespace win; // the platform layer's Windows-style names
 namespace {
 constexpr double DesignDotsPerInch = 120.0;
 const QSize DesignClientSize(643, 557);
+// A remembered window size is never taken below this.
+const QSize MinRestoredSize(320, 240);
 const QString StartConvertCaption = QStringLiteral("Start Convert");
 const QString StopConvertCaption = QStringLiteral("Stop Convert");
 const QString SelectMovieText = QStringLiteral("Please select a \".swf\" file.");
+
+// The one local file a drag carries, else nothing: a drop opens it as Open SWF would.
+QString DroppedFile(const QMimeData* Data) {
+    if (!Data || !Data->hasUrls() || Data->urls().size() != 1 || !Data->urls().front().isLocalFile())
+        return {};
+    return Data->urls().front().toLocalFile();
+}
+
 // How often a stop looks whether the camera's thread has ended.
 constexpr int RecordingCheckMs = 20;
 // How much of the encoder's latest output is kept for its last error line.
@@ -200,6 +214,7 @@ TVantrelForm::~TVantrelForm() {
 
 void TVantrelForm::BuildLayout() {
     setWindowTitle(QStringLiteral("Vantrel (https://vantrel.example.org)"));
+    setAcceptDrops(true);
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double scale = screen ? screen->logicalDotsPerInchY() / DesignDotsPerInch : 1.0;
     const auto scaled = [scale](int Value) { return static_cast<int>(Value * scale + 0.5); };
@@ -302,6 +317,7 @@ void TVantrelForm::FormCreate() {
     FMixer = std::make_unique<TAudioMixer>();
     MakeRecorder();
     FAppFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    RestoreSettings();
     FindRecordingLine();
     FScreenCam = std::make_unique<TScreenCam>(this);
     FScreenCam->OnRecordProgress = [this](TScreenCam* Sender) { CameraProgress(Sender); };
@@ -337,6 +353,7 @@ void TVantrelForm::FormDestroy() {
         return;
     FDestroyed = true;
     Timer.stop();
+    RememberSettings();
     FFrameExact.reset(); // cancels a frame-exact conversion and waits for it
     FMixer.reset();
     FRecorder.reset();
@@ -375,9 +392,17 @@ void TVantrelForm::Guarded(const std::function<void()>& Handler) {
 // Buttons
 
 void TVantrelForm::OpenButtonClick() {
+    OpenDialog.InitialDir = FOpenFolder;
     if (!OpenDialog.Execute(this))
         return;
-    const QString chosen = OpenDialog.FileName;
+    OpenMovie(OpenDialog.FileName);
+}
+
+void TVantrelForm::OpenMovieFile(const QString& FileName) {
+    Guarded([this, FileName] { OpenMovie(FileName); });
+}
+
+void TVantrelForm::OpenMovie(const QString& chosen) {
     if (QStringLiteral(".") + QFileInfo(chosen).suffix().toUpper() != QStringLiteral(".SWF") ||
         QFileInfo(chosen).suffix().isEmpty()) {
         Inform(this, SelectMovieText);
@@ -399,6 +424,8 @@ void TVantrelForm::OpenButtonClick() {
         return;
     }
     FMovieFile = chosen;
+    FOpenFolder = QFileInfo(chosen).absolutePath();
+    RememberSettings();
     if (FSeekBar) {
         FSeekBar->SetMax(totalFrames);
         FSeekBar->SetPosition(0);
@@ -425,9 +452,12 @@ void TVantrelForm::StartButtonClick() {
 }
 
 void TVantrelForm::StartSteps() {
+    SaveDialog.InitialDir = FSaveFolder;
     if (!SaveDialog.Execute(this))
         return;
     const QString chosen = SaveDialog.FileName;
+    FSaveFolder = QFileInfo(chosen).absolutePath();
+    RememberSettings();
     if (QFileInfo::exists(chosen) &&
         MessageBoxW(this,
                     QStringLiteral("The AVI File \"%1\" exists, do you want to overwrite it?").arg(chosen),
@@ -685,8 +715,49 @@ void TVantrelForm::AudioButtonClick() {
 }
 
 void TVantrelForm::OptionButtonClick() {
-    if (FOptionDlg)
-        RunOptionDialog(*FOptionDlg, FAudioOption, FVideoOption, FMethodOption);
+    if (FOptionDlg && RunOptionDialog(*FOptionDlg, FAudioOption, FVideoOption, FMethodOption))
+        RememberSettings();
+}
+
+void TVantrelForm::RestoreSettings() {
+    FSettingsFile = TWindowSettings::DefaultFileName();
+    const TWindowSettings settings = TWindowSettings::Load(FSettingsFile);
+    FOpenFolder = settings.OpenFolder;
+    FSaveFolder = settings.SaveFolder;
+    FAudioOption = settings.AudioOption;
+    FVideoOption = settings.VideoOption;
+    FMethodOption = settings.MethodOption;
+    if (settings.WindowSize.isValid()) {
+        // A size remembered on a larger screen still fits this one.
+        QSize size = settings.WindowSize.expandedTo(MinRestoredSize);
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableSize());
+        resize(size);
+    }
+}
+
+void TVantrelForm::RememberSettings() const {
+    TWindowSettings settings;
+    settings.OpenFolder = FOpenFolder;
+    settings.SaveFolder = FSaveFolder;
+    settings.AudioOption = FAudioOption;
+    settings.VideoOption = FVideoOption;
+    settings.MethodOption = FMethodOption;
+    settings.WindowSize = size();
+    settings.Save(FSettingsFile);
+}
+
+void TVantrelForm::dragEnterEvent(QDragEnterEvent* Event) {
+    if (OpenButton->isEnabled() && !DroppedFile(Event->mimeData()).isEmpty())
+        Event->acceptProposedAction();
+}
+
+void TVantrelForm::dropEvent(QDropEvent* Event) {
+    const QString file = DroppedFile(Event->mimeData());
+    if (!OpenButton->isEnabled() || file.isEmpty())
+        return;
+    Event->acceptProposedAction();
+    OpenMovieFile(file);
 }
 
 void TVantrelForm::CloseButtonClick() {

@@ -6,7 +6,9 @@
 // of the stop, or a recording gone missing, ends the conversion without the encoder, and the
 // recordings are removed; a sound device that fails while recording ends it too, but the
 // recordings are kept and the message says where. While a stop waits for the recordings, the
-// window takes no input, but message boxes do.
+// window takes no input, but message boxes do. A movie can also come from the command line or be
+// dropped on the idle window, with the Open button's checks. The last folders, the Format choices
+// and the window's size are remembered between runs (app/Settings.h).
 
 #include "app/AnchorLayout.h"
 #include "app/EncoderRunner.h"
@@ -49,6 +51,9 @@ public:
     void TimerTimer();
 
     bool MovieLoaded() const;
+    // Opens a movie named outside the window (the command line) with the Open button's checks and
+    // messages; an error is shown, never thrown.
+    void OpenMovieFile(const QString& FileName);
 
     QWidget* CameraForm() const override { return const_cast<TVantrelForm*>(this); }
     QWidget* CameraFlashPanel() const override { return FlashPanel; }
@@ -69,6 +74,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    // A .swf dropped on the idle window is opened; nothing is taken while converting.
+    void dragEnterEvent(QDragEnterEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
 
 private:
     // Tests read and set the window's state through this.
@@ -79,6 +87,8 @@ private:
     void CameraProgress(TScreenCam* Sender);
     void BuildLayout();
     void SetUIState(bool Idle, bool NoLogPanel);
+    // The Open button's work once a file is chosen: the extension and the movie are checked.
+    void OpenMovie(const QString& FileName);
     void StartSteps();
     void StopSteps();
     // The frame-exact method: the movie converted frame by frame on a worker thread.
@@ -110,6 +120,9 @@ private:
     // A private folder for this conversion's recordings; false with a message when there is none.
     bool MakeTempFolder(QString& Problem);
     bool FindRecordingLine();
+    // The remembered folders, format choices and window size (app/Settings.h).
+    void RestoreSettings();
+    void RememberSettings() const;
     // A free name in the temporary folder for Name (a file name or a full name).
     QString MakeTempFileName(const QString& Name) const;
     static QString GetTempDirectory();
@@ -127,6 +140,9 @@ private:
     QString FRecordLineName;
     QString FAppFolder;
     QString FMovieFile;
+    QString FSettingsFile;
+    QString FOpenFolder; // where the last movie was opened from
+    QString FSaveFolder; // where the last output was saved
     QString FOutputFile;
     TEncoderProcess FEncoder;
     QString FEncoderOutput; // the latest output of the running encoder

@@ -108,7 +108,7 @@ bool TFileDialog::Execute(QWidget* Owner) {
     }
     QString chosen;
     if (hook) {
-        chosen = hook({FKind, Filter, FilterIndex, DefaultExt});
+        chosen = hook({FKind, Filter, FilterIndex, DefaultExt, InitialDir});
     } else {
         QFileDialog dialog(Owner);
         dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -124,6 +124,8 @@ bool TFileDialog::Execute(QWidget* Owner) {
         if (suffix.startsWith(QLatin1Char('.')))
             suffix.remove(0, 1);
         dialog.setDefaultSuffix(suffix);
+        if (!InitialDir.isEmpty())
+            dialog.setDirectory(InitialDir);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
             chosen = dialog.selectedFiles().constFirst();
     }

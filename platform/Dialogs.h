@@ -10,7 +10,6 @@ class QWidget;
 
 namespace win {
 
-
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_YESNO = 0x00000004;
 constexpr UINT MB_ICONERROR = 0x00000010;
@@ -39,6 +38,7 @@ struct TFileDialogRequest {
     QString Filter;
     int FilterIndex; // 1-based
     QString DefaultExt;
+    QString InitialDir; // empty: the dialog's own choice
 };
 // While set, every file dialog goes to the hook instead of the screen: it returns the chosen file's
 // full name, or an empty string for a cancelled dialog.
@@ -52,7 +52,8 @@ public:
     QString DefaultExt; // with its dot: ".swf"
     QString Filter;
     int FilterIndex = 1;
-    QString FileName; // the chosen file's full name after a confirmed Execute
+    QString InitialDir; // where the dialog opens; empty: the dialog's own choice
+    QString FileName;   // the chosen file's full name after a confirmed Execute
 
     // Shows the dialog modally; true when the user chose a file. A save dialog does not ask about
     // an existing file itself: the caller decides that.

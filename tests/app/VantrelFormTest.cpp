@@ -17,7 +17,9 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <cstdlib>
@@ -91,6 +93,8 @@ protected:
         QDir().mkpath(Dir.path("app"));
         QDir().mkpath(Dir.path("out"));
         qputenv("TMPDIR", Dir.path("tmp").toUtf8());
+        // Settings are this test's own, never the user's.
+        qputenv("XDG_CONFIG_HOME", Dir.path("config").toUtf8());
         qputenv("VANTREL_FAKE_ENCODER", "succeed");
         qputenv("VANTREL_FAKE_ENCODER_ARGS", Dir.path("args.txt").toUtf8());
         QFile::link(QStringLiteral(VANTREL_FAKE_ENCODER), Dir.path("app/ffmpeg"));
@@ -122,6 +126,11 @@ protected:
             return chosen;
         });
 
+        MakeForm();
+    }
+
+    // A new window, as the program makes it at start.
+    void MakeForm() {
         Form = std::make_unique<TVantrelForm>();
         State().AppFolder() = Dir.path("app") + "/";
         State().SoundSettingsCommand().clear();
@@ -136,6 +145,7 @@ protected:
         SetScreenBackend(nullptr);
         SetWaveInBackend(nullptr);
         qunsetenv("TMPDIR");
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void OpenMovie(const QString& FileName) {
@@ -245,6 +255,33 @@ TEST_F(VantrelFormTest, OpeningChecksTheExtensionAndTheMovie) {
     // A failed open afterwards keeps the movie file name of the last good one.
     OpenMovie(Dir.path("broken.swf"));
     EXPECT_EQ(State().MovieFile(), Dir.path("MOVIE.SWF"));
+}
+
+TEST_F(VantrelFormTest, AMovieNamedOnTheCommandLineGetsTheOpenButtonsChecks) {
+    WriteWholeFile(Dir.path("movie.txt"), SmallMovie());
+    WriteWholeFile(Dir.path("broken.swf"), "FWS\x0a not a movie");
+    struct Case {
+        QString File;
+        QString Box; // empty: opened
+    };
+    for (const Case& c : {Case{"movie.txt", "Please select a \".swf\" file."},
+                          Case{"missing.swf", "Can't open this \".swf\" file."},
+                          Case{"broken.swf", "Can't open this \".swf\" file."}, Case{"movie.swf", ""}}) {
+        SCOPED_TRACE(c.File.toStdString());
+        Boxes.clear();
+        Form->OpenMovieFile(Dir.path(c.File));
+        if (c.Box.isEmpty()) {
+            EXPECT_TRUE(Boxes.empty());
+            EXPECT_EQ(State().MovieFile(), Dir.path(c.File));
+            EXPECT_TRUE(Form->MovieLoaded());
+            EXPECT_TRUE(Form->Timer.isActive());
+        } else {
+            ASSERT_EQ(Boxes.size(), 1u);
+            EXPECT_EQ(Boxes[0].Text, c.Box);
+            EXPECT_FALSE(Form->MovieLoaded());
+        }
+    }
+    EXPECT_TRUE(Requests.empty()) << "no file dialog is shown";
 }
 
 TEST_F(VantrelFormTest, StartIsRefusedWithoutMovieOrEncoderOrOverwrite) {
@@ -766,4 +803,111 @@ TEST_F(VantrelFormTest, RightButtonPressesReachNoWindow) {
                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(State().Flash(), &left);
     EXPECT_EQ(counter.Presses, 1) << "other buttons pass";
+}
+
+TEST_F(VantrelFormTest, FoldersFormatAndSizeSurviveARestart) {
+    QDir().mkpath(Dir.path("movies"));
+    WriteWholeFile(Dir.path("movies/a.swf"), SmallMovie());
+    OpenMovie(Dir.path("movies/a.swf"));
+    QTimer::singleShot(0, [&] {
+        Options.VideoRadioGroup->SetItemIndex(5);
+        Options.MethodRadioGroup->SetItemIndex(1);
+        Options.OKBtn->click();
+    });
+    Form->OptionButton->click();
+    // The output's folder counts once chosen, even when the overwrite is declined.
+    WriteWholeFile(Dir.path("out/clip.webm"), "old");
+    Chosen.push_back(Dir.path("out/clip.webm"));
+    Answers.push_back(IDNO);
+    Form->StartButton->click();
+    ASSERT_TRUE(Idle());
+    Form->resize(700, 610);
+    Form.reset();
+
+    MakeForm();
+    EXPECT_EQ(State().VideoOption(), 5);
+    EXPECT_EQ(Form->size(), QSize(700, 610));
+    Requests.clear();
+    Form->OpenButton->click();
+    ASSERT_EQ(Requests.size(), 1u);
+    EXPECT_EQ(Requests[0].InitialDir, Dir.path("movies"));
+    // The method shows in the Format dialog as it was left.
+    QTimer::singleShot(0, [&] {
+        EXPECT_EQ(Options.MethodRadioGroup->ItemIndex(), 1);
+        Options.CancelBtn->click();
+    });
+    Form->OptionButton->click();
+    OpenMovie(Dir.path("movie.swf"));
+    Form->StartButton->click(); // cancelled save dialog
+    EXPECT_EQ(Requests.back().Kind, TFileDialogKind::Save);
+    EXPECT_EQ(Requests.back().InitialDir, Dir.path("out"));
+}
+
+TEST_F(VantrelFormTest, ADamagedSettingsFileIsIgnored) {
+    Form.reset();
+    struct Case {
+        const char* Name;
+        QByteArray Text;
+    };
+    for (const Case& c :
+         {Case{"garbage", QByteArray("\x00\xff[[[=\n\x01\x02=\xfe", 11)},
+          Case{"out of range", "[format]\nvideo=99\naudio=-1\nmethod=x\n[window]\nsize=@Size(-5 0)\n"
+                               "[folders]\nopen=/no/such/folder\n"}}) {
+        SCOPED_TRACE(c.Name);
+        QDir().mkpath(Dir.path("config/vantrel"));
+        WriteWholeFile(Dir.path("config/vantrel/vantrel.conf"), c.Text);
+        MakeForm();
+        EXPECT_EQ(State().AudioOption(), 0);
+        EXPECT_EQ(State().VideoOption(), 0);
+        EXPECT_GT(Form->width(), 320);
+        Requests.clear();
+        Form->OpenButton->click();
+        ASSERT_EQ(Requests.size(), 1u);
+        EXPECT_TRUE(Requests[0].InitialDir.isEmpty());
+        Form.reset();
+    }
+    // The damaged file was replaced by a good one.
+    MakeForm();
+    QTimer::singleShot(0, [&] {
+        Options.VideoRadioGroup->SetItemIndex(2);
+        Options.OKBtn->click();
+    });
+    Form->OptionButton->click();
+    Form.reset();
+    MakeForm();
+    EXPECT_EQ(State().VideoOption(), 2);
+}
+
+TEST_F(VantrelFormTest, AMovieDroppedOnTheIdleWindowIsOpened) {
+    const auto drop = [&](const QList<QUrl>& Urls) {
+        QMimeData data;
+        data.setUrls(Urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &dropped);
+        return true;
+    };
+    WriteWholeFile(Dir.path("movie.txt"), SmallMovie());
+    EXPECT_FALSE(drop({QUrl("https://example.org/movie.swf")}));
+    EXPECT_FALSE(
+        drop({QUrl::fromLocalFile(Dir.path("movie.swf")), QUrl::fromLocalFile(Dir.path("movie.txt"))}));
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(Dir.path("movie.txt"))}));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "Please select a \".swf\" file.");
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(Dir.path("movie.swf"))}));
+    EXPECT_EQ(State().MovieFile(), Dir.path("movie.swf"));
+    EXPECT_EQ(Boxes.size(), 1u);
+
+    // While converting, nothing is taken.
+    WriteWholeFile(Dir.path("other.swf"), SmallMovie());
+    Chosen.push_back(Dir.path("out/clip.avi"));
+    Form->StartButton->click();
+    ASSERT_EQ(Form->StartButton->text(), "Stop Convert");
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(Dir.path("other.swf"))}));
+    EXPECT_EQ(State().MovieFile(), Dir.path("movie.swf"));
+    Form->StartButton->click();
+    ASSERT_TRUE(WaitForBox(QStringLiteral("Convert to \"%1\" successfully.").arg(Dir.path("out/clip.avi"))));
 }

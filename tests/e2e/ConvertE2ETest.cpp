@@ -170,3 +170,25 @@ TEST(ConvertE2E, ConvertsAMovieThroughTheRealWindow) {
         << "closed before the encoder finished";
     EXPECT_TRUE(QDir(temporary).entryList({"*.avi", "*.wav"}, QDir::Files).isEmpty());
 }
+
+TEST(ConvertE2E, OpensTheMovieNamedOnItsCommandLine) {
+    TestDir dir;
+    const QString temporary = dir.path("tmp");
+    QDir().mkpath(temporary);
+    WriteWholeFile(dir.path("broken.swf"), "FWS\x0a not a movie");
+    {
+        TProgramRun program;
+        ASSERT_TRUE(program.Start(QStringLiteral(VANTREL_PROGRAM), temporary, {dir.path("broken.swf")}));
+        EXPECT_TRUE(program.WaitForMessage("Information", "Can't open this \".swf\" file.", 20000))
+            << program.Output().toStdString();
+    }
+    // A movie that opened converts without "Open SWF".
+    const QString movie = dir.path("moving boxes.swf");
+    WriteWholeFile(movie, MakeDemoMovie());
+    TProgramRun program;
+    ASSERT_TRUE(program.Start(QStringLiteral(VANTREL_PROGRAM), temporary, {movie}));
+    ASSERT_TRUE(program.ChooseFormat(false, 4, true));
+    QString failure;
+    ASSERT_TRUE(program.ConvertFrameExact(dir.path("exact.mp4"), &failure)) << failure.toStdString();
+    EXPECT_EQ(Probe(dir.path("exact.mp4")).Video.value("codec_name").toString(), "h264");
+}

@@ -73,13 +73,16 @@ void TProgramRun::Pump(int Milliseconds) {
     } while (timer.elapsed() < Milliseconds);
 }
 
-bool TProgramRun::Start(const QString& Program, const QString& TemporaryFolder) {
+bool TProgramRun::Start(const QString& Program, const QString& TemporaryFolder,
+                        const QStringList& Arguments) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), TemporaryFolder);
+    // Every run starts from the design, never from what an earlier run remembered.
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), TemporaryFolder + QStringLiteral("/config"));
     environment.insert(QStringLiteral("QT_FONT_DPI"), QStringLiteral("120"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     FProcess.setProcessEnvironment(environment);
-    FProcess.start(Program, {});
+    FProcess.start(Program, Arguments);
     if (!FProcess.waitForStarted(10000))
         return false;
     FMainWindow = WaitForWindow(QStringLiteral("^Vantrel"), 20000);

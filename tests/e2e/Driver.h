@@ -29,8 +29,8 @@ public:
 
     // Starts Program with the design's layout at 120 dots per inch, so that component positions are
     // the designed ones, and TemporaryFolder as its temporary folder; true once its main window is
-    // on the screen.
-    bool Start(const QString& Program, const QString& TemporaryFolder);
+    // on the screen. Arguments go on its command line.
+    bool Start(const QString& Program, const QString& TemporaryFolder, const QStringList& Arguments = {});
     // True once a message box with exactly this text has been shown; it is then answered with
     // Return.
     bool WaitForMessage(const QString& Caption, const QString& Text, int TimeoutMs);
