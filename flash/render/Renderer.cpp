@@ -369,6 +369,7 @@ struct Renderer::Impl {
             return false;
         PaintList outer = std::move(paint);
         paint = PaintList();
+        paint.SetAntialiased(outer.Antialiased());
         paint.Begin(1);
         ++layerNesting;
         DrawObject(object, transform, ColorTransform{}, nesting);
@@ -540,6 +541,10 @@ void Renderer::RenderDisplayList(QPainter& painter, const Movie& movie, const Di
     impl->DrawList(list, toDevice, colorTransform, 0);
     impl->paint.Replay(painter);
     painter.restore();
+}
+
+void Renderer::SetAntialiased(bool on) {
+    impl->paint.SetAntialiased(on);
 }
 
 void Renderer::ClearCaches() {
