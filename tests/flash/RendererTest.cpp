@@ -405,6 +405,28 @@ TEST(ShapeFills, SmoothedBitmapFillsBlendAndClippedOnesClampAtTheEdge) {
     }
 }
 
+TEST(ShapeFills, SmoothedBitmapFillsDrawnSmallAverageTheirPixels) {
+    // Black and white stripes one bitmap pixel wide, drawn at a quarter and at a ninth of their size:
+    // smoothed, every pixel shows their mean grey; unsmoothed, each pixel takes one stripe.
+    QImage stripes(64, 64, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < stripes.height(); ++y)
+        for (int x = 0; x < stripes.width(); ++x)
+            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    for (const double size : {0.25, 1.0 / 9})
+        for (auto type : {FillStyle::Type::RepeatingBitmap, FillStyle::Type::NonSmoothedRepeatingBitmap}) {
+            SCOPED_TRACE(testing::Message() << "size " << size << ", type " << int(type));
+            const QImage image =
+                Draw(RectShape(QRectF(0, 0, 16, 16), BitmapFill(type, size)), {}, WithBitmap(stripes));
+            for (int x = 2; x < 14; ++x) {
+                const int level = qRed(image.pixel(x, 8));
+                if (type == FillStyle::Type::RepeatingBitmap)
+                    EXPECT_NEAR(level, 128, 24) << x;
+                else
+                    EXPECT_TRUE(level == 0 || level == 255) << x << ": " << level;
+            }
+        }
+}
+
 TEST(ShapeFills, BitmapMatrixScaleOfTwentyIsOnePixelPerPixel) {
     const QImage image =
         Draw(RectShape(QRectF(0, 0, 2, 2), BitmapFill(FillStyle::Type::NonSmoothedClippedBitmap, 1)), {},
