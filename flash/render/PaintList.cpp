@@ -151,6 +151,7 @@ bool PaintList::Outside(const Step& step, int thread, const QRect& window) {
 }
 
 std::size_t PaintList::FillGroup(std::size_t begin, QImage& image, const QRect& window, int thread) const {
+    const Edges edges = antialiased ? Edges::Antialiased : Edges::Sampled;
     QRectF area;
     std::size_t end = begin + 1;
     for (; end < steps.size() && steps[end].kind != Step::Kind::EndGroup; ++end) {
@@ -167,7 +168,7 @@ std::size_t PaintList::FillGroup(std::size_t begin, QImage& image, const QRect& 
         layer.fill(Qt::transparent);
         for (std::size_t i = begin + 1; i < end; ++i)
             FillPath(layer, layerArea, steps[i].path.Copy(thread), steps[i].toDevice, *steps[i].raster,
-                     FillBlend::Add);
+                     FillBlend::Add, edges);
         BlendLayer(image, layer, layerArea.topLeft() - window.topLeft());
     }
     return end + 1;
@@ -178,6 +179,7 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
     const QPainter::RenderHints savedHints = painter.renderHints();
     const double savedOpacity = painter.opacity();
     QImage* const direct = DirectImage(painter, shift);
+    const Edges edges = antialiased ? Edges::Antialiased : Edges::Sampled;
     // The device pixels the image holds, in the coordinates the steps were recorded in.
     const QRect window = direct ? QRect(QPoint(int(-shift.dx()), int(-shift.dy())), direct->size()) : QRect();
     for (std::size_t index = 0; index < steps.size(); ++index) {
@@ -192,7 +194,8 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
             continue;
         if (direct && step.kind == Step::Kind::Fill && step.raster && savedOpacity * step.opacity == 1 &&
             step.toDevice.isAffine() && !painter.hasClipping()) {
-            FillPath(*direct, window, step.path.Copy(thread), step.toDevice, *step.raster);
+            FillPath(*direct, window, step.path.Copy(thread), step.toDevice, *step.raster, FillBlend::Over,
+                     edges);
             continue;
         }
         switch (step.kind) {
@@ -204,6 +207,7 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
             continue;
         case Step::Kind::Clip:
             painter.setTransform(shift);
+            painter.setRenderHint(QPainter::Antialiasing, antialiased);
             painter.setClipPath(step.path.Copy(thread), Qt::IntersectClip);
             continue;
         case Step::Kind::Custom:
@@ -225,7 +229,7 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
         if (direct && Outside(step, thread, window))
             continue;
         painter.setTransform(step.toDevice * shift);
-        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setRenderHint(QPainter::Antialiasing, antialiased);
         painter.setRenderHint(QPainter::SmoothPixmapTransform, step.smooth);
         painter.setOpacity(savedOpacity * step.opacity);
         if (step.kind == Step::Kind::Fill)

@@ -46,6 +46,10 @@ public:
     // Empties the list for a new recording; paths recorded after this are shared by `threads`.
     void Begin(int threads = 1);
     int Threads() const { return threads; }
+    // Whether fills, lines and images are antialiased on replay; by default a pixel is painted when its
+    // centre is inside, as Flash Player's picture shows. Kept by Begin.
+    void SetAntialiased(bool on) { antialiased = on; }
+    bool Antialiased() const { return antialiased; }
 
     // `raster`, when there is one, paints the brush without Qt where the painter allows it.
     void Fill(const PaintPath& path, const QBrush& brush, const QTransform& toDevice, double opacity,
@@ -108,6 +112,7 @@ private:
     std::size_t FillGroup(std::size_t begin, QImage& image, const QRect& window, int thread) const;
 
     int threads = 1;
+    bool antialiased = false;
     std::vector<Step> steps;
 };
 

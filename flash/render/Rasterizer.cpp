@@ -135,9 +135,10 @@ thread_local Scratch scratch;
 // sum along a row, each pixel holds its exact coverage-weighted winding.
 class Accumulator {
 public:
-    Accumulator(const QRect& area, Scratch& s)
+    Accumulator(const QRect& area, Scratch& s, Edges edges)
         : left(area.left()), top(area.top()), width(area.width()), height(area.height()),
-          stride(std::size_t(width + 2)), words((std::size_t(width) + 2 + 63) / 64), s(s) {
+          stride(std::size_t(width + 2)), words((std::size_t(width) + 2 + 63) / 64),
+          sampled(edges == Edges::Sampled), s(s) {
         // Cells and marks are left clear by every sweep, so growing them is all there is to do.
         if (s.cells.size() < stride * std::size_t(height))
             s.cells.resize(stride * std::size_t(height), 0.f);
@@ -191,6 +192,10 @@ private:
         if (y0 == y1)
             return;
         const double slope = (x1 - x0) / (y1 - y0);
+        if (sampled) {
+            Sample(x0, y0, y1, slope, direction);
+            return;
+        }
         // Rows are counted from the area's top, so within it they are never negative.
         const double from = std::max(y0, 0.0), to = std::min(y1, double(height));
         if (from >= to)
@@ -208,6 +213,19 @@ private:
                 Cross(row, xb, xa, direction * (yb - ya));
             ya = yb;
             xa = xb;
+        }
+    }
+
+    // The edge from y0 down to y1 changes the winding of every pixel centre at or right of it, in each
+    // row whose centre line it crosses (its top end in, its bottom end out, so edges that meet count
+    // once).
+    void Sample(double x0, double y0, double y1, double slope, float direction) {
+        const int firstRow = std::max(0, int(std::ceil(y0 - 0.5)));
+        for (int row = firstRow; row < height && row + 0.5 < y1; ++row) {
+            const double x = Within(x0 + (row + 0.5 - y0) * slope);
+            const int column = std::clamp(int(std::ceil(x - 0.5)), 0, width);
+            s.cells[std::size_t(row) * stride + std::size_t(column)] += direction;
+            s.marks[std::size_t(row) * words + std::size_t(column >> 6)] |= std::uint64_t(1) << (column & 63);
         }
     }
 
@@ -258,6 +276,7 @@ public:
     const std::size_t stride, words;
 
 private:
+    const bool sampled;
     Scratch& s;
 };
 
@@ -348,7 +367,7 @@ std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush) {
 }
 
 void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
-              const RasterPaint& paint, FillBlend blend) {
+              const RasterPaint& paint, FillBlend blend, Edges edges) {
     if (path.isEmpty() || image.format() != QImage::Format_ARGB32_Premultiplied ||
         image.width() < window.width() || image.height() < window.height())
         return;
@@ -396,7 +415,7 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
         }
     }
 
-    Accumulator accumulator(area, s);
+    Accumulator accumulator(area, s, edges);
     for (std::size_t c = 0; c + 1 < s.starts.size(); ++c) {
         const int begin = s.starts[c], end = s.starts[c + 1];
         for (int i = begin; i < end; ++i)

@@ -1,8 +1,9 @@
 #pragma once
-// Antialiased filling of paths straight into premultiplied ARGB32 pixels, for the brushes shapes use
-// most: solid colours and linear, radial and focal gradients. Coverage is the exact area of each pixel
-// inside the path, with the odd-even or winding rule of the path, and is blended source-over as Qt's
-// raster engine blends it. Work done in device coordinates does not depend on which rows or columns
+// Filling of paths straight into premultiplied ARGB32 pixels, for the brushes shapes use most: solid
+// colours and linear, radial and focal gradients. A pixel is inside the path when its centre is (as
+// Flash Player's picture shows edges), or, antialiased, covered by the exact area of it inside the
+// path; either with the odd-even or winding rule of the path, and blended source-over as Qt's raster
+// engine blends it. Work done in device coordinates does not depend on which rows or columns
 // of the device a call may touch, so the same fill cut into bands gives the same pixels.
 
 #include <QBrush>
@@ -37,12 +38,16 @@ std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush);
 // that share edges together without a seam where their antialiased edges meet.
 enum class FillBlend : std::uint8_t { Over, Add };
 
+// How edges cut pixels: by their centres (whole pixels in or out; a centre exactly on an edge is inside
+// when the path lies to its right or below), or antialiased by the area inside.
+enum class Edges : std::uint8_t { Sampled, Antialiased };
+
 // Fills `path` (its own coordinates, mapped to the device by toDevice) into the pixels of the device
 // rectangle `window`, which `image` (Format_ARGB32_Premultiplied, at least the window's size) holds
 // with its (0, 0) at the window's top left. The image's pixels are written where a painter already
 // open on it writes them.
 void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
-              const RasterPaint& paint, FillBlend blend = FillBlend::Over);
+              const RasterPaint& paint, FillBlend blend = FillBlend::Over, Edges edges = Edges::Sampled);
 
 // Source-over of `layer` (premultiplied) onto `image` (premultiplied) with its top left at `at`.
 void BlendLayer(QImage& image, const QImage& layer, QPoint at);

@@ -32,6 +32,8 @@ constexpr std::size_t BoundTextsKept = 8; // values of one bound field laid out 
 constexpr qint64 MaxLayerPixelsPerFrame = qint64(32) << 20;
 // Where layers may reach when nothing bounds the painter's device.
 constexpr int UnboundedLayerSide = 4096;
+// Device pixels a filtered object's drawing is moved right in its layer.
+constexpr double FilteredShiftX = 0.5;
 
 double MeanScale(const QTransform& t) {
     return (std::hypot(t.m11(), t.m12()) + std::hypot(t.m21(), t.m22())) / 2;
@@ -369,9 +371,13 @@ struct Renderer::Impl {
             return false;
         PaintList outer = std::move(paint);
         paint = PaintList();
+        paint.SetAntialiased(outer.Antialiased());
         paint.Begin(1);
         ++layerNesting;
-        DrawObject(object, transform, ColorTransform{}, nesting);
+        // Flash Player draws a filtered object half a device pixel further right than a plain one.
+        const QTransform drawn =
+            filtered ? transform * QTransform::fromTranslate(FilteredShiftX, 0) : transform;
+        DrawObject(object, drawn, ColorTransform{}, nesting);
         --layerNesting;
         const PaintList content = std::move(paint);
         paint = std::move(outer);
@@ -540,6 +546,10 @@ void Renderer::RenderDisplayList(QPainter& painter, const Movie& movie, const Di
     impl->DrawList(list, toDevice, colorTransform, 0);
     impl->paint.Replay(painter);
     painter.restore();
+}
+
+void Renderer::SetAntialiased(bool on) {
+    impl->paint.SetAntialiased(on);
 }
 
 void Renderer::ClearCaches() {

@@ -42,6 +42,10 @@ public:
     // pixelAspect is the width of a target pixel over its height.
     static QTransform StageTransform(const Rect& frameSize, QSize target, double pixelAspect = 1);
 
+    // Antialiased edges instead of Flash Player's whole pixels (a pixel painted when its centre is
+    // inside); off unless set.
+    void SetAntialiased(bool on);
+
     // Drops the cached outlines and images; they are also dropped when another movie is drawn.
     void ClearCaches();
 

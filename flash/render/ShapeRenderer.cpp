@@ -287,6 +287,8 @@ bool IsClipped(FillStyle::Type type) {
     return type == FillStyle::Type::ClippedBitmap || type == FillStyle::Type::NonSmoothedClippedBitmap;
 }
 
+constexpr int MaxReductions = 8;
+
 bool IsSmoothed(FillStyle::Type type) {
     return type == FillStyle::Type::RepeatingBitmap || type == FillStyle::Type::ClippedBitmap;
 }
@@ -327,8 +329,20 @@ QImage ClippedTexture(const QImage& image, const QTransform& bitmapToTwips, cons
 
 // The brush of a bitmap fill, or NoBrush when its bitmap is missing. Sets `opacity` when the colour
 // transform is left to the painter.
+// How many times a smoothed bitmap drawn `toDevice` is halved first: a smoothed bitmap drawn at under
+// half its size is averaged down, as Flash Player draws it, rather than sampled here and there.
+int Reductions(const FillStyle& style, const QTransform& bitmapToTwips, const QTransform& toDevice) {
+    if (!IsSmoothed(style.type))
+        return 0;
+    const double scale = std::sqrt(std::abs((bitmapToTwips * toDevice).determinant()));
+    if (!(scale > 0) || scale >= 0.5)
+        return 0;
+    return std::clamp(int(std::floor(std::log2(1 / scale))), 0, MaxReductions);
+}
+
 QBrush BitmapBrush(const FillStyle& style, const QPainterPath& area, PreparedShape::Texture& texture,
-                   const ColorTransform& transform, const ShapeDrawOptions& options, double& opacity) {
+                   const ColorTransform& transform, const ShapeDrawOptions& options,
+                   const QTransform& toDevice, double& opacity) {
     const QImage image = options.bitmaps ? options.bitmaps(style.bitmapId) : QImage();
     if (image.isNull())
         return Qt::NoBrush;
@@ -340,16 +354,26 @@ QBrush BitmapBrush(const FillStyle& style, const QPainterPath& area, PreparedSha
         opacity = transform.aMul;
         imageTransform = ColorTransform{};
     }
+    const int reduced = Reductions(style, bitmapToTwips, toDevice);
     if (texture.image.isNull() || texture.imageKey != image.cacheKey() ||
-        !(texture.transform == imageTransform)) {
+        !(texture.transform == imageTransform) || texture.reduced != reduced) {
         QPointF origin(0, 0);
         QImage base = IsClipped(style.type) ? ClippedTexture(image, bitmapToTwips, area, origin) : image;
+        QTransform toBase; // from texture pixels to those of `base`
+        if (reduced > 0 && !base.isNull()) {
+            const QSize size(std::max(1, base.width() >> reduced), std::max(1, base.height() >> reduced));
+            toBase = QTransform::fromScale(double(base.width()) / size.width(),
+                                           double(base.height()) / size.height());
+            base = base.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
         texture.image = Apply(imageTransform, base);
         texture.imageKey = image.cacheKey();
         texture.transform = imageTransform;
+        texture.reduced = reduced;
         texture.origin = origin;
         texture.brush = texture.image.isNull() ? QBrush(Qt::NoBrush) : QBrush(texture.image);
-        texture.brush.setTransform(QTransform::fromTranslate(-origin.x(), -origin.y()) * bitmapToTwips);
+        texture.brush.setTransform(toBase * QTransform::fromTranslate(-origin.x(), -origin.y()) *
+                                   bitmapToTwips);
     }
     return texture.brush;
 }
@@ -376,13 +400,13 @@ const QBrush& PaintBrush(const FillStyle& style, PreparedShape::Paint& paint,
 // The brush of any fill; solid and gradient ones come from `paint`, bitmap ones from `texture`.
 QBrush FillBrush(const FillStyle& style, const QPainterPath& area, PreparedShape::Texture& texture,
                  PreparedShape::Paint& paint, const ColorTransform& transform,
-                 const ShapeDrawOptions& options, double& opacity, bool& smooth) {
+                 const ShapeDrawOptions& options, const QTransform& toDevice, double& opacity, bool& smooth) {
     if (style.type == FillStyle::Type::Solid || FillStyle::IsGradient(style.type))
         return PaintBrush(style, paint, transform);
     if (!FillStyle::IsBitmapFill(style.type))
         return Qt::NoBrush;
     smooth = IsSmoothed(style.type);
-    return BitmapBrush(style, area, texture, transform, options, opacity);
+    return BitmapBrush(style, area, texture, transform, options, toDevice, opacity);
 }
 
 Qt::PenCapStyle ToCap(LineStyle::Cap cap) {
@@ -462,7 +486,7 @@ void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepa
             bool smooth = false;
             const QBrush brush =
                 FillBrush(shape.fillStyles[index], path.Path(), prepared.textures[index],
-                          prepared.fillPaints[index], colorTransform, options, opacity, smooth);
+                          prepared.fillPaints[index], colorTransform, options, toDevice, opacity, smooth);
             if (brush.style() != Qt::NoBrush) // bitmap fills leave their paint unmade, without raster
                 list.Fill(path, brush, toDevice, opacity, smooth, prepared.fillPaints[index].raster);
         }
@@ -488,8 +512,8 @@ void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepa
                 brush = PaintBrush(*style.fill, paint, colorTransform);
             } else {
                 PreparedShape::Texture texture;
-                brush = FillBrush(*style.fill, path.Path(), texture, paint, colorTransform, options, opacity,
-                                  smooth);
+                brush = FillBrush(*style.fill, path.Path(), texture, paint, colorTransform, options, toDevice,
+                                  opacity, smooth);
                 cached = false;
             }
             if (brush.style() == Qt::NoBrush)

@@ -41,6 +41,7 @@ struct PreparedShape {
     // Cached texture of a bitmap fill: edge-extended for clipped fills and colour-transformed.
     struct Texture {
         qint64 imageKey = 0;
+        int reduced = 0; // times the image was halved for a smoothed fill drawn smaller
         ColorTransform transform;
         QImage image;
         QPointF origin; // where bitmap pixel (0, 0) lies in the texture

@@ -515,3 +515,39 @@ TEST(SnapshotTrace, PrintsTraceLinesAsFlashPlayerDoes) {
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()),
               "first frame\n1.5\n-7\nundefined\ntrue\nthird frame\n");
 }
+
+TEST(ImageDiff, StrictMeasureCountsPixelsOffByMoreThan24Levels) {
+    // A 10 x 10 reference against images with some pixels changed: a frame matches when at most 2 of
+    // its 100 pixels are off; transparent pixels are seen over white.
+    TestDir dir;
+    QImage reference(10, 10, QImage::Format_ARGB32);
+    reference.fill(QColor(100, 100, 100));
+    reference.save(dir.path("reference.png"));
+    struct Case {
+        const char* name;
+        int changed; // pixels changed, from the first
+        QColor changedTo;
+        const char* off;
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {"within 24 levels", 100, QColor(124, 76, 100), "0.0000", "match"},
+        {"two off", 2, QColor(100, 125, 100), "0.0200", "match"},
+        {"three off", 3, QColor(100, 100, 75), "0.0300", "differs"},
+        {"transparent, seen white", 3, QColor(100, 100, 100, 0), "0.0300", "differs"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage image = reference;
+        for (int i = 0; i < c.changed; ++i)
+            image.setPixelColor(i % 10, i / 10, c.changedTo);
+        image.save(dir.path("image.png"));
+        QProcess process;
+        process.start(QStringLiteral(VANTREL_IMAGEDIFF), {dir.path("reference.png"), dir.path("image.png")});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        const QString output = QString::fromUtf8(process.readAllStandardOutput());
+        EXPECT_TRUE(output.contains(QStringLiteral("off: %1\n").arg(c.off))) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("strict: %1\n").arg(c.verdict))) << output.toStdString();
+    }
+}

@@ -140,6 +140,35 @@ TEST(Effects, AlphaAndEraseCutTheirLayerGroupOnly) {
     }
 }
 
+TEST(Effects, FilteredObjectsAreDrawnHalfAPixelFurtherRight) {
+    // A square from x = 40.25 to 60.25 takes the pixels whose centres it holds: 40..59 when plain,
+    // 41..60 under a filter (an identity colour matrix), as Flash Player draws filtered objects;
+    // a blend mode alone moves nothing.
+    Filter identity;
+    identity.kind = Filter::Kind::ColorMatrix;
+    identity.matrix = {1, 0, 0, 0, 0, /**/ 0, 1, 0, 0, 0, /**/ 0, 0, 1, 0, 0, /**/ 0, 0, 0, 1, 0};
+    struct Case {
+        const char* name;
+        std::uint8_t blendMode;
+        FilterList filters;
+        int first, last;
+    };
+    const Case cases[] = {{"plain", 0, {}, 40, 59},
+                          {"blend mode", std::uint8_t(BlendMode::Multiply), {}, 40, 59},
+                          {"filtered", 0, {identity}, 41, 60}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DisplayList list;
+        list[1] = Object(1, Square(40, 40, 60, 60, Red), c.blendMode, c.filters);
+        list[1].matrix.tx = 0.25 * Twips;
+        const QImage image = Render(list);
+        EXPECT_TRUE(Near(image, c.first - 1, 50, QColor(255, 255, 255), 0));
+        EXPECT_TRUE(Near(image, c.first, 50, QColor(255, 0, 0), 0));
+        EXPECT_TRUE(Near(image, c.last, 50, QColor(255, 0, 0), 0));
+        EXPECT_TRUE(Near(image, c.last + 1, 50, QColor(255, 255, 255), 0));
+    }
+}
+
 TEST(Effects, BlurSpreadsColourAboutItsRadius) {
     Filter blur;
     blur.kind = Filter::Kind::Blur;
