@@ -1,6 +1,6 @@
 // The order in which a movie's scripts run, read from what they trace: clip events against frame
-// scripts in a tick, what a goto runs and keeps on its way forwards and backwards, looping, and the
-// frame numbers gotoAndStop takes.
+// scripts in a tick, what a goto runs and keeps on its way forwards and backwards, looping (clips
+// scripts made outlive it), and the frame numbers gotoAndStop takes.
 #include "ReadBack.h"
 #include "SwfWriter.h"
 #include "flash/player/Player.h"
@@ -241,4 +241,29 @@ TEST(TimelineOrder, GotoMethodsTakeFrameNumbersAsFlashWrapsThem) {
         ASSERT_TRUE(traced.player);
         EXPECT_EQ(traced.At(1)->sprite->currentFrame, c.frame);
     }
+}
+
+TEST(TimelineOrder, ClipsScriptsMadeOutliveALoop) {
+    const ActionCode duplicate = ActionCode()
+                                     .PushInt(5)
+                                     .PushString("copy")
+                                     .PushInt(2)
+                                     .PushString("bg")
+                                     .GetVariable()
+                                     .PushString("duplicateMovieClip")
+                                     .CallMethod()
+                                     .Pop();
+    const QByteArray movie = MovieBuilder()
+                                 .Add(DefineSprite(6, 1, DoAction(Say("bg starts")) + ShowFrame()))
+                                 .Add(PlaceObjectTag(Named(6, 2, "bg")) + ShowFrame())
+                                 .Add(DoAction(duplicate) + ShowFrame())
+                                 .Build();
+    Traced traced(movie);
+    ASSERT_TRUE(traced.player);
+    traced.Play(3);
+    EXPECT_EQ(traced.player->CurrentFrame(), 0);
+    const DisplayObject* copy = traced.At(ScriptHost::ScriptDepthBase + 5);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->name, QStringLiteral("copy"));
+    EXPECT_EQ(traced.lines.join(" | ").toStdString(), "bg starts | bg starts"); // the original's, the copy's
 }
