@@ -34,6 +34,9 @@ struct DisplayObject {
     bool visible = true;
     bool scripted = false;  // a script set its placement: the timeline no longer moves or tints it
     bool duplicate = false; // made by duplicateMovieClip or attachMovie: a script may remove it
+    // The frame of its timeline whose tag created it; a goto keeps an object only where the frame
+    // reached has the same character from the same tag. -1 for what scripts made.
+    int placedFrame = -1;
     std::shared_ptr<SpriteInstance> sprite; // set when the character is a sprite
     std::shared_ptr<ButtonInstance> button; // set when the character is a button
     // A sprite's event handlers, in the movie's placement tag (the player keeps the movie); or null.
@@ -47,7 +50,9 @@ using DisplayList = std::map<std::uint16_t, DisplayObject>;
 // Shared, so that a script can hold on to a sprite and find it gone.
 struct SpriteInstance : std::enable_shared_from_this<SpriteInstance> {
     const Sprite* sprite = nullptr;
-    int currentFrame = -1; // zero-based; -1 before the first frame was entered
+    std::uint64_t born = 0; // order of creation: clips made later run their enterFrame first
+    bool gone = false;      // left the stage: only its unload handlers still run
+    int currentFrame = -1;  // zero-based; -1 before the first frame was entered
     bool playing = true;
     DisplayList displayList;
 };

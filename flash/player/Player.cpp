@@ -54,71 +54,109 @@ void Player::GotoFrame(int frame) {
     RunScripts();
 }
 
+Player::TimelineCursor Player::MainCursor() {
+    return {state.movie->timeline, state.stage, state.MainKey(), state.currentFrame};
+}
+
+Player::TimelineCursor Player::SpriteCursor(SpriteInstance& sprite) {
+    return {sprite.sprite->timeline, sprite.displayList, &sprite, sprite.currentFrame};
+}
+
 void Player::GotoMainFrame(int frame) {
     frame = std::clamp(frame, 0, std::max(TotalFrames() - 1, 0));
     if (frame == state.currentFrame)
         return;
     StopMainStream();
-    Seek(frame, true);
+    GotoTimeline(MainCursor(), frame, true);
 }
 
-// As the main timeline seeks: backwards from the start, the frames on the way without scripts.
 void Player::GotoSpriteFrame(SpriteInstance& sprite, int frame) {
-    const Timeline& timeline = sprite.sprite->timeline;
-    frame = std::clamp(frame, 0, std::max(timeline.FrameCount() - 1, 0));
+    frame = std::clamp(frame, 0, std::max(sprite.sprite->timeline.FrameCount() - 1, 0));
     if (frame == sprite.currentFrame)
         return;
-    if (frame < sprite.currentFrame) {
-        for (const auto& [depth, child] : sprite.displayList)
-            StopSpriteStreams(child);
-        sprite.displayList.clear();
-        if (state.mixer)
-            state.mixer->StopStream(&sprite);
-        sprite.currentFrame = -1;
+    if (frame < sprite.currentFrame && state.mixer)
+        state.mixer->StopStream(&sprite);
+    GotoTimeline(SpriteCursor(sprite), frame, true);
+}
+
+// The sprites on stage stand still: only the timeline named moves.
+void Player::GotoTimeline(const TimelineCursor& at, int frame, bool withSound) {
+    if (frame < at.frame) {
+        Rewind(at, frame, withSound);
+        return;
     }
-    while (sprite.currentFrame < frame) {
-        const bool last = sprite.currentFrame + 1 == frame;
-        muteScripts = !last;
-        if (sprite.currentFrame >= 0)
-            TickSprites(sprite.displayList, last);
-        ++sprite.currentFrame;
-        EnterFrame(timeline, sprite.currentFrame, sprite.displayList, &sprite, last);
+    while (at.frame < frame) {
+        const bool last = at.frame + 1 == frame;
+        ++at.frame;
+        EnterFrame(at.timeline, at.frame, at.list, at.key, withSound && last, last);
     }
-    muteScripts = false;
+}
+
+void Player::Rewind(const TimelineCursor& at, int frame, bool withSound) {
+    // What the frame reached shows, by depth: the character and the frame whose tag placed it.
+    std::map<std::uint16_t, std::pair<std::uint16_t, int>> reached;
+    const int last = std::min(frame, int(at.timeline.frames.size()) - 1);
+    for (int f = 0; f <= last; ++f)
+        for (const ControlTag& tag : at.timeline.frames[std::size_t(f)].tags) {
+            if (const auto* place = std::get_if<PlaceObject>(&tag); place && place->characterId) {
+                const auto found = reached.find(place->depth);
+                if (!place->move || found == reached.end() || found->second.first != *place->characterId)
+                    reached[place->depth] = {*place->characterId, f};
+            } else if (const auto* remove = std::get_if<RemoveObject>(&tag)) {
+                reached.erase(remove->depth);
+            }
+        }
+    Restoring restore{&at.list, {}};
+    for (auto it = at.list.begin(); it != at.list.end();) {
+        const DisplayObject& object = it->second;
+        const auto found = reached.find(it->first);
+        if (object.duplicate)
+            ++it;
+        else if (found != reached.end() && found->second == std::pair(object.characterId, object.placedFrame))
+            restore.kept.insert(at.list.extract(it++));
+        else
+            it = Remove(at.list, it);
+    }
+    if (at.key == state.MainKey())
+        state.background = state.movie->backgroundColor;
+    Restoring* outer = std::exchange(restoring, &restore);
+    at.frame = -1;
+    while (at.frame < frame) {
+        const bool reachedFrame = at.frame + 1 == frame;
+        ++at.frame;
+        EnterFrame(at.timeline, at.frame, at.list, at.key, withSound && reachedFrame, reachedFrame);
+    }
+    restoring = outer;
+    for (const auto& [depth, object] : restore.kept)
+        Leave(object);
 }
 
 void Player::StartPlacedSprite(DisplayObject& placed) {
+    QueuePlacedEvents(placed);
     AdvanceSprite(*placed.sprite, true);
-    QueueClipEvent(placed, ClipEventLoad, 0);
 }
 
 void Player::Tick() {
     ++state.ticks;
+    QueueEnterFrame();
     Advance();
-    if (hasClipEvents)
-        QueueClipEvents(ClipEventEnterFrame, 0);
-    QueueHandlers(QStringLiteral("onEnterFrame"));
     RunScripts();
 }
 
 void Player::Advance() {
     const void* mainKey = state.MainKey();
+    TickSprites(state.stage, true);
     if (state.playing && TotalFrames() > 1) {
         const int next = state.currentFrame + 1;
         if (next >= TotalFrames()) {
-            // Looping starts the timeline over: what the first frame does not place is gone.
+            // Looping is a goto to the first frame.
             StopMainStream();
-            Reset();
-            EnterFrame(state.movie->timeline, 0, state.stage, mainKey, true);
-            state.currentFrame = 0;
+            Rewind(MainCursor(), 0, true);
             return;
         }
-        TickSprites(state.stage, true);
         EnterFrame(state.movie->timeline, next, state.stage, mainKey, true);
         state.currentFrame = next;
-        return;
     }
-    TickSprites(state.stage, true);
 }
 
 int Player::StreamFrame() const {
@@ -155,18 +193,16 @@ void Player::Seek(int frame, bool withSound) {
 }
 
 void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, const void* timelineKey,
-                        bool withSound) {
+                        bool withSound, bool ownScripts) {
     if (frame < 0 || frame >= int(timeline.frames.size()))
         return;
     const bool isMain = timelineKey == state.MainKey();
     for (const ControlTag& tag : timeline.frames[std::size_t(frame)].tags) {
         std::visit(Overloaded{
-                       [&](const PlaceObject& place) { Place(place, list, withSound); },
+                       [&](const PlaceObject& place) { Place(place, list, withSound, frame); },
                        [&](const RemoveObject& remove) {
-                           if (const auto found = list.find(remove.depth); found != list.end()) {
-                               StopSpriteStreams(found->second);
-                               list.erase(found);
-                           }
+                           if (const auto found = list.find(remove.depth); found != list.end())
+                               Remove(list, found);
                        },
                        [&](const StartSound& start) {
                            if (withSound)
@@ -189,7 +225,10 @@ void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, 
                            if (isMain)
                                state.background = background.color;
                        },
-                       [&](const OtherTag& other) { QueueScript(other, timelineKey); },
+                       [&](const OtherTag& other) {
+                           if (ownScripts)
+                               QueueScript(other, timelineKey);
+                       },
                    },
                    tag);
     }
@@ -222,29 +261,57 @@ void Player::Warn(const QString& message) {
         warnings << message;
 }
 
-void Player::Place(const PlaceObject& tag, DisplayList& list, bool withSound) {
-    const auto existing = list.find(tag.depth);
-    const bool modifies = tag.move && existing != list.end();
+namespace {
+
+// A kept object takes its placement from the tags again; what scripts set stays.
+void ClearPlacement(DisplayObject& object) {
+    if (!object.scripted) {
+        object.matrix = {};
+        object.colorTransform = {};
+        object.visible = true;
+    }
+    object.ratio = 0;
+    object.name.clear();
+    object.clipDepth = 0;
+    object.blendMode = 0;
+    object.filters.reset();
+}
+
+} // namespace
+
+void Player::Place(const PlaceObject& tag, DisplayList& list, bool withSound, int frame) {
+    auto existing = list.find(tag.depth);
+    bool modifies = tag.move && existing != list.end();
     if (!modifies && !tag.characterId)
         return; // nothing to place and nothing to move
+    if (restoring && restoring->list == &list && !modifies && existing == list.end())
+        if (const auto kept = restoring->kept.find(tag.depth); kept != restoring->kept.end() &&
+                                                               kept->second.characterId == *tag.characterId &&
+                                                               kept->second.placedFrame == frame) {
+            // The same placement as before the goto: the object stays as it was, placed anew.
+            existing = list.insert(restoring->kept.extract(kept)).position;
+            ClearPlacement(existing->second);
+            modifies = true;
+        }
     if (tag.characterId)
         if (const auto found = state.movie->dictionary.find(*tag.characterId);
             found != state.movie->dictionary.end() && found->second)
             if (const auto* sprite = std::get_if<Sprite>(found->second.get());
                 sprite && !MayPlaceSprite(*sprite, *tag.characterId))
                 return;
+    if (!modifies && existing != list.end())
+        existing = Remove(list, existing);
     DisplayObject& object = modifies ? existing->second : list[tag.depth];
-    if (!modifies) {
-        StopSpriteStreams(object);
-        object = DisplayObject{};
-    }
     object.depth = tag.depth;
+    bool newSprite = false;
 
     if (tag.characterId && (!modifies || object.characterId != *tag.characterId)) {
         const auto found = state.movie->dictionary.find(*tag.characterId);
+        if (modifies)
+            Leave(object);
         object.characterId = *tag.characterId;
         object.character = found == state.movie->dictionary.end() ? nullptr : found->second;
-        StopSpriteStreams(object);
+        object.placedFrame = frame;
         object.sprite.reset();
         object.button.reset();
         object.field.reset();
@@ -261,10 +328,8 @@ void Player::Place(const PlaceObject& tag, DisplayList& list, bool withSound) {
             }
         if (object.character)
             if (const auto* sprite = std::get_if<Sprite>(object.character.get())) {
-                object.sprite = std::make_shared<SpriteInstance>();
-                object.sprite->sprite = sprite;
-                // A sprite shows its first frame as soon as it is placed.
-                AdvanceSprite(*object.sprite, withSound);
+                object.sprite = state.NewSprite(sprite);
+                newSprite = true;
             }
     }
     if (tag.matrix && !object.scripted)
@@ -286,15 +351,31 @@ void Player::Place(const PlaceObject& tag, DisplayList& list, bool withSound) {
     if (!modifies && object.sprite && !tag.clipActions.empty()) {
         object.clipActions = &tag.clipActions;
         hasClipEvents = true;
-        QueueClipEvent(object, ClipEventLoad, 0);
     }
+    if (newSprite) {
+        QueuePlacedEvents(object);
+        // A sprite shows its first frame as soon as it is placed.
+        AdvanceSprite(*object.sprite, withSound);
+    }
+}
+
+DisplayList::iterator Player::Remove(DisplayList& list, DisplayList::iterator object) {
+    Leave(object->second);
+    return list.erase(object);
+}
+
+void Player::Leave(const DisplayObject& object) {
+    QueueUnload(object, 0);
+    StopSpriteStreams(object);
 }
 
 void Player::StopSpriteStreams(const DisplayObject& object) {
     // A sprite leaving the stage takes its stream sound with it (and frees its key for reuse).
-    if (!state.mixer || !object.sprite)
+    if (!object.sprite)
         return;
-    state.mixer->StopStream(object.sprite.get());
+    object.sprite->gone = true;
+    if (state.mixer)
+        state.mixer->StopStream(object.sprite.get());
     for (const auto& [depth, child] : object.sprite->displayList)
         StopSpriteStreams(child);
 }
@@ -324,14 +405,13 @@ void Player::AdvanceSprite(SpriteInstance& instance, bool withSound) {
         if (!instance.playing || count <= 1)
             return;
     }
-    int next = instance.currentFrame + 1;
-    if (next >= count) {
-        next = 0;
-        for (const auto& [depth, child] : instance.displayList)
-            StopSpriteStreams(child);
-        instance.displayList.clear();
+    const int next = instance.currentFrame + 1;
+    if (next >= count && instance.currentFrame >= 0) {
+        // Looping is a goto to the first frame.
         if (state.mixer)
             state.mixer->StopStream(&instance);
+        Rewind(SpriteCursor(instance), 0, withSound);
+        return;
     }
     instance.currentFrame = next;
     EnterFrame(timeline, next, instance.displayList, &instance, withSound);

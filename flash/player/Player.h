@@ -3,12 +3,18 @@
 // lists frame by frame. Seeking replays from the start, so a frame reached by seeking shows exactly
 // what playing up to it shows.
 //
-// Frame scripts run once a frame's display list is built, after every timeline has moved on in that
-// tick, in the order the frames were entered; DoInitAction runs once per sprite id, before the
-// frame scripts. A script's goto changes the display list at once; the scripts of the frame it
-// reaches run after the script. Seeking (GotoFrame here, or a script's goto backwards, both replays
-// from the start) runs no scripts of the frames passed on the way: only the frame reached runs its
-// scripts, as entering it would.
+// A tick runs in this order: every clip on stage queues its enterFrame handlers (the clip made last
+// first, the main timeline last), then the timelines move on, each queuing the scripts of the frame
+// it enters in tag order; a sprite placed queues its load handlers, then enters its first frame; an
+// object leaving the stage queues the unload handlers of the clips inside it, then its own. The
+// queue then runs: DoInitAction (once per sprite id) first, then initialize handlers, then
+// construct handlers, then the rest in the order queued. A clip that left the stage runs only its
+// unload handlers.
+// A script's goto changes the display list at once and runs only the scripts of the frame it
+// reaches, after the script; sprites placed on the way enter their first frame with their scripts.
+// Going backwards (and looping) keeps every object that the frame reached places from the same tag,
+// with its state; the rest leave and the frames are replayed. Clips scripts made stay. Seeking
+// (GotoFrame here) replays from the start and runs only the scripts of the frame reached.
 //
 // Every walk over the stage recurses once a level and is bounded: sprites are placed and advanced at
 // most MaxSpriteNesting deep (a placement inside itself is skipped, with a warning); walks that find
@@ -21,6 +27,7 @@
 #include "flash/player/TimelineState.h"
 
 #include <QStringList>
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -83,6 +90,22 @@ private:
         ClipRef clip;
         QByteArray code;
         QString handler = {}; // instead of code: the clip's event handler of this name
+        // Unload handlers keep their clip, gone from the stage, until they ran.
+        std::shared_ptr<SpriteInstance> unloading = {};
+    };
+    // The queue runs a level only when those before it are empty.
+    enum ScriptLevel { InitLevel, InitializeLevel, ConstructLevel, FrameLevel, LevelCount };
+    // A timeline a goto moves: the main timeline's or a sprite's.
+    struct TimelineCursor {
+        const Timeline& timeline;
+        DisplayList& list;
+        const void* key;
+        int& frame;
+    };
+    // Objects a goto backwards keeps, by depth, while the frames are replayed.
+    struct Restoring {
+        const DisplayList* list = nullptr;
+        DisplayList kept;
     };
 
     // What scripts ask of the timelines.
@@ -90,13 +113,23 @@ private:
     void GotoSpriteFrame(SpriteInstance& sprite, int frame) override;
     void SetMainPlaying(bool playing) override;
     void StartPlacedSprite(DisplayObject& placed) override;
-    void StopSpriteStreams(const DisplayObject& object) override;
+    void Leave(const DisplayObject& object) override;
     void Warn(const QString& message) override;
+
+    TimelineCursor MainCursor();
+    TimelineCursor SpriteCursor(SpriteInstance& sprite);
+    // A script's goto: forwards through the frames' tags, backwards by Rewind.
+    void GotoTimeline(const TimelineCursor& at, int frame, bool withSound);
+    void Rewind(const TimelineCursor& at, int frame, bool withSound);
+    // Takes the object out of the list, seeing it off; the next entry.
+    DisplayList::iterator Remove(DisplayList& list, DisplayList::iterator object);
+    void StopSpriteStreams(const DisplayObject& object);
 
     // The whole tick (or seek) without scripts; Tick runs them after.
     void Advance();
     void StopMainStream();
     void QueueScript(const OtherTag& tag, const void* timelineKey);
+    void Enqueue(QueuedScript script, ScriptLevel level = FrameLevel);
     void RunScripts();
     void ShowButtonState(ButtonInstance& instance, std::uint8_t buttonState, bool withSound);
     // The actions of the transition, and the event sound it starts.
@@ -114,14 +147,22 @@ private:
     // Queues the handlers of the event (with ClipEventKeyPress: of the key) of every sprite on stage.
     void QueueClipEvents(std::uint32_t event, int keyCode);
     void QueueClipEvent(const DisplayObject& object, std::uint32_t event, int keyCode);
+    // A sprite placed: its initialize, construct and load handlers.
+    void QueuePlacedEvents(const DisplayObject& object);
+    // Every clip's enterFrame handlers, the clip made last first, the main timeline's last.
+    void QueueEnterFrame();
+    // The unload handlers of an object leaving and of the clips inside it, innermost first.
+    void QueueUnload(const DisplayObject& object, int nesting);
     // Queues the handlers (onEnterFrame, onMouseDown ...) scripts set on the main timeline and sprites.
     void QueueHandlers(const QString& name);
     // Edit texts bound to variables show what the variables hold now.
     void UpdateBoundTexts();
-    // Runs the control tags of one frame of a timeline onto its display list.
+    // Runs the control tags of one frame of a timeline onto its display list; its own scripts are
+    // queued when ownScripts.
     void EnterFrame(const Timeline& timeline, int frame, DisplayList& list, const void* timelineKey,
-                    bool withSound);
-    void Place(const PlaceObject& tag, DisplayList& list, bool withSound);
+                    bool withSound, bool ownScripts = true);
+    // Frame is the timeline's frame holding the tag.
+    void Place(const PlaceObject& tag, DisplayList& list, bool withSound, int frame);
     // Whether a sprite may be placed where the timelines now being entered are: not inside itself,
     // not deeper than MaxSpriteNesting. Warns once when not.
     bool MayPlaceSprite(const Sprite& sprite, std::uint16_t id);
@@ -136,7 +177,9 @@ private:
     TimelineState state;
     ScriptHost host;
     ActionInterpreter interpreter;
-    std::deque<QueuedScript> initScripts, scripts;
+    std::array<std::deque<QueuedScript>, LevelCount> queues;
+    std::size_t queued = 0;
+    Restoring* restoring = nullptr;   // set while a goto backwards replays frames
     std::set<std::uint16_t> initDone; // sprite ids whose init actions ran
     bool muteScripts = false;
     bool runningScripts = false;

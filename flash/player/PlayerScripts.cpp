@@ -21,22 +21,27 @@ constexpr int MaxButtonNesting = 8;
 void Player::QueueScript(const OtherTag& other, const void* timelineKey) {
     if (muteScripts || (other.code != tag::DoAction && other.code != tag::DoInitAction))
         return;
-    if (initScripts.size() + scripts.size() >= MaxQueuedScripts)
-        return;
     if (other.code == tag::DoInitAction) {
         // The sprite id, then the actions; they run once, on the main timeline.
         if (other.data.size() < 2)
             return;
         const std::uint16_t spriteId = std::uint8_t(other.data[0]) | std::uint8_t(other.data[1]) << 8;
-        if (initDone.insert(spriteId).second)
-            initScripts.push_back({ClipRef::Root(), other.data.mid(2)});
+        if (queued < MaxQueuedScripts && initDone.insert(spriteId).second)
+            Enqueue({ClipRef::Root(), other.data.mid(2)}, InitLevel);
         return;
     }
     ClipRef clip = ClipRef::Root();
     if (timelineKey != state.MainKey())
         clip = ClipRef::Of(
             const_cast<SpriteInstance*>(static_cast<const SpriteInstance*>(timelineKey))->weak_from_this());
-    scripts.push_back({std::move(clip), other.data});
+    Enqueue({std::move(clip), other.data});
+}
+
+void Player::Enqueue(QueuedScript script, ScriptLevel level) {
+    if (queued >= MaxQueuedScripts)
+        return;
+    queues[level].push_back(std::move(script));
+    ++queued;
 }
 
 void Player::RunScripts() {
@@ -44,13 +49,14 @@ void Player::RunScripts() {
         return;
     runningScripts = true;
     long long budget = ActionInterpreter::StepsPerFrame;
-    for (int run = 0; run < MaxScriptsPerTick && budget > 0; ++run) {
-        std::deque<QueuedScript>& queue = initScripts.empty() ? scripts : initScripts;
-        if (queue.empty())
-            break;
-        const QueuedScript script = std::move(queue.front());
-        queue.pop_front();
-        if (!script.clip.Valid())
+    for (int run = 0; run < MaxScriptsPerTick && budget > 0 && queued > 0; ++run) {
+        auto queue =
+            std::find_if(queues.begin(), queues.end(), [](const auto& level) { return !level.empty(); });
+        const QueuedScript script = std::move(queue->front());
+        queue->pop_front();
+        --queued;
+        const auto sprite = script.clip.sprite.lock();
+        if (!script.clip.Valid() || (sprite && sprite->gone && !script.unloading))
             continue;
         if (script.handler.isEmpty())
             interpreter.Run(script.code, script.clip, budget, state.movie->version);
@@ -58,8 +64,9 @@ void Player::RunScripts() {
             interpreter.CallHandler(script.clip, script.handler, budget);
     }
     // What the budget cut off is dropped, as Flash drops a script it aborts.
-    initScripts.clear();
-    scripts.clear();
+    for (auto& level : queues)
+        level.clear();
+    queued = 0;
     if (hasBoundTexts)
         UpdateBoundTexts();
     runningScripts = false;
@@ -103,10 +110,59 @@ void Player::UpdateBoundTexts() {
 void Player::QueueClipEvent(const DisplayObject& object, std::uint32_t event, int keyCode) {
     if (muteScripts || !object.clipActions || !object.sprite)
         return;
+    const ScriptLevel level = event == ClipEventInitialize  ? InitializeLevel
+                              : event == ClipEventConstruct ? ConstructLevel
+                                                            : FrameLevel;
     for (const ClipAction& action : *object.clipActions)
-        if ((action.events & event) && (event != ClipEventKeyPress || action.keyCode == keyCode) &&
-            scripts.size() < MaxQueuedScripts)
-            scripts.push_back({SpriteClip(object.sprite), action.actions});
+        if ((action.events & event) && (event != ClipEventKeyPress || action.keyCode == keyCode))
+            Enqueue({SpriteClip(object.sprite),
+                     action.actions,
+                     {},
+                     event == ClipEventUnload ? object.sprite : nullptr},
+                    level);
+}
+
+void Player::QueuePlacedEvents(const DisplayObject& object) {
+    QueueClipEvent(object, ClipEventInitialize, 0);
+    QueueClipEvent(object, ClipEventConstruct, 0);
+    QueueClipEvent(object, ClipEventLoad, 0);
+}
+
+void Player::QueueEnterFrame() {
+    const bool handlers = interpreter.HasHandlers();
+    if (!hasClipEvents && !handlers)
+        return;
+    std::vector<const DisplayObject*> clips;
+    ForEachPlaced(
+        state.stage, ClipRef::Root(),
+        [&](DisplayObject& object, const ClipRef&) {
+            if (object.sprite)
+                clips.push_back(&object);
+        },
+        0);
+    std::stable_sort(clips.begin(), clips.end(), [](const DisplayObject* a, const DisplayObject* b) {
+        return a->sprite->born > b->sprite->born;
+    });
+    const QString onEnterFrame = QStringLiteral("onEnterFrame");
+    for (const DisplayObject* clip : clips) {
+        QueueClipEvent(*clip, ClipEventEnterFrame, 0);
+        if (handlers && interpreter.HasHandler(SpriteClip(clip->sprite), onEnterFrame))
+            Enqueue({SpriteClip(clip->sprite), {}, onEnterFrame});
+    }
+    if (handlers && interpreter.HasHandler(ClipRef::Root(), onEnterFrame))
+        Enqueue({ClipRef::Root(), {}, onEnterFrame});
+}
+
+void Player::QueueUnload(const DisplayObject& object, int nesting) {
+    if (muteScripts || !object.sprite || nesting > MaxFindNesting)
+        return;
+    for (const auto& [depth, child] : object.sprite->displayList)
+        QueueUnload(child, nesting + 1);
+    QueueClipEvent(object, ClipEventUnload, 0);
+    const ClipRef clip = SpriteClip(object.sprite);
+    const QString onUnload = QStringLiteral("onUnload");
+    if (interpreter.HasHandlers() && interpreter.HasHandler(clip, onUnload))
+        Enqueue({clip, {}, onUnload, object.sprite});
 }
 
 void Player::QueueClipEvents(std::uint32_t event, int keyCode) {
@@ -119,8 +175,8 @@ void Player::QueueHandlers(const QString& name) {
     if (!interpreter.HasHandlers())
         return;
     auto queue = [&](const ClipRef& clip) {
-        if (interpreter.HasHandler(clip, name) && scripts.size() < MaxQueuedScripts)
-            scripts.push_back({clip, {}, name});
+        if (interpreter.HasHandler(clip, name))
+            Enqueue({clip, {}, name});
     };
     queue(ClipRef::Root());
     ForEachPlaced(
@@ -140,8 +196,8 @@ bool Player::QueueKeyActions(int keyCode) {
             if (!object.button || !object.button->button)
                 return;
             for (const ButtonAction& action : object.button->button->actions)
-                if (action.conditions >> 9 == keyCode && scripts.size() < MaxQueuedScripts) {
-                    scripts.push_back({owner, action.actions});
+                if (action.conditions >> 9 == keyCode && queued < MaxQueuedScripts) {
+                    Enqueue({owner, action.actions});
                     found = true;
                 }
         },
@@ -166,7 +222,7 @@ void Player::ShowButtonState(ButtonInstance& instance, std::uint8_t buttonState,
         place.matrix = record.matrix;
         place.colorTransform = record.colorTransform;
         place.version = 2;
-        Place(place, instance.displayList, withSound);
+        Place(place, instance.displayList, withSound, 0);
     }
     --buttonNesting;
 }
@@ -177,8 +233,8 @@ void Player::QueueButtonActions(const ButtonUnderMouse& target, std::uint16_t co
     if (const ButtonSound* sound = SoundFor(*target.button->button, condition))
         StartEventSound(sound->soundId, sound->info);
     for (const ButtonAction& action : target.button->button->actions)
-        if ((action.conditions & condition) && scripts.size() < MaxQueuedScripts)
-            scripts.push_back({target.owner, action.actions});
+        if (action.conditions & condition)
+            Enqueue({target.owner, action.actions});
     // Handlers a script set on the button instance (play_btn.onRelease = function ...).
     static const std::pair<std::uint16_t, const char*> Handlers[] = {
         {IdleToOverUp, "onRollOver"},        {OverUpToIdle, "onRollOut"},
@@ -188,9 +244,8 @@ void Player::QueueButtonActions(const ButtonUnderMouse& target, std::uint16_t co
     };
     const ClipRef instance = ClipRef::Of(std::weak_ptr<ButtonInstance>(target.button));
     for (const auto& [transition, name] : Handlers)
-        if ((condition & transition) && interpreter.HasHandler(instance, QLatin1String(name)) &&
-            scripts.size() < MaxQueuedScripts)
-            scripts.push_back({instance, {}, QLatin1String(name)});
+        if ((condition & transition) && interpreter.HasHandler(instance, QLatin1String(name)))
+            Enqueue({instance, {}, QLatin1String(name)});
 }
 
 Player::ButtonUnderMouse Player::FindButton(const DisplayList& list, const ClipRef& owner,

@@ -187,7 +187,7 @@ void ScriptHost::Remove(const ClipRef& clip) {
     if (!list || !placed || !placed->duplicate)
         return;
     const std::uint16_t depth = placed->depth;
-    control.StopSpriteStreams(*placed);
+    control.Leave(*placed);
     list->erase(depth);
 }
 
@@ -333,10 +333,9 @@ ClipRef ScriptHost::PlaceSprite(const ClipRef& owner, DisplayObject object, cons
     object.depth = std::uint16_t(key);
     object.name = name;
     object.duplicate = true;
-    object.sprite = std::make_shared<SpriteInstance>();
-    object.sprite->sprite = sprite;
+    object.sprite = state.NewSprite(sprite);
     if (const auto existing = list->find(object.depth); existing != list->end())
-        control.StopSpriteStreams(existing->second);
+        control.Leave(existing->second);
     DisplayObject& placed = (*list)[object.depth] = std::move(object);
     control.StartPlacedSprite(placed);
     return SpriteClip(placed.sprite);

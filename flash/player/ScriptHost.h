@@ -18,8 +18,7 @@
 namespace flash {
 
 // What scripts ask of the player's timelines beyond the shared state: moving a timeline to a frame
-// as playing reaches it, starting a sprite a script placed, and ending the stream sounds of what
-// leaves the stage.
+// as a goto does, starting a sprite a script placed, and seeing off what leaves the stage.
 class TimelineControl {
 public:
     virtual void GotoMainFrame(int frame) = 0;
@@ -27,7 +26,8 @@ public:
     virtual void SetMainPlaying(bool playing) = 0;
     // A sprite a script placed shows its first frame and runs its load handlers.
     virtual void StartPlacedSprite(DisplayObject& placed) = 0;
-    virtual void StopSpriteStreams(const DisplayObject& object) = 0;
+    // An object about to leave the stage ends its stream sounds and runs its unload handlers.
+    virtual void Leave(const DisplayObject& object) = 0;
     virtual void Warn(const QString& message) = 0;
 
 protected:

@@ -37,6 +37,15 @@ struct TimelineState {
     int streamStartFrame = -1; // the main timeline's frame where its stream sound started; -1: none
     long long ticks = 0;       // ticks played: the scripts' clock
     QPointF mouse;             // where the mouse was last, stage twips
+    std::uint64_t spritesMade = 0;
+
+    // A new instance of a sprite, numbered in the order of creation.
+    std::shared_ptr<SpriteInstance> NewSprite(const Sprite* sprite) {
+        auto instance = std::make_shared<SpriteInstance>();
+        instance->sprite = sprite;
+        instance->born = ++spritesMade;
+        return instance;
+    }
 };
 
 inline ClipRef SpriteClip(const std::shared_ptr<SpriteInstance>& sprite) {

@@ -224,7 +224,9 @@ enum ClipEvent : std::uint32_t {
     ClipEventMouseUp = 0x20,
     ClipEventKeyDown = 0x40,
     ClipEventKeyUp = 0x80,
+    ClipEventInitialize = 0x200,
     ClipEventKeyPress = 0x20000,
+    ClipEventConstruct = 0x40000,
 };
 
 struct ClipAction {

@@ -360,7 +360,7 @@ TEST(ScriptFunctions, DefinedFunctionsRunWithArgumentsLocalsAndResults) {
         {"a function's goto acts on its timeline",
          Function("go", {"f"}, Bytes(ActionCode().PushString("f").GetVariable().GotoFrame2(false))) +
              Bytes(ActionCode().PushInt(4).PushInt(1).PushString("go").CallFunction().Pop()),
-         3, 3, ""}, // the clip plays on through the frames passed
+         3, 0, ""}, // the clip stands still: a goto moves only its own timeline
         {"a result comes back",
          twice + Bytes(ActionCode()
                            .PushString("n")

@@ -5,17 +5,20 @@
 #include "flash/swf/TextEncoding.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace flash {
 
 namespace {
 
-// A frame number from a pushed value: numbers count from 1; strings are labels or numbers.
+// A frame number from a pushed value: numbers count from 1, wrapping as 32-bit integers do, and a
+// frame before the first is no frame; strings are labels or numbers.
 std::optional<int> FrameIndex(double number) {
-    if (std::isnan(number) || number < -1e9 || number > 1e9)
+    const std::int32_t index = std::int32_t(std::uint32_t(ActionInt32(number)) - 1);
+    if (index < 0)
         return std::nullopt;
-    return int(number) - 1;
+    return index;
 }
 
 } // namespace
@@ -33,7 +36,8 @@ void ActionInterpreter::SetPlaying(const ClipRef& clip, bool playing) {
 void ActionInterpreter::GotoFrame(Activation& act, const ActionRecord& record) {
     BitReader r = record.Fields();
     const int frame = r.U16();
-    if (!r.Overrun() && act.target.Valid())
+    // A frame past the end is no frame to this form.
+    if (!r.Overrun() && act.target.Valid() && frame < host.FrameCount(act.target))
         host.GotoFrame(act.target, frame, std::nullopt);
 }
 
@@ -56,8 +60,12 @@ void ActionInterpreter::GotoValue(Activation& act, const ClipRef& clip, const Ac
                                   int bias) {
     ClipRef where = clip;
     std::optional<int> index;
-    if (const auto* text = std::get_if<QString>(&frame)) {
-        QString label = *text;
+    // Numbers (and what converts like them) count frames; anything else is read as its text.
+    const bool numeric = std::holds_alternative<double>(frame) || std::holds_alternative<bool>(frame) ||
+                         std::holds_alternative<std::monostate>(frame) ||
+                         std::holds_alternative<std::nullptr_t>(frame);
+    if (!numeric) {
+        QString label = ActionText(frame);
         // "path:frame" names a frame of another clip.
         if (const qsizetype colon = label.lastIndexOf(u':'); colon >= 0) {
             where = Resolve(act.target, label.left(colon));
@@ -75,7 +83,7 @@ void ActionInterpreter::GotoValue(Activation& act, const ClipRef& clip, const Ac
     }
     if (!index || !where.Valid())
         return;
-    host.GotoFrame(where, *index + bias, play);
+    host.GotoFrame(where, int(std::min<long long>(*index + bias, INT_MAX)), play);
 }
 
 void ActionInterpreter::SetTarget(Activation& act, const ActionRecord& record) {

@@ -9,15 +9,14 @@
 
 namespace flash {
 
-namespace {
-
-// Bit operators work on 32-bit integers, wrapping as Flash does.
-std::int32_t ToInt32(double number) {
+std::int32_t ActionInt32(double number) {
     if (!std::isfinite(number))
         return 0;
     const double wrapped = std::fmod(std::trunc(number), 4294967296.0);
     return std::int32_t(std::uint32_t(std::int64_t(wrapped < 0 ? wrapped + 4294967296.0 : wrapped)));
 }
+
+namespace {
 
 QString TypeName(const ActionValue& value) {
     if (std::holds_alternative<double>(value))
@@ -154,7 +153,7 @@ void ActionInterpreter::Increment(Activation& act, double by) {
 
 // On 32-bit integers; the unsigned right shift gives a result that may pass 2^31.
 void ActionInterpreter::BitOperator(Activation& act, action::Code code) {
-    const std::int32_t b = ToInt32(Number(Pop(act))), a = ToInt32(Number(Pop(act)));
+    const std::int32_t b = ActionInt32(Number(Pop(act))), a = ActionInt32(Number(Pop(act)));
     switch (code) {
     case action::BitAnd:
         Push(act, double(a & b));

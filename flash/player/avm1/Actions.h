@@ -132,6 +132,8 @@ QString ActionText(const ActionValue& value);
 QString TraceText(const ActionValue& value);
 // A value as a number (NaN when it is none) and as a condition, as scripts convert them.
 double ActionNumber(const ActionValue& value);
+// A number as a 32-bit integer, wrapping as Flash's bit operators and frame numbers do (0 for NaN).
+std::int32_t ActionInt32(double number);
 bool ActionBool(const ActionValue& value);
 
 class ActionInterpreter {
