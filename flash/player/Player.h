@@ -8,7 +8,9 @@
 // frame scripts. A script's goto changes the display list at once; the scripts of the frame it
 // reaches run after the script. Seeking (GotoFrame here, or a script's goto backwards, both replays
 // from the start) runs no scripts of the frames passed on the way: only the frame reached runs its
-// scripts, as entering it would.
+// scripts, as entering it would. In ActionScript 3 movies the classes bound to the main timeline
+// and to sprites are constructed as they appear, and the frame scripts they register run in the
+// same queue (avm2/As3Runtime).
 //
 // Every walk over the stage recurses once a level and is bounded: sprites are placed and advanced at
 // most MaxSpriteNesting deep (a placement inside itself is skipped, with a warning); walks that find
@@ -30,6 +32,9 @@
 namespace flash {
 
 class SoundMixer;
+namespace avm2 {
+class As3Runtime;
+}
 
 class Player : private TimelineControl {
 public:
@@ -136,6 +141,7 @@ private:
     TimelineState state;
     ScriptHost host;
     ActionInterpreter interpreter;
+    std::unique_ptr<avm2::As3Runtime> as3; // null: the movie has no ActionScript 3
     std::deque<QueuedScript> initScripts, scripts;
     std::set<std::uint16_t> initDone; // sprite ids whose init actions ran
     bool muteScripts = false;

@@ -4,6 +4,7 @@
 
 #include "flash/media/SoundMixer.h"
 #include "flash/player/Geometry.h"
+#include "flash/player/avm2/As3Runtime.h"
 #include "flash/swf/TagCodes.h"
 
 #include <algorithm>
@@ -46,8 +47,11 @@ void Player::RunScripts() {
     long long budget = ActionInterpreter::StepsPerFrame;
     for (int run = 0; run < MaxScriptsPerTick && budget > 0; ++run) {
         std::deque<QueuedScript>& queue = initScripts.empty() ? scripts : initScripts;
-        if (queue.empty())
+        if (queue.empty()) {
+            if (as3 && as3->RunNext(budget))
+                continue;
             break;
+        }
         const QueuedScript script = std::move(queue.front());
         queue.pop_front();
         if (!script.clip.Valid())
@@ -60,6 +64,8 @@ void Player::RunScripts() {
     // What the budget cut off is dropped, as Flash drops a script it aborts.
     initScripts.clear();
     scripts.clear();
+    if (as3)
+        as3->DropQueued();
     if (hasBoundTexts)
         UpdateBoundTexts();
     runningScripts = false;
