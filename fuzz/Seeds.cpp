@@ -1,7 +1,7 @@
 // Seed inputs for every target, written with the tests' own writers: the damage tests' movies (every
-// kind of tag the reader parses, scripts and buttons, sounds, video, nested sprites and placement
-// cycles), WAVE files of several layouts, AVI recordings of every depth, and encoder output as ffmpeg
-// prints it. The fuzzers start from these and mutate them.
+// kind of tag the reader parses, scripts (ActionScript 3 too) and buttons, sounds, video, nested sprites and
+// placement cycles), WAVE files of several layouts, AVI recordings of every depth, and encoder output as
+// ffmpeg prints it. The fuzzers start from these and mutate them.
 #include "fuzz/FuzzTargets.h"
 
 #include "FuzzMovies.h"
@@ -57,6 +57,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             TextMovie(),
             SoundMovie(),
             ScriptMovie(),
+            As3Movie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -67,8 +68,9 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     // Clicks over the stage, keys and seeks.
     const QByteArray events("\x14\x00\x36\x02\x42\xC3\x28\x83", 8);
     std::vector<QByteArray> seeds;
-    for (const QByteArray& movie : {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(),
-                                    ScriptMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+    for (const QByteArray& movie :
+         {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
+          DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

@@ -1,6 +1,7 @@
 #include "flash/player/Player.h"
 
 #include "flash/media/SoundMixer.h"
+#include "flash/player/avm2/As3Runtime.h"
 
 #include <algorithm>
 
@@ -12,7 +13,10 @@ template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers..
 } // namespace
 
 Player::Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer, TraceHandler trace)
-    : state(std::move(movie), mixer), host(state, *this, std::move(trace)), interpreter(host) {
+    : state(std::move(movie), mixer), host(state, *this, std::move(trace)), interpreter(host),
+      as3(avm2::As3Runtime::For(state.movie, host)) {
+    if (as3)
+        as3->Construct(ClipRef::Root(), 0);
     for (const auto& [id, character] : state.movie->dictionary)
         if (const auto* text = std::get_if<EditText>(character.get()); text && !text->variableName.isEmpty())
             hasBoundTexts = true;
@@ -232,6 +236,11 @@ void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, 
                    },
                    tag);
     }
+    if (as3 && ownScripts && !muteScripts) {
+        // A sprite's timeline key is its instance.
+        auto* sprite = const_cast<SpriteInstance*>(static_cast<const SpriteInstance*>(timelineKey));
+        as3->FrameEntered(isMain ? ClipRef::Root() : ClipRef::Of(sprite->weak_from_this()), frame);
+    }
 }
 
 void Player::StartEventSound(std::uint16_t soundId, const SoundInfo& info) {
@@ -330,6 +339,8 @@ void Player::Place(const PlaceObject& tag, DisplayList& list, bool withSound, in
             if (const auto* sprite = std::get_if<Sprite>(object.character.get())) {
                 object.sprite = state.NewSprite(sprite);
                 newSprite = true;
+                if (as3)
+                    as3->Construct(SpriteClip(object.sprite), object.characterId);
             }
     }
     if (tag.matrix && !object.scripted)

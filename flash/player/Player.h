@@ -15,6 +15,8 @@
 // Going backwards (and looping) keeps every object that the frame reached places from the same tag,
 // with its state; the rest leave and the frames are replayed. Clips scripts made stay. Seeking
 // (GotoFrame here) replays from the start and runs only the scripts of the frame reached.
+// In ActionScript 3 movies the classes bound to the main timeline and to sprites are constructed
+// as they appear, and the frame scripts they register run after the queue above (avm2/As3Runtime).
 //
 // Every walk over the stage recurses once a level and is bounded: sprites are placed and advanced at
 // most MaxSpriteNesting deep (a placement inside itself is skipped, with a warning); walks that find
@@ -37,6 +39,9 @@
 namespace flash {
 
 class SoundMixer;
+namespace avm2 {
+class As3Runtime;
+}
 
 class Player : private TimelineControl {
 public:
@@ -179,8 +184,9 @@ private:
     ActionInterpreter interpreter;
     std::array<std::deque<QueuedScript>, LevelCount> queues;
     std::size_t queued = 0;
-    Restoring* restoring = nullptr;   // set while a goto backwards replays frames
-    std::set<std::uint16_t> initDone; // sprite ids whose init actions ran
+    Restoring* restoring = nullptr;        // set while a goto backwards replays frames
+    std::unique_ptr<avm2::As3Runtime> as3; // null: the movie has no ActionScript 3
+    std::set<std::uint16_t> initDone;      // sprite ids whose init actions ran
     bool muteScripts = false;
     bool runningScripts = false;
     int buttonNesting = 0; // buttons showing buttons: bounded against cycles

@@ -4,6 +4,7 @@
 
 #include "flash/media/SoundMixer.h"
 #include "flash/player/Geometry.h"
+#include "flash/player/avm2/As3Runtime.h"
 #include "flash/swf/TagCodes.h"
 
 #include <algorithm>
@@ -49,7 +50,12 @@ void Player::RunScripts() {
         return;
     runningScripts = true;
     long long budget = ActionInterpreter::StepsPerFrame;
-    for (int run = 0; run < MaxScriptsPerTick && budget > 0 && queued > 0; ++run) {
+    for (int run = 0; run < MaxScriptsPerTick && budget > 0; ++run) {
+        if (queued == 0) {
+            if (as3 && as3->RunNext(budget))
+                continue;
+            break;
+        }
         auto queue =
             std::find_if(queues.begin(), queues.end(), [](const auto& level) { return !level.empty(); });
         const QueuedScript script = std::move(queue->front());
@@ -67,6 +73,8 @@ void Player::RunScripts() {
     for (auto& level : queues)
         level.clear();
     queued = 0;
+    if (as3)
+        as3->DropQueued();
     if (hasBoundTexts)
         UpdateBoundTexts();
     runningScripts = false;

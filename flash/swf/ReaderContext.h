@@ -113,6 +113,7 @@ private:
     std::optional<std::vector<ButtonSound>> ReadButtonSounds(BitReader& r);
     bool ReadButtonExtra(std::uint16_t code, BitReader& r);
     bool ReadExports(BitReader& r);
+    void ReadAbcBlock(std::uint16_t code, BitReader& r);
 
     Movie& movie;
     const ReadLimits& limits;

@@ -320,6 +320,7 @@ struct RawCharacter {
 
 // Character kinds of their own units; they use the types above, so they are included here, not
 // on their own.
+#include "flash/swf/AbcModel.h"
 #include "flash/swf/ButtonModel.h"
 #include "flash/swf/TextModel.h"
 #include "flash/swf/VideoModel.h"
@@ -341,6 +342,10 @@ struct Movie {
     Timeline timeline;
     std::map<QString, int> frameLabels;       // zero-based frame of each label of the main timeline
     std::map<QString, std::uint16_t> exports; // ExportAssets: character by linkage name, lower case
+    // ActionScript 3: the code blocks whole, in file order, and the class each SymbolClass binds to
+    // a character id (0: the main timeline's document class).
+    std::vector<std::shared_ptr<const abc::AbcFile>> abcFiles;
+    std::map<std::uint16_t, QString> symbolClasses;
     QByteArray jpegTables;
 };
 

@@ -4,6 +4,7 @@
 
 #include "flash/swf/SwfReader.h"
 
+#include "flash/swf/AbcReader.h"
 #include "flash/swf/Decompress.h"
 #include "flash/swf/ReaderContext.h"
 #include "flash/swf/SpriteCycles.h"
@@ -230,6 +231,14 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
         skipIfDamaged(ReadButtonExtra(code, r));
         return;
     }
+    if (code == tag::DoAbc || code == tag::DoAbcDefine) {
+        ReadAbcBlock(code, r);
+        return;
+    }
+    if (code == tag::SymbolClass) {
+        skipIfDamaged(abc::ReadSymbolClass(r.Rest(), movie.symbolClasses));
+        return;
+    }
     if (info->use == TagInfo::Other) {
         Push(frame.tags, ControlTag(OtherTag{code, r.Rest()}));
         return;
@@ -363,6 +372,23 @@ bool Parser::ReadCharacter(std::uint16_t code, BitReader& r, int nesting) {
     default:
         return false;
     }
+}
+
+// A damaged block is left out whole; the timelines play on without its scripts.
+void Parser::ReadAbcBlock(std::uint16_t code, BitReader& r) {
+    const QByteArray body = r.Rest();
+    // What a byte of a block becomes in the model, about: code and strings are kept as they are,
+    // pool entries and traits grow some fold.
+    constexpr std::size_t ModelBytesPerByte = 8;
+    if (!Room(0, std::size_t(body.size()), ModelBytesPerByte))
+        return;
+    abc::AbcReadResult read = code == tag::DoAbc ? abc::ReadDoAbc(body) : abc::ReadAbc(body);
+    if (!read.file) {
+        Warn(QStringLiteral("damaged %1").arg(code),
+             QStringLiteral("skipped a damaged %1 block: %2").arg(TagName(code), read.error));
+        return;
+    }
+    Push(movie.abcFiles, std::make_shared<const abc::AbcFile>(std::move(*read.file)));
 }
 
 bool Parser::ReadVideoStream(BitReader& r, std::uint16_t id) {

@@ -18,10 +18,11 @@
 // - A shape whose records end with its tag, without an end record, keeps the edges read.
 // Character tags this reader does not parse (video streams, binary data) are kept as
 // RawCharacter with the whole tag body, character id included. DefineFontInfo 1 and 2 complete the
-// font they name, DefineButtonSound and DefineButtonCxform the button defined before them. Other known
-// tags (actions, font extras, video frames, file attributes, metadata, symbol classes) go into their
-// frame as OtherTag. Unknown tags are skipped. The first definition of a
-// character id counts. Strings are UTF-8 from version 6 on, Latin-1 before.
+// font they name, DefineButtonSound and DefineButtonCxform the button defined before them. ActionScript 3
+// code blocks (DoABC, DoABCDefine) and SymbolClass bindings go into the movie (Movie::abcFiles,
+// symbolClasses); a damaged block is left out whole with a warning. Other known tags (actions, font
+// extras, video frames, file attributes, metadata) go into their frame as OtherTag. Unknown tags are skipped.
+// The first definition of a character id counts. Strings are UTF-8 from version 6 on, Latin-1 before.
 
 #include "flash/swf/SwfModel.h"
 

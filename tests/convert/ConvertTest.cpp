@@ -1,6 +1,7 @@
 // vantrel-convert as a user runs it: picture and sound in step for every target, frames sampled at the
 // output rate, the same output twice, the disc targets as ffmpeg's own presets make them, no display
 // or sound server needed, clear failures that leave nothing behind, cancelling, and batches.
+#include "AbcWriter.h"
 #include "SwfWriter.h"
 #include "TestFiles.h"
 
@@ -93,15 +94,22 @@ QByteArray FlashMovie(const std::vector<int>& flashes, int frameCount) {
     return movie.Build();
 }
 
-// Each frame shows its own number as a grey level (frame * 8); a script stops the movie on stopFrame.
-QByteArray CountingMovie(int frameCount, int stopFrame = -1) {
+// Each frame shows its own number as a grey level (frame * 8); a script stops the movie on stopFrame,
+// an ActionScript 3 frame script of the document class when as3 is set.
+QByteArray CountingMovie(int frameCount, int stopFrame = -1, bool as3 = false) {
     MovieBuilder movie;
     movie.Stage({0, StageWidth * Twips, 0, StageHeight * Twips}).FrameRate(12);
+    if (as3 && stopFrame >= 0) {
+        AbcBuilder abc;
+        AbcCode stop = abc.Script().FindPropStrict(abc.Name("stop")).CallPropVoid(abc.Name("stop"), 0);
+        abc.TimelineClass(QStringLiteral("Main"), {{stopFrame, stop}});
+        movie.Add(DoAbcTag(abc.Data())).Add(SymbolClassTag({{0, "Main"}}));
+    }
     for (int frame = 0; frame < frameCount; ++frame) {
         const auto level = std::uint8_t(frame * 8);
         movie.Add(FullStageBox(std::uint16_t(frame + 1), {level, level, level, 255}));
         movie.Add(PlaceObjectTag(Place(std::uint16_t(frame + 1), 1)));
-        if (frame == stopFrame)
+        if (frame == stopFrame && !as3)
             movie.Add(DoAction(ActionCode().Stop()));
         movie.Add(ShowFrame());
     }
@@ -259,6 +267,34 @@ TEST(ConvertSampling, OutputFrameKShowsTheMovieAtKOverRate) {
         }
         EXPECT_FALSE(QFileInfo::exists(QStringLiteral("%1/f40.png").arg(folder)));
     }
+}
+
+// One pass ends where a script stopped the main timeline, whichever script version stopped it.
+TEST(ConvertLength, AScriptStopEndsThePassInBothScriptVersions) {
+    TestDir dir;
+    std::vector<int> lengths;
+    for (const bool as3 : {false, true}) {
+        SCOPED_TRACE(as3 ? "ActionScript 3" : "ActionScript 1");
+        const QString movie = WriteMovie(dir, as3 ? "as3.swf" : "as1.swf", CountingMovie(10, 6, as3));
+        const QString folder = dir.path(as3 ? "as3" : "as1");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const ProgramRun run = Convert({movie, "-o", folder + "/f%d.png", "--no-audio"});
+        ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+        int count = 0;
+        while (QFileInfo::exists(QStringLiteral("%1/f%2.png").arg(folder).arg(count)))
+            ++count;
+        ASSERT_GT(count, 0);
+        EXPECT_LT(count, 10);
+        EXPECT_EQ(qRed(QImage(QStringLiteral("%1/f%2.png").arg(folder).arg(count - 1)).pixel(80, 60)), 6 * 8);
+        lengths.push_back(count);
+
+        QProcess snapshot;
+        snapshot.start(QStringLiteral(VANTREL_SNAPSHOT), {movie, "--play", "30", "-o", dir.path("shot.png")});
+        ASSERT_TRUE(snapshot.waitForFinished(60000));
+        ASSERT_EQ(snapshot.exitCode(), 0) << snapshot.readAllStandardError().toStdString();
+        EXPECT_EQ(qRed(QImage(dir.path("shot.png")).pixel(80, 60)), 6 * 8);
+    }
+    EXPECT_EQ(lengths[0], lengths[1]);
 }
 
 TEST(ConvertDeterminism, TwoRunsGiveTheSameFramesAndSamples) {

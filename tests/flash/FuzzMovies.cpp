@@ -1,5 +1,6 @@
 #include "FuzzMovies.h"
 
+#include "AbcWriter.h"
 #include "VideoEncoder.h"
 
 namespace flash::writer {
@@ -430,6 +431,57 @@ QByteArray OldMovie() {
         .Add(FrameLabelTag("caf\xe9"))
         .Add(ShowFrame())
         .Add(RemoveObjectTag(1, 1))
+        .Add(ShowFrame())
+        .Build();
+}
+
+QByteArray As3Movie() {
+    namespace op = abc::op;
+    AbcBuilder abc;
+    const std::uint32_t trace = abc.Name("trace"), ball = abc.Name("ball");
+    // i = 0; while (i < 5) { trace("i", i, currentFrame); i++ } ball.x = 30; ball.alpha = 0.5;
+    AbcCode first = abc.Script();
+    first.PushByte(0).SetLocal(1).Mark(1).GetLocal(1).PushByte(5).Branch(op::IfNotLessThan, 2);
+    first.FindPropStrict(trace).PushString(abc.String("i")).GetLocal(1);
+    first.GetLocal(0).GetProperty(abc.Name("currentFrame")).CallPropVoid(trace, 3);
+    first.Op(op::IncLocalI).U30(1).Branch(op::Jump, 1).Mark(2);
+    first.GetLex(ball).PushByte(30).SetProperty(abc.Name("x"));
+    first.GetLex(ball).Op(op::PushDouble).U30(abc.Double(0.5)).SetProperty(abc.Name("alpha"));
+    // SoundMixer.stopAll(); new URLRequest("x"); trace(totalFrames * 2 + "!")
+    AbcCode second = abc.Script();
+    second.GetLex(abc.Name("SoundMixer", "flash.media")).CallPropVoid(abc.Name("stopAll"), 0);
+    second.FindPropStrict(abc.Name("URLRequest", "flash.net")).PushString(abc.String("x"));
+    second.Op(op::ConstructProp).U30(abc.Name("URLRequest", "flash.net")).U30(1).Op(op::Pop);
+    second.FindPropStrict(trace)
+        .GetLocal(0)
+        .GetProperty(abc.Name("totalFrames"))
+        .PushByte(2)
+        .Op(op::Multiply);
+    second.PushString(abc.String("!")).Op(op::Add).CallPropVoid(trace, 1);
+    AbcCode third = abc.Script();
+    third.FindPropStrict(abc.Name("gotoAndPlay")).PushString(abc.String("last"));
+    third.CallPropVoid(abc.Name("gotoAndPlay"), 1);
+    AbcCode last = abc.Script();
+    last.FindPropStrict(abc.Name("stop")).CallPropVoid(abc.Name("stop"), 0);
+    abc.TimelineClass(QStringLiteral("Main"), {{0, first}, {1, second}, {2, third}, {3, last}});
+    AbcCode ballStop = abc.Script();
+    ballStop.FindPropStrict(abc.Name("stop")).CallPropVoid(abc.Name("stop"), 0);
+    abc.TimelineClass(QStringLiteral("Ball"), {{1, ballStop}});
+
+    const QByteArray box = DefineShape(
+        ShapeDefinition().Id(1).Fills({Solid(Red)}).Records(ShapeRecords().Fill1(1).Box(0, 0, 400, 400)));
+    PlaceObject named = Place(5, 2);
+    named.name = QStringLiteral("ball");
+    return MovieBuilder()
+        .Add(DoAbcTag(abc.Data(), QStringLiteral("frame1")))
+        .Add(box)
+        .Add(DefineSprite(5, 3, PlaceObjectTag(Place(1, 1)) + ShowFrame() + ShowFrame() + ShowFrame()))
+        .Add(SymbolClassTag({{0, "Main"}, {5, "Ball"}}))
+        .Add(PlaceObjectTag(named))
+        .Add(ShowFrame())
+        .Add(ShowFrame())
+        .Add(ShowFrame())
+        .Add(FrameLabelTag("last"))
         .Add(ShowFrame())
         .Build();
 }

@@ -39,6 +39,10 @@ QByteArray SoundMovie();
 // text field, and buttons of both versions with their sounds, keys and colour transform, all on
 // named sprites so that damage lands in action records, button records and condition lists.
 QByteArray ScriptMovie();
+// An ActionScript 3 movie of four frames: a document class whose frame scripts trace, loop, compare,
+// set a child's placement, call objects outside the player's subset, go to a label and stop, and a
+// sprite class ("Ball") stopping itself on its second frame.
+QByteArray As3Movie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

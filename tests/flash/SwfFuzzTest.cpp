@@ -452,6 +452,41 @@ TEST(SwfFuzz, DamagedVideoDrawsBounded) {
     EXPECT_GT(drawn, 100);
 }
 
+// Damaged ActionScript 3 code (pools, classes, method bodies and their instructions) is skipped
+// whole or runs bounded: the movie plays, seeks and traces without a crash or hang.
+TEST(SwfFuzz, DamagedAs3MoviesPlayBounded) {
+    QuietWarnings quiet;
+    const QByteArray seed = As3Movie();
+    {
+        const ReadResult result = ReadMovie(seed);
+        ASSERT_TRUE(result.movie) << result.error.toStdString();
+        ASSERT_TRUE(result.warnings.isEmpty()) << result.warnings.join('\n').toStdString();
+        QStringList traces;
+        Player player(result.movie, nullptr, [&](const QString& line) { traces << line; });
+        for (int tick = 0; tick < 5; ++tick)
+            player.Tick();
+        EXPECT_EQ(player.CurrentFrame(), 3);
+        EXPECT_FALSE(player.Playing());
+        EXPECT_EQ(traces, QStringList({"i 0 1", "i 1 1", "i 2 1", "i 3 1", "i 4 1", "8!"}));
+    }
+    Mutator mutator(1313);
+    int played = 0;
+    for (int round = 0; round < 800; ++round) {
+        SCOPED_TRACE(round);
+        const ReadResult result = ReadMovie(mutator.Mutate(seed));
+        if (!result.movie)
+            continue;
+        ++played;
+        Player player(result.movie, nullptr, [](const QString&) {});
+        for (int tick = 0; tick < 6; ++tick)
+            player.Tick();
+        player.GotoFrame(mutator.Pick(0, 3));
+        player.Tick();
+        ASSERT_LT(player.CurrentFrame(), std::max(player.TotalFrames(), 1));
+    }
+    EXPECT_GT(played, 150);
+}
+
 // Damaged scripts and buttons (their sounds and colour transforms too) load, play, answer the mouse
 // and seek without a crash or hang.
 TEST(SwfFuzz, DamagedScriptsAndButtonsPlayBounded) {
