@@ -14,6 +14,7 @@ add_library(vantrel_fuzz_entries STATIC
     ${VANTREL_FUZZ_DIR}/Seeds.cpp
     ${PROJECT_SOURCE_DIR}/tests/flash/SwfWriter.cpp
     ${PROJECT_SOURCE_DIR}/tests/flash/FuzzMovies.cpp
+    ${PROJECT_SOURCE_DIR}/tests/flash/ScriptAssembler.cpp
     ${PROJECT_SOURCE_DIR}/tests/flash/VideoEncoder.cpp
     ${PROJECT_SOURCE_DIR}/tests/audio/WaveFixtures.cpp
 )

@@ -57,6 +57,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             TextMovie(),
             SoundMovie(),
             ScriptMovie(),
+            ObjectsMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -67,8 +68,9 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     // Clicks over the stage, keys and seeks.
     const QByteArray events("\x14\x00\x36\x02\x42\xC3\x28\x83", 8);
     std::vector<QByteArray> seeds;
-    for (const QByteArray& movie : {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(),
-                                    ScriptMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+    for (const QByteArray& movie :
+         {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), ObjectsMovie(),
+          DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

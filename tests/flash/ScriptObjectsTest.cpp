@@ -1,5 +1,6 @@
 // Objects, arrays, strings, numbers and ActionScript 2 classes in frame scripts, checked by the
 // lines trace() prints as Flash Player prints them; and the heap that frees what scripts leave.
+#include "FuzzMovies.h"
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
@@ -239,37 +240,8 @@ TEST(ScriptObjects, LiteralsMembersForInAndDelete) {
     });
 }
 
-namespace {
-
-// Classes as the ActionScript 2 compiler writes them, in _global:
-//   A(x) { this.x = x }  A.prototype.get = function () { return this.x }
-//   B(x) extends A { super(x * 2) }  B.prototype.get = function () { return "B" + super.get() }
-//   C(x) extends B { super(x + 1) }
-//   interface I, implemented by A; A.prototype.toString = function () { return "A:" + this.x }
-QByteArray Classes() {
-    const QByteArray aConstructor = A("'this' GetVariable 'x' 'x' GetVariable SetMember");
-    const QByteArray aGet = A("'this' GetVariable 'x' GetMember Return");
-    const QByteArray aText = A("'A:' 'this' GetVariable 'x' GetMember Add2 Return");
-    const QByteArray bConstructor =
-        A("'x' GetVariable 2 Multiply 1 'super' GetVariable undefined CallMethod Pop");
-    const QByteArray bGet = A("'B' 0 'super' GetVariable 'get' CallMethod Add2 Return");
-    const QByteArray cConstructor =
-        A("'x' GetVariable 1 Add2 1 'super' GetVariable undefined CallMethod Pop");
-    return A("'_global' GetVariable 'A'") + DefineFunction("", {"x"}, aConstructor) + A("SetMember") +
-           A("'_global' GetVariable 'B'") + DefineFunction("", {"x"}, bConstructor) + A("SetMember") +
-           A("'_global' GetVariable 'C'") + DefineFunction("", {"x"}, cConstructor) + A("SetMember") +
-           A("'_global' GetVariable 'I'") + DefineFunction("", {}, {}) + A("SetMember") +
-           A("'B' GetVariable 'A' GetVariable Extends 'C' GetVariable 'B' GetVariable Extends") +
-           A("'A' GetVariable 'prototype' GetMember 'get'") + DefineFunction("", {}, aGet) + A("SetMember") +
-           A("'A' GetVariable 'prototype' GetMember 'toString'") + DefineFunction("", {}, aText) +
-           A("SetMember") + A("'B' GetVariable 'prototype' GetMember 'get'") + DefineFunction("", {}, bGet) +
-           A("SetMember") + A("'I' GetVariable 1 'A' GetVariable ImplementsOp");
-}
-
-} // namespace
-
 TEST(ScriptClasses, ExtendsSuperInstanceOfCastsAndInterfaces) {
-    const QByteArray classes = Classes();
+    const QByteArray classes = ClassesScript();
     Check({
         {"new of a user function sets members and the prototype's methods",
          classes + A("5 1 'A' NewObject store:1 'x' GetMember Trace 0 r:1 'get' CallMethod Trace r:1 Trace"),
@@ -354,4 +326,15 @@ TEST(ObjectHeap, CollectsWhatNoRootReachesCyclesIncluded) {
         ;
     EXPECT_LE(heap.UsedCells(), ObjectHeap::MaxCells);
     EXPECT_FALSE(heap.Charge(QString(64, u'x')));
+}
+
+// The fuzzers' movie of objects prints what Flash Player would, so its scripts reach far.
+TEST(ScriptClasses, TheObjectsMovieRunsEveryPart) {
+    const auto movie = ReadBack(ObjectsMovie());
+    ASSERT_TRUE(movie);
+    QStringList lines;
+    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
+    player.Tick();
+    EXPECT_EQ(lines, (QStringList{"c", "b", "a", "1,2,3", "2", "1,x,y,3", "4", "B6", "A:6", "true", "true",
+                                  "object", "f", "1000", "[type Function]"}));
 }
