@@ -338,3 +338,24 @@ TEST(ScriptClasses, TheObjectsMovieRunsEveryPart) {
     EXPECT_EQ(lines, (QStringList{"c", "b", "a", "1,2,3", "2", "1,x,y,3", "4", "B6", "A:6", "true", "true",
                                   "object", "f", "1000", "[type Function]"}));
 }
+
+// Thousands of objects left behind are collected between frames; what variables and _global hold
+// stays whole.
+TEST(ScriptLimits, CollectionKeepsWhatScriptsStillReach) {
+    const QByteArray body = A("0 InitObject Pop r:1 1 Add2 store:1 5000 Less2");
+    const QByteArray frame1 = ClassesScript() + A("'keep' 'v' 7 1 InitObject SetVariable 0 store:1 Pop") +
+                              body + A(QStringLiteral("If:%1").arg(-(body.size() + 5)));
+    MovieBuilder builder;
+    builder.Stage({0, 4000, 0, 4000})
+        .Add(Tag(12, frame1 + QByteArray(1, '\0')))
+        .Add(ShowFrame())
+        .Add(Tag(12, A("r:1 Trace 'keep' GetVariable 'v' GetMember Trace 3 1 'C' NewObject Trace") +
+                         QByteArray(1, '\0')))
+        .Add(ShowFrame());
+    const auto movie = ReadBack(builder.Build());
+    ASSERT_TRUE(movie);
+    QStringList lines;
+    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
+    player.Tick();
+    EXPECT_EQ(lines, (QStringList{"5000", "7", "A:8"}));
+}
