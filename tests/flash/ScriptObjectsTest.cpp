@@ -359,3 +359,23 @@ TEST(ScriptLimits, CollectionKeepsWhatScriptsStillReach) {
     player.Tick();
     EXPECT_EQ(lines, (QStringList{"5000", "7", "A:8"}));
 }
+
+// The compiler's DefineFunction2 form: this in register 1 and super in register 2, preloaded.
+TEST(ScriptClasses, SuperPreloadedInRegisters) {
+    const auto function2 = [](const QStringList& params, const QByteArray& body) {
+        Bits payload;
+        payload.String("").U16(std::uint32_t(params.size())).U8(4).U8(0x11).U8(0); // preload this, super
+        for (const QString& param : params)
+            payload.U8(3).String(param);
+        payload.U16(std::uint32_t(body.size()));
+        return ActionCode().Op(action::DefineFunction2, payload.Data()).Data().chopped(1) + body;
+    };
+    // D(x) extends A { super(x * 2) }  D.prototype.get = function () { return "D" + super.get() }
+    const QByteArray script =
+        ClassesScript() + A("'_global' GetVariable 'D'") +
+        function2({"x"}, A("r:3 2 Multiply 1 r:2 undefined CallMethod Pop")) +
+        A("SetMember 'D' GetVariable 'A' GetVariable Extends 'D' GetVariable 'prototype' GetMember 'get'") +
+        function2({}, A("'D' 0 r:2 'get' CallMethod Add2 Return")) +
+        A("SetMember 5 1 'D' NewObject store:1 'x' GetMember Trace 0 r:1 'get' CallMethod Trace");
+    EXPECT_EQ(Traced(script), (QStringList{"10", "D10"}));
+}
