@@ -15,6 +15,7 @@ add_library(vantrel_fuzz_entries STATIC
     ${PROJECT_SOURCE_DIR}/tests/flash/SwfWriter.cpp
     ${PROJECT_SOURCE_DIR}/tests/flash/AbcWriter.cpp
     ${PROJECT_SOURCE_DIR}/tests/flash/FuzzMovies.cpp
+    ${PROJECT_SOURCE_DIR}/tests/flash/ScriptAssembler.cpp
     ${PROJECT_SOURCE_DIR}/tests/flash/VideoEncoder.cpp
     ${PROJECT_SOURCE_DIR}/tests/audio/WaveFixtures.cpp
 )

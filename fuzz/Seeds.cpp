@@ -58,6 +58,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             SoundMovie(),
             ScriptMovie(),
             As3Movie(),
+            ObjectsMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -70,7 +71,7 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+          ObjectsMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

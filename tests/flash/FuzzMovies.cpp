@@ -1,6 +1,7 @@
 #include "FuzzMovies.h"
 
 #include "AbcWriter.h"
+#include "ScriptAssembler.h"
 #include "VideoEncoder.h"
 
 namespace flash::writer {
@@ -418,6 +419,59 @@ QByteArray ScriptMovie() {
         .Add(DoAction(ActionCode().Jump(-5)))
         .Add(ShowFrame())
         .Add(DoAction(ActionCode().GotoFrame(0).Play()))
+        .Add(ShowFrame())
+        .Build();
+}
+// Classes as the ActionScript 2 compiler writes them, in _global:
+//   Assemble(x) { this.x = x }  A.prototype.get = function () { return this.x }
+//   B(x) extends A { super(x * 2) }  B.prototype.get = function () { return "B" + super.get() }
+//   C(x) extends B { super(x + 1) }
+//   interface I, implemented by A; A.prototype.toString = function () { return "A:" + this.x }
+QByteArray ClassesScript() {
+    const QByteArray aConstructor = Assemble("'this' GetVariable 'x' 'x' GetVariable SetMember");
+    const QByteArray aGet = Assemble("'this' GetVariable 'x' GetMember Return");
+    const QByteArray aText = Assemble("'A:' 'this' GetVariable 'x' GetMember Add2 Return");
+    const QByteArray bConstructor =
+        Assemble("'x' GetVariable 2 Multiply 1 'super' GetVariable undefined CallMethod Pop");
+    const QByteArray bGet = Assemble("'B' 0 'super' GetVariable 'get' CallMethod Add2 Return");
+    const QByteArray cConstructor =
+        Assemble("'x' GetVariable 1 Add2 1 'super' GetVariable undefined CallMethod Pop");
+    return Assemble("'_global' GetVariable 'A'") + DefineFunction("", {"x"}, aConstructor) +
+           Assemble("SetMember") + Assemble("'_global' GetVariable 'B'") +
+           DefineFunction("", {"x"}, bConstructor) + Assemble("SetMember") +
+           Assemble("'_global' GetVariable 'C'") + DefineFunction("", {"x"}, cConstructor) +
+           Assemble("SetMember") + Assemble("'_global' GetVariable 'I'") + DefineFunction("", {}, {}) +
+           Assemble("SetMember") +
+           Assemble("'B' GetVariable 'A' GetVariable Extends 'C' GetVariable 'B' GetVariable Extends") +
+           Assemble("'A' GetVariable 'prototype' GetMember 'get'") + DefineFunction("", {}, aGet) +
+           Assemble("SetMember") + Assemble("'A' GetVariable 'prototype' GetMember 'toString'") +
+           DefineFunction("", {}, aText) + Assemble("SetMember") +
+           Assemble("'B' GetVariable 'prototype' GetMember 'get'") + DefineFunction("", {}, bGet) +
+           Assemble("SetMember") + Assemble("'I' GetVariable 1 'A' GetVariable ImplementsOp");
+}
+
+// Objects, arrays, strings and the classes at work: a literal walked by for..in, an array sorted,
+// joined and spliced, a string split, instances made, their methods and super called, an instance
+// cast and tested, a member deleted; each result traced.
+QByteArray ObjectsMovie() {
+    const QByteArray compare =
+        DefineFunction("", {"x", "y"}, Assemble("'x' GetVariable 'y' GetVariable Subtract Return"));
+    const QByteArray script =
+        ClassesScript() + Assemble("'a' 1 'b' 'x' 'c' 3 2 1 3 InitArray 3 InitObject store:1") +
+        ForIn(Assemble("r:0 Trace")) + Assemble("r:1 'c' GetMember store:2 Pop") + compare +
+        Assemble(
+            "1 r:2 'sort' CallMethod Trace 16 1 r:2 'sort' CallMethod Pop 'y' 'x' 1 1 4 r:2 'splice' "
+            "CallMethod Trace r:2 Trace ',' 1 'a,b,,c' 'split' CallMethod 'length' GetMember Trace "
+            "2 1 'C' NewObject store:3 Pop 0 r:3 'get' CallMethod Trace r:3 Trace 'A' GetVariable r:3 CastOp "
+            "'I' GetVariable InstanceOf Trace r:1 'b' Delete Trace r:1 TypeOf Trace 16 1 255 1 'Math' "
+            "GetVariable 'sqrt' CallMethod 'toString' CallMethod Trace 'x' '1e3' 2 'parseFloat' CallFunction "
+            "Trace");
+    return MovieBuilder()
+        .Version(8)
+        .Add(Tag(12, script + QByteArray(1, '\0')))
+        .Add(ShowFrame())
+        .Add(DoAction(
+            ActionCode().PushString("_global").GetVariable().PushString("A").GetMember().Op(action::Trace)))
         .Add(ShowFrame())
         .Build();
 }

@@ -43,6 +43,13 @@ QByteArray ScriptMovie();
 // set a child's placement, call objects outside the player's subset, go to a label and stop, and a
 // sprite class ("Ball") stopping itself on its second frame.
 QByteArray As3Movie();
+// Classes as the ActionScript 2 compiler writes them, defined in _global by a script: A(x) sets
+// this.x, A.prototype.get returns it and toString gives "A:" and x; B(x) extends A and calls
+// super(x * 2), its get returns "B" + super.get(); C(x) extends B and calls super(x + 1); A
+// implements the interface I.
+QByteArray ClassesScript();
+// A version 8 movie whose frame scripts use objects, arrays, strings and those classes.
+QByteArray ObjectsMovie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

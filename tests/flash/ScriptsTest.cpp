@@ -548,9 +548,9 @@ TEST(ScriptOperators, EachActionGivesItsOwnResult) {
              .Pop()
              .Op(action::Push, QByteArray("\x04\x01", 2)),
          "9"},
-        {"delete gives undefined", ActionCode().PushString("x").Op(action::Delete).Op(action::TypeOf),
-         "undefined"},
-        {"delete2", ActionCode(five).PushString("x").Op(action::Delete2), "5"},
+        {"delete of a missing member", ActionCode().PushString("x").PushString("y").Op(action::Delete),
+         "false"},
+        {"delete2 of a missing variable", ActionCode().PushString("x").Op(action::Delete2), "false"},
         {"call", ActionCode(five).PushString("2").Op(action::Call), "5"},
         {"getURL2", ActionCode(five).PushString("u").PushString("w").Op(action::GetUrl2, QByteArray(1, 0)),
          "5"},

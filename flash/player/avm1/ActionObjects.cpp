@@ -4,6 +4,7 @@
 #include "flash/player/avm1/Actions.h"
 
 #include "flash/player/avm1/Activation.h"
+#include "flash/player/avm1/Native.h"
 #include "flash/swf/TextEncoding.h"
 
 #include <algorithm>
@@ -37,59 +38,70 @@ void ActionInterpreter::SetProperty(Activation& act) {
         SetClipProperty(clip, int(property), value);
 }
 
-void ActionInterpreter::GetMember(Activation& act) {
+void ActionInterpreter::GetMemberAction(Activation& act) {
     const QString name = ActionText(Pop(act));
     const ActionValue object = Pop(act);
-    if (const auto* clip = std::get_if<ClipRef>(&object))
-        Push(act, Member(*clip, name));
-    else if (const auto* field = std::get_if<TextFieldRef>(&object))
-        Push(act, FieldMember(*field, name));
-    else if (std::holds_alternative<BuiltinObject>(object))
-        Push(act, MathMember(name));
-    else
-        Push(act, {});
+    Push(act, GetMember(object, name));
 }
 
-// On a clip, one of its variables or properties; on a text field, its text.
-void ActionInterpreter::SetMember(Activation& act) {
+void ActionInterpreter::SetMemberAction(Activation& act) {
     ActionValue value = Pop(act);
     const QString name = ActionText(Pop(act));
     const ActionValue object = Pop(act);
-    if (const auto* clip = std::get_if<ClipRef>(&object);
-        clip && !name.contains(u'.') && !name.contains(u':'))
-        SetVariable(*clip, name, std::move(value));
-    else if (const auto* field = std::get_if<TextFieldRef>(&object))
-        SetFieldMember(*field, name, value);
+    SetMember(object, name, std::move(value));
 }
 
-// A function kept in a clip's variable, one of the clip's own methods, or Math's.
+// A function kept in an object or a clip's variable, a clip's own method, or a call of the value
+// itself when the name is empty (super(), a function in a register).
 void ActionInterpreter::CallMethod(Activation& act) {
-    const QString name = ActionText(Pop(act));
+    const ActionValue nameValue = Pop(act);
     const ActionValue object = Pop(act);
     const std::vector<ActionValue> args = PopArguments(act);
-    if (std::holds_alternative<BuiltinObject>(object)) {
-        Push(act, CallMath(name, args));
+    const QString name = ActionText(nameValue);
+    auto* const* objectPointer = std::get_if<ScriptObject*>(&object);
+    ScriptObject* target = objectPointer ? *objectPointer : nullptr;
+    if (name.isEmpty()) {
+        if (target && target->kind == ScriptObject::Kind::Super) {
+            // super(args): the constructor the class extends, on the same this.
+            ScriptObject* owner = nullptr;
+            const ActionValue constructor =
+                ObjectMember(*target->home, QStringLiteral("__constructor__"), &owner);
+            Push(act, CallValue(constructor, target->primitive, args, target->home->proto));
+        } else {
+            Push(act, CallValue(object, ActionValue{}, args));
+        }
         return;
     }
-    const auto* clip = std::get_if<ClipRef>(&object);
-    ActionValue member = name.isEmpty() ? object : clip ? Member(*clip, name) : ActionValue{};
-    if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&member))
-        Push(act, Call(**function, clip ? *clip : ClipRef{}, args));
-    else if (clip)
+    ScriptObject* owner = nullptr;
+    const ActionValue member = GetMember(object, name, &owner);
+    const ActionValue self = target && target->kind == ScriptObject::Kind::Super ? target->primitive : object;
+    if (auto* const* function = std::get_if<ScriptObject*>(&member);
+        function && *function && (*function)->Callable())
+        Push(act, CallValue(member, self, args, owner));
+    else if (const auto* clip = std::get_if<ClipRef>(&object))
         Push(act, CallClipMethod(act, *clip, name, args));
     else
         Push(act, {});
 }
 
-// A function the scripts defined, else a global form (gotoAndPlay ...) on the target.
+// A function the scripts defined or a built-in, else a global form (gotoAndPlay ...) on the target.
 void ActionInterpreter::CallFunction(Activation& act) {
     const QString name = ActionText(Pop(act));
     const std::vector<ActionValue> args = PopArguments(act);
     const ActionValue value = Lookup(act, name);
-    if (const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&value))
-        Push(act, Call(**function, ClipRef{}, args));
-    else
-        Push(act, CallClipMethod(act, act.target, name, args));
+    if (auto* const* function = std::get_if<ScriptObject*>(&value); function && *function) {
+        if ((*function)->kind == ScriptObject::Kind::Super) {
+            ScriptObject* super = *function;
+            ScriptObject* owner = nullptr;
+            const ActionValue constructor =
+                ObjectMember(*super->home, QStringLiteral("__constructor__"), &owner);
+            Push(act, CallValue(constructor, super->primitive, args, super->home->proto));
+        } else {
+            Push(act, CallValue(value, ActionValue{}, args));
+        }
+        return;
+    }
+    Push(act, CallClipMethod(act, act.target, name, args));
 }
 
 void ActionInterpreter::DefineFunction(Activation& act, const ActionRecord& record) {
@@ -120,39 +132,67 @@ void ActionInterpreter::DefineFunction(Activation& act, const ActionRecord& reco
     function->constants = act.constants;
     function->version = act.version;
     act.pc += size; // the body is not run here
+    ScriptObject* object = heap.New(ScriptObject::Kind::Function, protos.function);
+    ActionValue value;
+    if (object) {
+        object->function = std::move(function);
+        value = object;
+    }
     if (name.isEmpty())
-        Push(act, std::shared_ptr<const ScriptFunction>(std::move(function)));
+        Push(act, std::move(value));
     else if (act.locals)
-        (*act.locals)[name.toLower()] = std::shared_ptr<const ScriptFunction>(std::move(function));
+        (*act.locals)[name.toLower()] = std::move(value);
     else
-        SetVariable(act.target, name, std::shared_ptr<const ScriptFunction>(std::move(function)));
+        SetVariable(act.target, name, std::move(value));
 }
 
-ActionValue ActionInterpreter::Call(const ScriptFunction& function, const ClipRef& self,
-                                    const std::vector<ActionValue>& args) {
-    if (callDepth >= MaxCallDepth || !budget)
+ActionValue ActionInterpreter::CallValue(const ActionValue& function, const ActionValue& self,
+                                         const std::vector<ActionValue>& args, ScriptObject* home) {
+    auto* const* object = std::get_if<ScriptObject*>(&function);
+    if (!object || !*object || !(*object)->Callable())
         return {};
+    return Call(**object, self, args, home);
+}
+
+ActionValue ActionInterpreter::Call(ScriptObject& object, const ActionValue& self,
+                                    const std::vector<ActionValue>& args, ScriptObject* home) {
+    if (callDepth >= MaxCallDepth || !budget || *budget <= 0)
+        return {};
+    if (object.native) {
+        --*budget;
+        NativeCall call{*this, self, args};
+        ++callDepth;
+        ActionValue result = object.native(call);
+        --callDepth;
+        return result;
+    }
+    // Keeps the body alive even if the script replaces the function while it runs.
+    const std::shared_ptr<const ScriptFunction> body = object.function;
+    const ScriptFunction& function = *body;
     std::map<QString, ActionValue> locals;
     std::vector<ActionValue> ownRegisters(function.hasRegisters ? function.registerCount : 0);
-    Activation call(function.code, function.begin, function.end, self.Valid() ? self : function.scope,
+    const bool hasSelf = !std::holds_alternative<std::monostate>(self);
+    Activation call(function.code, function.begin, function.end, hasSelf ? self : ActionValue(function.scope),
                     function.scope, function.version);
     call.constants = function.constants;
     call.locals = &locals;
     call.registers = function.hasRegisters ? ownRegisters.data() : registers;
     call.registerCount = function.hasRegisters ? ownRegisters.size() : std::size(registers);
+    call.methodHome = home;
+    call.args = &args;
     if (function.hasRegisters) {
         // this, arguments, super, _root, _parent, _global take registers from 1 on, as flagged.
         std::size_t next = 1;
-        auto preload = [&](bool flagged, const ActionValue& value) {
+        auto preload = [&](bool flagged, auto&& value) {
             if (flagged && next < ownRegisters.size())
-                ownRegisters[next++] = value;
+                ownRegisters[next++] = value();
         };
-        preload(function.preload & 0x01, call.self);
-        preload(function.preload & 0x04, ActionValue{});
-        preload(function.preload & 0x10, ActionValue{});
-        preload(function.preload & 0x40, ClipRef::Root());
-        preload(function.preload & 0x80, host.Parent(function.scope));
-        preload(function.preloadGlobal & 0x01, ActionValue{});
+        preload(function.preload & 0x01, [&] { return call.self; });
+        preload(function.preload & 0x04, [&] { return ArgumentsOf(call); });
+        preload(function.preload & 0x10, [&] { return SuperOf(call); });
+        preload(function.preload & 0x40, [] { return ActionValue(ClipRef::Root()); });
+        preload(function.preload & 0x80, [&] { return ActionValue(host.Parent(function.scope)); });
+        preload(function.preloadGlobal & 0x01, [&] { return ActionValue(global); });
     }
     for (std::size_t i = 0; i < function.params.size(); ++i) {
         const ActionValue value = i < args.size() ? args[i] : ActionValue{};
@@ -177,29 +217,24 @@ bool ActionInterpreter::HasHandler(const ClipRef& clip, const QString& name) {
     const auto* values = hasHandlers ? VariablesOf(clip, false) : nullptr;
     if (!values)
         return false;
-    const auto found = values->find(name.toLower());
-    return found != values->end() &&
-           std::holds_alternative<std::shared_ptr<const ScriptFunction>>(found->second);
+    const ActionValue* found = values->Find(name);
+    auto* const* function = found ? std::get_if<ScriptObject*>(found) : nullptr;
+    return function && *function && (*function)->Callable();
 }
 
 void ActionInterpreter::CallHandler(const ClipRef& clip, const QString& name, long long& budget) {
     const ActionValue handler = Variable(clip, name);
-    const auto* function = std::get_if<std::shared_ptr<const ScriptFunction>>(&handler);
-    if (!function)
-        return;
     long long* outer = std::exchange(this->budget, &budget);
-    Call(**function, clip, {});
+    ++running;
+    CallValue(handler, clip, {});
+    --running;
     this->budget = outer;
-}
-
-// Nothing is deleted; the result is undefined.
-void ActionInterpreter::Delete(Activation& act) {
-    Pop(act);
-    Push(act, {});
+    CollectGarbage();
 }
 
 void ActionInterpreter::Trace(Activation& act) {
-    host.Trace(TraceText(Pop(act)));
+    const ActionValue value = Pop(act);
+    host.Trace(std::holds_alternative<std::monostate>(value) ? QStringLiteral("undefined") : Text(value));
 }
 
 // duplicateMovieClip(source, name, depth).

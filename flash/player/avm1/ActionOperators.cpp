@@ -1,5 +1,5 @@
-// The interpreter's operators: arithmetic, comparisons, strings, bits, conversions, random numbers,
-// the clock, and the Math object.
+// The interpreter's operators: arithmetic, comparisons, strings, bits, conversions, random numbers
+// and the clock.
 #include "flash/player/avm1/Actions.h"
 
 #include <algorithm>
@@ -27,11 +27,11 @@ QString TypeName(const ActionValue& value) {
         return QStringLiteral("boolean");
     if (std::holds_alternative<ClipRef>(value))
         return QStringLiteral("movieclip");
-    if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
-        return QStringLiteral("function");
+    if (auto* const* object = std::get_if<ScriptObject*>(&value); object && *object)
+        return (*object)->Callable() ? QStringLiteral("function") : QStringLiteral("object");
     if (std::holds_alternative<std::nullptr_t>(value))
         return QStringLiteral("null");
-    if (std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
+    if (std::holds_alternative<TextFieldRef>(value))
         return QStringLiteral("object");
     return QStringLiteral("undefined");
 }
@@ -50,7 +50,7 @@ QString Extract(const QString& text, double index, double count) {
 } // namespace
 
 void ActionInterpreter::Arithmetic(Activation& act, action::Code code) {
-    const double b = Number(Pop(act)), a = Number(Pop(act));
+    const double b = ArithmeticNumber(Pop(act)), a = ArithmeticNumber(Pop(act));
     switch (code) {
     case action::Add:
         Push(act, a + b);
@@ -70,27 +70,49 @@ void ActionInterpreter::Arithmetic(Activation& act, action::Code code) {
     }
 }
 
-void ActionInterpreter::Compare(Activation& act, bool greater) {
-    const double b = Number(Pop(act)), a = Number(Pop(act));
-    Push(act, greater ? a > b : a < b);
-}
-
-// Typed (Equals2): two strings compare as text, and undefined and null equal each other and
-// nothing else. Otherwise both compare as numbers.
-void ActionInterpreter::Equality(Activation& act, bool typed) {
-    const ActionValue b = Pop(act), a = Pop(act);
-    if (typed && std::holds_alternative<QString>(a) && std::holds_alternative<QString>(b)) {
-        Push(act, ActionText(a) == ActionText(b));
+// Less compares numbers; the typed forms (Less2, Greater) compare two strings as text.
+void ActionInterpreter::Compare(Activation& act, action::Code code) {
+    const ActionValue bValue = Pop(act), aValue = Pop(act);
+    if (code == action::Less) {
+        Push(act, ArithmeticNumber(aValue) < ArithmeticNumber(bValue));
         return;
     }
-    const bool aEmpty =
-        std::holds_alternative<std::monostate>(a) || std::holds_alternative<std::nullptr_t>(a);
-    const bool bEmpty =
-        std::holds_alternative<std::monostate>(b) || std::holds_alternative<std::nullptr_t>(b);
-    if (typed && (aEmpty || bEmpty))
-        Push(act, aEmpty && bEmpty);
+    const ActionValue a = Primitive(aValue), b = Primitive(bValue);
+    const bool greater = code == action::Greater;
+    if (const auto* aText = std::get_if<QString>(&a), *bText = std::get_if<QString>(&b); aText && bText)
+        Push(act, greater ? *aText > *bText : *aText < *bText);
     else
-        Push(act, Number(a) == Number(b));
+        Push(act,
+             greater ? ArithmeticNumber(a) > ArithmeticNumber(b) : ArithmeticNumber(a) < ArithmeticNumber(b));
+}
+
+// Equals compares numbers; Equals2 as ECMAScript's ==: values of one type by value (objects by
+// identity), undefined and null equal each other only, numbers against strings and booleans as
+// numbers, objects against those by their primitive value.
+void ActionInterpreter::Equality(Activation& act, bool typed) {
+    const ActionValue b = Pop(act), a = Pop(act);
+    Push(act, typed ? LooselyEqual(a, b, 0) : ArithmeticNumber(a) == ArithmeticNumber(b));
+}
+
+bool ActionInterpreter::LooselyEqual(const ActionValue& a, const ActionValue& b, int depth) {
+    if (a.index() == b.index())
+        return a == b;
+    const auto empty = [](const ActionValue& value) {
+        return std::holds_alternative<std::monostate>(value) || std::holds_alternative<std::nullptr_t>(value);
+    };
+    if (empty(a) || empty(b))
+        return empty(a) && empty(b);
+    const auto scalar = [](const ActionValue& value) {
+        return std::holds_alternative<double>(value) || std::holds_alternative<QString>(value) ||
+               std::holds_alternative<bool>(value);
+    };
+    if (scalar(a) && scalar(b))
+        return ActionNumber(a) == ActionNumber(b);
+    const bool aObject = std::holds_alternative<ScriptObject*>(a),
+               bObject = std::holds_alternative<ScriptObject*>(b);
+    if (depth < 2 && ((aObject && scalar(b)) || (bObject && scalar(a))))
+        return LooselyEqual(Primitive(a), Primitive(b), depth + 1);
+    return false;
 }
 
 // Same type and value.
@@ -108,22 +130,22 @@ void ActionInterpreter::Not(Activation& act) {
     Push(act, !ActionBool(Pop(act)));
 }
 
-// Strings join, anything else adds.
+// Strings join, anything else adds; objects take part by their primitive value.
 void ActionInterpreter::Add2(Activation& act) {
-    const ActionValue b = Pop(act), a = Pop(act);
+    const ActionValue b = Primitive(Pop(act)), a = Primitive(Pop(act));
     if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
         Push(act, Bounded(ActionText(a) + ActionText(b)));
     else
-        Push(act, Number(a) + Number(b));
+        Push(act, ArithmeticNumber(a) + ArithmeticNumber(b));
 }
 
 void ActionInterpreter::StringAdd(Activation& act) {
-    const QString b = ActionText(Pop(act)), a = ActionText(Pop(act));
+    const QString b = Text(Pop(act)), a = Text(Pop(act));
     Push(act, Bounded(a + b));
 }
 
 void ActionInterpreter::StringCompare(Activation& act, action::Code code) {
-    const QString b = ActionText(Pop(act)), a = ActionText(Pop(act));
+    const QString b = Text(Pop(act)), a = Text(Pop(act));
     Push(act, code == action::StringEquals ? a == b : code == action::StringLess ? a < b : a > b);
 }
 
@@ -132,7 +154,7 @@ void ActionInterpreter::StringLength(Activation& act) {
 }
 
 void ActionInterpreter::StringExtract(Activation& act) {
-    const double count = Number(Pop(act)), index = Number(Pop(act));
+    const double count = ArithmeticNumber(Pop(act)), index = ArithmeticNumber(Pop(act));
     Push(act, Extract(ActionText(Pop(act)), index, count));
 }
 
@@ -142,18 +164,19 @@ void ActionInterpreter::CharToAscii(Activation& act) {
 }
 
 void ActionInterpreter::AsciiToChar(Activation& act) {
-    const double number = Number(Pop(act));
+    const double number = ArithmeticNumber(Pop(act));
     Push(act, std::isfinite(number) && number > 0 && number < 0x10000 ? QString(QChar(char16_t(number)))
                                                                       : QString());
 }
 
 void ActionInterpreter::Increment(Activation& act, double by) {
-    Push(act, Number(Pop(act)) + by);
+    Push(act, ArithmeticNumber(Pop(act)) + by);
 }
 
 // On 32-bit integers; the unsigned right shift gives a result that may pass 2^31.
 void ActionInterpreter::BitOperator(Activation& act, action::Code code) {
-    const std::int32_t b = ActionInt32(Number(Pop(act))), a = ActionInt32(Number(Pop(act)));
+    const std::int32_t b = ActionInt32(ArithmeticNumber(Pop(act))),
+                       a = ActionInt32(ArithmeticNumber(Pop(act)));
     switch (code) {
     case action::BitAnd:
         Push(act, double(a & b));
@@ -177,15 +200,15 @@ void ActionInterpreter::BitOperator(Activation& act, action::Code code) {
 }
 
 void ActionInterpreter::ToInteger(Activation& act) {
-    Push(act, std::trunc(Number(Pop(act))));
+    Push(act, std::trunc(ArithmeticNumber(Pop(act))));
 }
 
 void ActionInterpreter::ToNumber(Activation& act) {
-    Push(act, Number(Pop(act)));
+    Push(act, ArithmeticNumber(Pop(act)));
 }
 
 void ActionInterpreter::ToString(Activation& act) {
-    Push(act, ActionText(Pop(act)));
+    Push(act, Bounded(Text(Pop(act))));
 }
 
 void ActionInterpreter::TypeOf(Activation& act) {
@@ -194,7 +217,7 @@ void ActionInterpreter::TypeOf(Activation& act) {
 
 // random(n) is 0 .. n - 1.
 void ActionInterpreter::RandomNumber(Activation& act) {
-    const double limit = Number(Pop(act));
+    const double limit = ArithmeticNumber(Pop(act));
     if (!std::isfinite(limit) || limit < 1 || limit > 2147483647.0)
         Push(act, 0.0);
     else
@@ -204,52 +227,6 @@ void ActionInterpreter::RandomNumber(Activation& act) {
 
 void ActionInterpreter::GetTime(Activation& act) {
     Push(act, std::floor(host.Milliseconds()));
-}
-
-ActionValue ActionInterpreter::MathMember(const QString& name) const {
-    static const std::pair<const char*, double> Constants[] = {
-        {"PI", M_PI},   {"E", M_E},       {"SQRT2", M_SQRT2}, {"SQRT1_2", M_SQRT1_2},
-        {"LN2", M_LN2}, {"LN10", M_LN10}, {"LOG2E", M_LOG2E}, {"LOG10E", M_LOG10E},
-    };
-    for (const auto& [constant, value] : Constants)
-        if (name == QLatin1String(constant))
-            return value;
-    return {};
-}
-
-ActionValue ActionInterpreter::CallMath(const QString& method, const std::vector<ActionValue>& args) {
-    const double x = args.size() > 0 ? ActionNumber(args[0]) : std::numeric_limits<double>::quiet_NaN();
-    const double y = args.size() > 1 ? ActionNumber(args[1]) : std::numeric_limits<double>::quiet_NaN();
-    using Unary = double (*)(double);
-    static const std::pair<const char*, Unary> Functions[] = {
-        {"abs", [](double v) { return std::abs(v); }},
-        {"floor", [](double v) { return std::floor(v); }},
-        {"ceil", [](double v) { return std::ceil(v); }},
-        {"round", [](double v) { return std::floor(v + 0.5); }},
-        {"sqrt", [](double v) { return std::sqrt(v); }},
-        {"sin", [](double v) { return std::sin(v); }},
-        {"cos", [](double v) { return std::cos(v); }},
-        {"tan", [](double v) { return std::tan(v); }},
-        {"asin", [](double v) { return std::asin(v); }},
-        {"acos", [](double v) { return std::acos(v); }},
-        {"atan", [](double v) { return std::atan(v); }},
-        {"exp", [](double v) { return std::exp(v); }},
-        {"log", [](double v) { return std::log(v); }},
-    };
-    for (const auto& [name, function] : Functions)
-        if (method == QLatin1String(name))
-            return function(x);
-    if (method == QLatin1String("random"))
-        return std::uniform_real_distribution<double>(0, 1)(randomNumbers);
-    if (method == QLatin1String("min"))
-        return std::isnan(x) || std::isnan(y) ? std::numeric_limits<double>::quiet_NaN() : std::min(x, y);
-    if (method == QLatin1String("max"))
-        return std::isnan(x) || std::isnan(y) ? std::numeric_limits<double>::quiet_NaN() : std::max(x, y);
-    if (method == QLatin1String("pow"))
-        return std::pow(x, y);
-    if (method == QLatin1String("atan2"))
-        return std::atan2(x, y);
-    return {};
 }
 
 } // namespace flash

@@ -62,8 +62,8 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
     if (const auto property = PropertyIndex(name))
         return GetClipProperty(clip, *property);
     if (const auto* values = VariablesOf(clip, false))
-        if (const auto found = values->find(name.toLower()); found != values->end())
-            return found->second;
+        if (const ActionValue* found = values->Find(name))
+            return *found;
     const ClipRef found = Resolve(clip, name);
     if (found.Valid())
         return found;
@@ -72,7 +72,7 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
     return {};
 }
 
-std::map<QString, ActionValue>* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
+PropertyMap* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
     if (!clip.Valid())
         return nullptr;
     const void* key = clip.root               ? nullptr
@@ -81,8 +81,9 @@ std::map<QString, ActionValue>* ActionInterpreter::VariablesOf(const ClipRef& cl
     auto found = variables.find(key);
     if (found != variables.end() && !(found->second.clip == clip)) {
         // The sprite at this address left the stage; a new one has its own variables.
-        variableCount -= found->second.values.size();
-        found->second = ClipVariables{clip, {}};
+        variableCount -= found->second.values.Size();
+        found->second.clip = clip;
+        found->second.values = PropertyMap();
     }
     if (found == variables.end()) {
         if (!create)
@@ -97,8 +98,8 @@ std::pair<ClipRef, QString> ActionInterpreter::SplitVariablePath(const ClipRef& 
     if (split < 0)
         split = path.lastIndexOf(u'.');
     if (split < 0)
-        return {base, path.toLower()};
-    return {Resolve(base, path.left(split)), path.mid(split + 1).toLower()};
+        return {base, path};
+    return {Resolve(base, path.left(split)), path.mid(split + 1)};
 }
 
 ActionValue ActionInterpreter::GetClipProperty(const ClipRef& clip, int property) {
@@ -138,8 +139,8 @@ ActionValue ActionInterpreter::Variable(const ClipRef& base, const QString& path
     if (const auto property = PropertyIndex(name))
         return GetClipProperty(clip, *property);
     if (const auto* values = VariablesOf(clip, false))
-        if (const auto found = values->find(name); found != values->end())
-            return found->second;
+        if (const ActionValue* found = values->Find(name))
+            return *found;
     return {};
 }
 
@@ -158,22 +159,30 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
                 ++it;
                 continue;
             }
-            variableCount -= it->second.values.size();
+            variableCount -= it->second.values.Size();
             it = variables.erase(it);
         }
     }
     auto* values = VariablesOf(clip, variableCount < MaxVariables);
     if (!values)
         return;
-    if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value) && name.startsWith(u"on"))
+    if (auto* const* function = std::get_if<ScriptObject*>(&value);
+        function && *function && (*function)->Callable() && name.startsWith(u"on", Qt::CaseInsensitive))
         hasHandlers = true;
-    auto [entry, added] = values->try_emplace(name.left(MaxString));
-    if (added && variableCount >= MaxVariables) {
-        values->erase(entry);
+    const QString key = name.left(MaxString);
+    if (!values->Find(key) && variableCount >= MaxVariables)
         return;
-    }
+    bool added = false;
+    values->Set(key, std::move(value), &added);
     variableCount += added;
-    entry->second = std::move(value);
+}
+
+bool ActionInterpreter::RemoveVariable(const ClipRef& clip, const QString& name) {
+    PropertyMap* values = VariablesOf(clip, false);
+    if (!values || !values->Remove(name))
+        return false;
+    --variableCount;
+    return true;
 }
 
 } // namespace flash

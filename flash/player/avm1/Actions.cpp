@@ -13,71 +13,8 @@
 
 namespace flash {
 
-double ActionNumber(const ActionValue& value) {
-    if (const auto* number = std::get_if<double>(&value))
-        return *number;
-    if (const auto* flag = std::get_if<bool>(&value))
-        return *flag ? 1 : 0;
-    if (const auto* text = std::get_if<QString>(&value)) {
-        bool ok = false;
-        const double number = text->trimmed().toDouble(&ok);
-        return ok ? number : std::numeric_limits<double>::quiet_NaN();
-    }
-    if (std::holds_alternative<std::nullptr_t>(value))
-        return 0;
-    return std::numeric_limits<double>::quiet_NaN();
-}
-
-QString ActionText(const ActionValue& value) {
-    if (const auto* text = std::get_if<QString>(&value))
-        return *text;
-    if (const auto* number = std::get_if<double>(&value)) {
-        if (std::isnan(*number))
-            return QStringLiteral("NaN");
-        if (std::isinf(*number))
-            return *number > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
-        if (*number == std::trunc(*number) && std::abs(*number) < 1e15)
-            return QString::number(static_cast<long long>(*number));
-        return QString::number(*number, 'g', 15);
-    }
-    if (const auto* flag = std::get_if<bool>(&value))
-        return *flag ? QStringLiteral("true") : QStringLiteral("false");
-    if (std::holds_alternative<std::nullptr_t>(value))
-        return QStringLiteral("null");
-    if (std::holds_alternative<ClipRef>(value))
-        return QStringLiteral("[clip]");
-    if (std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value))
-        return QStringLiteral("[type Function]");
-    if (std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
-        return QStringLiteral("[object Object]");
-    return {};
-}
-
-QString TraceText(const ActionValue& value) {
-    if (std::holds_alternative<std::monostate>(value))
-        return QStringLiteral("undefined");
-    return ActionText(value);
-}
-
-bool ActionBool(const ActionValue& value) {
-    if (const auto* flag = std::get_if<bool>(&value))
-        return *flag;
-    if (const auto* text = std::get_if<QString>(&value))
-        return !text->isEmpty();
-    if (std::holds_alternative<ClipRef>(value) ||
-        std::holds_alternative<std::shared_ptr<const ScriptFunction>>(value) ||
-        std::holds_alternative<BuiltinObject>(value) || std::holds_alternative<TextFieldRef>(value))
-        return true;
-    const double number = ActionNumber(value);
-    return number != 0 && !std::isnan(number);
-}
-
-bool ClipRef::operator==(const ClipRef& other) const {
-    if (root || other.root)
-        return root == other.root;
-    return !sprite.owner_before(other.sprite) && !other.sprite.owner_before(sprite) &&
-           !button.owner_before(other.button) && !other.button.owner_before(button) &&
-           Valid() == other.Valid();
+ActionInterpreter::ActionInterpreter(ActionHost& host) : host(host) {
+    SetUpBuiltins();
 }
 
 ActionValue ActionInterpreter::Bounded(QString text) {
@@ -86,10 +23,10 @@ ActionValue ActionInterpreter::Bounded(QString text) {
     return text;
 }
 
-double ActionInterpreter::Number(const ActionValue& value) const {
+double ActionInterpreter::ArithmeticNumber(const ActionValue& value) {
     if (std::holds_alternative<std::monostate>(value) && runningVersion < 7)
         return 0;
-    return ActionNumber(value);
+    return Number(value);
 }
 
 void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long long& budget, int swfVersion) {
@@ -97,8 +34,11 @@ void ActionInterpreter::Run(const QByteArray& code, const ClipRef& self, long lo
     act.registers = registers;
     act.registerCount = std::size(registers);
     long long* outer = std::exchange(this->budget, &budget);
+    ++running;
     Execute(act);
+    --running;
     this->budget = outer;
+    CollectGarbage();
 }
 
 void ActionInterpreter::Execute(Activation& act) {
@@ -212,10 +152,8 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
         break;
     case action::Less:
     case action::Less2:
-        Compare(act, false);
-        break;
     case action::Greater:
-        Compare(act, true);
+        Compare(act, record.code);
         break;
     case action::Equals:
         Equality(act, false);
@@ -302,10 +240,10 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
         SetProperty(act);
         break;
     case action::GetMember:
-        GetMember(act);
+        GetMemberAction(act);
         break;
     case action::SetMember:
-        SetMember(act);
+        SetMemberAction(act);
         break;
     case action::CallMethod:
         CallMethod(act);
@@ -320,11 +258,44 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
     case action::Return:
         Return(act);
         break;
-    case action::Delete:
-        Delete(act);
+    // Objects, arrays and classes.
+    case action::NewObject:
+        NewObjectAction(act);
         break;
-    case action::Delete2: // nothing is deleted
-    case action::Call:    // the frame's actions are not run
+    case action::NewMethod:
+        NewMethod(act);
+        break;
+    case action::InitArray:
+        InitArray(act);
+        break;
+    case action::InitObject:
+        InitObject(act);
+        break;
+    case action::Extends:
+        Extends(act);
+        break;
+    case action::InstanceOf:
+        InstanceOfAction(act);
+        break;
+    case action::CastOp:
+        CastOp(act);
+        break;
+    case action::ImplementsOp:
+        ImplementsOp(act);
+        break;
+    case action::Enumerate:
+        Enumerate(act, false);
+        break;
+    case action::Enumerate2:
+        Enumerate(act, true);
+        break;
+    case action::Delete:
+        DeleteMember(act);
+        break;
+    case action::Delete2:
+        DeleteVariable(act);
+        break;
+    case action::Call: // the frame's actions are not run
         Pop(act);
         break;
     case action::Trace:
@@ -490,13 +461,18 @@ ActionValue ActionInterpreter::Lookup(Activation& act, const QString& name) {
         return ClipRef::Root();
     if (name == QStringLiteral("this"))
         return act.self;
-    if (act.locals)
+    if (name == QStringLiteral("_global"))
+        return global;
+    if (act.locals) {
         if (const auto found = act.locals->find(name.toLower()); found != act.locals->end())
             return found->second;
+        if (name == QStringLiteral("super"))
+            return SuperOf(act);
+        if (name == QStringLiteral("arguments"))
+            return ArgumentsOf(act);
+    }
     if (ActionValue value = Variable(act.target, name); !std::holds_alternative<std::monostate>(value))
         return value;
-    if (name == QStringLiteral("Math"))
-        return BuiltinObject::Math;
     // A clip path, or an instance name on the current timeline, of a clip or an edit text.
     const ClipRef clip = Resolve(act.target, name);
     if (clip.Valid())
@@ -504,7 +480,42 @@ ActionValue ActionInterpreter::Lookup(Activation& act, const QString& name) {
     const auto [parent, last] = SplitVariablePath(act.target, name);
     if (auto field = parent.Valid() ? host.Field(parent, last) : nullptr)
         return TextFieldRef{field};
+    // Last, what the built-ins and _global hold.
+    if (const ActionValue* value = global->properties.Find(name))
+        return *value;
     return {};
+}
+
+// super in a method: its members are those of the prototype above the one the method came from.
+ActionValue ActionInterpreter::SuperOf(Activation& act) {
+    if (!act.methodHome)
+        return {};
+    ScriptObject* super = heap.New(ScriptObject::Kind::Super, nullptr);
+    if (!super)
+        return {};
+    super->primitive = act.self;
+    super->home = act.methodHome;
+    return super;
+}
+
+ActionValue ActionInterpreter::ArgumentsOf(Activation& act) {
+    ScriptObject* arguments = NewArray(act.args ? *act.args : std::vector<ActionValue>{});
+    return arguments ? ActionValue(arguments) : ActionValue{};
+}
+
+void ActionInterpreter::CollectGarbage() {
+    if (running > 0 || !heap.CollectionDue())
+        return;
+    heap.Collect([this](const ObjectHeap::Mark& mark) {
+        mark(global);
+        for (ScriptObject* proto :
+             {protos.object, protos.function, protos.array, protos.string, protos.number, protos.boolean})
+            mark(proto);
+        for (const ActionValue& value : registers)
+            mark(value);
+        for (const auto& [key, clip] : variables)
+            clip.values.ForEachValue(mark);
+    });
 }
 
 } // namespace flash

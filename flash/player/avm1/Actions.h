@@ -5,14 +5,18 @@
 // constant pool and registers, functions and their calls (DefineFunction 1 and 2, locals, return),
 // clip properties (_x, _alpha, _visible ...), clips as objects (members, methods, event handlers
 // such as onEnterFrame and onRelease), copies of clips, attachMovie, dragging, trace, arithmetic,
-// comparisons, strings, bits, conversions, random numbers, getTimer and the Math object. Other
-// actions (objects and arrays, exceptions, URLs) are consumed and skipped.
+// comparisons, strings, bits, conversions, random numbers, getTimer; objects and arrays (literals,
+// new, methods, length), prototype chains, ActionScript 2 classes (extends, super, instanceof,
+// casts, interfaces), for..in, delete, typeof, and the built-in Object, Array, String, Number,
+// Boolean, Math and global functions. Other actions (exceptions, URLs) are consumed and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
-// steps, stack, strings, variables, call depth and with nesting have fixed limits.
+// steps, stack, strings, variables, call depth, with nesting, array length, prototype chains and
+// the object heap have fixed limits, and objects no script reaches are freed between scripts.
 
-#include "flash/player/DisplayList.h"
+#include "flash/player/avm1/ActionValue.h"
+#include "flash/player/avm1/ScriptObject.h"
 #include "flash/swf/ActionRecords.h"
 
 #include <QByteArray>
@@ -24,24 +28,9 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <variant>
 #include <vector>
 
 namespace flash {
-
-// A timeline a script acts on: the main timeline or a sprite on stage; or a button instance, which
-// keeps variables and event handlers (onRelease) but has no timeline. Empty when a path led nowhere
-// or what it named has left the stage; control of an empty target does nothing.
-struct ClipRef {
-    bool root = false;
-    std::weak_ptr<SpriteInstance> sprite;
-    std::weak_ptr<ButtonInstance> button;
-    static ClipRef Root() { return {true, {}, {}}; }
-    static ClipRef Of(std::weak_ptr<SpriteInstance> sprite) { return {false, std::move(sprite), {}}; }
-    static ClipRef Of(std::weak_ptr<ButtonInstance> button) { return {false, {}, std::move(button)}; }
-    bool Valid() const { return root || !sprite.expired() || !button.expired(); }
-    bool operator==(const ClipRef& other) const;
-};
 
 // What the interpreter needs of the timelines. Frames are zero-based.
 class ActionHost {
@@ -98,44 +87,6 @@ enum ClipProperty : int {
     PropertyFramesLoaded = 12,
 };
 
-struct ScriptFunction;
-// An edit text a script reached by its instance name; empty when it has left the stage.
-struct TextFieldRef {
-    std::weak_ptr<TextFieldState> field;
-    bool operator==(const TextFieldRef& other) const {
-        return !field.owner_before(other.field) && !other.field.owner_before(field);
-    }
-};
-// Objects the player provides to scripts.
-enum class BuiltinObject : std::uint8_t { Math };
-using ActionValue = std::variant<std::monostate, std::nullptr_t, bool, double, QString, ClipRef,
-                                 std::shared_ptr<const ScriptFunction>, BuiltinObject, TextFieldRef>;
-
-// A function a script defined (DefineFunction, DefineFunction2): its body within the script, its
-// parameters and the timeline it was defined on, where its timeline control acts.
-struct ScriptFunction {
-    QByteArray code; // the whole script, shared
-    std::size_t begin = 0, end = 0;
-    std::vector<QString> params;              // lower case
-    std::vector<std::uint8_t> paramRegisters; // DefineFunction2: 0 passes the parameter by name
-    bool hasRegisters = false;                // DefineFunction2: registers of its own
-    std::uint8_t registerCount = 0;
-    std::uint8_t preload = 0, preloadGlobal = 0; // DefineFunction2's preload flags, as stored
-    ClipRef scope;
-    std::shared_ptr<const std::vector<QString>> constants; // the pool when it was defined
-    int version = 0;
-};
-
-// A value as a script would show it in a text field ("5", "0.25", "true", "" for undefined).
-QString ActionText(const ActionValue& value);
-// A value as trace() prints it: as ActionText, but undefined is "undefined".
-QString TraceText(const ActionValue& value);
-// A value as a number (NaN when it is none) and as a condition, as scripts convert them.
-double ActionNumber(const ActionValue& value);
-// A number as a 32-bit integer, wrapping as Flash's bit operators and frame numbers do (0 for NaN).
-std::int32_t ActionInt32(double number);
-bool ActionBool(const ActionValue& value);
-
 class ActionInterpreter {
 public:
     static constexpr long long StepsPerFrame = 100000;
@@ -144,8 +95,14 @@ public:
     static constexpr std::size_t MaxVariables = 1024;
     static constexpr int MaxCallDepth = 64;
     static constexpr std::size_t MaxWithDepth = 16;
+    // Arrays longer than any cartoon's tables; a longer length is cut to this.
+    static constexpr std::size_t MaxArrayLength = std::size_t(1) << 17;
+    // Prototype chains deeper than any class hierarchy; lookups stop there, so a loop ends.
+    static constexpr int MaxProtoDepth = 64;
+    // Built-ins that go over many elements (sort, join, concat ...) pay a step for this many.
+    static constexpr std::size_t ElementsPerStep = 16;
 
-    explicit ActionInterpreter(ActionHost& host) : host(host) {}
+    explicit ActionInterpreter(ActionHost& host);
 
     // Runs code with self as its timeline; every action taken counts against budget, and the
     // script stops when it runs out.
@@ -165,14 +122,56 @@ public:
     bool HasHandler(const ClipRef& clip, const QString& name);
     void CallHandler(const ClipRef& clip, const QString& name, long long& budget);
 
+    // For the built-in objects (their own files): the object model as scripts see it.
+    ObjectHeap& Heap() { return heap; }
+    struct Prototypes {
+        ScriptObject *object = nullptr, *function = nullptr, *array = nullptr, *string = nullptr,
+                     *number = nullptr, *boolean = nullptr;
+    };
+    const Prototypes& Protos() const { return protos; }
+    ScriptObject* Global() const { return global; }
+    // A new plain object or array; null when the heap is full.
+    ScriptObject* NewObject();
+    ScriptObject* NewArray(std::vector<ActionValue> elements = {});
+    // A built-in function, with its prototype when it is a constructor.
+    ScriptObject* NewNative(NativeFunction native, ScriptObject* prototype = nullptr);
+    // Reads a member of any value, through the prototype chain; owner receives the object it was
+    // found on.
+    ActionValue GetMember(const ActionValue& object, const QString& name, ScriptObject** owner = nullptr);
+    void SetMember(const ActionValue& object, const QString& name, ActionValue value);
+    // Sets an own property without its setters (length, __proto__): for built-ins setting up.
+    void Define(ScriptObject* object, const QString& name, ActionValue value, std::uint8_t flags = DontEnum);
+    bool Delete(const ActionValue& object, const QString& name);
+    // Resizes an array, within MaxArrayLength and the heap; false when refused.
+    bool Resize(ScriptObject& array, std::size_t length);
+    // Calls a function value with this; undefined when it is not one or a limit is reached.
+    ActionValue CallValue(const ActionValue& function, const ActionValue& self,
+                          const std::vector<ActionValue>& args, ScriptObject* home = nullptr);
+    // new function(args): an object made by its prototype and constructor.
+    ActionValue Construct(const ActionValue& function, const std::vector<ActionValue>& args);
+    // Conversions that run a script's own toString and valueOf.
+    QString Text(const ActionValue& value);
+    double Number(const ActionValue& value);
+    ActionValue Primitive(const ActionValue& value);
+    // o instanceof constructor, with the interfaces classes implement.
+    bool InstanceOf(const ActionValue& object, const ActionValue& constructor);
+    // Pays for work over count elements from the running script's budget; false when it is spent.
+    bool PayFor(std::size_t count);
+    int RunningVersion() const { return runningVersion; }
+    std::mt19937& Randoms() { return randomNumbers; }
+
 private:
     struct Activation;
     void Execute(Activation& act);
     void ExecuteRecords(Activation& act);
     // Runs one record: the switch over the action codes, each action to its function below.
     void Step(Activation& act, const ActionRecord& record);
-    ActionValue Call(const ScriptFunction& function, const ClipRef& self,
-                     const std::vector<ActionValue>& args);
+    ActionValue Call(ScriptObject& function, const ActionValue& self, const std::vector<ActionValue>& args,
+                     ScriptObject* home);
+    // Sets up the global object and the built-ins' prototypes.
+    void SetUpBuiltins();
+    // Frees the objects no root reaches, when enough were made; only between scripts.
+    void CollectGarbage();
 
     // The stack, bounded: a push past MaxStack is dropped, a pop of an empty stack gives undefined.
     void Push(Activation& act, ActionValue value);
@@ -181,7 +180,7 @@ private:
     std::vector<ActionValue> PopArguments(Activation& act);
     static ActionValue Bounded(QString text);
     // A value as arithmetic takes it: undefined counts as 0 in movies before version 7.
-    double Number(const ActionValue& value) const;
+    double ArithmeticNumber(const ActionValue& value);
 
     // Timeline control and jumps.
     void MoveFrame(const ClipRef& clip, int delta); // nextFrame (+1) and prevFrame (-1)
@@ -206,11 +205,14 @@ private:
     void StoreVariable(Activation& act, bool local); // SetVariable, and DefineLocal when local
     void DeclareLocal(Activation& act);              // DefineLocal2
     ActionValue Lookup(Activation& act, const QString& name);
+    ActionValue SuperOf(Activation& act);
+    ActionValue ArgumentsOf(Activation& act);
 
     // Operators, each family on one body.
     void Arithmetic(Activation& act, action::Code code); // Add, Subtract, Multiply, Divide, Modulo
-    void Compare(Activation& act, bool greater);         // Less, Less2, Greater
+    void Compare(Activation& act, action::Code code);    // Less, Less2, Greater
     void Equality(Activation& act, bool typed);          // Equals, and Equals2 when typed
+    bool LooselyEqual(const ActionValue& a, const ActionValue& b, int depth);
     void StrictEquals(Activation& act);
     void Logical(Activation& act, bool both); // And when both, else Or
     void Not(Activation& act);
@@ -229,19 +231,34 @@ private:
     void TypeOf(Activation& act);
     void RandomNumber(Activation& act);
     void GetTime(Activation& act);
-    ActionValue MathMember(const QString& name) const;
-    ActionValue CallMath(const QString& method, const std::vector<ActionValue>& args);
+
+    // Objects, arrays and classes.
+    void NewObjectAction(Activation& act); // new Name(args)
+    void NewMethod(Activation& act);       // new object.name(args)
+    void InitArray(Activation& act);
+    void InitObject(Activation& act);
+    void Extends(Activation& act);
+    void InstanceOfAction(Activation& act);
+    void CastOp(Activation& act);
+    void ImplementsOp(Activation& act);
+    void Enumerate(Activation& act, bool byValue); // Enumerate (by name), Enumerate2
+    void DeleteMember(Activation& act);            // Delete
+    void DeleteVariable(Activation& act);          // Delete2
+    // The names for..in visits in an object, most recently added first.
+    std::vector<QString> EnumerableNames(const ActionValue& object);
+    ActionValue ObjectMember(ScriptObject& object, const QString& name, ScriptObject** owner);
+    void SetObjectMember(ScriptObject& object, const QString& name, ActionValue value);
+    ScriptObject* PrototypeOf(ScriptObject& function);
 
     // Clips as objects, functions and calls.
     void GetProperty(Activation& act);
     void SetProperty(Activation& act);
-    void GetMember(Activation& act);
-    void SetMember(Activation& act);
+    void GetMemberAction(Activation& act);
+    void SetMemberAction(Activation& act);
     void CallMethod(Activation& act);
     void CallFunction(Activation& act);
     void DefineFunction(Activation& act, const ActionRecord& record); // both forms
     void Return(Activation& act);
-    void Delete(Activation& act);
     void Trace(Activation& act);
     void CloneSprite(Activation& act);
     void RemoveSprite(Activation& act);
@@ -259,13 +276,14 @@ private:
     ActionValue GetClipProperty(const ClipRef& clip, int property);
     void SetClipProperty(const ClipRef& clip, int property, const ActionValue& value);
     // The variables of a clip: null when it has none (or has left the stage) and create is unset.
-    std::map<QString, ActionValue>* VariablesOf(const ClipRef& clip, bool create);
+    PropertyMap* VariablesOf(const ClipRef& clip, bool create);
     // The clip a variable path names and the variable's own name.
     std::pair<ClipRef, QString> SplitVariablePath(const ClipRef& base, const QString& path);
+    bool RemoveVariable(const ClipRef& clip, const QString& name);
 
     struct ClipVariables {
         ClipRef clip; // an entry whose sprite has gone is stale and reused
-        std::map<QString, ActionValue> values;
+        PropertyMap values;
     };
     ActionHost& host;
     std::map<const void*, ClipVariables> variables; // by sprite, null for the main timeline
@@ -273,9 +291,13 @@ private:
     ActionValue registers[4];    // shared by scripts and DefineFunction's functions
     long long* budget = nullptr; // of the script running, for the functions it calls
     int callDepth = 0;
+    int running = 0; // scripts and handlers running, nested; the heap is collected at 0
     bool hasHandlers = false;
     int runningVersion = 0;             // of the code running now
     std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
+    ObjectHeap heap;
+    ScriptObject* global = nullptr;
+    Prototypes protos;
 };
 
 } // namespace flash

@@ -1,0 +1,43 @@
+#pragma once
+// A call of a built-in function, and the tables that set the built-ins up on the global object.
+// Private to the interpreter's own files.
+
+#include "flash/player/avm1/Actions.h"
+
+#include <vector>
+
+namespace flash {
+
+struct NativeCall {
+    ActionInterpreter& vm;
+    ActionValue self; // this: the object made, for a construction
+    const std::vector<ActionValue>& args;
+    bool constructing = false;
+
+    const ActionValue& Arg(std::size_t index) const {
+        static const ActionValue undefined;
+        return index < args.size() ? args[index] : undefined;
+    }
+    // self as an object, or null.
+    ScriptObject* SelfObject() const {
+        auto* const* object = std::get_if<ScriptObject*>(&self);
+        return object ? *object : nullptr;
+    }
+};
+
+// A built-in method by name, for a table.
+struct NativeMethod {
+    const char* name;
+    NativeFunction function;
+};
+// Puts each method on an object, hidden from for..in.
+void DefineMethods(ActionInterpreter& vm, ScriptObject* object, const std::vector<NativeMethod>& methods);
+
+// Each family of built-ins adds its constructor, prototype methods and constants to the global
+// object; the prototypes themselves are made first.
+void SetUpObjectBuiltins(ActionInterpreter& vm);
+void SetUpArrayBuiltins(ActionInterpreter& vm);
+void SetUpStringBuiltins(ActionInterpreter& vm);
+void SetUpNumberBuiltins(ActionInterpreter& vm); // Number, Boolean, Math and the global functions
+
+} // namespace flash
