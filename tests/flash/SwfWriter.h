@@ -311,6 +311,11 @@ public:
     ActionCode& CallFunction() { return Op(action::CallFunction); }
     ActionCode& Jump(std::int16_t offset) { return Op(action::Jump, Bits().S16(offset).Data()); }
     ActionCode& If(std::int16_t offset) { return Op(action::If, Bits().S16(offset).Data()); }
+    // Records written elsewhere (e.g. by the script assembler), appended as they are.
+    ActionCode& Records(const QByteArray& records) {
+        bytes.append(records);
+        return *this;
+    }
 
     // Bytes written so far, without the end.
     qsizetype Size() const { return bytes.size(); }

@@ -2,6 +2,7 @@
 // scripts in a tick, what a goto runs and keeps on its way forwards and backwards, looping (clips
 // scripts made outlive it), and the frame numbers gotoAndStop takes.
 #include "ReadBack.h"
+#include "ScriptAssembler.h"
 #include "SwfWriter.h"
 #include "flash/player/Player.h"
 
@@ -220,6 +221,10 @@ TEST(TimelineOrder, GotoMethodsTakeFrameNumbersAsFlashWrapsThem) {
         {"a number in a string", ActionCode().PushString("2"), 1},
         {"a label", ActionCode().PushString("two"), 1},
         {"an unknown label: none", ActionCode().PushString("BAD"), 0},
+        {"an object: its own toString names the label",
+         ActionCode().Records(Assemble("'toString'") + DefineFunction("", {}, Assemble("'two' Return")) +
+                              Assemble("1 InitObject")),
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -65,7 +65,7 @@ void ActionInterpreter::GotoValue(Activation& act, const ClipRef& clip, const Ac
                          std::holds_alternative<std::monostate>(frame) ||
                          std::holds_alternative<std::nullptr_t>(frame);
     if (!numeric) {
-        QString label = ActionText(frame);
+        QString label = Text(frame); // an object names its frame through its own toString
         // "path:frame" names a frame of another clip.
         if (const qsizetype colon = label.lastIndexOf(u':'); colon >= 0) {
             where = Resolve(act.target, label.left(colon));
