@@ -394,8 +394,14 @@ void Flatten(const QPainterPath& path, const QTransform& toDevice, Scratch& s, Q
             // A cubic stays within |second difference| * 3/4 / n² of n equal chords.
             const QPointF d1 = current - 2 * c1 + c2, d2 = c1 - 2 * c2 + end;
             const double bend2 = std::max(QPointF::dotProduct(d1, d1), QPointF::dotProduct(d2, d2));
-            const double pieces = std::ceil(std::sqrt(0.75 * std::sqrt(bend2) / Tolerance));
-            const int n = std::isfinite(pieces) ? std::clamp(int(pieces), 1, 1000) : 1;
+            // Below this bend the count comes out as one piece anyway (with room for rounding), and the
+            // many small curves of thin lines' outlines spare their two square roots.
+            constexpr double OnePieceBend2 = 0.0177;
+            int n = 1;
+            if (!(bend2 < OnePieceBend2)) {
+                const double pieces = std::ceil(std::sqrt(0.75 * std::sqrt(bend2) / Tolerance));
+                n = std::isfinite(pieces) ? std::clamp(int(pieces), 1, 1000) : 1;
+            }
             for (int k = 1; k < n; ++k) {
                 const double t = double(k) / n, u = 1 - t;
                 add(u * u * u * current + 3 * u * u * t * c1 + 3 * u * t * t * c2 + t * t * t * end);
