@@ -1,6 +1,7 @@
 #include "convert/FramePipeline.h"
 
 #include <QImage>
+#include <QThread>
 #include <QThreadPool>
 #include <algorithm>
 #include <new>
@@ -37,13 +38,18 @@ bool FramePipeline::Submit(std::shared_ptr<const flash::StageRecording> recordin
     // The job's bytes are only touched by the painter until `done` is set.
     uchar* const bits = reinterpret_cast<uchar*>(job->bytes.data());
     const QSize frameSize = size;
-    QThreadPool::globalInstance()->start(
-        [recording = std::move(recording), promise, bits, frameSize, number] {
-            QImage image(bits, frameSize.width(), frameSize.height(),
-                         frameSize.width() * qsizetype(sizeof(QRgb)), QImage::Format_ARGB32_Premultiplied);
-            flash::Renderer::Paint(*recording, image, number);
-            promise->set_value();
-        });
+    auto paint = [recording = std::move(recording), promise, bits, frameSize, number] {
+        QImage image(bits, frameSize.width(), frameSize.height(), frameSize.width() * qsizetype(sizeof(QRgb)),
+                     QImage::Format_ARGB32_Premultiplied);
+        flash::Renderer::Paint(*recording, image, number);
+        promise->set_value();
+    };
+    // A caller on a thread of the pool itself could wait for its own turn there: it paints here.
+    QThreadPool* const pool = QThreadPool::globalInstance();
+    if (pool->contains(QThread::currentThread()))
+        paint();
+    else
+        pool->start(std::move(paint));
     queue.push_back(std::move(job));
     ++painting;
     return true;

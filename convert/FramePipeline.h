@@ -1,6 +1,7 @@
 #pragma once
 // Paints recorded frames on threads of Qt's global pool, several at once, while the caller plays and
-// records the next ones, and hands them to the encoder in their order. A frame is painted straight into
+// records the next ones, and hands them to the encoder in their order (a caller that is itself on a
+// thread of that pool paints them on its own thread). A frame is painted straight into
 // the bytes the encoder takes, so nothing is copied on the way.
 //
 // Fails by returning false once the encoder no longer takes frames (it ended, or the conversion was
