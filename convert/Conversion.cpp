@@ -1,6 +1,7 @@
 #include "convert/Conversion.h"
 
 #include "convert/EncoderProcess.h"
+#include "convert/FramePipeline.h"
 #include "flash/player/Playback.h"
 #include "flash/render/Renderer.h"
 #include "flash/swf/SwfReader.h"
@@ -8,8 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
-#include <QPainter>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -255,7 +256,8 @@ private:
     void PlayTo(double seconds);
     void Deliver(const ScheduledInput& input);
     void NoteTick();
-    QImage Render();
+    // What the stage shows now, recorded for the pipeline's painters.
+    std::shared_ptr<const flash::StageRecording> Record(int painters);
     bool Cancelled() const { return cancel && cancel->load(); }
 
     const ConversionOptions& options;
@@ -340,15 +342,16 @@ void Run::PlayTo(double seconds) {
         playback.MixOn(soundFrame - playback.SoundFrames(), sound);
 }
 
-QImage Run::Render() {
-    QImage image(plan.size, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull())
-        return image;
-    QPainter painter(&image);
+std::shared_ptr<const flash::StageRecording> Run::Record(int painters) {
     const flash::Player& player = playback.GetPlayer();
-    renderer.RenderStage(painter, *movie, player.Stage(), plan.size, player.BackgroundColor(),
-                         plan.pixelAspect);
-    return image;
+    return renderer.Record(*movie, player.Stage(), plan.size, player.BackgroundColor(), plan.pixelAspect,
+                           painters);
+}
+
+// Frames painted at once: one for each thread of the pool, and at least two, so that painting also
+// overlaps with the recording of the next frame on a single core.
+int PainterCount() {
+    return std::max(2, QThreadPool::globalInstance()->maxThreadCount());
 }
 
 ConversionResult Run::Execute(EncoderProcess& encoder) {
@@ -358,7 +361,8 @@ ConversionResult Run::Execute(EncoderProcess& encoder) {
                              options.length == ConversionOptions::Length::Frames;
     const long long fixedFrames = fixedLength ? ExpectedFrames() : 0;
     long long expected = ExpectedFrames();
-    QImage frame;
+    FramePipeline frames(encoder, plan.size, PainterCount());
+    bool pictured = false; // a frame was recorded
     long long written = 0;
     for (;; ++written) {
         if (Cancelled()) {
@@ -383,15 +387,15 @@ ConversionResult Run::Execute(EncoderProcess& encoder) {
         }
         PlayTo(time);
         if (plan.video) {
-            if (!endTime || time < *endTime || frame.isNull())
-                frame = Render();
-            if (frame.isNull()) {
-                result.error = QStringLiteral("%1: not enough memory for a %2 frame")
-                                   .arg(options.output, SizeText(plan.size));
+            // After the movie's end the picture holds.
+            const bool fresh = !endTime || time < *endTime || !pictured;
+            if (!(fresh ? frames.Submit(Record(frames.Painters())) : frames.Repeat())) {
+                if (frames.OutOfMemory())
+                    result.error = QStringLiteral("%1: not enough memory for a %2 frame")
+                                       .arg(options.output, SizeText(plan.size));
                 return result;
             }
-            if (!encoder.SendFrame(frame))
-                return result;
+            pictured = true;
         }
         if (plan.sound && !encoder.SendSound(std::move(sound)))
             return result;
@@ -414,11 +418,18 @@ ConversionResult Run::Execute(EncoderProcess& encoder) {
     PlayTo(FrameTime(written));
     if (plan.sound && !encoder.SendSound(std::move(sound)))
         return result;
+    if (plan.video && !frames.Flush())
+        return result;
     if (!fixedLength && options.length == ConversionOptions::Length::OnePass && plan.video &&
-        !frame.isNull()) {
-        // Still moving at the end: a stopped or one-frame main timeline whose clips play on.
+        !frames.LastFrame().isNull()) {
+        // Still moving at the end: a stopped or one-frame main timeline whose clips play on. Nothing
+        // paints any more, so this thread paints as the recording's own.
         playback.AdvanceTo(double(playback.Ticks() + 1) / playback.FrameRate(), sound);
-        if (Render() != frame)
+        QImage next(plan.size, QImage::Format_ARGB32_Premultiplied);
+        flash::Renderer::Paint(*Record(frames.Painters()), next, 0);
+        const QByteArray& last = frames.LastFrame();
+        if (next.isNull() || next.sizeInBytes() != last.size() ||
+            std::memcmp(next.constBits(), last.constData(), std::size_t(last.size())) != 0)
             result.notes << QStringLiteral(
                                 "%1 is still moving at its end; --duration SECONDS converts more of it")
                                 .arg(options.input);

@@ -125,6 +125,10 @@ bool EncoderProcess::SendFrame(const QImage& frame) {
     return Send(video, std::move(bytes), MaxQueuedFrames);
 }
 
+bool EncoderProcess::SendFrame(QByteArray frame) {
+    return Send(video, std::move(frame), MaxQueuedFrames);
+}
+
 bool EncoderProcess::SendSound(std::vector<std::int16_t> samples) {
     if (samples.empty())
         return true;

@@ -43,6 +43,8 @@ public:
                QString& error);
     // Queues one frame (its bytes, row after row without padding). False once the encoder is gone.
     bool SendFrame(const QImage& frame);
+    // Queues one frame given as those bytes; they are shared, not copied.
+    bool SendFrame(QByteArray frame);
     // Queues sound bytes; never blocks. False once the encoder is gone.
     bool SendSound(std::vector<std::int16_t> samples);
     // Ends both inputs and waits for the encoder to finish; true when it exited with status 0.

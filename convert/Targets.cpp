@@ -70,12 +70,14 @@ QStringList OutputArguments(Target target, const QString& outputFile) {
              << "4:3";
         break;
     case Target::Mp4:
+        // The fastest preset keeps a conversion well ahead of real time; the lower CRF gives back what
+        // it loses in quality (on a busy cartoon about the SSIM of veryfast at 18, with larger files).
         args << "-c:v"
              << "libx264"
              << "-preset"
-             << "veryfast"
+             << "ultrafast"
              << "-crf"
-             << "18"
+             << "16"
              << "-pix_fmt"
              << "yuv420p"
              << "-c:a"

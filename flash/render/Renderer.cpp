@@ -66,6 +66,13 @@ int BandCount(const QRect& stageRect) {
     return std::clamp(std::min(threads, stageRect.height() / MinBandHeight), 1, MaxBands);
 }
 
+// The target pixels a stage mapped to `stageArea` covers: its edges rounded, within the target.
+QRect StageRect(const QRectF& stageArea, QSize target) {
+    return QRect(QPoint(qRound(stageArea.left()), qRound(stageArea.top())),
+                 QPoint(qRound(stageArea.right()) - 1, qRound(stageArea.bottom()) - 1)) &
+           QRect(QPoint(0, 0), target);
+}
+
 } // namespace
 
 struct Renderer::Impl {
@@ -495,12 +502,7 @@ void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayL
     const bool drawsStage = !frame.isEmpty() && !target.isEmpty();
     if (PaintsOffThePainter(painter) && impl->PrepareFrame(target, backgroundColor)) {
         // The clip the painter would give the stage, but as the edges of the bands.
-        const QRectF stageArea = stage.mapRect(frame);
-        const QRect stageRect =
-            drawsStage ? QRect(QPoint(qRound(stageArea.left()), qRound(stageArea.top())),
-                               QPoint(qRound(stageArea.right()) - 1, qRound(stageArea.bottom()) - 1)) &
-                             impl->frame.rect()
-                       : QRect();
+        const QRect stageRect = drawsStage ? StageRect(stage.mapRect(frame), target) : QRect();
         impl->paint.Begin(BandCount(stageRect));
         if (!stageRect.isEmpty()) {
             impl->Begin(movie, MeanScale(stage));
@@ -554,6 +556,53 @@ void Renderer::SetAntialiased(bool on) {
 
 void Renderer::ClearCaches() {
     impl->Clear();
+}
+
+std::shared_ptr<const StageRecording> Renderer::Record(const Movie& movie, const DisplayList& list,
+                                                       QSize target, Rgba background, double pixelAspect,
+                                                       int painters) {
+    auto recording = std::make_shared<StageRecording>();
+    recording->target = target;
+    recording->background = QColor(background.r, background.g, background.b);
+    const QTransform stage = StageTransform(movie.frameSize, target, pixelAspect);
+    const QRectF frame(movie.frameSize.xMin, movie.frameSize.yMin, movie.frameSize.Width(),
+                       movie.frameSize.Height());
+    if (!frame.isEmpty() && !target.isEmpty())
+        recording->stageRect = StageRect(stage.mapRect(frame), target);
+    recording->bands = BandCount(recording->stageRect);
+    impl->paint.Begin(std::max(1, painters) + 1);
+    if (!recording->stageRect.isEmpty()) {
+        impl->Begin(movie, MeanScale(stage));
+        impl->deviceLimit = recording->stageRect;
+        impl->DrawList(list, stage, ColorTransform{}, 0);
+    }
+    const bool antialiased = impl->paint.Antialiased();
+    recording->paint = std::move(impl->paint);
+    impl->paint = PaintList();
+    impl->paint.SetAntialiased(antialiased);
+    return recording;
+}
+
+void Renderer::Paint(const StageRecording& recording, QImage& image, int number) {
+    if (image.size() != recording.target || image.format() != QImage::Format_ARGB32_Premultiplied)
+        return;
+    image.fill(recording.background);
+    const QRect& area = recording.stageRect;
+    if (area.isEmpty())
+        return;
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    // Band after band, each a view of its rows, as RenderStage paints them at once.
+    for (int band = 0; band < recording.bands; ++band) {
+        const int top = area.top() + area.height() * band / recording.bands;
+        const int bottom = area.top() + area.height() * (band + 1) / recording.bands;
+        if (bottom <= top)
+            continue;
+        QImage view(bits + top * stride + area.left() * qsizetype(sizeof(QRgb)), area.width(), bottom - top,
+                    stride, image.format());
+        QPainter painter(&view);
+        recording.paint.Replay(painter, number, QTransform::fromTranslate(-area.left(), -top));
+    }
 }
 
 } // namespace flash
