@@ -44,7 +44,7 @@ TEST(EncoderRunnerTest, CommandLineForEveryTargetWithAndWithoutAudio) {
         {0, 3, encoder + audio + video + " -target pal-dvd" + output},
         {0, 4,
          encoder + audio + video +
-             " -c:v libx264 -preset veryfast -crf 18 -pix_fmt yuv420p -c:a aac -b:a 192k -ar 48000 -movflags "
+             " -c:v libx264 -preset ultrafast -crf 16 -pix_fmt yuv420p -c:a aac -b:a 192k -ar 48000 -movflags "
              "+faststart -f mp4" +
              output},
         {0, 5,

@@ -9,6 +9,7 @@
 
 #include <QPainter>
 #include <QThreadPool>
+#include <algorithm>
 #include <cmath>
 #include <future>
 #include <gtest/gtest.h>
@@ -97,16 +98,20 @@ TEST(StageRecording, PaintedLaterOnOtherThreadsGivesThePixelsOfRenderStage) {
                                                  pixelAspect, Painters));
             player.Tick();
         }
-        // Every frame recorded before any is painted; two painted at once.
+        // Every frame recorded before any is painted; two painted at once, each with a painter number of
+        // its own, as the conversion's pipeline hands them out (a number is one thread's copies of the
+        // paths the frames share).
         std::vector<QImage> painted(Frames, QImage(size, QImage::Format_ARGB32_Premultiplied));
-        std::vector<std::future<void>> done;
-        for (int frame = 0; frame < Frames; ++frame)
-            done.push_back(std::async(std::launch::async, [&, frame] {
-                Renderer::Paint(*recordings[std::size_t(frame)], painted[std::size_t(frame)],
-                                frame % Painters + 1);
-            }));
-        for (auto& one : done)
-            one.wait();
+        for (int first = 0; first < Frames; first += Painters) {
+            std::vector<std::future<void>> done;
+            for (int frame = first; frame < std::min(first + Painters, Frames); ++frame)
+                done.push_back(std::async(std::launch::async, [&, frame] {
+                    Renderer::Paint(*recordings[std::size_t(frame)], painted[std::size_t(frame)],
+                                    frame % Painters + 1);
+                }));
+            for (auto& one : done)
+                one.wait();
+        }
         for (int frame = 0; frame < Frames; ++frame) {
             EXPECT_EQ(painted[std::size_t(frame)], expected[std::size_t(frame)]) << "frame " << frame;
             // The stars cover a good part of the stage, so the comparison is worth something.
