@@ -1,6 +1,7 @@
-// Runs a busy frame script through the player and reports the time per run: a loop of 2500 turns,
-// each reading and writing timeline variables, adding, multiplying, comparing, joining a short
-// string and calling a script function, about 85,000 actions in all (under the per-frame limit).
+// Runs a busy frame script through the player and reports the time per run and the actions run per
+// second: a loop of 2500 turns, each reading and writing timeline variables, adding, multiplying,
+// comparing, joining a short string and calling a script function, 85,000 actions in all (under the
+// per-frame limit).
 // The run is checked by the value it traces, so a script cut short fails the benchmark.
 #include "SwfWriter.h"
 #include "flash/player/Player.h"
@@ -16,6 +17,9 @@ using namespace flash::writer;
 namespace {
 
 constexpr int Turns = 2500;
+// The actions one turn of the loop below runs, the function's body included: 6 for i = i + 1, 16
+// for t (11 outside the call, 5 in it), 7 for n and 5 for the loop's test and branch.
+constexpr int ActionsPerTurn = 34;
 
 // x = x + 1 on a timeline variable.
 ActionCode& AddOne(ActionCode& code, const QString& name) {
@@ -74,6 +78,8 @@ void BM_BusyFrameScript(benchmark::State& state) {
             return;
         }
     }
+    state.counters["actions_per_second"] = benchmark::Counter(
+        double(Turns) * ActionsPerTurn * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_BusyFrameScript)->Unit(benchmark::kMillisecond);
 
