@@ -73,6 +73,20 @@ QRect StageRect(const QRectF& stageArea, QSize target) {
            QRect(QPoint(0, 0), target);
 }
 
+// Replays `paint` into band `band` of `bands` bands of rows of `area`, in the image whose pixels start
+// at `bits`, with thread `thread`'s copies of the paths.
+void ReplayBand(const PaintList& paint, uchar* bits, qsizetype stride, QImage::Format format,
+                const QRect& area, int band, int bands, int thread) {
+    const int top = area.top() + area.height() * band / bands;
+    const int bottom = area.top() + area.height() * (band + 1) / bands;
+    if (bottom <= top)
+        return;
+    QImage view(bits + top * stride + area.left() * qsizetype(sizeof(QRgb)), area.width(), bottom - top,
+                stride, format);
+    QPainter painter(&view);
+    paint.Replay(painter, thread, QTransform::fromTranslate(-area.left(), -top));
+}
+
 } // namespace
 
 struct Renderer::Impl {
@@ -140,6 +154,13 @@ struct Renderer::Impl {
     // Replays `paint` into the stage rectangle of the frame, cut into a band of rows for each thread the
     // recording has copies of its paths for. A band is a view of its rows, so nothing outside it is
     // touched and no clip is needed.
+    // Records the stage's display list, drawn by `stage` into the target pixels `stageRect`.
+    void DrawStage(const Movie& m, const DisplayList& list, const QTransform& stage, const QRect& stageRect) {
+        Begin(m, MeanScale(stage));
+        deviceLimit = stageRect;
+        DrawList(list, stage, ColorTransform{}, 0);
+    }
+
     void PaintBands(const QRect& stageRect) {
         const int threads = paint.Threads(), bands = threads;
         uchar* const bits = frame.bits();
@@ -147,16 +168,8 @@ struct Renderer::Impl {
         const QImage::Format format = frame.format();
         std::atomic<int> nextBand = 0;
         auto paintBands = [&](int thread) {
-            for (int band = nextBand++; band < bands; band = nextBand++) {
-                const int top = stageRect.top() + stageRect.height() * band / bands;
-                const int bottom = stageRect.top() + stageRect.height() * (band + 1) / bands;
-                if (bottom <= top)
-                    continue;
-                QImage view(bits + top * stride + stageRect.left() * qsizetype(sizeof(QRgb)),
-                            stageRect.width(), bottom - top, stride, format);
-                QPainter painter(&view);
-                paint.Replay(painter, thread, QTransform::fromTranslate(-stageRect.left(), -top));
-            }
+            for (int band = nextBand++; band < bands; band = nextBand++)
+                ReplayBand(paint, bits, stride, format, stageRect, band, bands, thread);
         };
         QSemaphore done;
         int started = 0;
@@ -505,9 +518,7 @@ void Renderer::RenderStage(QPainter& painter, const Movie& movie, const DisplayL
         const QRect stageRect = drawsStage ? StageRect(stage.mapRect(frame), target) : QRect();
         impl->paint.Begin(BandCount(stageRect));
         if (!stageRect.isEmpty()) {
-            impl->Begin(movie, MeanScale(stage));
-            impl->deviceLimit = stageRect;
-            impl->DrawList(list, stage, ColorTransform{}, 0);
+            impl->DrawStage(movie, list, stage, stageRect);
             impl->PaintBands(stageRect);
         }
         painter.drawImage(QPoint(0, 0), impl->frame);
@@ -571,11 +582,8 @@ std::shared_ptr<const StageRecording> Renderer::Record(const Movie& movie, const
         recording->stageRect = StageRect(stage.mapRect(frame), target);
     recording->bands = BandCount(recording->stageRect);
     impl->paint.Begin(std::max(1, painters) + 1);
-    if (!recording->stageRect.isEmpty()) {
-        impl->Begin(movie, MeanScale(stage));
-        impl->deviceLimit = recording->stageRect;
-        impl->DrawList(list, stage, ColorTransform{}, 0);
-    }
+    if (!recording->stageRect.isEmpty())
+        impl->DrawStage(movie, list, stage, recording->stageRect);
     const bool antialiased = impl->paint.Antialiased();
     recording->paint = std::move(impl->paint);
     impl->paint = PaintList();
@@ -590,19 +598,10 @@ void Renderer::Paint(const StageRecording& recording, QImage& image, int number)
     const QRect& area = recording.stageRect;
     if (area.isEmpty())
         return;
-    uchar* const bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    // Band after band, each a view of its rows, as RenderStage paints them at once.
-    for (int band = 0; band < recording.bands; ++band) {
-        const int top = area.top() + area.height() * band / recording.bands;
-        const int bottom = area.top() + area.height() * (band + 1) / recording.bands;
-        if (bottom <= top)
-            continue;
-        QImage view(bits + top * stride + area.left() * qsizetype(sizeof(QRgb)), area.width(), bottom - top,
-                    stride, image.format());
-        QPainter painter(&view);
-        recording.paint.Replay(painter, number, QTransform::fromTranslate(-area.left(), -top));
-    }
+    // Band after band, as RenderStage paints them at once.
+    for (int band = 0; band < recording.bands; ++band)
+        ReplayBand(recording.paint, image.bits(), image.bytesPerLine(), image.format(), area, band,
+                   recording.bands, number);
 }
 
 } // namespace flash
