@@ -39,7 +39,8 @@ void Player::QueueScript(const OtherTag& other, const void* timelineKey) {
 }
 
 void Player::Enqueue(QueuedScript script, ScriptLevel level) {
-    if (queued >= MaxQueuedScripts)
+    // ActionScript 3 movies leave their ActionScript 1/2 code unrun, as Flash Player does.
+    if (queued >= MaxQueuedScripts || state.movie->actionScript3)
         return;
     queues[level].push_back(std::move(script));
     ++queued;

@@ -346,6 +346,9 @@ struct Movie {
     // a character id (0: the main timeline's document class).
     std::vector<std::shared_ptr<const abc::AbcFile>> abcFiles;
     std::map<std::uint16_t, QString> symbolClasses;
+    // FileAttributes marks the movie as ActionScript 3 (SWF 9 on): Flash Player then runs none of
+    // its ActionScript 1/2 (DoAction, clip and button actions).
+    bool actionScript3 = false;
     QByteArray jpegTables;
 };
 

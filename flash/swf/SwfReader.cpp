@@ -235,6 +235,11 @@ void Parser::ReadTag(std::uint16_t code, BitReader& r, Timeline& timeline, Frame
         ReadAbcBlock(code, r);
         return;
     }
+    if (code == tag::FileAttributes) { // read here, and kept below as it stands
+        constexpr std::uint8_t ActionScript3Flag = 0x08;
+        BitReader flags = r;
+        movie.actionScript3 = movie.version >= 9 && flags.Remaining() > 0 && (flags.U8() & ActionScript3Flag);
+    }
     if (code == tag::SymbolClass) {
         skipIfDamaged(abc::ReadSymbolClass(r.Rest(), movie.symbolClasses));
         return;

@@ -227,6 +227,19 @@ TEST(As3Timeline, StopOnTheLastFrameEndsTheMovieThere) {
     EXPECT_EQ(unbound.CurrentFrame(), 0);
 }
 
+// FileAttributes' ActionScript 3 flag: the movie's ActionScript 1/2 code is left unrun.
+TEST(As3Timeline, ActionScript3MoviesRunNoActionScript2) {
+    AbcBuilder abc;
+    AbcCode code = abc.Script();
+    Trace(abc, code, 1, [&](AbcCode& c) { c.PushString(abc.String("as3")); });
+    abc.TimelineClass(QStringLiteral("Main"), {{0, code}});
+    const QByteArray as2 = DoAction(ActionCode().PushString("as2").Op(action::Trace));
+    const QByteArray as3Flag = Tag(tag::FileAttributes, QByteArray("\x08\0\0\0", 4));
+    const QByteArray noFlags = Tag(tag::FileAttributes, QByteArray(4, '\0'));
+    EXPECT_EQ(Play(TimelineMovie(1, as3Flag + DocumentTags(abc), as2))->traces, QStringList{"as3"});
+    EXPECT_EQ(Play(TimelineMovie(1, noFlags + DocumentTags(abc), as2))->traces, (QStringList{"as2", "as3"}));
+}
+
 TEST(As3Timeline, GotoByNumberLabelAndSceneAndFrameQueries) {
     AbcBuilder abc;
     const std::uint32_t loop = abc.String("loop");
