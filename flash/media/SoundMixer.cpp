@@ -5,7 +5,15 @@
 
 namespace flash {
 
+SoundLevels operator*(const SoundLevels& outer, const SoundLevels& inner) {
+    return {outer.ll * inner.ll + outer.lr * inner.rl, outer.ll * inner.lr + outer.lr * inner.rr,
+            outer.rl * inner.ll + outer.rr * inner.rl, outer.rl * inner.lr + outer.rr * inner.rr};
+}
+
 struct SoundMixer::Voice {
+    std::uint64_t number = 0;
+    std::vector<std::uint64_t> scopes;
+    bool tracked = false;
     std::uint16_t id = 0;
     std::shared_ptr<const Pcm> pcm;
     std::size_t begin = 0, end = 0; // the frames each loop plays
@@ -33,6 +41,7 @@ struct SoundMixer::Voice {
 
 // The playing side of a stream, under mixLock.
 struct SoundMixer::Stream {
+    std::vector<std::uint64_t> scopes;
     std::deque<Pcm> queue;
     std::size_t headFrame = 0; // frames of queue.front() already played
     std::size_t queuedFrames = 0;
@@ -66,23 +75,23 @@ std::shared_ptr<const Pcm> SoundMixer::Decoded(const std::shared_ptr<const Sound
     return pcm;
 }
 
-void SoundMixer::StartEventSound(std::uint16_t id, std::shared_ptr<const Sound> sound,
-                                 const SoundInfo& info) {
+std::uint64_t SoundMixer::StartEventSound(std::uint16_t id, std::shared_ptr<const Sound> sound,
+                                          const SoundInfo& info, const VoiceScope& scope) {
     std::lock_guard control(controlLock);
     const auto playing = [this, id] {
         return std::any_of(voices.begin(), voices.end(), [id](const auto& voice) { return voice->id == id; });
     };
     if (info.syncStop) {
         std::lock_guard mix(mixLock);
-        std::erase_if(voices, [id](const auto& voice) { return voice->id == id; });
-        return;
+        EndVoices([id](const Voice& voice) { return voice.id == id; });
+        return 0;
     }
     if (sound == nullptr)
-        return;
+        return 0;
     if (info.syncNoMultiple) {
         std::lock_guard mix(mixLock);
         if (playing())
-            return;
+            return 0;
     }
 
     auto voice = std::make_unique<Voice>();
@@ -92,7 +101,9 @@ void SoundMixer::StartEventSound(std::uint16_t id, std::shared_ptr<const Sound> 
     voice->begin = std::min<std::size_t>(info.inPoint.value_or(0), frames);
     voice->end = info.outPoint ? std::min<std::size_t>(std::size_t{*info.outPoint} + 1, frames) : frames;
     if (voice->end <= voice->begin)
-        return;
+        return 0;
+    voice->scopes = scope.scopes;
+    voice->tracked = scope.tracked;
     voice->loopsLeft = std::max<std::uint32_t>(info.loopCount, 1) - 1;
     voice->position = voice->begin;
     voice->envelopeTime = voice->begin;
@@ -102,28 +113,89 @@ void SoundMixer::StartEventSound(std::uint16_t id, std::shared_ptr<const Sound> 
 
     std::lock_guard mix(mixLock);
     if (info.syncNoMultiple && playing())
-        return;
-    if (voices.size() >= MaxEventSounds)
-        voices.erase(voices.begin());
+        return 0;
+    if (voices.size() >= MaxEventSounds) {
+        const Voice* oldest = voices.front().get();
+        EndVoices([oldest](const Voice& voice) { return &voice == oldest; });
+    }
+    voice->number = ++lastVoice;
     voices.push_back(std::move(voice));
+    return lastVoice;
+}
+
+template <typename Match> void SoundMixer::EndVoices(Match match) {
+    std::erase_if(voices, [&](const auto& voice) {
+        if (!match(*voice))
+            return false;
+        if (voice->tracked) {
+            if (ends.size() >= MaxEndReports)
+                ends.erase(ends.begin());
+            ends.push_back({voice->number, voice->done, voice->position});
+        }
+        return true;
+    });
 }
 
 void SoundMixer::StopEventSound(std::uint16_t id) {
     std::lock_guard mix(mixLock);
-    std::erase_if(voices, [id](const auto& voice) { return voice->id == id; });
+    EndVoices([id](const Voice& voice) { return voice.id == id; });
+}
+
+void SoundMixer::StopScopeSounds(std::uint64_t scope, std::optional<std::uint16_t> id) {
+    std::lock_guard mix(mixLock);
+    EndVoices([scope, id](const Voice& voice) {
+        return (!id || voice.id == *id) &&
+               (scope == GlobalScope ||
+                std::find(voice.scopes.begin(), voice.scopes.end(), scope) != voice.scopes.end());
+    });
+}
+
+void SoundMixer::SetScopeLevels(std::uint64_t scope, const SoundLevels& levels) {
+    std::lock_guard mix(mixLock);
+    if (levels == SoundLevels{})
+        scopeLevels.erase(scope);
+    else if (scopeLevels.size() < MaxScopes || scopeLevels.contains(scope))
+        scopeLevels[scope] = levels;
+}
+
+std::optional<std::size_t> SoundMixer::VoicePosition(std::uint64_t number) const {
+    std::lock_guard mix(mixLock);
+    for (const auto& voice : voices)
+        if (voice->number == number)
+            return voice->position;
+    return std::nullopt;
+}
+
+std::vector<SoundMixer::VoiceEnd> SoundMixer::TakeVoiceEnds() {
+    std::lock_guard mix(mixLock);
+    return std::exchange(ends, {});
+}
+
+SoundLevels SoundMixer::LevelsFor(const std::vector<std::uint64_t>& scopes) const {
+    SoundLevels levels;
+    if (scopeLevels.empty())
+        return levels;
+    for (std::uint64_t scope : scopes)
+        if (const auto found = scopeLevels.find(scope); found != scopeLevels.end())
+            levels = found->second * levels;
+    if (const auto global = scopeLevels.find(GlobalScope); global != scopeLevels.end())
+        levels = global->second * levels;
+    return levels;
 }
 
 void SoundMixer::StopAllSounds() {
     std::lock_guard mix(mixLock);
-    voices.clear();
+    EndVoices([](const Voice&) { return true; });
     for (auto& [key, stream] : streams)
         stream->Clear();
 }
 
-void SoundMixer::BeginStream(const void* timelineKey, const SoundStreamHead& head) {
+void SoundMixer::BeginStream(const void* timelineKey, const SoundStreamHead& head,
+                             std::vector<std::uint64_t> scopes) {
     std::lock_guard control(controlLock);
     controls[timelineKey] = std::make_unique<StreamControl>(head);
     auto stream = std::make_unique<Stream>();
+    stream->scopes = std::move(scopes);
     std::lock_guard mix(mixLock);
     streams[timelineKey].swap(stream);
 }
@@ -171,9 +243,24 @@ double SoundMixer::StreamTime(const void* timelineKey) const {
     return double(found->second->playedFrames) / MixRate;
 }
 
+namespace {
+
+// Adds Run frames of From, scaled by the levels, into To.
+void AddThrough(const SoundLevels& levels, const std::int16_t* from, std::int32_t* to, std::size_t run) {
+    for (std::size_t i = 0; i < run; ++i) {
+        const float left = from[2 * i], right = from[2 * i + 1];
+        to[2 * i] += std::int32_t(levels.ll * left + levels.lr * right);
+        to[2 * i + 1] += std::int32_t(levels.rl * left + levels.rr * right);
+    }
+}
+
+} // namespace
+
 void SoundMixer::MixVoice(Voice& voice, int frames) {
     const std::int16_t* samples = voice.pcm->data();
     std::int32_t* into = accumulator.data();
+    const SoundLevels levels = LevelsFor(voice.scopes);
+    const bool full = levels == SoundLevels{};
     std::size_t at = 0;
     while (at < std::size_t(frames)) {
         if (voice.position >= voice.end) {
@@ -186,14 +273,18 @@ void SoundMixer::MixVoice(Voice& voice, int frames) {
         const std::int16_t* from = samples + voice.position * 2;
         std::int32_t* to = into + at * 2;
         if (voice.envelope.empty()) {
-            for (std::size_t i = 0; i < run * 2; ++i)
-                to[i] += from[i];
+            if (full)
+                for (std::size_t i = 0; i < run * 2; ++i)
+                    to[i] += from[i];
+            else
+                AddThrough(levels, from, to, run);
             voice.envelopeTime += run;
         } else {
             for (std::size_t i = 0; i < run; ++i, ++voice.envelopeTime) {
                 const auto [left, right] = voice.Levels();
-                to[2 * i] += std::int32_t(float(from[2 * i]) * left);
-                to[2 * i + 1] += std::int32_t(float(from[2 * i + 1]) * right);
+                const float inLeft = float(from[2 * i]) * left, inRight = float(from[2 * i + 1]) * right;
+                to[2 * i] += std::int32_t(levels.ll * inLeft + levels.lr * inRight);
+                to[2 * i + 1] += std::int32_t(levels.rl * inLeft + levels.rr * inRight);
             }
         }
         voice.position += run;
@@ -203,14 +294,19 @@ void SoundMixer::MixVoice(Voice& voice, int frames) {
 }
 
 void SoundMixer::MixStream(Stream& stream, int frames) {
+    const SoundLevels levels = LevelsFor(stream.scopes);
+    const bool full = levels == SoundLevels{};
     std::size_t at = 0;
     while (at < std::size_t(frames) && !stream.queue.empty()) {
         const Pcm& head = stream.queue.front();
         const std::size_t run = std::min(std::size_t(frames) - at, head.size() / 2 - stream.headFrame);
         const std::int16_t* from = head.data() + stream.headFrame * 2;
         std::int32_t* to = accumulator.data() + at * 2;
-        for (std::size_t i = 0; i < run * 2; ++i)
-            to[i] += from[i];
+        if (full)
+            for (std::size_t i = 0; i < run * 2; ++i)
+                to[i] += from[i];
+        else
+            AddThrough(levels, from, to, run);
         at += run;
         stream.headFrame += run;
         stream.queuedFrames -= run;
@@ -237,7 +333,7 @@ void SoundMixer::Render(std::int16_t* interleavedStereo, int frames) {
     accumulator.assign(std::size_t(frames) * 2, 0);
     for (auto& voice : voices)
         MixVoice(*voice, frames);
-    std::erase_if(voices, [](const auto& voice) { return voice->done; });
+    EndVoices([](const Voice& voice) { return voice.done; });
     for (auto& [key, stream] : streams)
         MixStream(*stream, frames);
     for (std::size_t i = 0; i < accumulator.size(); ++i)

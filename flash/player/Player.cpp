@@ -1,9 +1,11 @@
 #include "flash/player/Player.h"
 
 #include "flash/media/SoundMixer.h"
+#include "flash/player/ScriptSounds.h"
 #include "flash/player/avm2/As3Runtime.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace flash {
 
@@ -142,6 +144,7 @@ void Player::StartPlacedSprite(DisplayObject& placed) {
 
 void Player::Tick() {
     ++state.ticks;
+    ReportSoundEnds();
     QueueEnterFrame();
     Advance();
     RunScripts();
@@ -201,6 +204,7 @@ void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, 
     if (frame < 0 || frame >= int(timeline.frames.size()))
         return;
     const bool isMain = timelineKey == state.MainKey();
+    const SpriteInstance* sprite = isMain ? nullptr : static_cast<const SpriteInstance*>(timelineKey);
     for (const ControlTag& tag : timeline.frames[std::size_t(frame)].tags) {
         std::visit(Overloaded{
                        [&](const PlaceObject& place) { Place(place, list, withSound, frame); },
@@ -210,17 +214,19 @@ void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, 
                        },
                        [&](const StartSound& start) {
                            if (withSound)
-                               StartEventSound(start.soundId, start.info);
+                               StartEventSound(start.soundId, start.info, sprite);
                        },
                        [&](const SoundStreamHead&) {},
                        [&](const SoundStreamBlock& block) {
                            if (!withSound || !state.mixer || !timeline.streamHead)
                                return;
                            if (isMain && state.streamStartFrame < 0) {
-                               state.mixer->BeginStream(timelineKey, *timeline.streamHead);
+                               state.mixer->BeginStream(timelineKey, *timeline.streamHead,
+                                                        SoundScopeChain(state.stage, sprite));
                                state.streamStartFrame = frame;
                            } else if (!isMain && state.mixer->StreamTime(timelineKey) < 0) {
-                               state.mixer->BeginStream(timelineKey, *timeline.streamHead);
+                               state.mixer->BeginStream(timelineKey, *timeline.streamHead,
+                                                        SoundScopeChain(state.stage, sprite));
                            }
                            state.mixer->PushStreamBlock(timelineKey, frame, block.data);
                        },
@@ -238,19 +244,33 @@ void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, 
     }
     if (as3 && ownScripts && !muteScripts) {
         // A sprite's timeline key is its instance.
-        auto* sprite = const_cast<SpriteInstance*>(static_cast<const SpriteInstance*>(timelineKey));
-        as3->FrameEntered(isMain ? ClipRef::Root() : ClipRef::Of(sprite->weak_from_this()), frame);
+        auto* instance = const_cast<SpriteInstance*>(sprite);
+        as3->FrameEntered(isMain ? ClipRef::Root() : ClipRef::Of(instance->weak_from_this()), frame);
     }
 }
 
-void Player::StartEventSound(std::uint16_t soundId, const SoundInfo& info) {
+void Player::StartEventSound(std::uint16_t soundId, const SoundInfo& info, const SpriteInstance* owner) {
     if (!state.mixer)
         return;
     const auto found = state.movie->dictionary.find(soundId);
     if (found == state.movie->dictionary.end())
         return;
     if (const auto* sound = std::get_if<Sound>(found->second.get()))
-        state.mixer->StartEventSound(soundId, std::shared_ptr<const Sound>(found->second, sound), info);
+        state.mixer->StartEventSound(soundId, std::shared_ptr<const Sound>(found->second, sound), info,
+                                     {SoundScopeChain(state.stage, owner)});
+}
+
+void Player::ReportSoundEnds() {
+    if (!state.mixer)
+        return;
+    const auto ends = state.mixer->TakeVoiceEnds();
+    if (ends.empty())
+        return;
+    long long budget = ActionInterpreter::StepsPerFrame;
+    for (const SoundMixer::VoiceEnd& end : ends)
+        interpreter.SoundEnded(end.voice, std::floor(double(end.position) * 1000 / MixRate), end.completed,
+                               budget);
+    RunScripts(); // what the handlers asked for (a goto's frame scripts)
 }
 
 bool Player::MayPlaceSprite(const Sprite& sprite, std::uint16_t id) {
@@ -385,6 +405,7 @@ void Player::StopSpriteStreams(const DisplayObject& object) {
     if (!object.sprite)
         return;
     object.sprite->gone = true;
+    ForgetSoundScope(state, *object.sprite);
     if (state.mixer)
         state.mixer->StopStream(object.sprite.get());
     for (const auto& [depth, child] : object.sprite->displayList)

@@ -171,8 +171,11 @@ private:
     // Whether a sprite may be placed where the timelines now being entered are: not inside itself,
     // not deeper than MaxSpriteNesting. Warns once when not.
     bool MayPlaceSprite(const Sprite& sprite, std::uint16_t id);
-    // A StartSound tag's sound, or a button's: nothing for an id that is no sound.
-    void StartEventSound(std::uint16_t soundId, const SoundInfo& info);
+    // A StartSound tag's sound, or a button's, in the scopes of the timeline it is on (owner null: the
+    // main timeline's): nothing for an id that is no sound.
+    void StartEventSound(std::uint16_t soundId, const SoundInfo& info, const SpriteInstance* owner);
+    // Tells the scripts which of their sounds ended since the last tick (onSoundComplete).
+    void ReportSoundEnds();
     void TickSprites(DisplayList& list, bool withSound);
     void AdvanceSprite(SpriteInstance& instance, bool withSound);
     // A frame of the main timeline, stepping through the frames before it when needed.

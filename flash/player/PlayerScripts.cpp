@@ -240,7 +240,7 @@ void Player::QueueButtonActions(const ButtonUnderMouse& target, std::uint16_t co
     if (!target.button || !target.button->button)
         return;
     if (const ButtonSound* sound = SoundFor(*target.button->button, condition))
-        StartEventSound(sound->soundId, sound->info);
+        StartEventSound(sound->soundId, sound->info, target.owner.sprite.lock().get());
     for (const ButtonAction& action : target.button->button->actions)
         if (action.conditions & condition)
             Enqueue({target.owner, action.actions});

@@ -67,6 +67,14 @@ public:
     void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) override;
     void StopDrag() override;
     std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) override;
+    // Sound objects (ScriptSounds.cpp).
+    std::optional<ExportedSound> FindSound(const QString& linkage) override;
+    std::uint64_t StartSound(const SoundScope& scope, std::uint16_t id, double offsetSeconds,
+                             int loops) override;
+    void StopSound(const SoundScope& scope, std::optional<std::uint16_t> id) override;
+    std::optional<double> SoundPosition(std::uint64_t channel) override;
+    SoundSettings GetSoundSettings(const SoundScope& scope) override;
+    void SetSoundSettings(const SoundScope& scope, const SoundSettings& settings) override;
 
     // Moves the clip being dragged to the mouse.
     void FollowMouse();

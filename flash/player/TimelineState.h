@@ -7,6 +7,7 @@
 #include "flash/player/avm1/Actions.h"
 
 #include <QPointF>
+#include <map>
 #include <memory>
 
 namespace flash {
@@ -38,6 +39,8 @@ struct TimelineState {
     long long ticks = 0;       // ticks played: the scripts' clock
     QPointF mouse;             // where the mouse was last, stage twips
     std::uint64_t spritesMade = 0;
+    // What scripts set on sound scopes (ScriptSounds.h), other than the defaults.
+    std::map<std::uint64_t, ActionHost::SoundSettings> soundSettings;
 
     // A new instance of a sprite, numbered in the order of creation.
     std::shared_ptr<SpriteInstance> NewSprite(const Sprite* sprite) {

@@ -243,10 +243,22 @@ QByteArray SoundMovie() {
     head.streamFormat = {3, 1, true, false};
     head.samplesPerBlock = 16;
     const QByteArray block(32, char(0x40));
+    // s = new Sound(this); s.attachSound("beep"); s.setVolume(50); s.setPan(-20); s.start(0.0001, 2);
+    // s.onSoundComplete = function () { s.stop("beep"); }
+    const QByteArray script =
+        Assemble(
+            "'s' 'this' GetVariable 1 'Sound' NewObject SetVariable 'beep' 1 's' GetVariable 'attachSound' "
+            "CallMethod Pop 50 1 's' GetVariable 'setVolume' CallMethod Pop -20 1 's' GetVariable 'setPan' "
+            "CallMethod Pop 2 0.0001 2 's' GetVariable 'start' CallMethod Pop 's' GetVariable "
+            "'onSoundComplete'") +
+        DefineFunction("", {}, Assemble("'beep' 1 's' GetVariable 'stop' CallMethod Pop")) +
+        Assemble("SetMember");
     return MovieBuilder()
         .Add(DefineSound(30, SoundFormat{3, 2, true, true}, 32, QByteArray(128, 'a')))
+        .Add(Tag(56, Bits().U16(1).U16(30).String("beep").Data()))
         .Add(SoundStreamHeadTag(head, 2))
         .Add(StartSoundTag(EnvelopedStart()))
+        .Add(Tag(12, script + QByteArray(1, '\0')))
         .Add(SoundStreamBlockTag(block))
         .Add(ShowFrame())
         .Add(SoundStreamBlockTag(block))

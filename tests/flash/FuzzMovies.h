@@ -33,7 +33,8 @@ QByteArray EverythingMovie(Movie::Compression compression = Movie::Compression::
 QByteArray ShapesMovie();
 // The text tags placed, with a frame script that sets the bound field.
 QByteArray TextMovie();
-// An event sound started with an envelope, and a stream sound of uncompressed blocks.
+// An event sound started with an envelope, a stream sound of uncompressed blocks, and a frame
+// script's Sound object playing the sound by its linkage name.
 QByteArray SoundMovie();
 // Frame scripts, a function, clip events, init actions, an exported sprite attached by name, a bound
 // text field, and buttons of both versions with their sounds, keys and colour transform, all on

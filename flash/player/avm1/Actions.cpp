@@ -515,6 +515,8 @@ void ActionInterpreter::CollectGarbage() {
             mark(value);
         for (const auto& [key, clip] : variables)
             clip.values.ForEachValue(mark);
+        for (const auto& [channel, sound] : soundChannels)
+            mark(sound);
     });
 }
 

@@ -8,7 +8,8 @@
 // comparisons, strings, bits, conversions, random numbers, getTimer; objects and arrays (literals,
 // new, methods, length), prototype chains, ActionScript 2 classes (extends, super, instanceof,
 // casts, interfaces), for..in, delete, typeof, and the built-in Object, Array, String, Number,
-// Boolean, Math and global functions. Other actions (exceptions, URLs) are consumed and skipped.
+// Boolean, Math and global functions, and the Sound object. Other actions (exceptions, URLs) are
+// consumed and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
@@ -71,6 +72,47 @@ public:
     virtual void StopDrag() = 0;
     // The edit text placed under this instance name in the clip's display list, or null.
     virtual std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) = 0;
+
+    // Sound objects. A scope is the clip whose sounds (its own and those of the clips inside it) a
+    // Sound object controls; none means every sound. Levels are percent, as scripts set them.
+    struct SoundSettings {
+        int volume = 100;
+        int ll = 100, lr = 0, rl = 0, rr = 100;
+        bool operator==(const SoundSettings&) const = default;
+    };
+    using SoundScope = std::optional<ClipRef>;
+    // The sound exported under a linkage name, and its length in milliseconds.
+    struct ExportedSound {
+        std::uint16_t id = 0;
+        double milliseconds = 0;
+    };
+    virtual std::optional<ExportedSound> FindSound(const QString& linkage) {
+        (void)linkage;
+        return std::nullopt;
+    }
+    // Starts the sound in the scope from an offset, playing it loops times; the channel that reports
+    // on it (see ActionInterpreter::SoundEnded), or 0 when none does.
+    virtual std::uint64_t StartSound(const SoundScope& scope, std::uint16_t id, double offsetSeconds,
+                                     int loops) {
+        (void)scope, (void)id, (void)offsetSeconds, (void)loops;
+        return 0;
+    }
+    // Ends the sounds started in the scope (of sound Id only, when given).
+    virtual void StopSound(const SoundScope& scope, std::optional<std::uint16_t> id) {
+        (void)scope, (void)id;
+    }
+    // Milliseconds into the sound a channel plays; nothing once it ended.
+    virtual std::optional<double> SoundPosition(std::uint64_t channel) {
+        (void)channel;
+        return std::nullopt;
+    }
+    virtual SoundSettings GetSoundSettings(const SoundScope& scope) {
+        (void)scope;
+        return {};
+    }
+    virtual void SetSoundSettings(const SoundScope& scope, const SoundSettings& settings) {
+        (void)scope, (void)settings;
+    }
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -159,6 +201,15 @@ public:
     bool PayFor(std::size_t count);
     int RunningVersion() const { return runningVersion; }
     std::mt19937& Randoms() { return randomNumbers; }
+    ActionHost& Host() { return host; }
+
+    // Sound objects whose sound plays, by channel: kept from the collector until the channel ends.
+    // More than MaxSoundChannels (far past the mix's own voices) lets go of the oldest.
+    static constexpr std::size_t MaxSoundChannels = 1024;
+    std::map<std::uint64_t, ScriptObject*>& SoundChannels() { return soundChannels; }
+    // A channel ended at a position: its Sound object keeps the position and, when the sound played
+    // to its end, runs its onSoundComplete.
+    void SoundEnded(std::uint64_t channel, double positionMs, bool completed, long long& budget);
 
 private:
     struct Activation;
@@ -298,6 +349,7 @@ private:
     ObjectHeap heap;
     ScriptObject* global = nullptr;
     Prototypes protos;
+    std::map<std::uint64_t, ScriptObject*> soundChannels;
 };
 
 } // namespace flash

@@ -133,6 +133,9 @@ ActionValue ActionInterpreter::ObjectMember(ScriptObject& object, const QString&
     default:
         break;
     }
+    if (object.state)
+        if (std::optional<ActionValue> value = object.state->Member(*this, name))
+            return *value;
     int depth = 0;
     for (ScriptObject* level = start; level && depth < MaxProtoDepth; level = level->proto, ++depth)
         if (const ActionValue* value = level->properties.Find(name)) {

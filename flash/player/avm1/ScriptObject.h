@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace flash {
@@ -78,6 +79,17 @@ struct NativeCall;
 // A built-in function: what it returns for a call.
 using NativeFunction = ActionValue (*)(NativeCall& call);
 
+class ActionInterpreter;
+// What a built-in keeps behind one of its objects (a Sound's scope and channel), out of scripts'
+// reach; it holds no script objects. It may answer members itself (a Sound's position).
+struct NativeState {
+    virtual ~NativeState() = default;
+    virtual std::optional<ActionValue> Member(ActionInterpreter& vm, const QString& name) {
+        (void)vm, (void)name;
+        return std::nullopt;
+    }
+};
+
 struct ScriptObject {
     enum class Kind : std::uint8_t {
         Object,
@@ -95,6 +107,7 @@ struct ScriptObject {
     ActionValue primitive;
     ScriptObject* home = nullptr;
     std::vector<ScriptObject*> interfaces; // on a prototype: the constructors it implements
+    std::unique_ptr<NativeState> state;
     bool marked = false;
 
     bool Callable() const { return kind == Kind::Function && (function || native); }
