@@ -33,6 +33,7 @@ struct Plan {
     double pixelAspect = 1;
     bool sound = true;
     bool video = true;
+    FrameFormat format = FrameFormat::Bgra; // of the frames sent to the encoder
 };
 
 QSize StageSize(const flash::Movie& movie) {
@@ -49,6 +50,9 @@ QString MakePlan(const ConversionOptions& options, const flash::Movie& movie, Pl
     const TargetInfo& info = Info(options.target);
     const QString name = options.input;
     plan.video = info.hasVideo;
+    // The codecs of the other targets take yuv420p; gif and png keep every colour painted.
+    plan.format = options.target == Target::Gif || options.target == Target::Png ? FrameFormat::Bgra
+                                                                                 : FrameFormat::Yuv420p;
     plan.sound = options.sound && info.soundRate > 0;
     if (!info.hasVideo && !options.sound)
         return QStringLiteral("the %1 target is the sound alone; it cannot be made with --no-audio")
@@ -210,9 +214,7 @@ QStringList InputArguments(const Plan& plan) {
     if (plan.video)
         args << raw << "-f"
              << "rawvideo"
-             << "-pix_fmt"
-             << "bgra"
-             << "-s" << SizeText(plan.size) << "-framerate"
+             << "-pix_fmt" << FormatName(plan.format) << "-s" << SizeText(plan.size) << "-framerate"
              << QStringLiteral("%1/%2").arg(plan.rate.numerator).arg(plan.rate.denominator) << "-i"
              << "pipe:3";
     if (plan.sound)
@@ -361,8 +363,12 @@ ConversionResult Run::Execute(EncoderProcess& encoder) {
                              options.length == ConversionOptions::Length::Frames;
     const long long fixedFrames = fixedLength ? ExpectedFrames() : 0;
     long long expected = ExpectedFrames();
-    FramePipeline frames(encoder, plan.size, PainterCount());
+    FramePipeline frames(encoder, plan.size, plan.format, PainterCount());
     bool pictured = false; // a frame was recorded
+    // The ticks played and inputs delivered when the last frame was recorded: an output frame after
+    // neither shows the same stage, so it repeats that frame.
+    long long recordedTicks = 0;
+    std::size_t recordedInputs = 0;
     long long written = 0;
     for (;; ++written) {
         if (Cancelled()) {
@@ -388,7 +394,10 @@ ConversionResult Run::Execute(EncoderProcess& encoder) {
         PlayTo(time);
         if (plan.video) {
             // After the movie's end the picture holds.
-            const bool fresh = !endTime || time < *endTime || !pictured;
+            const bool moved = playback.Ticks() != recordedTicks || nextInput != recordedInputs;
+            const bool fresh = !pictured || ((!endTime || time < *endTime) && moved);
+            recordedTicks = playback.Ticks();
+            recordedInputs = nextInput;
             if (!(fresh ? frames.Submit(Record(frames.Painters())) : frames.Repeat())) {
                 if (frames.OutOfMemory())
                     result.error = QStringLiteral("%1: not enough memory for a %2 frame")
@@ -420,16 +429,11 @@ ConversionResult Run::Execute(EncoderProcess& encoder) {
         return result;
     if (plan.video && !frames.Flush())
         return result;
-    if (!fixedLength && options.length == ConversionOptions::Length::OnePass && plan.video &&
-        !frames.LastFrame().isNull()) {
+    if (!fixedLength && options.length == ConversionOptions::Length::OnePass && plan.video && pictured) {
         // Still moving at the end: a stopped or one-frame main timeline whose clips play on. Nothing
         // paints any more, so this thread paints as the recording's own.
         playback.AdvanceTo(double(playback.Ticks() + 1) / playback.FrameRate(), sound);
-        QImage next(plan.size, QImage::Format_ARGB32_Premultiplied);
-        flash::Renderer::Paint(*Record(frames.Painters()), next, 0);
-        const QByteArray& last = frames.LastFrame();
-        if (next.isNull() || next.sizeInBytes() != last.size() ||
-            std::memcmp(next.constBits(), last.constData(), std::size_t(last.size())) != 0)
+        if (!frames.SameAsLast(*Record(frames.Painters())))
             result.notes << QStringLiteral(
                                 "%1 is still moving at its end; --duration SECONDS converts more of it")
                                 .arg(options.input);

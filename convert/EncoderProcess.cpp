@@ -116,17 +116,17 @@ bool EncoderProcess::Start(const QString& program, const QStringList& arguments,
     return true;
 }
 
-bool EncoderProcess::SendFrame(const QImage& frame) {
-    QByteArray bytes;
-    const qsizetype row = qsizetype(frame.width()) * (frame.depth() / 8);
-    bytes.resize(row * frame.height());
-    for (int y = 0; y < frame.height(); ++y)
-        std::memcpy(bytes.data() + row * y, frame.constScanLine(y), std::size_t(row));
-    return Send(video, std::move(bytes), MaxQueuedFrames);
-}
-
 bool EncoderProcess::SendFrame(QByteArray frame) {
     return Send(video, std::move(frame), MaxQueuedFrames);
+}
+
+QByteArray EncoderProcess::TakeWrittenFrame() {
+    std::lock_guard guard(lock);
+    if (video.written.empty())
+        return {};
+    QByteArray frame = std::move(video.written.front());
+    video.written.pop_front();
+    return frame;
 }
 
 bool EncoderProcess::SendSound(std::vector<std::int16_t> samples) {
@@ -176,6 +176,13 @@ void EncoderProcess::WriteLoop(Pipe& pipe) {
             pipe.queue.clear();
             changed.notify_all();
             break;
+        }
+        if (&pipe == &video) {
+            std::lock_guard guard(lock);
+            // A frame sent several times comes back once.
+            if (pipe.written.size() < MaxQueuedFrames &&
+                (pipe.written.empty() || !pipe.written.back().isSharedWith(bytes)))
+                pipe.written.push_back(std::move(bytes));
         }
     }
     ::close(pipe.fd);

@@ -10,7 +10,7 @@
 // blocks beyond that. The child runs in a process group of its own, so that Kill ends it and
 // whatever it started, and a terminal's Ctrl-C reaches it only through us.
 
-#include <QImage>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
@@ -41,10 +41,11 @@ public:
     // Starts program with arguments; withVideo/withSound open the pipes for descriptors 3 and 4.
     bool Start(const QString& program, const QStringList& arguments, bool withVideo, bool withSound,
                QString& error);
-    // Queues one frame (its bytes, row after row without padding). False once the encoder is gone.
-    bool SendFrame(const QImage& frame);
-    // Queues one frame given as those bytes; they are shared, not copied.
+    // Queues one frame (its bytes, as the encoder's arguments describe them); they are shared, not
+    // copied. False once the encoder is gone.
     bool SendFrame(QByteArray frame);
+    // A frame the encoder has been given in full, for its buffer to be used again; null when none.
+    QByteArray TakeWrittenFrame();
     // Queues sound bytes; never blocks. False once the encoder is gone.
     bool SendSound(std::vector<std::int16_t> samples);
     // Ends both inputs and waits for the encoder to finish; true when it exited with status 0.
@@ -62,6 +63,7 @@ private:
         std::deque<QByteArray> queue;
         bool closing = false;
         bool broken = false;
+        std::deque<QByteArray> written; // kept for TakeWrittenFrame (picture frames only)
     };
     bool Send(Pipe& pipe, QByteArray bytes, std::size_t maxQueued);
     void WriteLoop(Pipe& pipe);
