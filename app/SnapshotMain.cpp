@@ -8,6 +8,7 @@
 // --thumbnail makes a file manager's thumbnail (see app/Thumbnail.h) and gives up, with status 1 and
 // no output, when it takes longer than a second: a huge or damaged movie never holds a file manager.
 #include "app/Thumbnail.h"
+#include "flash/player/Playback.h"
 #include "flash/player/Player.h"
 #include "flash/render/Renderer.h"
 #include "flash/swf/SwfReader.h"
@@ -21,7 +22,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace {
 // A day of a 60 fps movie: beyond that --play is a typing error, not a wish.
@@ -140,11 +143,22 @@ int main(int argc, char** argv) {
     flash::Player::TraceHandler trace;
     if (parser.isSet(traceOption))
         trace = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
-    flash::Player player(read.movie, nullptr, trace);
+    // Played frames run on a conversion's clock with the sound mixed (and dropped), so a script
+    // asking where a sound has got to hears what a viewer would.
+    std::unique_ptr<flash::Playback> playback;
+    std::unique_ptr<flash::Player> seeker;
     if (play) {
-        for (long long tick = 1; tick < played; ++tick)
-            player.Tick();
+        playback = std::make_unique<flash::Playback>(read.movie, trace);
+        std::vector<std::int16_t> sound;
+        for (long long tick = 1; tick < played; ++tick) {
+            playback->AdvanceTo(double(tick) / playback->FrameRate(), sound);
+            sound.clear();
+        }
     } else {
+        seeker = std::make_unique<flash::Player>(read.movie, nullptr, trace);
+    }
+    flash::Player& player = play ? playback->GetPlayer() : *seeker;
+    if (!play) {
         player.Stop();
         if (frame >= player.TotalFrames())
             return Fail(QStringLiteral("the movie has %1 frames").arg(player.TotalFrames()));

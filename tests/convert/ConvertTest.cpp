@@ -552,6 +552,41 @@ TEST(SnapshotTrace, PrintsTraceLinesAsFlashPlayerDoes) {
               "first frame\n1.5\n-7\nundefined\ntrue\nthird frame\n");
 }
 
+// Played frames mix the sound as they go: a sound a script started a quarter second ago says so.
+TEST(SnapshotTrace, SoundsPlayOnThePlayedFramesClock) {
+    TestDir dir;
+    MovieBuilder movie;
+    movie.Stage({0, StageWidth * Twips, 0, StageHeight * Twips}).FrameRate(12);
+    movie.Add(Beep(1, 1.0)).Add(Tag(tag::ExportAssets, Bits().U16(1).U16(1).String("beep").Data()));
+    const auto onSound = [](ActionCode& code, const char* method, int args) -> ActionCode& {
+        return code.PushInt(args)
+            .PushString("s")
+            .Op(action::GetVariable)
+            .PushString(method)
+            .Op(action::CallMethod);
+    };
+    ActionCode start;
+    start.PushString("s").PushInt(0).PushString("Sound").Op(action::NewObject).Op(action::SetVariable);
+    onSound(start.PushString("beep"), "attachSound", 1).Pop();
+    onSound(start, "start", 0).Pop();
+    movie.Add(DoAction(start)).Add(ShowFrame()).Add(ShowFrame()).Add(ShowFrame());
+    movie.Add(DoAction(ActionCode()
+                           .PushString("s")
+                           .Op(action::GetVariable)
+                           .PushString("position")
+                           .Op(action::GetMember)
+                           .Op(action::Trace)
+                           .Stop()));
+    movie.Add(ShowFrame());
+    const QString file = WriteMovie(dir, "sound.swf", movie.Build());
+    QProcess process;
+    process.start(QStringLiteral(VANTREL_SNAPSHOT),
+                  {file, "--play", "4", "--trace", "-o", dir.path("shot.png")});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()), "250\n");
+}
+
 TEST(ImageDiff, StrictMeasureCountsPixelsOffByMoreThan24Levels) {
     // A 10 x 10 reference against images with some pixels changed: a frame matches when at most 2 of
     // its 100 pixels are off; transparent pixels are seen over white.
