@@ -123,8 +123,6 @@ void Player::Rewind(const TimelineCursor& at, int frame, bool withSound) {
         else
             it = Remove(at.list, it);
     }
-    if (at.key == state.MainKey())
-        state.background = state.movie->backgroundColor;
     Restoring* outer = std::exchange(restoring, &restore);
     at.frame = -1;
     while (at.frame < frame) {
@@ -176,7 +174,6 @@ void Player::Reset() {
     for (const auto& [depth, object] : state.stage)
         StopSpriteStreams(object);
     state.stage.clear();
-    state.background = state.movie->backgroundColor;
 }
 
 void Player::Seek(int frame, bool withSound) {
@@ -232,7 +229,8 @@ void Player::EnterFrame(const Timeline& timeline, int frame, DisplayList& list, 
                        },
                        [&](const FrameLabel&) {},
                        [&](const SetBackgroundColor& background) {
-                           if (isMain)
+                           // Flash Player keeps the colour the movie set first, for good.
+                           if (isMain && !std::exchange(state.backgroundSet, true))
                                state.background = background.color;
                        },
                        [&](const OtherTag& other) {

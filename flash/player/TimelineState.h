@@ -35,6 +35,8 @@ struct TimelineState {
     int currentFrame = -1; // of the main timeline, zero-based; -1 before the first frame
     bool playing = true;
     Rgba background;
+    // The main timeline's first SetBackgroundColor ran: later ones are ignored.
+    bool backgroundSet = false;
     int streamStartFrame = -1; // the main timeline's frame where its stream sound started; -1: none
     long long ticks = 0;       // ticks played: the scripts' clock
     QPointF mouse;             // where the mouse was last, stage twips

@@ -42,6 +42,12 @@ QMargins Growth(const Filter& f, double scale) {
     return m;
 }
 
+// The margins with each side as wide as the wider of it and its opposite.
+QMargins BothWays(QMargins m) {
+    const int x = std::max(m.left(), m.right()), y = std::max(m.top(), m.bottom());
+    return QMargins(x, y, x, y);
+}
+
 QMargins Capped(QMargins m) {
     auto cap = [](int v) { return std::clamp(v, 0, MaxGrowth); };
     return QMargins(cap(m.left()), cap(m.top()), cap(m.right()), cap(m.bottom()));
@@ -307,6 +313,10 @@ QMargins FilterGrowth(const FilterList& filters, double scale) {
     return total;
 }
 
+QMargins FilterReach(const FilterList& filters, double scale) {
+    return BothWays(FilterGrowth(filters, scale));
+}
+
 void BoxBlur(QImage& image, int radiusX, int radiusY, int passes) {
     if (image.isNull() || passes <= 0 || (radiusX <= 0 && radiusY <= 0))
         return;
@@ -317,11 +327,15 @@ void BoxBlur(QImage& image, int radiusX, int radiusY, int passes) {
 
 void ApplyFilters(const FilterList& filters, double scale, QImage& image, QPoint& origin,
                   const QRect& limit) {
-    for (const Filter& f : filters) {
+    // How far beyond the limit pixels still feed what this filter and those after it put inside it.
+    std::vector<QMargins> reach(filters.size() + 1);
+    for (std::size_t i = filters.size(); i-- > 0;)
+        reach[i] = Capped(reach[i + 1] + Growth(filters[i], scale));
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+        const Filter& f = filters[i];
         const QMargins grow = Capped(Growth(f, scale));
         const QRect from(origin, image.size());
-        // Pixels beyond the limit still feed a blur that reaches into it.
-        const QRect to = from.marginsAdded(grow) & limit.marginsAdded(grow);
+        const QRect to = from.marginsAdded(grow) & limit.marginsAdded(BothWays(reach[i]));
         if (to.isEmpty())
             return;
         if (to != from) {
@@ -376,18 +390,27 @@ std::optional<QPainter::CompositionMode> QtMode(BlendMode mode) {
     }
 }
 
-// The separable blend of one premultiplied pixel onto another (subtract and invert, which Qt lacks).
+// x / 255 rounded to the nearest whole level, for x in 0..255 * 255.
+int Div255(int x) {
+    return (x + 127) / 255;
+}
+
+// Subtract and invert (which Qt lacks) of one premultiplied pixel onto another, in premultiplied
+// levels as add is: subtract takes the object's colour from the backdrop, held at 0; invert turns the
+// backdrop over as far as the object covers it. Where the backdrop is missing the object shows as
+// it is.
 QRgb BlendPixel(QRgb s, QRgb d, BlendMode mode) {
     const int as = qAlpha(s), ad = qAlpha(d);
     if (as == 0)
         return d;
     auto channel = [&](int cs, int cd) {
-        const int us = cs * 255 / as, ud = ad ? cd * 255 / ad : 0;
-        const int b = mode == BlendMode::Subtract ? std::max(ud - us, 0) : 255 - ud;
-        return std::clamp((cs * (255 - ad) + cd * (255 - as) + as * ad / 255 * b) / 255, 0, 255);
+        const int own = Div255(cs * (255 - ad));
+        const int mixed = mode == BlendMode::Subtract ? std::max(cd - Div255(cs * ad), 0)
+                                                      : Div255(cd * (255 - as) + (ad - cd) * as);
+        return std::clamp(own + mixed, 0, 255);
     };
     return qRgba(channel(qRed(s), qRed(d)), channel(qGreen(s), qGreen(d)), channel(qBlue(s), qBlue(d)),
-                 std::min(255, as + ad - as * ad / 255));
+                 std::min(255, as + ad - Div255(as * ad)));
 }
 
 } // namespace

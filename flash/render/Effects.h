@@ -22,6 +22,10 @@ namespace flash {
 // How far the filters reach beyond the drawn pixels at `scale` device pixels per stage pixel.
 QMargins FilterGrowth(const FilterList& filters, double scale);
 
+// How far beyond an area pixels may lie and still feed what the filters put inside it: the growth
+// both ways, as a shadow falls from pixels on the side away from its offset.
+QMargins FilterReach(const FilterList& filters, double scale);
+
 // Runs the filters on `image`, whose pixel (0, 0) lies at device position `origin`. The image may grow
 // (origin moves) up to FilterGrowth, but not beyond `limit` in device pixels.
 void ApplyFilters(const FilterList& filters, double scale, QImage& image, QPoint& origin, const QRect& limit);

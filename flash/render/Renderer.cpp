@@ -126,7 +126,6 @@ struct Renderer::Impl {
     QImage frame;           // the stage painted off the caller's painter
     QRect deviceLimit;      // device pixels a layer may cover (before its filters' growth)
     qint64 layerPixels = 0; // used this frame
-    int layerNesting = 0;   // layers the object being recorded is inside
 
     void Begin(const Movie& m, double stageScale) {
         if (movie != &m)
@@ -134,7 +133,6 @@ struct Renderer::Impl {
         movie = &m;
         options.stageScale = stageScale;
         layerPixels = 0;
-        layerNesting = 0;
         if (!options.bitmaps)
             options.bitmaps = [this](std::uint16_t id) { return BitmapById(id); };
     }
@@ -354,8 +352,10 @@ struct Renderer::Impl {
         paint.Image(image, scale * transform, 1, video.smoothing);
     }
 
+    // `layered`: the object is drawn through a blend-mode layer of its own, which its children's alpha
+    // and erase modes act on.
     void DrawObject(const DisplayObject& object, const QTransform& transform,
-                    const ColorTransform& colorTransform, int nesting) {
+                    const ColorTransform& colorTransform, int nesting, bool layered = false) {
         const std::shared_ptr<const Character> character = CharacterOf(object);
         if (!character)
             return;
@@ -371,34 +371,34 @@ struct Renderer::Impl {
         } else if (const PreparedText* text = TextFor(character, ContentOf(object))) {
             RecordText(paint, *text, transform, colorTransform);
         } else if (std::holds_alternative<Sprite>(*character) && object.sprite) {
-            DrawList(object.sprite->displayList, transform, colorTransform, nesting + 1);
+            DrawList(object.sprite->displayList, transform, colorTransform, nesting + 1, layered);
         } else if (std::holds_alternative<Button>(*character) && object.button) {
             // The characters of the state the button shows.
-            DrawList(object.button->displayList, transform, colorTransform, nesting + 1);
+            DrawList(object.button->displayList, transform, colorTransform, nesting + 1, layered);
         }
     }
 
     // Paints an object with a blend mode or filters into a layer of its own, now, and records the
     // layer's compositing; false when the object has no such effect or no room for a layer is left.
+    // `inLayer`: the object's parent is drawn through a blend-mode layer.
     bool DrawLayer(const DisplayObject& object, const QTransform& transform, const ColorTransform& color,
-                   int nesting) {
+                   int nesting, bool inLayer) {
         const bool filtered = object.filters && !object.filters->empty();
         const auto mode = BlendMode(object.blendMode);
-        // Alpha and erase act on an enclosing layer; on the stage itself they draw as normal.
+        // Alpha and erase act on their parent's layer; with a parent of no layer blend mode (the stage,
+        // a plain or a merely filtered clip) the object draws as normal.
         const bool blends = NeedsLayer(object.blendMode) &&
-                            (layerNesting > 0 || (mode != BlendMode::Alpha && mode != BlendMode::Erase));
+                            (inLayer || (mode != BlendMode::Alpha && mode != BlendMode::Erase));
         if ((!filtered && !blends) || layerPixels >= MaxLayerPixelsPerFrame)
             return false;
         PaintList outer = std::move(paint);
         paint = PaintList();
         paint.SetAntialiased(outer.Antialiased());
         paint.Begin(1);
-        ++layerNesting;
         // Flash Player draws a filtered object half a device pixel further right than a plain one.
         const QTransform drawn =
             filtered ? transform * QTransform::fromTranslate(FilteredShiftX, 0) : transform;
-        DrawObject(object, drawn, ColorTransform{}, nesting);
-        --layerNesting;
+        DrawObject(object, drawn, ColorTransform{}, nesting, blends);
         const PaintList content = std::move(paint);
         paint = std::move(outer);
 
@@ -406,7 +406,7 @@ struct Renderer::Impl {
         static const FilterList none;
         const FilterList& filters = filtered ? *object.filters : none;
         const QMargins grow = FilterGrowth(filters, scale);
-        const QRect area = content.Bounds() & deviceLimit.marginsAdded(grow);
+        const QRect area = content.Bounds() & deviceLimit.marginsAdded(FilterReach(filters, scale));
         if (area.isEmpty())
             return true;
         const qint64 pixels =
@@ -432,9 +432,9 @@ struct Renderer::Impl {
         return true;
     }
 
-    // Records the display list into `paint`.
+    // Records the display list into `paint`; `inLayer`: its owner is drawn through a blend-mode layer.
     void DrawList(const DisplayList& list, const QTransform& parent, const ColorTransform& parentColor,
-                  int nesting) {
+                  int nesting, bool inLayer = false) {
         if (nesting > MaxNesting)
             return;
         struct ActiveMask {
@@ -468,7 +468,16 @@ struct Renderer::Impl {
             const QTransform transform = ToQTransform(object.matrix) * parent;
             if (object.clipDepth > 0) {
                 if (object.clipDepth > depth) {
-                    masks.push_back({object.clipDepth, PaintPath(MaskPath(object, transform, nesting))});
+                    // Masks ending at one depth are one mask showing what any of them covers, as the
+                    // several objects of one mask layer are published; masks ending elsewhere all cut.
+                    QPainterPath area = MaskPath(object, transform, nesting);
+                    const auto same = std::find_if(masks.begin(), masks.end(), [&](const ActiveMask& m) {
+                        return m.clipDepth == object.clipDepth;
+                    });
+                    if (same == masks.end())
+                        masks.push_back({object.clipDepth, PaintPath(std::move(area))});
+                    else
+                        same->area = PaintPath(same->area.Path().united(area));
                     applyMasks();
                 }
                 continue;
@@ -476,7 +485,7 @@ struct Renderer::Impl {
             if (!object.visible)
                 continue;
             const ColorTransform color = Compose(parentColor, object.colorTransform);
-            if (!DrawLayer(object, transform, color, nesting))
+            if (!DrawLayer(object, transform, color, nesting, inLayer))
                 DrawObject(object, transform, color, nesting);
         }
         if (saved)

@@ -38,7 +38,7 @@ public:
     // Fills target (a size in the painter's coordinates, from its origin) with the movie's background
     // colour and draws the stage into it, scaled to fit, centred. Nothing is drawn outside the stage.
     void RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target);
-    // The same with another background colour (SetBackgroundColor as the timeline last saw it), on a
+    // The same with another background colour (the one the player keeps from SetBackgroundColor), on a
     // device whose pixels are pixelAspect times as wide as they are high (a DVD frame shown at 4:3).
     void RenderStage(QPainter& painter, const Movie& movie, const DisplayList& list, QSize target,
                      Rgba background, double pixelAspect = 1);

@@ -436,7 +436,8 @@ Qt::PenJoinStyle ToJoin(LineStyle::Join join) {
 // The width of a line in the shape's own space: an object stretched one way gets its lines stretched
 // the same way, as in Flash. A line that keeps its width is thinned by the object's scale: the
 // smaller of the scales of device x and y, which leaves stretching along one axis to show (as Flash
-// Player does). A line that comes out under one device pixel is a one-pixel hairline.
+// Player does). A line that comes out under one device pixel is a one-pixel hairline; one hinted to
+// pixels is as wide as a whole number of them.
 double LineWidth(const LineStyle& style, const QTransform& toDevice, double stageScale, bool& hairline) {
     const double scaleX = std::hypot(toDevice.m11(), toDevice.m21());
     const double scaleY = std::hypot(toDevice.m12(), toDevice.m22());
@@ -448,7 +449,10 @@ double LineWidth(const LineStyle& style, const QTransform& toDevice, double stag
         const double stage = stageScale > 0 ? stageScale : (scaleX + scaleY) / 2;
         width = objectScale > 0 ? style.width * stage / objectScale : 0;
     }
-    hairline = width * std::max(scaleX, scaleY) < 1;
+    const double deviceScale = std::max(scaleX, scaleY);
+    hairline = width * deviceScale < 1;
+    if (style.pixelHinting && !hairline)
+        width = std::round(width * deviceScale) / deviceScale;
     return width;
 }
 
@@ -531,12 +535,12 @@ void RecordShape(PaintList& list, const Shape& shape, const PreparedShape& prepa
                 continue;
             }
             // The outline is made once in the shape's space and filled at any transform after.
-            std::optional<PaintPath>& outline = prepared.strokes[index];
-            if (!outline) {
+            std::optional<PreparedShape::Stroke>& stroke = prepared.strokes[index];
+            if (!stroke || stroke->width != width) {
                 QPainterPathStroker stroker(LinePen(style, brush, width, false));
-                outline = PaintPath(stroker.createStroke(path.Path()));
+                stroke = PreparedShape::Stroke{width, PaintPath(stroker.createStroke(path.Path()))};
             }
-            list.Fill(*outline, brush, toDevice, opacity, smooth, cached ? paint.raster : nullptr);
+            list.Fill(stroke->outline, brush, toDevice, opacity, smooth, cached ? paint.raster : nullptr);
         }
     }
 }

@@ -63,8 +63,14 @@ struct PreparedShape {
     mutable std::vector<Texture> textures; // by fill style
     mutable std::vector<Paint> fillPaints; // by fill style
     mutable std::vector<Paint> linePaints; // by line style
-    // Outlines of lines drawn in the shape's own space, made on first use; by line style.
-    mutable std::vector<std::optional<PaintPath>> strokes;
+    // The outline of a line drawn in the shape's own space at one width, made on first use.
+    struct Stroke {
+        double width = 0;
+        PaintPath outline;
+    };
+    // By line style; made again when the line's width in the shape changes (lines that keep their
+    // width on screen as their object scales, lines hinted to whole pixels).
+    mutable std::vector<std::optional<Stroke>> strokes;
 };
 
 PreparedShape PrepareShape(const Shape& shape);
