@@ -144,6 +144,7 @@ void Player::Tick() {
     ++state.ticks;
     QueueEnterFrame();
     Advance();
+    LoadRequestedMovies();
     RunScripts();
 }
 

@@ -347,6 +347,9 @@ struct Movie {
     std::vector<std::shared_ptr<const abc::AbcFile>> abcFiles;
     std::map<std::uint16_t, QString> symbolClasses;
     QByteArray jpegTables;
+    // The file it was read from, absolute; empty for a movie read from memory. Movies it loads are
+    // looked for next to it.
+    QString fileName;
 };
 
 } // namespace flash

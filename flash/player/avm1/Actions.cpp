@@ -313,9 +313,9 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
     case action::EndDrag:
         host.StopDrag();
         break;
-    case action::GetUrl2: // nothing is loaded: its window and address go
-        Pop(act);
-        Pop(act);
+    case action::GetUrl:
+    case action::GetUrl2: // loads into levels and clips; nothing else is opened
+        UrlAction(act, record);
         break;
     default: // anything else is skipped
         break;
@@ -515,6 +515,8 @@ void ActionInterpreter::CollectGarbage() {
             mark(value);
         for (const auto& [key, clip] : variables)
             clip.values.ForEachValue(mark);
+        for (const LoadWatch& watch : loadWatches)
+            mark(watch.loader);
     });
 }
 

@@ -39,5 +39,6 @@ void SetUpObjectBuiltins(ActionInterpreter& vm);
 void SetUpArrayBuiltins(ActionInterpreter& vm);
 void SetUpStringBuiltins(ActionInterpreter& vm);
 void SetUpNumberBuiltins(ActionInterpreter& vm); // Number, Boolean, Math and the global functions
+void SetUpMovieClipLoaderBuiltins(ActionInterpreter& vm);
 
 } // namespace flash
