@@ -1,6 +1,7 @@
 // Clip methods and properties that ask where a clip is and what it shows (getBounds, hitTest,
 // localToGlobal, depths, createEmptyMovieClip, _width, _name, _target, _xmouse, _droptarget), and
 // clips that take the mouse as buttons through their handlers; checked by trace() lines.
+#include "FuzzMovies.h"
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
@@ -262,4 +263,20 @@ TEST(ClipButtons, TakeTheMouseBeforeWhatIsUnderUnlessDisabled) {
         EXPECT_EQ(click(105, 55), c.onBox);
         EXPECT_EQ(click(200, 150), c.onMiddle) << "the clip's empty middle lets the button have it";
     }
+}
+
+TEST(ClipGeometry, TheFuzzersClipsMovieRunsEveryPart) {
+    const auto movie = ReadBack(ClipsMovie());
+    ASSERT_TRUE(movie);
+    QStringList lines;
+    Player player(movie, nullptr, [&lines](const QString& line) { lines << line; });
+    // Over the turned clip, pressed: it starts dragging.
+    player.MouseMove(200, 200);
+    player.MouseDown(200, 200);
+    player.MouseUp(200, 200);
+    player.Tick();
+    // Loads are refused: the movie was read from memory.
+    EXPECT_EQ(lines, (QStringList{"50", "false", "4", "true", "undefined", "", "4.12607781562461", "",
+                                  "Error opening URL \"x.swf\": the movie was not read from a file",
+                                  "Error opening URL \"y.swf\": the movie was not read from a file"}));
 }
