@@ -173,7 +173,8 @@ int main(int argc, char** argv) {
     {
         QPainter painter(&image);
         flash::Renderer renderer;
-        renderer.RenderStage(painter, movie, player.Stage(), image.size(), player.BackgroundColor());
+        renderer.RenderStage(painter, player.GetMovie(), player.Stage(), image.size(),
+                             player.BackgroundColor());
     }
     if (!image.save(parser.value(outputOption), "PNG"))
         return Fail(QStringLiteral("cannot write %1").arg(parser.value(outputOption)));

@@ -48,7 +48,7 @@ QImage Render(const std::shared_ptr<const flash::Movie>& Movie, int Side) {
         image.fill(Qt::transparent);
         {
             QPainter painter(&image);
-            renderer.RenderStage(painter, *Movie, player.Stage(), size, player.BackgroundColor());
+            renderer.RenderStage(painter, player.GetMovie(), player.Stage(), size, player.BackgroundColor());
         }
         if (frame >= lastTried || DrawsSomething(image))
             return image;

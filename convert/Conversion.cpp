@@ -346,8 +346,8 @@ void Run::PlayTo(double seconds) {
 
 std::shared_ptr<const flash::StageRecording> Run::Record(int painters) {
     const flash::Player& player = playback.GetPlayer();
-    return renderer.Record(*movie, player.Stage(), plan.size, player.BackgroundColor(), plan.pixelAspect,
-                           painters);
+    return renderer.Record(player.GetMovie(), player.Stage(), plan.size, player.BackgroundColor(),
+                           plan.pixelAspect, painters);
 }
 
 // Frames painted at once: one for each thread of the pool, and at least two, so that painting also

@@ -145,6 +145,7 @@ void Player::Tick() {
     ReportSoundEnds();
     QueueEnterFrame();
     Advance();
+    LoadRequestedMovies();
     RunScripts();
 }
 

@@ -25,6 +25,7 @@
 // Removal and sound stops follow the display lists, so they are bounded by the same nesting.
 
 #include "flash/player/Buttons.h"
+#include "flash/player/ClipLoading.h"
 #include "flash/player/ScriptHost.h"
 #include "flash/player/TimelineState.h"
 
@@ -32,6 +33,7 @@
 #include <array>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -46,6 +48,10 @@ class As3Runtime;
 class Player : private TimelineControl {
 public:
     static constexpr std::size_t MaxSpriteNesting = flash::MaxSpriteNesting;
+    // Movies scripts load: distinct files read at most (a file loaded again is not read again), and
+    // how deep loaded movies nest in clips (a movie loading itself into its own clip stops there).
+    static constexpr std::size_t MaxLoadedMovies = 16;
+    static constexpr int MaxLoadNesting = 8;
 
     // Mixer may be null: the movie then plays without sound.
     // Trace, when set, receives every trace() line the movie's scripts print, the first frame's too.
@@ -90,6 +96,12 @@ private:
     struct ButtonUnderMouse {
         std::shared_ptr<ButtonInstance> button;
         ClipRef owner; // the timeline the button is on: its actions act there
+        // Or a clip acting as a button, by its handlers (onPress, onRelease ...).
+        std::shared_ptr<SpriteInstance> clip = {};
+        bool Found() const { return button || clip; }
+        bool operator==(const ButtonUnderMouse& other) const {
+            return button == other.button && clip == other.clip;
+        }
     };
     struct QueuedScript {
         ClipRef clip;
@@ -142,6 +154,8 @@ private:
     ButtonUnderMouse FindButton(const DisplayList& list, const ClipRef& owner, const QTransform& toStage,
                                 QPointF point, int nesting);
     ButtonUnderMouse ButtonAt(QPointF point);
+    // A sprite with button handlers, enabled, whose visible shapes are under the point (ClipButtons.cpp).
+    bool ClipTakesMouse(const DisplayObject& object, const QTransform& toStage, QPointF point);
     void UpdateHover(const ButtonUnderMouse& hit);
     // Every object in the list and the lists inside it, with the timeline it is placed on (a button's
     // characters count as placed on the button's timeline), each object before those inside it.
@@ -181,6 +195,18 @@ private:
     // A frame of the main timeline, stepping through the frames before it when needed.
     void Seek(int frame, bool withSound);
     void Reset();
+
+    // Movies and variables scripts asked to load (PlayerLoads.cpp), answered after the timelines
+    // moved on: the loaded movie's first frame runs, then its MovieClipLoader hears onLoadInit.
+    void LoadRequestedMovies();
+    // The target's placement, made for a level that holds nothing yet; null when it is gone.
+    DisplayObject* LoadTarget(const ScriptHost::LoadRequest& request);
+    // A loaded movie's characters, read once per file; null with the reason when it cannot be.
+    const ImportedMovie* Imported(const QString& file, QString& error);
+    void ReplaceContent(DisplayObject& object, const std::shared_ptr<const Character>& character);
+    void LoadVariables(const ClipRef& clip, const QString& file);
+    std::map<QString, ImportedMovie> loadedMovies;             // by file
+    std::vector<std::shared_ptr<const Movie>> formerLibraries; // still drawn from elsewhere, kept
 
     TimelineState state;
     ScriptHost host;

@@ -237,13 +237,15 @@ void Player::ShowButtonState(ButtonInstance& instance, std::uint8_t buttonState,
 }
 
 void Player::QueueButtonActions(const ButtonUnderMouse& target, std::uint16_t condition) {
-    if (!target.button || !target.button->button)
+    if (!target.clip && (!target.button || !target.button->button))
         return;
-    if (const ButtonSound* sound = SoundFor(*target.button->button, condition))
-        StartEventSound(sound->soundId, sound->info, target.owner.sprite.lock().get());
-    for (const ButtonAction& action : target.button->button->actions)
-        if (action.conditions & condition)
-            Enqueue({target.owner, action.actions});
+    if (target.button && target.button->button) {
+        if (const ButtonSound* sound = SoundFor(*target.button->button, condition))
+            StartEventSound(sound->soundId, sound->info, target.owner.sprite.lock().get());
+        for (const ButtonAction& action : target.button->button->actions)
+            if (action.conditions & condition)
+                Enqueue({target.owner, action.actions});
+    }
     // Handlers a script set on the button instance (play_btn.onRelease = function ...).
     static const std::pair<std::uint16_t, const char*> Handlers[] = {
         {IdleToOverUp, "onRollOver"},        {OverUpToIdle, "onRollOut"},
@@ -251,7 +253,8 @@ void Player::QueueButtonActions(const ButtonUnderMouse& target, std::uint16_t co
         {OutDownToIdle, "onReleaseOutside"}, {OverDownToOutDown, "onDragOut"},
         {OutDownToOverDown, "onDragOver"},
     };
-    const ClipRef instance = ClipRef::Of(std::weak_ptr<ButtonInstance>(target.button));
+    const ClipRef instance =
+        target.clip ? SpriteClip(target.clip) : ClipRef::Of(std::weak_ptr<ButtonInstance>(target.button));
     for (const auto& [transition, name] : Handlers)
         if ((condition & transition) && interpreter.HasHandler(instance, QLatin1String(name)))
             Enqueue({instance, {}, QLatin1String(name)});
@@ -273,10 +276,12 @@ Player::ButtonUnderMouse Player::FindButton(const DisplayList& list, const ClipR
             if (invertible && ButtonHit(*object.button->button, *state.movie, inverse.map(point), hitAreas))
                 return {object.button, owner};
         }
+        if (object.sprite && ClipTakesMouse(object, transform, point))
+            return {nullptr, owner, object.sprite};
         if (object.sprite)
             if (ButtonUnderMouse hit = FindButton(object.sprite->displayList, SpriteClip(object.sprite),
                                                   transform, point, nesting + 1);
-                hit.button)
+                hit.Found())
                 return hit;
     }
     return {};
@@ -287,14 +292,16 @@ Player::ButtonUnderMouse Player::ButtonAt(QPointF point) {
 }
 
 void Player::UpdateHover(const ButtonUnderMouse& hit) {
-    if (hover.button == hit.button)
+    if (hover == hit)
         return;
-    if (hover.button && hover.button != pressed.button) {
-        ShowButtonState(*hover.button, ButtonRecord::Up, true);
+    if (hover.Found() && !(hover == pressed)) {
+        if (hover.button)
+            ShowButtonState(*hover.button, ButtonRecord::Up, true);
         QueueButtonActions(hover, OverUpToIdle);
     }
-    if (hit.button) {
-        ShowButtonState(*hit.button, ButtonRecord::Over, true);
+    if (hit.Found()) {
+        if (hit.button)
+            ShowButtonState(*hit.button, ButtonRecord::Over, true);
         QueueButtonActions(hit, IdleToOverUp);
     }
     hover = hit;
@@ -307,12 +314,13 @@ bool Player::MouseMove(double x, double y) {
     if (hasClipEvents)
         QueueClipEvents(ClipEventMouseMove, 0);
     QueueHandlers(QStringLiteral("onMouseMove"));
-    if (mouseDown && pressed.button) {
+    if (mouseDown && pressed.Found()) {
         // Dragged off the button pressed, it shows its over state until it comes back.
-        const bool over = hit.button == pressed.button;
-        const std::uint8_t shown = over ? ButtonRecord::Down : ButtonRecord::Over;
-        if (pressed.button->state != shown) {
-            ShowButtonState(*pressed.button, shown, true);
+        const bool over = hit == pressed;
+        const bool wasOver = pressed.button ? pressed.button->state == ButtonRecord::Down : hover == pressed;
+        if (over != wasOver) {
+            if (pressed.button)
+                ShowButtonState(*pressed.button, over ? ButtonRecord::Down : ButtonRecord::Over, true);
             QueueButtonActions(pressed, over ? OutDownToOverDown : OverDownToOutDown);
         }
         hover = over ? pressed : ButtonUnderMouse{};
@@ -320,7 +328,7 @@ bool Player::MouseMove(double x, double y) {
         UpdateHover(hit);
     }
     RunScripts();
-    return hit.button != nullptr;
+    return hit.Found();
 }
 
 bool Player::MouseDown(double x, double y) {
@@ -330,14 +338,15 @@ bool Player::MouseDown(double x, double y) {
         QueueClipEvents(ClipEventMouseDown, 0);
     QueueHandlers(QStringLiteral("onMouseDown"));
     const ButtonUnderMouse hit = ButtonAt(QPointF(x, y));
-    if (hit.button) {
+    if (hit.Found()) {
         pressed = hit;
         hover = hit;
-        ShowButtonState(*hit.button, ButtonRecord::Down, true);
+        if (hit.button)
+            ShowButtonState(*hit.button, ButtonRecord::Down, true);
         QueueButtonActions(hit, OverUpToOverDown);
     }
     RunScripts();
-    return hit.button != nullptr;
+    return hit.Found();
 }
 
 bool Player::MouseUp(double x, double y) {
@@ -347,21 +356,23 @@ bool Player::MouseUp(double x, double y) {
         QueueClipEvents(ClipEventMouseUp, 0);
     QueueHandlers(QStringLiteral("onMouseUp"));
     const ButtonUnderMouse hit = ButtonAt(QPointF(x, y));
-    if (pressed.button) {
+    if (pressed.Found()) {
         const ButtonUnderMouse released = std::exchange(pressed, {});
-        if (hit.button == released.button) {
-            ShowButtonState(*released.button, ButtonRecord::Over, true);
+        if (hit == released) {
+            if (released.button)
+                ShowButtonState(*released.button, ButtonRecord::Over, true);
             QueueButtonActions(released, OverDownToOverUp);
             hover = released;
         } else {
-            ShowButtonState(*released.button, ButtonRecord::Up, true);
+            if (released.button)
+                ShowButtonState(*released.button, ButtonRecord::Up, true);
             QueueButtonActions(released, OutDownToIdle);
             hover = {};
         }
     }
     UpdateHover(hit);
     RunScripts();
-    return hit.button != nullptr;
+    return hit.Found();
 }
 
 } // namespace flash

@@ -193,6 +193,7 @@ void ScriptHost::Remove(const ClipRef& clip) {
 
 void ScriptHost::StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) {
     drag = Drag{clip, {}, bounds};
+    lastDragged = clip;
     if (!lockCenter) {
         // Kept at its distance from the pointer.
         const DisplayObject* object = Placement(clip);

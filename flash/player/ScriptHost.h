@@ -8,12 +8,14 @@
 // MaxPropertyValue; a display list takes at most MaxListSize script-made clips. A clip that has left
 // the stage is found nowhere, and what a script asks of it does nothing.
 
+#include "flash/player/ClipGeometry.h"
 #include "flash/player/TimelineState.h"
 
 #include <QRectF>
 #include <QTransform>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace flash {
 
@@ -75,6 +77,44 @@ public:
     std::optional<double> SoundPosition(std::uint64_t channel) override;
     SoundSettings GetSoundSettings(const SoundScope& scope) override;
     void SetSoundSettings(const SoundScope& scope, const SoundSettings& settings) override;
+    // Clip geometry, depths and names (ScriptHostClips.cpp).
+    std::optional<QTransform> StageTransform(const ClipRef& clip) override;
+    std::optional<QRectF> ContentBounds(const ClipRef& clip, const QTransform& clipToSpace) override;
+    bool HitsShape(const ClipRef& clip, QPointF stagePoint) override;
+    QPointF MousePosition() override;
+    std::optional<int> Depth(const ClipRef& clip) override;
+    ClipRef AtDepth(const ClipRef& owner, int depth) override;
+    int NextHighestDepth(const ClipRef& owner) override;
+    void SwapDepths(const ClipRef& clip, int depth) override;
+    ClipRef CreateEmpty(const ClipRef& owner, const QString& name, int depth) override;
+    QString Name(const ClipRef& clip) override;
+    void Rename(const ClipRef& clip, const QString& name) override;
+    ClipRef DropTarget(const ClipRef& dragged) override;
+    // Whether a stage point falls on the visible shapes of a list whose coordinates map to the stage
+    // by listToStage: how a clip acting as a button takes the mouse.
+    bool ListHit(const DisplayList& list, const QTransform& listToStage, QPointF stagePoint);
+
+    // Loading (ScriptHostClips.cpp): requests wait for the player, at most MaxLoadRequests at once.
+    // Levels 1 to MaxLevel sit at the top display list depths of the stage.
+    static constexpr std::size_t MaxLoadRequests = 16;
+    static constexpr int MaxLevel = 15;
+    static constexpr int LevelKey(int level) { return 0xFFFF - MaxLevel + level; }
+    struct LoadRequest {
+        int number = 0;
+        LoadKind kind = LoadKind::Movie;
+        ClipRef target; // empty for a level
+        int level = -1;
+        QString address;
+    };
+    int RequestLoad(LoadKind kind, const ClipRef& target, int level, const QString& address) override;
+    ClipRef Level(int level) override;
+    std::optional<int> LevelOf(const ClipRef& clip) override;
+    QString MovieUrl() override;
+    std::vector<LoadRequest> TakeLoadRequests() { return std::exchange(loadRequests, {}); }
+    // Where a sprite is placed; null for the main timeline and what is not on stage.
+    DisplayObject* PlacementOf(const ClipRef& clip) { return Placement(clip); }
+    // A sprite of one empty frame: what createEmptyMovieClip places and unloadMovie leaves.
+    const std::shared_ptr<const Character>& EmptySprite();
 
     // Moves the clip being dragged to the mouse.
     void FollowMouse();
@@ -95,6 +135,12 @@ private:
     TimelineControl& control;
     TraceHandler trace;
     std::optional<Drag> drag;
+    ClipRef lastDragged; // keeps its _droptarget after the drag ends
+    ShapeAreaCache shapeAreas;
+    // What createEmptyMovieClip places: a sprite of one empty frame.
+    std::shared_ptr<const Character> emptySprite;
+    std::vector<LoadRequest> loadRequests;
+    int loadsRequested = 0;
 };
 
 } // namespace flash

@@ -25,11 +25,13 @@ struct TimelineState {
     TimelineState(std::shared_ptr<const Movie> playedMovie, SoundMixer* soundMixer)
         : movie(std::move(playedMovie)), mixer(soundMixer), background(movie->backgroundColor) {}
 
-    // The key of the main timeline's stream sound and scripts; a sprite's is its SpriteInstance.
-    const void* MainKey() const { return &movie->timeline; }
+    // The key of the main timeline's stream sound and scripts; a sprite's is its SpriteInstance. It
+    // stays when a loaded movie's characters join the library (movie).
+    const void* MainKey() const { return mainKey; }
     int FrameCount() const { return movie->timeline.FrameCount(); }
 
     std::shared_ptr<const Movie> movie;
+    const void* mainKey = &movie->timeline;
     SoundMixer* mixer; // null: the movie plays without sound
     DisplayList stage;
     int currentFrame = -1; // of the main timeline, zero-based; -1 before the first frame

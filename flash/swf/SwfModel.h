@@ -350,6 +350,9 @@ struct Movie {
     // its ActionScript 1/2 (DoAction, clip and button actions).
     bool actionScript3 = false;
     QByteArray jpegTables;
+    // The file it was read from, absolute; empty for a movie read from memory. Movies it loads are
+    // looked for next to it.
+    QString fileName;
 };
 
 } // namespace flash

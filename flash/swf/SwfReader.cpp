@@ -11,6 +11,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -560,7 +561,10 @@ ReadResult ReadFile(const QString& fileName, const ReadLimits& limits, bool head
     const QByteArray bytes = headerOnly ? file.read(64 * 1024) : file.readAll();
     if (file.error() != QFileDevice::NoError)
         return Fail(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
-    return Read(bytes, limits, headerOnly);
+    ReadResult read = Read(bytes, limits, headerOnly);
+    if (read.movie)
+        read.movie->fileName = QFileInfo(fileName).absoluteFilePath();
+    return read;
 }
 
 } // namespace

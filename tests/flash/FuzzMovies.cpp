@@ -488,6 +488,48 @@ QByteArray ObjectsMovie() {
         .Build();
 }
 
+QByteArray ClipsMovie() {
+    const auto handler = [](const char* member, const char* body) {
+        return Assemble(QStringLiteral("'a' GetVariable '%1'").arg(QLatin1String(member))) +
+               DefineFunction("", {}, Assemble(QLatin1String(body))) + Assemble("SetMember");
+    };
+    const QByteArray script =
+        handler("onPress",
+                "true 1 'this' GetVariable 'startDrag' CallMethod Pop 'this' GetVariable '_droptarget' "
+                "GetMember Trace") +
+        handler("onRollOver", "'this' GetVariable '_xmouse' GetMember Trace 0 'stopDrag' CallFunction Pop") +
+        Assemble("0 'a' GetVariable 'getBounds' CallMethod 'xMax' GetMember Trace "
+                 "true 30 30 3 'a' GetVariable 'hitTest' CallMethod Trace "
+                 "'x' 5 'y' 5 2 InitObject store:1 Pop r:1 1 'a' GetVariable 'localToGlobal' CallMethod Pop "
+                 "'a' GetVariable '_width' 80 SetMember 'a' GetVariable '_name' 'b' SetMember "
+                 "3 'e' 2 '_root' GetVariable 'createEmptyMovieClip' CallMethod store:2 Pop "
+                 "'b' GetVariable 1 r:2 'swapDepths' CallMethod Pop "
+                 "0 '_root' GetVariable 'getNextHighestDepth' CallMethod Trace "
+                 "'l' 0 'MovieClipLoader' NewObject SetVariable "
+                 "'e' 'x.swf' 2 'l' GetVariable 'loadClip' CallMethod Trace "
+                 "1 'y.swf' 2 'loadMovieNum' CallFunction Pop '_level1' GetVariable Trace "
+                 "'_url' GetVariable Trace");
+    return MovieBuilder()
+        .Version(8)
+        .Stage({0, 4000, 0, 4000})
+        .Add(DefineShape(ShapeDefinition()
+                             .Id(1)
+                             .Bounds({0, 1000, 0, 1000})
+                             .Fills({Solid(Red)})
+                             .Records(ShapeRecords().Fill0(1).Box(0, 0, 1000, 1000))))
+        .Add(DefineSprite(2, 1, PlaceObjectTag(Place(1, 1)) + ShowFrame()))
+        .Add(PlaceObjectTag([] {
+            PlaceObject place = Place(2, 1);
+            place.name = QStringLiteral("a");
+            place.matrix = Turned;
+            return place;
+        }()))
+        .Add(Tag(12, script + QByteArray(1, '\0')))
+        .Add(ShowFrame())
+        .Add(ShowFrame())
+        .Build();
+}
+
 QByteArray OldMovie() {
     return MovieBuilder()
         .Version(5)

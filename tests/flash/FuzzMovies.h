@@ -51,6 +51,10 @@ QByteArray As3Movie();
 QByteArray ClassesScript();
 // A version 8 movie whose frame scripts use objects, arrays, strings and those classes.
 QByteArray ObjectsMovie();
+// A version 8 movie whose clips are measured, hit-tested, renamed, swapped and made by scripts,
+// take the mouse as buttons (onPress, onRollOver) and drag, and whose MovieClipLoader and
+// loadMovieNum ask for files (refused: the movie is read from memory) and level 1.
+QByteArray ClipsMovie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

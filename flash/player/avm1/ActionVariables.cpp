@@ -22,6 +22,14 @@ std::optional<int> PropertyIndex(const QString& name) {
         {"_visible", PropertyVisible},
         {"_rotation", PropertyRotation},
         {"_framesloaded", PropertyFramesLoaded},
+        {"_width", PropertyWidth},
+        {"_height", PropertyHeight},
+        {"_target", PropertyTarget},
+        {"_name", PropertyName},
+        {"_droptarget", PropertyDropTarget},
+        {"_xmouse", PropertyXMouse},
+        {"_ymouse", PropertyYMouse},
+        {"_url", PropertyUrl},
     };
     if (!name.startsWith(u'_'))
         return std::nullopt;
@@ -49,6 +57,8 @@ ClipRef ActionInterpreter::Resolve(const ClipRef& base, const QString& path) {
                 clip = host.Parent(clip);
             else if (name == QStringLiteral("_root") || name == QStringLiteral("_level0"))
                 clip = ClipRef::Root();
+            else if (const auto level = LevelIndex(name))
+                clip = host.Level(*level);
             else
                 clip = host.Child(clip, name);
         }
@@ -105,6 +115,8 @@ std::pair<ClipRef, QString> ActionInterpreter::SplitVariablePath(const ClipRef& 
 ActionValue ActionInterpreter::GetClipProperty(const ClipRef& clip, int property) {
     if (!clip.Valid())
         return {};
+    if (auto value = ClipGeometryProperty(clip, property))
+        return *value;
     switch (property) {
     case PropertyCurrentFrame:
         return double(host.CurrentFrame(clip) + 1);
@@ -123,7 +135,7 @@ ActionValue ActionInterpreter::GetClipProperty(const ClipRef& clip, int property
 }
 
 void ActionInterpreter::SetClipProperty(const ClipRef& clip, int property, const ActionValue& value) {
-    if (!clip.Valid())
+    if (!clip.Valid() || SetClipGeometryProperty(clip, property, value))
         return;
     if (property == PropertyVisible) {
         host.SetProperty(clip, property, ActionBool(value) ? 1 : 0);

@@ -313,9 +313,9 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
     case action::EndDrag:
         host.StopDrag();
         break;
-    case action::GetUrl2: // nothing is loaded: its window and address go
-        Pop(act);
-        Pop(act);
+    case action::GetUrl:
+    case action::GetUrl2: // loads into levels and clips; nothing else is opened
+        UrlAction(act, record);
         break;
     default: // anything else is skipped
         break;
@@ -517,6 +517,8 @@ void ActionInterpreter::CollectGarbage() {
             clip.values.ForEachValue(mark);
         for (const auto& [channel, sound] : soundChannels)
             mark(sound);
+        for (const LoadWatch& watch : loadWatches)
+            mark(watch.loader);
     });
 }
 

@@ -8,8 +8,9 @@
 // comparisons, strings, bits, conversions, random numbers, getTimer; objects and arrays (literals,
 // new, methods, length), prototype chains, ActionScript 2 classes (extends, super, instanceof,
 // casts, interfaces), for..in, delete, typeof, and the built-in Object, Array, String, Number,
-// Boolean, Math and global functions, and the Sound object. Other actions (exceptions, URLs) are
-// consumed and skipped.
+// Boolean, Math and global functions, and the Sound object; clips' geometry, depths and names, and
+// movies and variables loaded from files next to the movie (ClipMethods.cpp, ClipLoads.cpp,
+// MovieClipLoader). Other actions (exceptions, URLs that load nothing) are consumed and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
@@ -24,6 +25,7 @@
 #include <QByteArrayView>
 #include <QRectF>
 #include <QString>
+#include <QTransform>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -113,6 +115,37 @@ public:
     virtual void SetSoundSettings(const SoundScope& scope, const SoundSettings& settings) {
         (void)scope, (void)settings;
     }
+    // Clip geometry, depths and names, for the clip methods and properties. Points and boxes are
+    // twips; depths count as scripts see them, the timeline's below 0.
+    // The map from the clip's coordinates to the stage's; nothing when it is not on stage.
+    virtual std::optional<QTransform> StageTransform(const ClipRef& clip) = 0;
+    // The box around what the clip shows, mapped from its coordinates by clipToSpace; nothing when
+    // it shows nothing.
+    virtual std::optional<QRectF> ContentBounds(const ClipRef& clip, const QTransform& clipToSpace) = 0;
+    // Whether a stage point falls on the fills of the clip's shapes.
+    virtual bool HitsShape(const ClipRef& clip, QPointF stagePoint) = 0;
+    virtual QPointF MousePosition() = 0; // on the stage
+    virtual std::optional<int> Depth(const ClipRef& clip) = 0;
+    virtual ClipRef AtDepth(const ClipRef& owner, int depth) = 0;
+    // One above the highest script depth in use in the clip, 0 when none is.
+    virtual int NextHighestDepth(const ClipRef& owner) = 0;
+    // Moves the clip to a depth of its parent, trading places with what is there.
+    virtual void SwapDepths(const ClipRef& clip, int depth) = 0;
+    // createEmptyMovieClip: a new sprite with one empty frame inside the clip at a script depth.
+    virtual ClipRef CreateEmpty(const ClipRef& owner, const QString& name, int depth) = 0;
+    virtual QString Name(const ClipRef& clip) = 0; // the instance name; "" for the main timeline
+    virtual void Rename(const ClipRef& clip, const QString& name) = 0;
+    // The clip under the mouse beneath a clip being dragged (its _droptarget); empty when none.
+    virtual ClipRef DropTarget(const ClipRef& dragged) = 0;
+
+    // Movies and variables loaded from files next to the played movie: a request the player answers
+    // at the next frame, by its number (0: refused, too many wait). A level above 0 is a movie drawn
+    // over the main one; level -1 loads into the target clip.
+    enum class LoadKind { Movie, Unload, Variables };
+    virtual int RequestLoad(LoadKind kind, const ClipRef& target, int level, const QString& address) = 0;
+    virtual ClipRef Level(int level) = 0;                        // empty when nothing is loaded there
+    virtual std::optional<int> LevelOf(const ClipRef& clip) = 0; // the level a clip is the root of
+    virtual QString MovieUrl() = 0;                              // the played movie's address
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -127,6 +160,15 @@ enum ClipProperty : int {
     PropertyVisible = 7,   // 0 or 1
     PropertyRotation = 10, // degrees
     PropertyFramesLoaded = 12,
+    // Properties the clip's content, names and the mouse give (ClipMethods.cpp).
+    PropertyWidth = 8,   // pixels
+    PropertyHeight = 9,  // pixels
+    PropertyTarget = 11, // slash path
+    PropertyName = 13,
+    PropertyDropTarget = 14, // slash path
+    PropertyUrl = 15,
+    PropertyXMouse = 20, // pixels, in the clip's coordinates
+    PropertyYMouse = 21,
 };
 
 class ActionInterpreter {
@@ -200,6 +242,24 @@ public:
     // Pays for work over count elements from the running script's budget; false when it is spent.
     bool PayFor(std::size_t count);
     int RunningVersion() const { return runningVersion; }
+
+    // Loading movies and variables next to the played movie (ClipLoads.cpp). A request goes to the
+    // host, its target a level number, a clip, or a path from base; a MovieClipLoader given with it
+    // hears of it when the player calls LoadEvent, until LoadFinished. At most MaxLoadWatches
+    // loaders wait, and the bytes of as many loaded clips are kept.
+    static constexpr std::size_t MaxLoadWatches = 64;
+    int RequestLoad(ActionHost::LoadKind kind, const ActionValue& target, const QString& address,
+                    ScriptObject* loader = nullptr, const ClipRef& base = ClipRef::Root());
+    void LoadEvent(int request, const QString& event, const std::vector<ActionValue>& args,
+                   long long& budget);
+    void LoadFinished(int request);
+    void Loaded(const ClipRef& clip, double bytes);
+    // A loaded clip's bytes as getProgress tells them; 0 for a clip nothing was loaded into.
+    double LoadedBytes(const ClipRef& clip) const;
+    // A clip whose content is replaced starts without the variables and handlers scripts gave it.
+    void ForgetVariables(const ClipRef& clip);
+    // _levelN: N, for the names of levels.
+    static std::optional<int> LevelIndex(const QString& name);
     std::mt19937& Randoms() { return randomNumbers; }
     ActionHost& Host() { return host; }
 
@@ -324,6 +384,17 @@ private:
     ActionValue Member(const ClipRef& clip, const QString& name);
     static ActionValue FieldMember(const TextFieldRef& field, const QString& name);
     static void SetFieldMember(const TextFieldRef& field, const QString& name, const ActionValue& value);
+    // Clip methods and properties on the clip's content, depths, names and loading (ClipMethods.cpp,
+    // ClipLoads.cpp): a result when the name is one of them.
+    std::optional<ActionValue> ClipMethod(const ClipRef& clip, const QString& method,
+                                          const std::vector<ActionValue>& args);
+    std::optional<ActionValue> ClipLoadMethod(const ClipRef& clip, const QString& method,
+                                              const std::vector<ActionValue>& args);
+    // GetURL and GetURL2: a load into a level or a clip (loadMovie, loadVariables, unloadMovie).
+    void UrlAction(Activation& act, const ActionRecord& record);
+    std::optional<ActionValue> ClipGeometryProperty(const ClipRef& clip, int property);
+    bool SetClipGeometryProperty(const ClipRef& clip, int property, const ActionValue& value);
+    QString TargetPath(const ClipRef& clip);
     ActionValue GetClipProperty(const ClipRef& clip, int property);
     void SetClipProperty(const ClipRef& clip, int property, const ActionValue& value);
     // The variables of a clip: null when it has none (or has left the stage) and create is unset.
@@ -346,6 +417,12 @@ private:
     bool hasHandlers = false;
     int runningVersion = 0;             // of the code running now
     std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
+    struct LoadWatch {
+        int request = 0;
+        ScriptObject* loader = nullptr; // a root while it waits
+    };
+    std::vector<LoadWatch> loadWatches;
+    std::vector<std::pair<ClipRef, double>> loadedBytes; // the latest MaxLoadWatches loads
     ObjectHeap heap;
     ScriptObject* global = nullptr;
     Prototypes protos;

@@ -142,6 +142,7 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpStringBuiltins(*this);
     SetUpNumberBuiltins(*this);
     SetUpSoundBuiltins(*this);
+    SetUpMovieClipLoaderBuiltins(*this);
 }
 
 } // namespace flash

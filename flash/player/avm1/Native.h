@@ -40,5 +40,6 @@ void SetUpArrayBuiltins(ActionInterpreter& vm);
 void SetUpStringBuiltins(ActionInterpreter& vm);
 void SetUpNumberBuiltins(ActionInterpreter& vm); // Number, Boolean, Math and the global functions
 void SetUpSoundBuiltins(ActionInterpreter& vm);
+void SetUpMovieClipLoaderBuiltins(ActionInterpreter& vm);
 
 } // namespace flash
