@@ -1,8 +1,9 @@
 #pragma once
 // The interpreter's view of the timelines: it finds clips by name and path, reads and sets their
-// placements, duplicates, attaches and removes script-made clips, drags a clip with the mouse, and
-// passes timeline control (goto, play, stop) on to the player, which replays timelines as playing
-// would. It works on the state it is given and keeps only the drag of its own.
+// placements, duplicates, attaches and removes script-made clips, drags a clip with the mouse, keeps
+// what scripts draw in clips in their display lists, and passes timeline control (goto, play, stop)
+// on to the player, which replays timelines as playing would. It works on the state it is given and
+// keeps only the drag and the clips whose drawings changed of its own.
 //
 // Every walk over the stage stops MaxFindNesting levels down; placement values are clamped to
 // MaxPropertyValue; a display list takes at most MaxListSize script-made clips. A clip that has left
@@ -67,6 +68,16 @@ public:
     void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) override;
     void StopDrag() override;
     std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) override;
+    Drawing* DrawingOf(const ClipRef& clip) override;
+    DisplayObject* PlacementOf(const ClipRef& clip) override;
+
+    // What scripts drew is kept at this depth of the clip's list, beneath every depth a movie or a
+    // script uses; a movie that places a character there replaces it.
+    static constexpr std::uint16_t DrawingDepth = 0;
+    // The drawing in a clip's list, or null: what it covers counts in the clip's bounds.
+    static const Drawing* DrawingIn(const DisplayList& list);
+    // Drawings changed since the last call show what scripts drew; run after each round of scripts.
+    void PublishDrawings();
 
     // Moves the clip being dragged to the mouse.
     void FollowMouse();
@@ -87,6 +98,7 @@ private:
     TimelineControl& control;
     TraceHandler trace;
     std::optional<Drag> drag;
+    std::vector<ClipRef> drawn; // clips whose drawing changed since it was last published
 };
 
 } // namespace flash

@@ -50,6 +50,9 @@ QByteArray As3Movie();
 QByteArray ClassesScript();
 // A version 8 movie whose frame scripts use objects, arrays, strings and those classes.
 QByteArray ObjectsMovie();
+// A version 8 movie whose script draws on the main timeline and in a sprite (lines, curves, solid and
+// gradient fills, clear), and gives the sprite filters, a blend mode and a transform from flash.geom.
+QByteArray DrawingMovie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

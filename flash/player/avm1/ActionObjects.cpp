@@ -268,6 +268,8 @@ ActionValue ActionInterpreter::CallClipMethod(Activation& act, const ClipRef& cl
     if (!clip.Valid())
         return {};
     const QString method = name.toLower();
+    if (auto drawn = CallDrawingMethod(*this, clip, method, args))
+        return *drawn;
     // Everything is loaded from the start: what preloaders wait for is there.
     if (method == QStringLiteral("getbytesloaded") || method == QStringLiteral("getbytestotal"))
         return host.MovieBytes();

@@ -141,6 +141,8 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpArrayBuiltins(*this);
     SetUpStringBuiltins(*this);
     SetUpNumberBuiltins(*this);
+    SetUpGeomBuiltins(*this);
+    SetUpFilterBuiltins(*this);
 }
 
 } // namespace flash
