@@ -60,6 +60,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             As3Movie(),
             ObjectsMovie(),
             ClipsMovie(),
+            DrawingMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -72,7 +73,7 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          ObjectsMovie(), ClipsMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+          ObjectsMovie(), ClipsMovie(), DrawingMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

@@ -12,6 +12,7 @@ namespace flash {
 
 struct SpriteInstance;
 struct ButtonInstance;
+class Drawing;
 
 // What an edit text shows when scripts have set it, directly (field.text) or through its variable.
 struct TextFieldState {
@@ -42,6 +43,9 @@ struct DisplayObject {
     // A sprite's event handlers, in the movie's placement tag (the player keeps the movie); or null.
     const std::vector<ClipAction>* clipActions = nullptr;
     std::shared_ptr<TextFieldState> field; // set when the character is edit text
+    // Set on the entry holding what scripts drew in the clip; its character is the drawing as last
+    // published.
+    std::shared_ptr<Drawing> drawing;
 };
 
 // By depth, drawn from the lowest depth up.

@@ -78,6 +78,7 @@ void Player::RunScripts() {
         as3->DropQueued();
     if (hasBoundTexts)
         UpdateBoundTexts();
+    host.PublishDrawings();
     runningScripts = false;
 }
 

@@ -1,6 +1,7 @@
 #include "flash/player/ScriptHost.h"
 
 #include "flash/media/SoundMixer.h"
+#include "flash/player/Drawing.h"
 #include "flash/player/Geometry.h"
 
 #include <algorithm>
@@ -316,6 +317,47 @@ std::shared_ptr<TextFieldState> ScriptHost::Field(const ClipRef& clip, const QSt
         if (object.field && object.name.compare(name, Qt::CaseInsensitive) == 0)
             return object.field;
     return {};
+}
+
+Drawing* ScriptHost::DrawingOf(const ClipRef& clip) {
+    DisplayList* list = ListOf(clip);
+    if (!list)
+        return nullptr;
+    auto [entry, added] = list->try_emplace(DrawingDepth);
+    DisplayObject& object = entry->second;
+    if (added) {
+        object.depth = DrawingDepth;
+        object.duplicate = true; // kept when the timeline goes back, as clips scripts make are
+        object.drawing = std::make_shared<Drawing>();
+    }
+    if (!object.drawing)
+        return nullptr;
+    if (!object.drawing->changed) {
+        object.drawing->changed = true;
+        drawn.push_back(clip);
+    }
+    return object.drawing.get();
+}
+
+const Drawing* ScriptHost::DrawingIn(const DisplayList& list) {
+    const auto found = list.find(DrawingDepth);
+    return found == list.end() ? nullptr : found->second.drawing.get();
+}
+
+void ScriptHost::PublishDrawings() {
+    for (const ClipRef& clip : drawn) {
+        DisplayList* list = ListOf(clip);
+        const auto found = list ? list->find(DrawingDepth) : DisplayList::iterator();
+        if (!list || found == list->end() || !found->second.drawing)
+            continue;
+        found->second.character = found->second.drawing->Publish();
+        found->second.drawing->changed = false;
+    }
+    drawn.clear();
+}
+
+DisplayObject* ScriptHost::PlacementOf(const ClipRef& clip) {
+    return Placement(clip);
 }
 
 // Puts a new instance of a sprite, made by a script, at a script depth of the owner's list, in

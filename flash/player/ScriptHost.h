@@ -1,8 +1,9 @@
 #pragma once
 // The interpreter's view of the timelines: it finds clips by name and path, reads and sets their
-// placements, duplicates, attaches and removes script-made clips, drags a clip with the mouse, and
-// passes timeline control (goto, play, stop) on to the player, which replays timelines as playing
-// would. It works on the state it is given and keeps only the drag of its own.
+// placements, duplicates, attaches and removes script-made clips, drags a clip with the mouse, keeps
+// what scripts draw in clips in their display lists, and passes timeline control (goto, play, stop)
+// on to the player, which replays timelines as playing would. It works on the state it is given and
+// keeps only the drag and the clips whose drawings changed of its own.
 //
 // Every walk over the stage stops MaxFindNesting levels down; placement values are clamped to
 // MaxPropertyValue; a display list takes at most MaxListSize script-made clips. A clip that has left
@@ -111,10 +112,18 @@ public:
     std::optional<int> LevelOf(const ClipRef& clip) override;
     QString MovieUrl() override;
     std::vector<LoadRequest> TakeLoadRequests() { return std::exchange(loadRequests, {}); }
-    // Where a sprite is placed; null for the main timeline and what is not on stage.
-    DisplayObject* PlacementOf(const ClipRef& clip) { return Placement(clip); }
     // A sprite of one empty frame: what createEmptyMovieClip places and unloadMovie leaves.
     const std::shared_ptr<const Character>& EmptySprite();
+    Drawing* DrawingOf(const ClipRef& clip) override;
+    DisplayObject* PlacementOf(const ClipRef& clip) override;
+
+    // What scripts drew is kept at this depth of the clip's list, beneath every depth a movie or a
+    // script uses; a movie that places a character there replaces it.
+    static constexpr std::uint16_t DrawingDepth = 0;
+    // The drawing in a clip's list, or null: what it covers counts in the clip's bounds.
+    static const Drawing* DrawingIn(const DisplayList& list);
+    // Drawings changed since the last call show what scripts drew; run after each round of scripts.
+    void PublishDrawings();
 
     // Moves the clip being dragged to the mouse.
     void FollowMouse();
@@ -141,6 +150,7 @@ private:
     std::shared_ptr<const Character> emptySprite;
     std::vector<LoadRequest> loadRequests;
     int loadsRequested = 0;
+    std::vector<ClipRef> drawn; // clips whose drawing changed since it was last published
 };
 
 } // namespace flash

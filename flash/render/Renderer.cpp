@@ -114,6 +114,7 @@ struct Renderer::Impl {
     const Movie* movie = nullptr;
     BitmapCache bitmaps;
     std::unordered_map<const Character*, ShapeEntry> shapes;
+    std::size_t shapesPruneAt = 256; // cache size that has the unused entries dropped
     std::unordered_map<const Character*, MorphEntry> morphs;
     std::unordered_map<const Character*, TextEntry> texts;
     struct VideoEntry {
@@ -208,6 +209,11 @@ struct Renderer::Impl {
     }
 
     const PreparedShape& PreparedFor(const std::shared_ptr<const Character>& owner, const Shape& shape) {
+        if (shapes.size() >= shapesPruneAt) {
+            // Shapes scripts draw are replaced as they change: drop those only this cache still holds.
+            std::erase_if(shapes, [](const auto& entry) { return entry.second.owner.use_count() == 1; });
+            shapesPruneAt = std::max<std::size_t>(256, shapes.size() * 2);
+        }
         auto [entry, added] = shapes.try_emplace(owner.get());
         if (added)
             entry->second = ShapeEntry{owner, PrepareShape(shape)};

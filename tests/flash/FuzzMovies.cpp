@@ -462,6 +462,36 @@ QByteArray ClassesScript() {
            Assemble("SetMember") + Assemble("'I' GetVariable 1 'A' GetVariable ImplementsOp");
 }
 
+QByteArray DrawingMovie() {
+    const QByteArray script = Assemble(
+        "3 100 2 '_root' GetVariable 'lineStyle' CallMethod Pop "
+        "50 255 2 '_root' GetVariable 'beginFill' CallMethod Pop "
+        "10 10 2 '_root' GetVariable 'moveTo' CallMethod Pop 90 10 2 '_root' GetVariable 'lineTo' CallMethod "
+        "Pop "
+        "10 90 90 90 4 '_root' GetVariable 'curveTo' CallMethod Pop 0 '_root' GetVariable 'endFill' "
+        "CallMethod Pop "
+        "'matrixType' 'box' 'w' 40 'h' 40 'r' 1 4 InitObject 0 255 3 InitArray 100 50 2 InitArray "
+        "16711680 255 2 InitArray 'radial' 5 'clip' GetVariable 'beginGradientFill' CallMethod Pop "
+        "40 0 2 'clip' GetVariable 'lineTo' CallMethod Pop 0 40 2 'clip' GetVariable 'lineTo' CallMethod Pop "
+        "'clip' GetVariable 'filters' 2 8 8 255 4 'flash' GetVariable 'filters' GetMember 'GlowFilter' "
+        "NewMethod "
+        "3 0 2 'flash' GetVariable 'filters' GetMember 'BlurFilter' NewMethod 2 InitArray SetMember "
+        "'clip' GetVariable 'blendMode' 'screen' SetMember "
+        "'clip' GetVariable 'transform' GetMember 'matrix' 5 5 0 0.5 0.5 2 6 'flash' GetVariable 'geom' "
+        "GetMember 'Matrix' NewMethod SetMember 'clip' GetVariable 'filters' GetMember Trace");
+    PlaceObject placed = Place(2, 1);
+    placed.name = QStringLiteral("clip");
+    return MovieBuilder()
+        .Version(8)
+        .Add(DefineSprite(2, 1, ShowFrame()))
+        .Add(PlaceObjectTag(placed))
+        .Add(Tag(12, script + QByteArray(1, '\0')))
+        .Add(ShowFrame())
+        .Add(DoAction(ActionCode().Records(Assemble("0 '_root' GetVariable 'clear' CallMethod Pop"))))
+        .Add(ShowFrame())
+        .Build();
+}
+
 // Objects, arrays, strings and the classes at work: a literal walked by for..in, an array sorted,
 // joined and spliced, a string split, instances made, their methods and super called, an instance
 // cast and tested, a member deleted; each result traced.

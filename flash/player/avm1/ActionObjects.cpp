@@ -270,6 +270,8 @@ ActionValue ActionInterpreter::CallClipMethod(Activation& act, const ClipRef& cl
     const QString method = name.toLower();
     if (auto result = ClipMethod(clip, method, args))
         return *result;
+    if (auto drawn = CallDrawingMethod(*this, clip, method, args))
+        return *drawn;
     // Everything is loaded from the start: what preloaders wait for is there.
     if (method == QStringLiteral("getbytesloaded") || method == QStringLiteral("getbytestotal"))
         return host.MovieBytes();

@@ -2,6 +2,8 @@
 // reused when their clip leaves the stage), and the properties that read like variables (_x ...).
 #include "flash/player/avm1/Actions.h"
 
+#include "flash/player/avm1/Native.h"
+
 #include <QStringList>
 #include <cmath>
 
@@ -71,6 +73,8 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
         return {};
     if (const auto property = PropertyIndex(name))
         return GetClipProperty(clip, *property);
+    if (auto effect = ClipEffectMember(*this, clip, name))
+        return *effect;
     if (const auto* values = VariablesOf(clip, false))
         if (const ActionValue* found = values->Find(name))
             return *found;
@@ -164,6 +168,8 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
         SetClipProperty(clip, *property, value);
         return;
     }
+    if (SetClipEffectMember(*this, clip, name, value))
+        return;
     if (variableCount >= MaxVariables) {
         // Make room from clips that have left the stage before refusing a new name.
         for (auto it = variables.begin(); it != variables.end();) {

@@ -8,9 +8,10 @@
 // comparisons, strings, bits, conversions, random numbers, getTimer; objects and arrays (literals,
 // new, methods, length), prototype chains, ActionScript 2 classes (extends, super, instanceof,
 // casts, interfaces), for..in, delete, typeof, and the built-in Object, Array, String, Number,
-// Boolean, Math and global functions, and the Sound object; clips' geometry, depths and names, and
+// Boolean, Math and global functions, and the Sound object; clips' geometry, depths and names,
 // movies and variables loaded from files next to the movie (ClipMethods.cpp, ClipLoads.cpp,
-// MovieClipLoader). Other actions (exceptions, URLs that load nothing) are consumed and skipped.
+// MovieClipLoader); clips' drawing methods, flash.geom and flash.filters (through clip.transform and
+// clip.filters). Other actions (exceptions, URLs that load nothing) are consumed and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
@@ -146,6 +147,18 @@ public:
     virtual ClipRef Level(int level) = 0;                        // empty when nothing is loaded there
     virtual std::optional<int> LevelOf(const ClipRef& clip) = 0; // the level a clip is the root of
     virtual QString MovieUrl() = 0;                              // the played movie's address
+    // The drawing scripts make in a clip (moveTo, lineTo ...), made on first use; null when the clip
+    // cannot have one. Each call counts as a change: what is drawn shows once the scripts have run.
+    virtual Drawing* DrawingOf(const ClipRef& clip) {
+        (void)clip;
+        return nullptr;
+    }
+    // Where a sprite is placed, for what scripts set on it directly (transform, filters, blendMode);
+    // null for the main timeline and for clips not on stage.
+    virtual DisplayObject* PlacementOf(const ClipRef& clip) {
+        (void)clip;
+        return nullptr;
+    }
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -208,6 +221,7 @@ public:
 
     // For the built-in objects (their own files): the object model as scripts see it.
     ObjectHeap& Heap() { return heap; }
+    ActionHost& Host() { return host; }
     struct Prototypes {
         ScriptObject *object = nullptr, *function = nullptr, *array = nullptr, *string = nullptr,
                      *number = nullptr, *boolean = nullptr;
@@ -225,6 +239,9 @@ public:
     void SetMember(const ActionValue& object, const QString& name, ActionValue value);
     // Sets an own property without its setters (length, __proto__): for built-ins setting up.
     void Define(ScriptObject* object, const QString& name, ActionValue value, std::uint8_t flags = DontEnum);
+    // A property whose reads call get and whose writes call set (none: writes are ignored), with the
+    // object read as this; for built-ins whose values live elsewhere (a clip's transform).
+    void DefineAccessor(ScriptObject* object, const QString& name, NativeFunction get, NativeFunction set);
     bool Delete(const ActionValue& object, const QString& name);
     // Resizes an array, within MaxArrayLength and the heap; false when refused.
     bool Resize(ScriptObject& array, std::size_t length);
@@ -360,6 +377,8 @@ private:
     ActionValue ObjectMember(ScriptObject& object, const QString& name, ScriptObject** owner);
     void SetObjectMember(ScriptObject& object, const QString& name, ActionValue value);
     ScriptObject* PrototypeOf(ScriptObject& function);
+    // The accessor that a write of the name on the object meets on its chain, or null.
+    ScriptObject* AccessorFor(ScriptObject& object, const QString& name);
 
     // Clips as objects, functions and calls.
     void GetProperty(Activation& act);
@@ -415,6 +434,7 @@ private:
     int callDepth = 0;
     int running = 0; // scripts and handlers running, nested; the heap is collected at 0
     bool hasHandlers = false;
+    bool hasAccessors = false;          // writes look for accessors only once one was defined
     int runningVersion = 0;             // of the code running now
     std::mt19937 randomNumbers{0x5EED}; // the same sequence every run: conversions repeat
     struct LoadWatch {

@@ -143,6 +143,8 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpNumberBuiltins(*this);
     SetUpSoundBuiltins(*this);
     SetUpMovieClipLoaderBuiltins(*this);
+    SetUpGeomBuiltins(*this);
+    SetUpFilterBuiltins(*this);
 }
 
 } // namespace flash

@@ -4,6 +4,7 @@
 
 #include "flash/player/avm1/Actions.h"
 
+#include <optional>
 #include <vector>
 
 namespace flash {
@@ -41,5 +42,22 @@ void SetUpStringBuiltins(ActionInterpreter& vm);
 void SetUpNumberBuiltins(ActionInterpreter& vm); // Number, Boolean, Math and the global functions
 void SetUpSoundBuiltins(ActionInterpreter& vm);
 void SetUpMovieClipLoaderBuiltins(ActionInterpreter& vm);
+
+// _global.flash.<name>, made when first asked for; null when the heap is full.
+ScriptObject* Package(ActionInterpreter& vm, const QString& name);
+void SetUpGeomBuiltins(ActionInterpreter& vm);   // flash.geom
+void SetUpFilterBuiltins(ActionInterpreter& vm); // flash.filters
+// What a clip's effect members read (transform, filters, blendMode); none for other names. Setting one:
+// whether the name was one of them.
+std::optional<ActionValue> ClipEffectMember(ActionInterpreter& vm, const ClipRef& clip, const QString& name);
+bool SetClipEffectMember(ActionInterpreter& vm, const ClipRef& clip, const QString& name,
+                         const ActionValue& value);
+// A new flash.geom.Transform of the clip.
+ActionValue ClipTransform(ActionInterpreter& vm, const ClipRef& clip);
+
+// A clip's drawing method (moveTo, lineTo, beginFill ...) by its name in lower case, and what it
+// returns; none when the name is no drawing method.
+std::optional<ActionValue> CallDrawingMethod(ActionInterpreter& vm, const ClipRef& clip,
+                                             const QString& method, const std::vector<ActionValue>& args);
 
 } // namespace flash

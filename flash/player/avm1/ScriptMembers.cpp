@@ -138,12 +138,33 @@ ActionValue ActionInterpreter::ObjectMember(ScriptObject& object, const QString&
             return *value;
     int depth = 0;
     for (ScriptObject* level = start; level && depth < MaxProtoDepth; level = level->proto, ++depth)
-        if (const ActionValue* value = level->properties.Find(name)) {
+        if (const PropertyMap::Entry* entry = level->properties.FindEntry(name)) {
             if (owner)
                 *owner = level;
-            return *value;
+            if (ScriptObject* accessor = entry->flags & Accessor ? AsObject(entry->value) : nullptr)
+                return accessor->elements.empty() ? ActionValue{}
+                                                  : CallValue(accessor->elements[0], &object, {});
+            return entry->value;
         }
     return {};
+}
+
+void ActionInterpreter::DefineAccessor(ScriptObject* object, const QString& name, NativeFunction get,
+                                       NativeFunction set) {
+    ScriptObject* accessor = heap.New(ScriptObject::Kind::Object, nullptr);
+    if (!object || !accessor)
+        return;
+    accessor->elements = {NewNative(get), set ? ActionValue(NewNative(set)) : ActionValue{}};
+    Define(object, name, accessor, DontEnum | DontDelete | Accessor);
+    hasAccessors = true;
+}
+
+ScriptObject* ActionInterpreter::AccessorFor(ScriptObject& object, const QString& name) {
+    int depth = 0;
+    for (ScriptObject* level = &object; level && depth < MaxProtoDepth; level = level->proto, ++depth)
+        if (const PropertyMap::Entry* entry = level->properties.FindEntry(name))
+            return entry->flags & Accessor ? AsObject(entry->value) : nullptr;
+    return nullptr;
 }
 
 void ActionInterpreter::SetMember(const ActionValue& object, const QString& name, ActionValue value) {
@@ -185,6 +206,11 @@ void ActionInterpreter::SetObjectMember(ScriptObject& object, const QString& nam
             Store(heap, object.elements[*index], std::move(value));
             return;
         }
+    }
+    if (ScriptObject* accessor = hasAccessors ? AccessorFor(object, name) : nullptr) {
+        if (accessor->elements.size() > 1)
+            CallValue(accessor->elements[1], &object, {std::move(value)});
+        return;
     }
     if (object.properties.Size() >= MaxVariables * 64 && !object.properties.Find(name))
         return;

@@ -38,7 +38,13 @@ struct ScriptFunction {
 };
 
 // Property attributes, as ASSetPropFlags numbers them.
-enum PropertyFlag : std::uint8_t { DontEnum = 1, DontDelete = 2, ReadOnly = 4 };
+enum PropertyFlag : std::uint8_t {
+    DontEnum = 1,
+    DontDelete = 2,
+    ReadOnly = 4,
+    // Set by built-ins only: the value holds a getter and a setter (elements 0 and 1) run in its place.
+    Accessor = 8,
+};
 
 // Named values in the order they were added.
 class PropertyMap {
