@@ -67,6 +67,13 @@ public:
     void StartDrag(const ClipRef& clip, bool lockCenter, const std::optional<QRectF>& bounds) override;
     void StopDrag() override;
     std::shared_ptr<TextFieldState> Field(const ClipRef& clip, const QString& name) override;
+    // Text fields made and reached by scripts (ScriptTextFields.cpp).
+    std::shared_ptr<TextFieldState> CreateField(const ClipRef& clip, const QString& name, int depth,
+                                                const QRectF& box) override;
+    DisplayObject* FieldPlacement(const TextFieldState& field) override;
+    void RemoveField(const TextFieldState& field) override;
+    const Movie* PlayedMovie() override { return state.movie.get(); }
+    void FieldBound() override { state.boundFields = true; }
 
     // Moves the clip being dragged to the mouse.
     void FollowMouse();

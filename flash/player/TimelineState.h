@@ -38,6 +38,7 @@ struct TimelineState {
     long long ticks = 0;       // ticks played: the scripts' clock
     QPointF mouse;             // where the mouse was last, stage twips
     std::uint64_t spritesMade = 0;
+    bool boundFields = false; // a script gave a field a variable to show
 
     // A new instance of a sprite, numbered in the order of creation.
     std::shared_ptr<SpriteInstance> NewSprite(const Sprite* sprite) {

@@ -50,6 +50,8 @@ QByteArray As3Movie();
 QByteArray ClassesScript();
 // A version 8 movie whose frame scripts use objects, arrays, strings and those classes.
 QByteArray ObjectsMovie();
+// A version 8 movie whose script makes a text field and sets its HTML, formats and look.
+QByteArray TextFieldsMovie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

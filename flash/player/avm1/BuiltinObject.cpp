@@ -141,6 +141,7 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpArrayBuiltins(*this);
     SetUpStringBuiltins(*this);
     SetUpNumberBuiltins(*this);
+    SetUpTextBuiltins(*this);
 }
 
 } // namespace flash

@@ -39,5 +39,9 @@ void SetUpObjectBuiltins(ActionInterpreter& vm);
 void SetUpArrayBuiltins(ActionInterpreter& vm);
 void SetUpStringBuiltins(ActionInterpreter& vm);
 void SetUpNumberBuiltins(ActionInterpreter& vm); // Number, Boolean, Math and the global functions
+void SetUpTextBuiltins(ActionInterpreter& vm);   // TextField and TextFormat
+
+// clip.createTextField(name, depth, x, y, width, height): the field in movies from version 8 on.
+ActionValue CreateTextField(ActionInterpreter& vm, const ClipRef& clip, const std::vector<ActionValue>& args);
 
 } // namespace flash
