@@ -353,3 +353,27 @@ TEST(TextFieldDrawing, WhatScriptsSetShowsInThePicture) {
     image = Picture(text + Set(Field, "_visible", "false"));
     EXPECT_EQ(Count(image, QRect(0, 0, 100, 100), QColor(255, 0, 0), 8), 0);
 }
+
+TEST(TextFieldDrawing, EmbedFontsDrawsTheMovieFontTheFormatNames) {
+    // "Squares" draws 'A' as a full square, one EM wide, its top at the ascent.
+    FontDefinition font;
+    font.id = 1;
+    font.name = QStringLiteral("Squares");
+    font.ascent = 1024;
+    font.descent = 256;
+    font.glyphs = {GlyphDefinition{ShapeRecords().Fill0(1).Box(0, -1024, 1024, 0), 'A', 1024}};
+    const QString script = Create + NewFormat({"'Squares'", "20", "16711680"}) + "store:1 Pop " +
+                           Call(Field, "setNewTextFormat", {"r:1"}) + "Pop " + Set(Field, "text", "'AA'");
+    const auto picture = [&](bool embed) {
+        const auto movie =
+            Movie_(script + Set(Field, "embedFonts", embed ? "true" : "false"), 8, DefineFontTag(font));
+        Player player(movie);
+        return Renderer()
+            .RenderStage(*movie, player.Stage(), QSize(100, 100))
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    // The field's text starts two pixels in: squares at x 12..32 and 32..52, y 22..42.
+    const QRect squares(14, 24, 36, 16);
+    EXPECT_EQ(Count(picture(true), squares, QColor(255, 0, 0), 8), squares.width() * squares.height());
+    EXPECT_LT(Count(picture(false), squares, QColor(255, 0, 0), 8), squares.width() * squares.height() / 2);
+}
