@@ -581,12 +581,10 @@ EditText DrawnLook(const ScriptedField& field) {
     };
     look.backgroundColor = field.background ? std::optional(rgba(field.backgroundColor)) : std::nullopt;
     look.borderColor = field.border ? std::optional(rgba(field.borderColor)) : std::nullopt;
-    // Margins and leading of the first paragraph hold for the field.
+    // Margins and leading go with each paragraph, in its TEXTFORMAT tag.
     const CharFormat first = field.text.FormatAt(0, field.newFormat);
-    look.leftMargin = std::uint16_t(std::clamp(first.leftMargin, 0, 720) * TwipsPerPixel);
-    look.rightMargin = std::uint16_t(std::clamp(first.rightMargin, 0, 720) * TwipsPerPixel);
-    look.indent = std::uint16_t(std::clamp(first.indent, 0, 720) * TwipsPerPixel);
-    look.leading = std::int16_t(std::clamp(first.leading, -360, 720) * TwipsPerPixel);
+    look.leftMargin = look.rightMargin = look.indent = 0;
+    look.leading = 0;
     look.height = std::uint16_t(std::clamp(first.size, 1, 127) * TwipsPerPixel);
     look.color = rgba(first.color);
     look.align = first.align;

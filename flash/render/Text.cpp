@@ -107,7 +107,8 @@ QString DecodeEntities(QString text) {
 // Builds the paragraphs of an HTML text as its tags and text arrive.
 class HtmlRuns {
 public:
-    HtmlRuns(const TextStyle& base, EditText::Align align) : styles{{QString(), base}}, aligns{align} {
+    HtmlRuns(const TextStyle& base, EditText::Align align)
+        : styles{{QString(), base}}, aligns{align}, spacings(1) {
         paragraphs.push_back({align, {}});
     }
 
@@ -146,6 +147,25 @@ public:
         } else if (name == QLatin1String("li")) {
             if (closing || HasText())
                 Break();
+        } else if (name == QLatin1String("textformat")) {
+            if (closing) {
+                if (spacings.size() > 1)
+                    spacings.pop_back();
+                return;
+            }
+            StyledParagraph spacing = spacings.back();
+            for (auto [attribute, value] : {std::pair{"leftmargin", &spacing.leftMargin},
+                                            {"rightmargin", &spacing.rightMargin},
+                                            {"indent", &spacing.indent},
+                                            {"leading", &spacing.leading}}) {
+                bool ok = false;
+                const double pixels = Attribute(attributes, attribute).trimmed().toDouble(&ok);
+                if (ok && std::isfinite(pixels))
+                    *value = int(std::clamp(pixels, -720.0, 720.0) * TwipsPerPixel);
+            }
+            spacings.push_back(spacing);
+            if (!HasText())
+                Space(paragraphs.back());
         } else if (name == QLatin1String("font") || name == QLatin1String("b") ||
                    name == QLatin1String("i") || name == QLatin1String("u")) {
             if (closing)
@@ -184,6 +204,14 @@ private:
         if (paragraphs.back().runs.empty())
             paragraphs.back().runs.push_back({QString(), styles.back().second});
         paragraphs.push_back({aligns.back(), {}});
+        Space(paragraphs.back());
+    }
+
+    void Space(StyledParagraph& paragraph) const {
+        paragraph.leftMargin = spacings.back().leftMargin;
+        paragraph.rightMargin = spacings.back().rightMargin;
+        paragraph.indent = spacings.back().indent;
+        paragraph.leading = spacings.back().leading;
     }
 
     bool HasText() const {
@@ -278,6 +306,7 @@ private:
 
     std::vector<std::pair<QString, TextStyle>> styles; // open format tags, innermost last
     std::vector<EditText::Align> aligns;               // open paragraphs' alignments, innermost last
+    std::vector<StyledParagraph> spacings; // open textformat tags' margins (no runs), innermost last
     std::vector<StyledParagraph> paragraphs;
     qsizetype size = 0; // characters so far, a paragraph break counting one
 };
@@ -508,13 +537,15 @@ double InkWidth(std::vector<Piece> line) {
 void LayOut(const EditText& text, const std::vector<StyledParagraph>& paragraphs, const FaceOf& faceOf,
             Ink& ink) {
     const Rect& b = text.bounds;
-    const double left = b.xMin + Gutter + text.leftMargin;
-    const double right = b.xMax - Gutter - text.rightMargin;
     double top = b.yMin + Gutter;
     for (const StyledParagraph& paragraph : paragraphs) {
+        const double left = b.xMin + Gutter + paragraph.leftMargin.value_or(text.leftMargin);
+        const double right = b.xMax - Gutter - paragraph.rightMargin.value_or(text.rightMargin);
+        const double indent = paragraph.indent.value_or(text.indent);
+        const double leading = paragraph.leading.value_or(text.leading);
         // An empty paragraph is as high as its format.
         const Face* own = paragraph.runs.empty() ? nullptr : faceOf(paragraph.runs.front());
-        const auto lines = Lines(paragraph, faceOf, text.wordWrap, right - left - text.indent);
+        const auto lines = Lines(paragraph, faceOf, text.wordWrap, right - left - indent);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const std::vector<Piece>& line = lines[i];
             double ascent = line.empty() && own ? own->ascent : 0;
@@ -523,7 +554,7 @@ void LayOut(const EditText& text, const std::vector<StyledParagraph>& paragraphs
                 ascent = std::max(ascent, piece.face->ascent);
                 descent = std::max(descent, piece.face->descent);
             }
-            const double start = left + (i == 0 ? text.indent : 0);
+            const double start = left + (i == 0 ? indent : 0);
             const double width = InkWidth(line);
             double x = start;
             if (paragraph.align == EditText::Align::Right)
@@ -543,7 +574,7 @@ void LayOut(const EditText& text, const std::vector<StyledParagraph>& paragraphs
                 ink.Add(piece.color, path);
                 x += advance;
             }
-            top = baseline + descent + text.leading;
+            top = baseline + descent + leading;
         }
     }
 }

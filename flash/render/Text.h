@@ -61,11 +61,13 @@ struct StyledRun {
 struct StyledParagraph {
     EditText::Align align = EditText::Align::Left;
     std::vector<StyledRun> runs;
+    // Twips, as <textformat> around the paragraph sets them; unset: the field's own.
+    std::optional<int> leftMargin = {}, rightMargin = {}, indent = {}, leading = {};
     bool operator==(const StyledParagraph&) const = default;
 };
 
-// Flash's HTML subset (p, br, li, font, b, i, u and entities; other tags dropped) as paragraphs of
-// runs, starting from the field's format and alignment. Bounded for any input.
+// Flash's HTML subset (p, br, li, font, b, i, u, textformat and entities; other tags dropped) as paragraphs
+// of runs, starting from the field's format and alignment. Bounded for any input.
 std::vector<StyledParagraph> ParseHtml(const QString& html, const TextStyle& base, EditText::Align align);
 
 // What an edit text shows: its initial text or content, as plain text when it is HTML (the runs of

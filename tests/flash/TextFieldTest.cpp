@@ -354,14 +354,23 @@ TEST(TextFieldDrawing, WhatScriptsSetShowsInThePicture) {
     EXPECT_EQ(Count(image, QRect(0, 0, 100, 100), QColor(255, 0, 0), 8), 0);
 }
 
-TEST(TextFieldDrawing, EmbedFontsDrawsTheMovieFontTheFormatNames) {
-    // "Squares" draws 'A' as a full square, one EM wide, its top at the ascent.
+namespace {
+
+// "Squares" draws 'A' as a full square, one EM wide, its top at the ascent.
+FontDefinition Squares() {
     FontDefinition font;
     font.id = 1;
     font.name = QStringLiteral("Squares");
     font.ascent = 1024;
     font.descent = 256;
     font.glyphs = {GlyphDefinition{ShapeRecords().Fill0(1).Box(0, -1024, 1024, 0), 'A', 1024}};
+    return font;
+}
+
+} // namespace
+
+TEST(TextFieldDrawing, EmbedFontsDrawsTheMovieFontTheFormatNames) {
+    const FontDefinition font = Squares();
     const QString script = Create + NewFormat({"'Squares'", "20", "16711680"}) + "store:1 Pop " +
                            Call(Field, "setNewTextFormat", {"r:1"}) + "Pop " + Set(Field, "text", "'AA'");
     const auto picture = [&](bool embed) {
@@ -376,4 +385,21 @@ TEST(TextFieldDrawing, EmbedFontsDrawsTheMovieFontTheFormatNames) {
     const QRect squares(14, 24, 36, 16);
     EXPECT_EQ(Count(picture(true), squares, QColor(255, 0, 0), 8), squares.width() * squares.height());
     EXPECT_LT(Count(picture(false), squares, QColor(255, 0, 0), 8), squares.width() * squares.height() / 2);
+}
+
+TEST(TextFieldDrawing, TextFormatMarginsMoveOnlyTheirParagraphs) {
+    // Two 10-pixel squares on lines 12.5 pixels apart; the second paragraph 30 pixels in.
+    const QString script =
+        Create + Set(Field, "html", "true") + Set(Field, "embedFonts", "true") +
+        NewFormat({"'Squares'", "10", "16711680"}) + "store:1 Pop " +
+        Call(Field, "setNewTextFormat", {"r:1"}) + "Pop " +
+        Set(Field, "htmlText", R"('<p>A</p><textformat leftmargin="30"><p>A</p></textformat>')");
+    const auto movie = Movie_(script, 8, DefineFontTag(Squares()));
+    ASSERT_TRUE(movie);
+    Player player(movie);
+    const QImage image =
+        Renderer().RenderStage(*movie, player.Stage(), QSize(100, 100)).convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(PixelNear(image, 17, 27, QColor(255, 0, 0), 8, false));
+    EXPECT_TRUE(PixelNear(image, 17, 39, Qt::white, 8, false));
+    EXPECT_TRUE(PixelNear(image, 47, 39, QColor(255, 0, 0), 8, false));
 }
