@@ -6,10 +6,10 @@
 // Also the field's look as scripts set it (background, border, their colours, the HTML flag), and the
 // edit text character the renderer draws from all of it.
 //
-// Nothing here fails: values out of range are clamped as Flash clamps them, unknown HTML tags are
-// dropped. A field holds at most MaxLength characters (more is cut), HTML nests at most MaxNesting
-// tags (deeper ones are read as text's format without the tag), and formats stay merged in runs, so
-// memory follows the text's length.
+// Nothing here fails: values out of range are clamped, unknown HTML tags are dropped. A field holds
+// at most MaxLength characters (more is cut); HTML keeps at most MaxNesting tags open (a deeper tag
+// changes the format without being kept, so its closing tag finds it not); formats stay merged in
+// runs, so memory follows the text's length.
 
 #include "flash/player/DisplayList.h"
 #include "flash/swf/SwfModel.h"

@@ -403,3 +403,21 @@ TEST(TextFieldDrawing, TextFormatMarginsMoveOnlyTheirParagraphs) {
     EXPECT_TRUE(PixelNear(image, 17, 39, Qt::white, 8, false));
     EXPECT_TRUE(PixelNear(image, 47, 39, QColor(255, 0, 0), 8, false));
 }
+
+TEST(TextFieldScripts, AValueOfThatRemovesTheFieldLeavesNothingBehind) {
+    // o.valueOf = function () { t.removeTextField(); return 5 }; t._x = o; t.setTextFormat(o, fmt)
+    const QByteArray valueOf =
+        DefineFunction("", {}, Assemble(Call(Field, "removeTextField", {}) + "Pop 5 Return"));
+    const QByteArray script =
+        Assemble(Create + "'o' 0 InitObject SetVariable 'o' GetVariable 'valueOf'") + valueOf +
+        Assemble("SetMember " + Set(Field, "_x", "'o' GetVariable") + Create +
+                 Call(Field, "setTextFormat", {"'o' GetVariable", "0 'TextFormat' NewObject"}) + "Pop " +
+                 Trace(Field + " TypeOf"));
+    MovieBuilder builder;
+    builder.Version(8).Stage({0, 2000, 0, 2000}).Add(Tag(12, script + QByteArray(1, '\0'))).Add(ShowFrame());
+    const auto movie = ReadBack(builder.Build());
+    ASSERT_TRUE(movie);
+    QStringList lines;
+    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
+    EXPECT_EQ(lines, QStringList({"undefined"}));
+}

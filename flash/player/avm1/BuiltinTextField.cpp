@@ -11,6 +11,7 @@
 #include "flash/player/TextFields.h"
 #include "flash/player/avm1/Native.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace flash {
@@ -153,54 +154,66 @@ ActionValue MakeFormat(ActionInterpreter& vm, const FormatChange& format) {
 
 // --- TextField.prototype ---
 
-// Character positions as the methods take them: clamped, NaN as 0.
-qsizetype Position(ActionInterpreter& vm, const ActionValue& value, qsizetype length) {
-    const double number = vm.Number(value);
+// Arguments as numbers, converted before the field is reached: a script's valueOf may take it away.
+std::vector<double> Numbers(NativeCall& call, std::size_t count) {
+    std::vector<double> numbers;
+    for (std::size_t i = 0; i < std::min(count, call.args.size()); ++i)
+        numbers.push_back(call.vm.Number(call.args[i]));
+    return numbers;
+}
+
+// A character position as the methods take it: clamped, NaN as 0.
+qsizetype Position(double number, qsizetype length) {
     return std::isnan(number) ? 0 : qsizetype(std::clamp(std::trunc(number), 0.0, double(length)));
 }
 
 // setTextFormat(format), (index, format), (begin, end, format).
 ActionValue SetTextFormat(NativeCall& call) {
+    if (call.args.empty())
+        return {};
+    const FormatChange change = ReadFormat(call.vm, call.args.back());
+    const std::vector<double> numbers = Numbers(call, call.args.size() - 1);
     const FieldAccess at = Access(call.vm, call.self, true);
-    if (!at.scripted || call.args.empty())
+    if (!at.scripted)
         return {};
     FormattedText& text = at.scripted->text;
     const qsizetype length = text.Length();
     qsizetype begin = 0, end = length;
-    if (call.args.size() == 2) {
-        begin = Position(call.vm, call.args[0], length);
+    if (numbers.size() == 1) {
+        begin = Position(numbers[0], length);
         end = begin + 1;
-    } else if (call.args.size() >= 3) {
-        begin = Position(call.vm, call.args[0], length);
-        end = std::max(begin, Position(call.vm, call.args[1], length));
+    } else if (numbers.size() >= 2) {
+        begin = Position(numbers[0], length);
+        end = std::max(begin, Position(numbers[1], length));
     }
-    text.Apply(ReadFormat(call.vm, call.args.back()), begin, end);
+    text.Apply(change, begin, end);
     Publish(*at.field, at.placement);
     return {};
 }
 
 // getTextFormat(), (index), (begin, end).
 ActionValue GetTextFormat(NativeCall& call) {
+    const std::vector<double> numbers = Numbers(call, 2);
     const FieldAccess at = Access(call.vm, call.self, false);
     if (!at.scripted)
         return {};
     const FormattedText& text = at.scripted->text;
     const qsizetype length = text.Length();
     qsizetype begin = 0, end = length;
-    if (call.args.size() == 1) {
-        begin = Position(call.vm, call.args[0], length);
+    if (numbers.size() == 1) {
+        begin = Position(numbers[0], length);
         end = std::min(length, begin + 1);
-    } else if (call.args.size() >= 2) {
-        begin = Position(call.vm, call.args[0], length);
-        end = std::max(begin, Position(call.vm, call.args[1], length));
+    } else if (numbers.size() >= 2) {
+        begin = Position(numbers[0], length);
+        end = std::max(begin, Position(numbers[1], length));
     }
     return MakeFormat(call.vm, text.FormatOf(begin, end, at.scripted->newFormat));
 }
 
 ActionValue SetNewTextFormat(NativeCall& call) {
+    const FormatChange change = ReadFormat(call.vm, call.Arg(0));
     const FieldAccess at = Access(call.vm, call.self, true);
     if (at.scripted) {
-        const FormatChange change = ReadFormat(call.vm, call.Arg(0));
         change.ApplyTo(at.scripted->newFormat, false);
         change.ApplyTo(at.scripted->newFormat, true);
     }
@@ -214,17 +227,21 @@ ActionValue GetNewTextFormat(NativeCall& call) {
 
 // replaceText(begin, end, text): the new text takes the format of the first character it replaces.
 ActionValue ReplaceText(NativeCall& call) {
+    if (call.args.size() < 3)
+        return {};
+    const std::vector<double> numbers = Numbers(call, 2);
+    const QString added = call.vm.Text(call.args[2]).left(ActionInterpreter::MaxString);
     const FieldAccess at = Access(call.vm, call.self, true);
-    if (!at.scripted || call.args.size() < 3)
+    if (!at.scripted)
         return {};
     FormattedText& text = at.scripted->text;
     const qsizetype length = text.Length();
-    const qsizetype begin = Position(call.vm, call.args[0], length);
-    const qsizetype end = std::max(begin, Position(call.vm, call.args[1], length));
+    const qsizetype begin = Position(numbers[0], length);
+    const qsizetype end = std::max(begin, Position(numbers[1], length));
     const CharFormat format = begin < length ? text.FormatAt(begin, at.scripted->newFormat)
                               : begin > 0    ? text.FormatAt(begin - 1, at.scripted->newFormat)
                                              : at.scripted->newFormat;
-    text.Replace(begin, end, call.vm.Text(call.args[2]).left(ActionInterpreter::MaxString), format);
+    text.Replace(begin, end, added, format);
     Publish(*at.field, at.placement);
     return {};
 }
@@ -469,7 +486,7 @@ ActionValue ActionInterpreter::FieldMember(const TextFieldRef& ref, const QStrin
     const auto field = ref.field.lock();
     if (!field)
         return {};
-    // Text read from a field no script has formatted is what it shows, as before formats existed.
+    // A field no script has formatted gives its text as set, without reading its HTML.
     if (!field->scripted && Is(name, "text")) {
         const DisplayObject* placement = host.FieldPlacement(*field);
         const auto* text =
@@ -485,7 +502,24 @@ ActionValue ActionInterpreter::FieldMember(const TextFieldRef& ref, const QStrin
 }
 
 void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& name,
-                                       const ActionValue& value) {
+                                       const ActionValue& given) {
+    // Converted before the field is reached: a script's toString or valueOf may take it away.
+    ActionValue value = given;
+    if (std::holds_alternative<ScriptObject*>(given)) {
+        static const char* const Texts[] = {"text",     "htmlText", "autoSize", "type",
+                                            "variable", "restrict", "_name"};
+        static const char* const Numbers[] = {"textColor", "backgroundColor", "borderColor", "_width",
+                                              "_height",   "maxChars",        "_x",          "_y",
+                                              "_alpha"};
+        const auto named = [&](const auto& names) {
+            return std::any_of(std::begin(names), std::end(names),
+                               [&](const char* n) { return Is(name, n); });
+        };
+        if (named(Texts))
+            value = Text(given);
+        else if (named(Numbers))
+            value = Number(given);
+    }
     const auto field = ref.field.lock();
     if (!field)
         return;
