@@ -61,6 +61,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             ObjectsMovie(),
             ClipsMovie(),
             DrawingMovie(),
+            TextFieldsMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -73,7 +74,8 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          ObjectsMovie(), ClipsMovie(), DrawingMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+          ObjectsMovie(), ClipsMovie(), DrawingMovie(), TextFieldsMovie(), DeepNestedMovie(), CycleMovie(),
+          SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

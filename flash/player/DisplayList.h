@@ -13,12 +13,16 @@ namespace flash {
 struct SpriteInstance;
 struct ButtonInstance;
 class Drawing;
+struct ScriptedField; // flash/player/TextFields.h
 
 // What an edit text shows when scripts have set it, directly (field.text) or through its variable.
 struct TextFieldState {
     QString initialText;
     std::optional<QString> content; // none: the initial text
     std::optional<QString> bound;   // the variable's value last shown
+    // Set once a script made the field, formatted it or changed its look: then its placement shows
+    // an edit text made from this, and content is that text's HTML.
+    std::shared_ptr<ScriptedField> scripted;
 };
 
 struct DisplayObject {

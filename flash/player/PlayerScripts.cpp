@@ -4,6 +4,7 @@
 
 #include "flash/media/SoundMixer.h"
 #include "flash/player/Geometry.h"
+#include "flash/player/TextFields.h"
 #include "flash/player/avm2/As3Runtime.h"
 #include "flash/swf/TagCodes.h"
 
@@ -76,7 +77,7 @@ void Player::RunScripts() {
     queued = 0;
     if (as3)
         as3->DropQueued();
-    if (hasBoundTexts)
+    if (hasBoundTexts || state.boundFields)
         UpdateBoundTexts();
     host.PublishDrawings();
     runningScripts = false;
@@ -111,7 +112,10 @@ void Player::UpdateBoundTexts() {
             const QString shown = ActionText(value);
             if (object.field && object.field->bound != shown) {
                 object.field->bound = shown;
-                object.field->content = shown;
+                if (object.field->scripted)
+                    SetFieldText(*object.field, &object, shown, object.field->scripted->html);
+                else
+                    object.field->content = shown;
             }
         },
         0);

@@ -124,6 +124,13 @@ public:
     static const Drawing* DrawingIn(const DisplayList& list);
     // Drawings changed since the last call show what scripts drew; run after each round of scripts.
     void PublishDrawings();
+    // Text fields made and reached by scripts (ScriptTextFields.cpp).
+    std::shared_ptr<TextFieldState> CreateField(const ClipRef& clip, const QString& name, int depth,
+                                                const QRectF& box) override;
+    DisplayObject* FieldPlacement(const TextFieldState& field) override;
+    void RemoveField(const TextFieldState& field) override;
+    const Movie* PlayedMovie() override { return state.movie.get(); }
+    void FieldBound() override { state.boundFields = true; }
 
     // Moves the clip being dragged to the mouse.
     void FollowMouse();

@@ -45,6 +45,7 @@ struct TimelineState {
     std::uint64_t spritesMade = 0;
     // What scripts set on sound scopes (ScriptSounds.h), other than the defaults.
     std::map<std::uint64_t, ActionHost::SoundSettings> soundSettings;
+    bool boundFields = false; // a script gave a field a variable to show
 
     // A new instance of a sprite, numbered in the order of creation.
     std::shared_ptr<SpriteInstance> NewSprite(const Sprite* sprite) {

@@ -117,6 +117,7 @@ struct Renderer::Impl {
     std::size_t shapesPruneAt = 256; // cache size that has the unused entries dropped
     std::unordered_map<const Character*, MorphEntry> morphs;
     std::unordered_map<const Character*, TextEntry> texts;
+    std::size_t textsBeforePruning = 64;
     struct VideoEntry {
         std::shared_ptr<const Character> owner;
         std::vector<std::unique_ptr<VideoDecoder>> decoders;
@@ -248,6 +249,11 @@ struct Renderer::Impl {
         if (!movie ||
             !(std::holds_alternative<StaticText>(*owner) || std::holds_alternative<EditText>(*owner)))
             return nullptr;
+        if (texts.size() >= textsBeforePruning) {
+            // Scripts give a field a new character for each change: drop those only this cache holds.
+            std::erase_if(texts, [](const auto& entry) { return entry.second.owner.use_count() == 1; });
+            textsBeforePruning = std::max<std::size_t>(64, texts.size() * 2);
+        }
         auto [entry, added] = texts.try_emplace(owner.get());
         if (added)
             entry->second = TextEntry{owner, PrepareText(*owner, *movie), {}};

@@ -30,6 +30,21 @@ const Font* FontById(const Movie& movie, std::uint16_t id) {
     return found == movie.dictionary.end() ? nullptr : std::get_if<Font>(found->second.get());
 }
 
+// A font of the movie with glyphs by its name, the one of the style asked for first.
+const Font* FontByName(const Movie& movie, const QString& name, bool bold, bool italic) {
+    const Font* any = nullptr;
+    for (const auto& [id, character] : movie.dictionary) {
+        const auto* font = std::get_if<Font>(character.get());
+        if (!font || font->glyphs.empty() || font->name.compare(name, Qt::CaseInsensitive) != 0)
+            continue;
+        if (font->bold == bold && font->italic == italic)
+            return font;
+        if (!any)
+            any = font;
+    }
+    return any;
+}
+
 // Glyph outlines in the font's units, made on first use; a text uses a few glyphs of large fonts.
 class GlyphCache {
 public:
@@ -92,7 +107,8 @@ QString DecodeEntities(QString text) {
 // Builds the paragraphs of an HTML text as its tags and text arrive.
 class HtmlRuns {
 public:
-    HtmlRuns(const TextStyle& base, EditText::Align align) : styles{{QString(), base}}, aligns{align} {
+    HtmlRuns(const TextStyle& base, EditText::Align align)
+        : styles{{QString(), base}}, aligns{align}, spacings(1) {
         paragraphs.push_back({align, {}});
     }
 
@@ -131,6 +147,25 @@ public:
         } else if (name == QLatin1String("li")) {
             if (closing || HasText())
                 Break();
+        } else if (name == QLatin1String("textformat")) {
+            if (closing) {
+                if (spacings.size() > 1)
+                    spacings.pop_back();
+                return;
+            }
+            StyledParagraph spacing = spacings.back();
+            for (auto [attribute, value] : {std::pair{"leftmargin", &spacing.leftMargin},
+                                            {"rightmargin", &spacing.rightMargin},
+                                            {"indent", &spacing.indent},
+                                            {"leading", &spacing.leading}}) {
+                bool ok = false;
+                const double pixels = Attribute(attributes, attribute).trimmed().toDouble(&ok);
+                if (ok && std::isfinite(pixels))
+                    *value = int(std::clamp(pixels, -720.0, 720.0) * TwipsPerPixel);
+            }
+            spacings.push_back(spacing);
+            if (!HasText())
+                Space(paragraphs.back());
         } else if (name == QLatin1String("font") || name == QLatin1String("b") ||
                    name == QLatin1String("i") || name == QLatin1String("u")) {
             if (closing)
@@ -169,6 +204,14 @@ private:
         if (paragraphs.back().runs.empty())
             paragraphs.back().runs.push_back({QString(), styles.back().second});
         paragraphs.push_back({aligns.back(), {}});
+        Space(paragraphs.back());
+    }
+
+    void Space(StyledParagraph& paragraph) const {
+        paragraph.leftMargin = spacings.back().leftMargin;
+        paragraph.rightMargin = spacings.back().rightMargin;
+        paragraph.indent = spacings.back().indent;
+        paragraph.leading = spacings.back().leading;
     }
 
     bool HasText() const {
@@ -263,6 +306,7 @@ private:
 
     std::vector<std::pair<QString, TextStyle>> styles; // open format tags, innermost last
     std::vector<EditText::Align> aligns;               // open paragraphs' alignments, innermost last
+    std::vector<StyledParagraph> spacings; // open textformat tags' margins (no runs), innermost last
     std::vector<StyledParagraph> paragraphs;
     qsizetype size = 0; // characters so far, a paragraph break counting one
 };
@@ -379,11 +423,11 @@ private:
     double scale;
 };
 
-// A field's faces, made once for each size and style its runs use (one embedded font per field).
+// A field's faces, made once for each font, size and style its runs use.
 class Faces {
 public:
     const EmbeddedFace& Embedded(const Font& font, double size) {
-        auto& face = embedded[size];
+        auto& face = embedded[{&font, size}];
         if (!face)
             face = std::make_unique<EmbeddedFace>(font, size);
         return *face;
@@ -397,7 +441,7 @@ public:
     }
 
 private:
-    std::map<double, std::unique_ptr<EmbeddedFace>> embedded;
+    std::map<std::pair<const Font*, double>, std::unique_ptr<EmbeddedFace>> embedded;
     std::map<std::tuple<QString, bool, bool, int>, std::unique_ptr<DeviceFace>> device;
 };
 
@@ -409,6 +453,7 @@ struct Piece {
     QString text;
     const Face* face = nullptr;
     Rgba color;
+    bool underline = false;
 };
 
 // Word wrap breaks after spaces, so a word may span runs: its pieces up to one ending in a space.
@@ -423,7 +468,7 @@ std::vector<std::vector<Piece>> Words(const StyledParagraph& paragraph, const Fa
             const QString chunk = it.next().captured();
             if (chunk.isEmpty())
                 break;
-            words.back().push_back({chunk, face, run.style.color});
+            words.back().push_back({chunk, face, run.style.color, run.style.underline});
             if (chunk.back().isSpace())
                 words.emplace_back();
         }
@@ -456,7 +501,8 @@ std::vector<std::vector<Piece>> Lines(const StyledParagraph& paragraph, const Fa
         lineWidth += Advance(word);
         for (Piece& piece : word) {
             std::vector<Piece>& line = lines.back();
-            if (!line.empty() && line.back().face == piece.face && line.back().color == piece.color)
+            if (!line.empty() && line.back().face == piece.face && line.back().color == piece.color &&
+                line.back().underline == piece.underline)
                 line.back().text += piece.text;
             else
                 line.push_back(std::move(piece));
@@ -491,13 +537,15 @@ double InkWidth(std::vector<Piece> line) {
 void LayOut(const EditText& text, const std::vector<StyledParagraph>& paragraphs, const FaceOf& faceOf,
             Ink& ink) {
     const Rect& b = text.bounds;
-    const double left = b.xMin + Gutter + text.leftMargin;
-    const double right = b.xMax - Gutter - text.rightMargin;
     double top = b.yMin + Gutter;
     for (const StyledParagraph& paragraph : paragraphs) {
+        const double left = b.xMin + Gutter + paragraph.leftMargin.value_or(text.leftMargin);
+        const double right = b.xMax - Gutter - paragraph.rightMargin.value_or(text.rightMargin);
+        const double indent = paragraph.indent.value_or(text.indent);
+        const double leading = paragraph.leading.value_or(text.leading);
         // An empty paragraph is as high as its format.
         const Face* own = paragraph.runs.empty() ? nullptr : faceOf(paragraph.runs.front());
-        const auto lines = Lines(paragraph, faceOf, text.wordWrap, right - left - text.indent);
+        const auto lines = Lines(paragraph, faceOf, text.wordWrap, right - left - indent);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const std::vector<Piece>& line = lines[i];
             double ascent = line.empty() && own ? own->ascent : 0;
@@ -506,7 +554,7 @@ void LayOut(const EditText& text, const std::vector<StyledParagraph>& paragraphs
                 ascent = std::max(ascent, piece.face->ascent);
                 descent = std::max(descent, piece.face->descent);
             }
-            const double start = left + (i == 0 ? text.indent : 0);
+            const double start = left + (i == 0 ? indent : 0);
             const double width = InkWidth(line);
             double x = start;
             if (paragraph.align == EditText::Align::Right)
@@ -517,10 +565,16 @@ void LayOut(const EditText& text, const std::vector<StyledParagraph>& paragraphs
             for (const Piece& piece : line) {
                 QPainterPath path;
                 piece.face->Draw(piece.text, {x, baseline}, path);
+                const double advance = piece.face->Advance(piece.text);
+                if (piece.underline) {
+                    // A line a twentieth of the text's height thick, just under the baseline.
+                    const double thickness = std::max(20.0, (piece.face->ascent + piece.face->descent) / 20);
+                    path.addRect(x, baseline + thickness, advance, thickness);
+                }
                 ink.Add(piece.color, path);
-                x += piece.face->Advance(piece.text);
+                x += advance;
             }
-            top = baseline + descent + text.leading;
+            top = baseline + descent + leading;
         }
     }
 }
@@ -610,12 +664,18 @@ PreparedText PrepareEditText(const EditText& text, const Movie& movie, const QSt
     if (text.html && !text.password) {
         const std::vector<StyledParagraph> paragraphs = ShownParagraphs(text, font, content);
         const bool systemFonts = CanUseSystemFonts();
-        // Runs the embedded font covers are drawn from it, others from a system font.
+        // Runs the embedded font covers are drawn from it (or from the movie's font of the run's face
+        // name), others from a system font.
         LayOut(
             text, paragraphs,
             [&](const StyledRun& run) -> const Face* {
-                if (font && text.useOutlines) {
-                    const EmbeddedFace& face = faces.Embedded(*font, run.style.size);
+                const Font* runFont = font;
+                if (text.useOutlines && !run.style.face.isEmpty() && (!font || font->name != run.style.face))
+                    if (const Font* named =
+                            FontByName(movie, run.style.face, run.style.bold, run.style.italic))
+                        runFont = named;
+                if (runFont && text.useOutlines) {
+                    const EmbeddedFace& face = faces.Embedded(*runFont, run.style.size);
                     if (run.text.trimmed().isEmpty() || face.Covers(run.text))
                         return &face;
                 }
@@ -641,6 +701,13 @@ PreparedText PrepareEditText(const EditText& text, const Movie& movie, const QSt
     const QRectF bounds(b.xMin, b.yMin, b.Width(), b.Height());
     PreparedText prepared = ink.Finish(QTransform(), text.autoSize ? std::nullopt : std::optional(bounds));
     if (text.border) {
+        prepared.boxFill = Rgba{255, 255, 255, 255};
+        prepared.boxFrame = Rgba{0, 0, 0, 255};
+    } else {
+        prepared.boxFill = text.backgroundColor;
+        prepared.boxFrame = text.borderColor;
+    }
+    if (prepared.boxFill || prepared.boxFrame) {
         prepared.box = bounds;
         prepared.area.addRect(bounds);
     }
@@ -661,13 +728,15 @@ void RecordText(PaintList& list, const PreparedText& text, const QTransform& toD
     if (text.box) {
         QPainterPath box;
         box.addRect(*text.box);
-        list.Fill(PaintPath(box), BrushOf(colorTransform, {255, 255, 255, 255}), toDevice, 1, false);
+        if (text.boxFill)
+            list.Fill(PaintPath(box), BrushOf(colorTransform, *text.boxFill), toDevice, 1, false);
         // A one-pixel frame inside the box, as wide as a device pixel is in twips.
         const double determinant = std::abs(toDevice.determinant());
         const double pixel = determinant > 0 ? 1 / std::sqrt(determinant) : 0;
         QPainterPath frame = box;
         frame.addRect(text.box->adjusted(pixel, pixel, -pixel, -pixel));
-        list.Fill(PaintPath(frame), BrushOf(colorTransform, {0, 0, 0, 255}), toDevice, 1, false);
+        if (text.boxFrame)
+            list.Fill(PaintPath(frame), BrushOf(colorTransform, *text.boxFrame), toDevice, 1, false);
     }
     for (const PreparedText::Run& run : text.runs) {
         const QBrush brush = BrushOf(colorTransform, run.color);

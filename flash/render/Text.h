@@ -3,7 +3,8 @@
 // character, and records them into a paint list like shapes. Static text and edit text that uses
 // outlines are drawn from the embedded glyphs; other edit text from a matching system font, whose
 // outlines Qt gives (so the paint list needs nothing new and bands on threads work the same). HTML
-// edit text lays out runs of several colours, sizes and faces, each in the face that can draw it.
+// edit text lays out runs of several colours, sizes and faces, each in the face that can draw it (with
+// outlines, an embedded font of the run's face name when the movie has one), underlined as asked.
 
 #include "flash/render/ShapeRenderer.h"
 
@@ -16,7 +17,7 @@
 namespace flash {
 
 // A text's ink in the character's own twips: areas of one colour each, and for edit text with a
-// border its box (white background, black border).
+// border or background its box (a movie's border: white background, black frame).
 struct PreparedText {
     struct Run {
         PaintPath area;
@@ -24,6 +25,7 @@ struct PreparedText {
     };
     std::vector<Run> runs;
     std::optional<QRectF> box;
+    std::optional<Rgba> boxFill, boxFrame;
     QPainterPath area; // everything inked together, for masks
 };
 
@@ -59,11 +61,13 @@ struct StyledRun {
 struct StyledParagraph {
     EditText::Align align = EditText::Align::Left;
     std::vector<StyledRun> runs;
+    // Twips, as <textformat> around the paragraph sets them; unset: the field's own.
+    std::optional<int> leftMargin = {}, rightMargin = {}, indent = {}, leading = {};
     bool operator==(const StyledParagraph&) const = default;
 };
 
-// Flash's HTML subset (p, br, li, font, b, i, u and entities; other tags dropped) as paragraphs of
-// runs, starting from the field's format and alignment. Bounded for any input.
+// Flash's HTML subset (p, br, li, font, b, i, u, textformat and entities; other tags dropped) as paragraphs
+// of runs, starting from the field's format and alignment. Bounded for any input.
 std::vector<StyledParagraph> ParseHtml(const QString& html, const TextStyle& base, EditText::Align align);
 
 // What an edit text shows: its initial text or content, as plain text when it is HTML (the runs of

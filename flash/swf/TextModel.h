@@ -73,6 +73,9 @@ struct EditText {
     std::int16_t leading = 0;                                  // twips
     QString variableName;
     std::optional<QString> initialText;
+    // A box behind the text and a frame round it, each in its own colour: what scripts set (a movie's
+    // border flag shows both, white and black).
+    std::optional<Rgba> backgroundColor, borderColor;
     bool operator==(const EditText&) const = default;
 };
 

@@ -1,4 +1,4 @@
-// The interpreter's objects and calls: clip properties and members, text fields' text, clip
+// The interpreter's objects and calls: clip properties and members, clip
 // methods (play, gotoAndStop, duplicateMovieClip, attachMovie, startDrag ...), functions scripts
 // define and their calls, event handlers, copies and removal of clips, dragging and trace.
 #include "flash/player/avm1/Actions.h"
@@ -12,17 +12,6 @@
 #include <utility>
 
 namespace flash {
-
-namespace {
-
-// The members of an edit text that scripts reach: its text, and htmlText, the same here (shown as
-// the field's HTML setting says).
-bool IsTextMember(const QString& name) {
-    return name.compare(u"text", Qt::CaseInsensitive) == 0 ||
-           name.compare(u"htmlText", Qt::CaseInsensitive) == 0;
-}
-
-} // namespace
 
 void ActionInterpreter::GetProperty(Activation& act) {
     const double property = ActionNumber(Pop(act));
@@ -305,6 +294,8 @@ ActionValue ActionInterpreter::CallClipMethod(Activation& act, const ClipRef& cl
                        args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
     else if (method == QStringLiteral("stopdrag"))
         host.StopDrag();
+    else if (method == QStringLiteral("createtextfield"))
+        return CreateTextField(*this, clip, args);
     return {};
 }
 
@@ -321,20 +312,6 @@ void ActionInterpreter::Duplicate(const ClipRef& clip, const ActionValue& name, 
     const double number = ActionNumber(depth);
     if (clip.Valid() && std::isfinite(number) && number >= 0 && number < 65536)
         host.Duplicate(clip, ActionText(name).left(MaxString), int(number));
-}
-
-ActionValue ActionInterpreter::FieldMember(const TextFieldRef& ref, const QString& name) {
-    const auto field = ref.field.lock();
-    if (!field || !IsTextMember(name))
-        return {};
-    return field->content.value_or(field->initialText);
-}
-
-void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& name,
-                                       const ActionValue& value) {
-    const auto field = ref.field.lock();
-    if (field && IsTextMember(name))
-        field->content = ActionText(value).left(MaxString);
 }
 
 } // namespace flash

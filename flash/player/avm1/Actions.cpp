@@ -508,8 +508,8 @@ void ActionInterpreter::CollectGarbage() {
         return;
     heap.Collect([this](const ObjectHeap::Mark& mark) {
         mark(global);
-        for (ScriptObject* proto :
-             {protos.object, protos.function, protos.array, protos.string, protos.number, protos.boolean})
+        for (ScriptObject* proto : {protos.object, protos.function, protos.array, protos.string,
+                                    protos.number, protos.boolean, protos.textField, protos.textFormat})
             mark(proto);
         for (const ActionValue& value : registers)
             mark(value);

@@ -159,6 +159,20 @@ public:
         (void)clip;
         return nullptr;
     }
+    // createTextField: a new, empty edit text (its box in pixels of the clip) at a script depth of the
+    // clip, in place of what is there; null when it cannot be placed.
+    virtual std::shared_ptr<TextFieldState> CreateField(const ClipRef& /*clip*/, const QString& /*name*/,
+                                                        int /*depth*/, const QRectF& /*box*/) {
+        return {};
+    }
+    // The placement showing a field, null when it has left the stage; removeTextField takes away one a
+    // script made.
+    virtual DisplayObject* FieldPlacement(const TextFieldState& /*field*/) { return nullptr; }
+    virtual void RemoveField(const TextFieldState& /*field*/) {}
+    // The movie played, for its fonts; null when there is none.
+    virtual const Movie* PlayedMovie() { return nullptr; }
+    // A script gave a field a variable to show.
+    virtual void FieldBound() {}
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -225,8 +239,11 @@ public:
     struct Prototypes {
         ScriptObject *object = nullptr, *function = nullptr, *array = nullptr, *string = nullptr,
                      *number = nullptr, *boolean = nullptr;
+        ScriptObject *textField = nullptr, *textFormat = nullptr;
     };
     const Prototypes& Protos() const { return protos; }
+    Prototypes& Protos() { return protos; }
+    ActionHost& Host() { return host; }
     ScriptObject* Global() const { return global; }
     // A new plain object or array; null when the heap is full.
     ScriptObject* NewObject();
@@ -401,8 +418,6 @@ private:
     static std::optional<QRectF> DragBounds(const ActionValue& left, const ActionValue& top,
                                             const ActionValue& right, const ActionValue& bottom);
     ActionValue Member(const ClipRef& clip, const QString& name);
-    static ActionValue FieldMember(const TextFieldRef& field, const QString& name);
-    static void SetFieldMember(const TextFieldRef& field, const QString& name, const ActionValue& value);
     // Clip methods and properties on the clip's content, depths, names and loading (ClipMethods.cpp,
     // ClipLoads.cpp): a result when the name is one of them.
     std::optional<ActionValue> ClipMethod(const ClipRef& clip, const QString& method,
@@ -414,6 +429,9 @@ private:
     std::optional<ActionValue> ClipGeometryProperty(const ClipRef& clip, int property);
     bool SetClipGeometryProperty(const ClipRef& clip, int property, const ActionValue& value);
     QString TargetPath(const ClipRef& clip);
+    // A text field's properties (BuiltinTextField.cpp), then TextField.prototype's members.
+    ActionValue FieldMember(const TextFieldRef& field, const QString& name, ScriptObject** owner);
+    void SetFieldMember(const TextFieldRef& field, const QString& name, const ActionValue& value);
     ActionValue GetClipProperty(const ClipRef& clip, int property);
     void SetClipProperty(const ClipRef& clip, int property, const ActionValue& value);
     // The variables of a clip: null when it has none (or has left the stage) and create is unset.

@@ -145,6 +145,7 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpMovieClipLoaderBuiltins(*this);
     SetUpGeomBuiltins(*this);
     SetUpFilterBuiltins(*this);
+    SetUpTextBuiltins(*this);
 }
 
 } // namespace flash

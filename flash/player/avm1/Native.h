@@ -59,5 +59,9 @@ ActionValue ClipTransform(ActionInterpreter& vm, const ClipRef& clip);
 // returns; none when the name is no drawing method.
 std::optional<ActionValue> CallDrawingMethod(ActionInterpreter& vm, const ClipRef& clip,
                                              const QString& method, const std::vector<ActionValue>& args);
+void SetUpTextBuiltins(ActionInterpreter& vm);   // TextField and TextFormat
+
+// clip.createTextField(name, depth, x, y, width, height): the field in movies from version 8 on.
+ActionValue CreateTextField(ActionInterpreter& vm, const ClipRef& clip, const std::vector<ActionValue>& args);
 
 } // namespace flash

@@ -95,7 +95,7 @@ ActionValue ActionInterpreter::GetMember(const ActionValue& object, const QStrin
     if (const auto* clip = std::get_if<ClipRef>(&object))
         return Member(*clip, name);
     if (const auto* field = std::get_if<TextFieldRef>(&object))
-        return FieldMember(*field, name);
+        return FieldMember(*field, name, owner);
     if (const auto* text = std::get_if<QString>(&object))
         return Is(name, "length") ? ActionValue(double(text->size()))
                                   : ObjectMember(*protos.string, name, owner);
@@ -283,7 +283,11 @@ ActionValue ActionInterpreter::Construct(const ActionValue& function, const std:
 bool ActionInterpreter::InstanceOf(const ActionValue& value, const ActionValue& constructor) {
     ScriptObject* object = AsObject(value);
     ScriptObject* function = AsObject(constructor);
-    if (!object || !function || !function->Callable())
+    // A text field's chain starts at TextField.prototype.
+    const ScriptObject* first = object                                        ? object->proto
+                                : std::holds_alternative<TextFieldRef>(value) ? protos.textField
+                                                                              : nullptr;
+    if (!first || !function || !function->Callable())
         return false;
     const auto prototypeOf = [](const ScriptObject* constructor) -> const ScriptObject* {
         const ActionValue* prototype = constructor->properties.Find(QStringLiteral("prototype"));
@@ -300,8 +304,7 @@ bool ActionInterpreter::InstanceOf(const ActionValue& value, const ActionValue& 
         return false;
     };
     int depth = 0;
-    for (const ScriptObject* level = object->proto; level && depth < MaxProtoDepth;
-         level = level->proto, ++depth)
+    for (const ScriptObject* level = first; level && depth < MaxProtoDepth; level = level->proto, ++depth)
         if ((prototype && level == prototype) || implements(level, implements, 0))
             return true;
     return false;
