@@ -243,7 +243,6 @@ public:
     };
     const Prototypes& Protos() const { return protos; }
     Prototypes& Protos() { return protos; }
-    ActionHost& Host() { return host; }
     ScriptObject* Global() const { return global; }
     // A new plain object or array; null when the heap is full.
     ScriptObject* NewObject();
@@ -295,7 +294,6 @@ public:
     // _levelN: N, for the names of levels.
     static std::optional<int> LevelIndex(const QString& name);
     std::mt19937& Randoms() { return randomNumbers; }
-    ActionHost& Host() { return host; }
 
     // Sound objects whose sound plays, by channel: kept from the collector until the channel ends.
     // More than MaxSoundChannels (far past the mix's own voices) lets go of the oldest.
