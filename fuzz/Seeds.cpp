@@ -59,6 +59,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             ScriptMovie(),
             As3Movie(),
             ObjectsMovie(),
+            TimersMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -71,7 +72,7 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          ObjectsMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+          ObjectsMovie(), TimersMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

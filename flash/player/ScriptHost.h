@@ -46,7 +46,8 @@ public:
     // Receives every trace() line.
     using TraceHandler = std::function<void(const QString&)>;
 
-    ScriptHost(TimelineState& state, TimelineControl& control, TraceHandler trace);
+    // Notes receives a line for each request scripts make that is not carried out (getURL ...).
+    ScriptHost(TimelineState& state, TimelineControl& control, TraceHandler trace, TraceHandler notes = {});
 
     ClipRef Parent(const ClipRef& clip) override;
     ClipRef Child(const ClipRef& clip, const QString& name) override;
@@ -60,7 +61,9 @@ public:
     void SetProperty(const ClipRef& clip, int property, double value) override;
     double Milliseconds() override;
     double MovieBytes() override;
+    QSizeF StageSize() override;
     void Trace(const QString& line) override;
+    void Note(const QString& line) override;
     void Duplicate(const ClipRef& clip, const QString& name, int depth) override;
     void Remove(const ClipRef& clip) override;
     ClipRef Attach(const ClipRef& clip, const QString& linkage, const QString& name, int depth) override;
@@ -85,7 +88,7 @@ private:
 
     TimelineState& state;
     TimelineControl& control;
-    TraceHandler trace;
+    TraceHandler trace, notes;
     std::optional<Drag> drag;
 };
 

@@ -301,6 +301,8 @@ ActionValue ActionInterpreter::CallClipMethod(Activation& act, const ClipRef& cl
                        args.size() >= 5 ? DragBounds(args[1], args[2], args[3], args[4]) : std::nullopt);
     else if (method == QStringLiteral("stopdrag"))
         host.StopDrag();
+    else if (method == QStringLiteral("geturl") && !args.empty())
+        RequestUrl(Text(args[0]), args.size() > 1 ? Text(args[1]) : QString(), 0);
     return {};
 }
 

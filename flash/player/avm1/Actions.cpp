@@ -313,9 +313,11 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
     case action::EndDrag:
         host.StopDrag();
         break;
-    case action::GetUrl2: // nothing is loaded: its window and address go
-        Pop(act);
-        Pop(act);
+    case action::GetUrl:
+        GetUrl(act, record);
+        break;
+    case action::GetUrl2:
+        GetUrl2(act, record);
         break;
     default: // anything else is skipped
         break;
@@ -515,6 +517,7 @@ void ActionInterpreter::CollectGarbage() {
             mark(value);
         for (const auto& [key, clip] : variables)
             clip.values.ForEachValue(mark);
+        world.MarkRoots(mark);
     });
 }
 

@@ -141,6 +141,9 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpArrayBuiltins(*this);
     SetUpStringBuiltins(*this);
     SetUpNumberBuiltins(*this);
+    SetUpInputBuiltins(*this);
+    SetUpTimerBuiltins(*this);
+    SetUpDateBuiltins(*this);
 }
 
 } // namespace flash

@@ -39,5 +39,12 @@ void SetUpObjectBuiltins(ActionInterpreter& vm);
 void SetUpArrayBuiltins(ActionInterpreter& vm);
 void SetUpStringBuiltins(ActionInterpreter& vm);
 void SetUpNumberBuiltins(ActionInterpreter& vm); // Number, Boolean, Math and the global functions
+void SetUpInputBuiltins(ActionInterpreter& vm);  // AsBroadcaster, Key, Mouse, Stage
+void SetUpTimerBuiltins(ActionInterpreter& vm);  // setInterval, setTimeout and their clearing
+void SetUpDateBuiltins(ActionInterpreter& vm);
+
+// AsBroadcaster.initialize: gives an object _listeners and addListener, removeListener and
+// broadcastMessage; false when the heap is full.
+bool MakeBroadcaster(ActionInterpreter& vm, ScriptObject* object);
 
 } // namespace flash
