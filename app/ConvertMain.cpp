@@ -1,11 +1,11 @@
 // vantrel-convert: converts Flash movies into videos frame by frame, without a screen or a sound card.
 //   vantrel-convert MOVIE.swf -o OUTPUT [--target T] [--size WxH] [--fps F]
 //                  [--duration SECONDS | --frames N | --loops K] [--no-audio]
-//                  [--click X,Y@SECONDS]... [--key KEY@SECONDS]... [--trace] [--quiet]
+//                  [--click X,Y@SECONDS]... [--key KEY@SECONDS[-UNTIL]]... [--trace] [--quiet]
 //   vantrel-convert MOVIE.swf... -o FOLDER --target T [-j JOBS] [--report FILE.jsonl]
 // The exit status is 0 only when every output is complete.
 #include "convert/Conversion.h"
-#include "flash/player/Buttons.h"
+#include "flash/player/Keys.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -13,7 +13,6 @@
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QKeySequence>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <atomic>
@@ -69,27 +68,23 @@ std::optional<convert::ScheduledInput> ParseClick(const QString& text) {
     return input;
 }
 
+// "KEY@SECONDS" or "KEY@SECONDS-UNTIL": a character or a key's name, pressed at SECONDS and released
+// at UNTIL, or after one frame of the movie.
 std::optional<convert::ScheduledInput> ParseKey(const QString& text) {
     const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
     if (at <= 0)
         return std::nullopt;
-    const QString name = text.left(at);
-    bool ok = false;
+    const flash::KeyStroke key = flash::KeyByName(text.left(at));
+    const QStringList times = text.mid(at + 1).split(QLatin1Char('-'));
+    bool ok = false, untilOk = true;
     convert::ScheduledInput input;
     input.kind = convert::ScheduledInput::Kind::Key;
-    input.seconds = text.mid(at + 1).toDouble(&ok);
-    if (!ok)
-        return std::nullopt;
-    if (name.size() == 1) {
-        input.keyCode = flash::ButtonKeyCode(0, name);
-    } else if (name.compare(QLatin1String("space"), Qt::CaseInsensitive) == 0) {
-        input.keyCode = flash::ButtonKeyCode(Qt::Key_Space, QStringLiteral(" "));
-    } else {
-        const QKeySequence sequence = QKeySequence::fromString(name);
-        if (sequence.count() == 1)
-            input.keyCode = flash::ButtonKeyCode(sequence[0].key(), QString());
-    }
-    if (input.keyCode == 0)
+    input.keyCode = key.code;
+    input.ascii = key.ascii;
+    input.seconds = times[0].toDouble(&ok);
+    if (times.size() == 2)
+        input.until = times[1].toDouble(&untilOk);
+    if (!ok || !untilOk || times.size() > 2 || input.keyCode == 0)
         return std::nullopt;
     return input;
 }
@@ -169,9 +164,15 @@ int main(int argc, char** argv) {
     const QCommandLineOption noAudioOption("no-audio", "Leave the sound out.");
     const QCommandLineOption clickOption("click", "Click the stage point X,Y (pixels) at SECONDS.",
                                          "X,Y@SECONDS");
-    const QCommandLineOption keyOption("key", "Press KEY (a character or a name such as Enter) at SECONDS.",
-                                       "KEY@SECONDS");
-    const QCommandLineOption traceOption("trace", "Print the movie's trace() lines.");
+    const QCommandLineOption keyOption("key",
+                                       "Press KEY (a character or a name such as Enter, Left, Space, F1) at "
+                                       "SECONDS, held until UNTIL or for "
+                                       "one frame of the movie.",
+                                       "KEY@SECONDS[-UNTIL]");
+    const QCommandLineOption traceOption("trace", "Print the movie's trace() lines, and on standard error a "
+                                                  "line for each getURL, fscommand and load by "
+                                                  "URL it asks for (\"getURL: URL WINDOW\", \"fscommand: "
+                                                  "COMMAND ARGS\"), none of which is carried out.");
     const QCommandLineOption quietOption("quiet", "Print no progress.");
     const QCommandLineOption jobsOption("j", "Convert up to JOBS movies at once.", "JOBS", "1");
     const QCommandLineOption reportOption("report", "Write one JSON line per movie to FILE.", "FILE.jsonl");
@@ -243,15 +244,20 @@ int main(int argc, char** argv) {
     for (const QString& text : parser.values(keyOption)) {
         const std::optional<convert::ScheduledInput> key = ParseKey(text);
         if (!key)
-            return Fail(QStringLiteral("the key \"%1\" must be KEY@SECONDS, with a character or a key name")
-                            .arg(text));
+            return Fail(
+                QStringLiteral(
+                    "the key \"%1\" must be KEY@SECONDS or KEY@SECONDS-UNTIL, with a character or a key name")
+                    .arg(text));
         options.inputs.push_back(*key);
     }
-    if (parser.isSet(traceOption))
+    if (parser.isSet(traceOption)) {
         options.trace = [](const QString& line) {
             std::fprintf(stdout, "%s\n", qUtf8Printable(line));
             std::fflush(stdout);
         };
+        // Apart from the trace() lines, which stay as Flash Player prints them.
+        options.notes = [](const QString& line) { std::fprintf(stderr, "%s\n", qUtf8Printable(line)); };
+    }
     const int jobs = parser.value(jobsOption).toInt(&ok);
     if (!ok || jobs < 1 || jobs > 64)
         return Fail(QStringLiteral("-j takes 1 to 64 jobs"));

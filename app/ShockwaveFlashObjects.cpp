@@ -2,6 +2,7 @@
 
 #include "flash/media/SoundMixer.h"
 #include "flash/media/SoundOutput.h"
+#include "flash/player/Keys.h"
 #include "flash/player/Player.h"
 #include "flash/render/Renderer.h"
 #include "flash/swf/SwfReader.h"
@@ -152,7 +153,9 @@ void TShockwaveFlash::ForwardMouse(QMouseEvent* Event, MouseAction Action) {
         overButton = FPlayer->MouseUp(point.x(), point.y());
         break;
     }
-    if (overButton)
+    if (FPlayer->MouseHidden()) // the movie hid the pointer (Mouse.hide)
+        setCursor(Qt::BlankCursor);
+    else if (overButton)
         setCursor(Qt::PointingHandCursor);
     else
         unsetCursor();
@@ -169,13 +172,28 @@ void TShockwaveFlash::AfterInput() {
 
 // --- The keyboard ---
 
+// Keys go down and up as Flash Player reports them; a key held repeats its key down, as there.
 void TShockwaveFlash::keyPressEvent(QKeyEvent* Event) {
-    const int code = flash::ButtonKeyCode(Event->key(), Event->text());
-    if (!FPlayer || code == 0) {
+    const flash::KeyStroke key =
+        flash::KeyFromQt(Event->key(), Event->text(), Event->modifiers().testFlag(Qt::KeypadModifier));
+    if (!FPlayer || key.code == 0) {
         QWidget::keyPressEvent(Event);
         return;
     }
-    FPlayer->KeyPress(code);
+    FPlayer->KeyDown(key.code, key.ascii);
+    Event->accept();
+    AfterInput();
+}
+
+void TShockwaveFlash::keyReleaseEvent(QKeyEvent* Event) {
+    const flash::KeyStroke key =
+        flash::KeyFromQt(Event->key(), Event->text(), Event->modifiers().testFlag(Qt::KeypadModifier));
+    if (!FPlayer || key.code == 0) {
+        QWidget::keyReleaseEvent(Event);
+        return;
+    }
+    if (!Event->isAutoRepeat())
+        FPlayer->KeyUp(key.code, key.ascii);
     Event->accept();
     AfterInput();
 }

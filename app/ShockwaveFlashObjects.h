@@ -53,6 +53,7 @@ protected:
     // Clicked into, the control takes the keys: a key press reaches the buttons waiting for that key.
     // Tab and Shift+Tab still move the focus on, as everywhere in the window.
     void keyPressEvent(QKeyEvent* Event) override;
+    void keyReleaseEvent(QKeyEvent* Event) override;
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -68,7 +68,10 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument("movie", "The .swf file.");
     const QCommandLineOption frameOption("frame", "Zero-based frame to render.", "N", "0");
     const QCommandLineOption playOption("play", "Play N frames from the start and render the last.", "N");
-    const QCommandLineOption traceOption("trace", "Print the movie's trace() lines.");
+    const QCommandLineOption traceOption("trace", "Print the movie's trace() lines, and on standard error a "
+                                                  "line for each getURL, fscommand and load by "
+                                                  "URL it asks for (\"getURL: URL WINDOW\", \"fscommand: "
+                                                  "COMMAND ARGS\"), none of which is carried out.");
     const QCommandLineOption widthOption("width", "Image width (default: the stage's).", "W");
     const QCommandLineOption heightOption("height", "Image height (default: the stage's).", "H");
     const QCommandLineOption outputOption("o", "The PNG file to write.", "OUT.png");
@@ -140,22 +143,25 @@ int main(int argc, char** argv) {
     if (!widthOk || !ok || width <= 0 || height <= 0 || width > 16384 || height > 16384)
         return Fail("the image size must be 1 to 16384 pixels each way");
 
-    flash::Player::TraceHandler trace;
-    if (parser.isSet(traceOption))
+    flash::Player::TraceHandler trace, notes;
+    if (parser.isSet(traceOption)) {
         trace = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
+        // Apart from the trace() lines, which stay as Flash Player prints them.
+        notes = [](const QString& line) { std::fprintf(stderr, "%s\n", qUtf8Printable(line)); };
+    }
     // Played frames run on a conversion's clock with the sound mixed (and dropped), so a script
     // asking where a sound has got to hears what a viewer would.
     std::unique_ptr<flash::Playback> playback;
     std::unique_ptr<flash::Player> seeker;
     if (play) {
-        playback = std::make_unique<flash::Playback>(read.movie, trace);
+        playback = std::make_unique<flash::Playback>(read.movie, trace, notes);
         std::vector<std::int16_t> sound;
         for (long long tick = 1; tick < played; ++tick) {
             playback->AdvanceTo(double(tick) / playback->FrameRate(), sound);
             sound.clear();
         }
     } else {
-        seeker = std::make_unique<flash::Player>(read.movie, nullptr, trace);
+        seeker = std::make_unique<flash::Player>(read.movie, nullptr, trace, notes);
     }
     flash::Player& player = play ? playback->GetPlayer() : *seeker;
     if (!play) {

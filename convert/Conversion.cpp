@@ -19,6 +19,7 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace convert {
 
@@ -112,6 +113,8 @@ QString MakePlan(const ConversionOptions& options, const flash::Movie& movie, Pl
     for (const ScheduledInput& input : options.inputs) {
         if (input.seconds < 0 || !std::isfinite(input.seconds))
             return QStringLiteral("an input time must be 0 seconds or later");
+        if (input.until && !(*input.until >= input.seconds && std::isfinite(*input.until)))
+            return QStringLiteral("a key must be released after it is pressed");
         if (input.kind == ScheduledInput::Kind::Click &&
             (input.x < 0 || input.y < 0 || input.x >= stage.width() || input.y >= stage.height()))
             return QStringLiteral("the click at %1,%2 is outside the stage (%3)")
@@ -240,8 +243,16 @@ public:
     Run(const ConversionOptions& options, std::shared_ptr<const flash::Movie> movie, const Plan& plan,
         const std::function<void(const ConversionProgress&)>& progress, const std::atomic<bool>* cancel)
         : options(options), movie(movie), plan(plan), progress(progress), cancel(cancel),
-          playback(movie, options.trace) {
+          playback(movie, options.trace, options.notes) {
         inputs = options.inputs;
+        // A key held to a time is released by an input of its own.
+        for (const ScheduledInput& input : options.inputs)
+            if (input.kind == ScheduledInput::Kind::Key && input.until) {
+                ScheduledInput release = input;
+                release.kind = ScheduledInput::Kind::KeyUp;
+                release.seconds = *input.until;
+                inputs.push_back(release);
+            }
         std::stable_sort(inputs.begin(), inputs.end(), [](const ScheduledInput& a, const ScheduledInput& b) {
             return a.seconds < b.seconds;
         });
@@ -271,6 +282,7 @@ private:
     flash::Renderer renderer;
     std::vector<ScheduledInput> inputs;
     std::size_t nextInput = 0;
+    std::vector<ScheduledInput> releaseAfterTick; // keys held for one frame
     std::vector<std::int16_t> sound;
     int passes = 0;
     std::optional<double> endTime; // when the movie's own length is reached
@@ -310,7 +322,13 @@ void Run::NoteTick() {
 void Run::Deliver(const ScheduledInput& input) {
     flash::Player& player = playback.GetPlayer();
     if (input.kind == ScheduledInput::Kind::Key) {
-        player.KeyPress(input.keyCode);
+        player.KeyDown(input.keyCode, input.ascii);
+        if (!input.until)
+            releaseAfterTick.push_back(input);
+        return;
+    }
+    if (input.kind == ScheduledInput::Kind::KeyUp) {
+        player.KeyUp(input.keyCode, input.ascii);
         return;
     }
     // Stage pixels to twips, from the stage's corner.
@@ -337,6 +355,8 @@ void Run::PlayTo(double seconds) {
             break;
         playback.AdvanceTo(nextTick, sound);
         NoteTick();
+        for (const ScheduledInput& key : std::exchange(releaseAfterTick, {}))
+            playback.GetPlayer().KeyUp(key.keyCode, key.ascii);
     }
     // Sound runs on to the time asked, also past the movie's end (its tail).
     const long long soundFrame = std::llround(std::floor(seconds * flash::MixRate + TimeSlack));

@@ -34,13 +34,17 @@ struct FrameRate {
     static FrameRate FromDouble(double fps);
 };
 
-// A mouse click (press and release) at a stage point in pixels, or a key press, at a time.
+// A mouse click (press and release) at a stage point in pixels, or a key press, at a time. A key is
+// held until `until`, or, without it, for one frame of the movie (scripts that poll Key.isDown on
+// each frame see it once); KeyUp is its release, made by the conversion.
 struct ScheduledInput {
-    enum class Kind { Click, Key };
+    enum class Kind { Click, Key, KeyUp };
     Kind kind = Kind::Click;
     double seconds = 0;
     double x = 0, y = 0; // Click
-    int keyCode = 0;     // Key: the code button key conditions use
+    int keyCode = 0;     // Key: Flash's key code (flash/player/Keys.h)
+    int ascii = 0;       // Key: the character it types
+    std::optional<double> until;
 };
 
 struct ConversionOptions {
@@ -56,8 +60,9 @@ struct ConversionOptions {
     int loops = 1;        // Length::Loops
     bool sound = true;
     std::vector<ScheduledInput> inputs;
-    // Receives every trace() line of the movie's scripts.
-    std::function<void(const QString&)> trace;
+    // Receives every trace() line of the movie's scripts, and a line for each getURL, fscommand or
+    // load by URL they ask for (none is carried out).
+    std::function<void(const QString&)> trace, notes;
     QString encoder = QStringLiteral("ffmpeg");
 };
 

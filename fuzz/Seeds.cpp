@@ -62,6 +62,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             ClipsMovie(),
             DrawingMovie(),
             TextFieldsMovie(),
+            TimersMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -74,8 +75,8 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          ObjectsMovie(), ClipsMovie(), DrawingMovie(), TextFieldsMovie(), DeepNestedMovie(), CycleMovie(),
-          SelfPlacingMovie()})
+          ObjectsMovie(), ClipsMovie(), DrawingMovie(), TextFieldsMovie(), TimersMovie(), DeepNestedMovie(),
+          CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

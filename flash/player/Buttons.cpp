@@ -1,6 +1,7 @@
 #include "flash/player/Buttons.h"
 
 #include "flash/player/Geometry.h"
+#include "flash/player/Keys.h"
 
 #include <utility>
 
@@ -73,19 +74,7 @@ const ButtonSound* SoundFor(const Button& button, std::uint16_t transition) {
 }
 
 int ButtonKeyCode(int qtKey, const QString& text) {
-    static constexpr std::pair<int, int> Named[] = {
-        {Qt::Key_Left, 1},      {Qt::Key_Right, 2},  {Qt::Key_Home, 3},      {Qt::Key_End, 4},
-        {Qt::Key_Insert, 5},    {Qt::Key_Delete, 6}, {Qt::Key_Backspace, 8}, {Qt::Key_Return, 13},
-        {Qt::Key_Enter, 13},    {Qt::Key_Up, 14},    {Qt::Key_Down, 15},     {Qt::Key_PageUp, 16},
-        {Qt::Key_PageDown, 17}, {Qt::Key_Tab, 18},   {Qt::Key_Escape, 19},
-    };
-    for (const auto& [key, code] : Named)
-        if (key == qtKey)
-            return code;
-    // Printable ASCII by the character typed, so that shift gives the capital.
-    if (text.size() == 1 && text[0].unicode() >= 32 && text[0].unicode() <= 126)
-        return text[0].unicode();
-    return 0;
+    return ButtonCodeOf(KeyFromQt(qtKey, text));
 }
 
 bool ButtonHit(const Button& button, const Movie& movie, QPointF point, HitAreaCache& cache) {

@@ -12,9 +12,9 @@ constexpr double TimeSlack = 1e-9;
 
 } // namespace
 
-Playback::Playback(std::shared_ptr<const Movie> movie, Player::TraceHandler trace)
+Playback::Playback(std::shared_ptr<const Movie> movie, Player::TraceHandler trace, Player::TraceHandler notes)
     : frameRate(movie->frameRate > 0 ? movie->frameRate : DefaultFrameRate) {
-    player = std::make_unique<Player>(std::move(movie), &mixer, std::move(trace));
+    player = std::make_unique<Player>(std::move(movie), &mixer, std::move(trace), std::move(notes));
 }
 
 long long Playback::TickSoundFrame(long long tick) const {

@@ -20,7 +20,8 @@ class Playback {
 public:
     static constexpr double DefaultFrameRate = 12;
 
-    explicit Playback(std::shared_ptr<const Movie> movie, Player::TraceHandler trace = {});
+    explicit Playback(std::shared_ptr<const Movie> movie, Player::TraceHandler trace = {},
+                      Player::TraceHandler notes = {});
     Playback(const Playback&) = delete;
     Playback& operator=(const Playback&) = delete;
 

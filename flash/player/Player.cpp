@@ -14,9 +14,9 @@ template <typename... Handlers> struct Overloaded : Handlers... { using Handlers
 template <typename... Handlers> Overloaded(Handlers...) -> Overloaded<Handlers...>;
 } // namespace
 
-Player::Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer, TraceHandler trace)
-    : state(std::move(movie), mixer), host(state, *this, std::move(trace)), interpreter(host),
-      as3(avm2::As3Runtime::For(state.movie, host)) {
+Player::Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer, TraceHandler trace, TraceHandler notes)
+    : state(std::move(movie), mixer), host(state, *this, std::move(trace), std::move(notes)),
+      interpreter(host), as3(avm2::As3Runtime::For(state.movie, host)) {
     if (as3)
         as3->Construct(ClipRef::Root(), 0);
     for (const auto& [id, character] : state.movie->dictionary)
@@ -143,6 +143,9 @@ void Player::StartPlacedSprite(DisplayObject& placed) {
 void Player::Tick() {
     ++state.ticks;
     ReportSoundEnds();
+    // Timers due by now run first: they fell due while the last frame was shown.
+    if (interpreter.HasTimers())
+        Enqueue({ClipRef::Root(), {}, {}, {}, [this](long long& budget) { interpreter.RunTimers(budget); }});
     QueueEnterFrame();
     Advance();
     LoadRequestedMovies();
@@ -446,16 +449,6 @@ void Player::AdvanceSprite(SpriteInstance& instance, bool withSound) {
     }
     instance.currentFrame = next;
     EnterFrame(timeline, next, instance.displayList, &instance, withSound);
-}
-
-bool Player::KeyPress(int keyCode) {
-    const bool found = keyCode > 0 && QueueKeyActions(keyCode);
-    if (hasClipEvents && keyCode > 0) {
-        QueueClipEvents(ClipEventKeyDown, 0);
-        QueueClipEvents(ClipEventKeyPress, keyCode);
-    }
-    RunScripts();
-    return found;
 }
 
 } // namespace flash

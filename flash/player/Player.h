@@ -54,9 +54,11 @@ public:
     static constexpr int MaxLoadNesting = 8;
 
     // Mixer may be null: the movie then plays without sound.
-    // Trace, when set, receives every trace() line the movie's scripts print, the first frame's too.
+    // Trace, when set, receives every trace() line the movie's scripts print, the first frame's too;
+    // notes a line for each getURL, fscommand or load by URL they ask for, none of which is done.
     using TraceHandler = ScriptHost::TraceHandler;
-    explicit Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer = nullptr, TraceHandler trace = {});
+    explicit Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer = nullptr, TraceHandler trace = {},
+                    TraceHandler notes = {});
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
@@ -89,8 +91,17 @@ public:
     bool MouseDown(double x, double y);
     bool MouseUp(double x, double y);
     // A key press (a ButtonKeyCode) runs the actions of every button on stage whose condition
-    // names that key; returns whether one did.
+    // names that key; returns whether one did. It is the key going down and up (KeyOfButtonCode).
     bool KeyPress(int keyCode);
+    // A key going down or up, by Flash's key code (Key.getCode) and the character typed
+    // (Key.getAscii), as Keys.h makes them; code 0 is ignored. Down runs the key's button actions
+    // and the clips' keyDown and keyPress handlers, then Key's listeners' onKeyDown, and returns
+    // whether a button's action ran; up runs the keyUp handlers, then onKeyUp. Mouse input tells
+    // Mouse's listeners (onMouseMove, onMouseDown, onMouseUp) after the clips' handlers.
+    bool KeyDown(int code, int ascii);
+    void KeyUp(int code, int ascii);
+    // Whether the movie's scripts hid the mouse pointer (Mouse.hide).
+    bool MouseHidden() const;
 
 private:
     struct ButtonUnderMouse {
@@ -109,6 +120,8 @@ private:
         QString handler = {}; // instead of code: the clip's event handler of this name
         // Unload handlers keep their clip, gone from the stage, until they ran.
         std::shared_ptr<SpriteInstance> unloading = {};
+        // Instead of code: work of the interpreter's own (timers, listeners), on the queue's budget.
+        std::function<void(long long& budget)> call = {};
     };
     // The queue runs a level only when those before it are empty.
     enum ScriptLevel { InitLevel, InitializeLevel, ConstructLevel, FrameLevel, LevelCount };
@@ -174,6 +187,8 @@ private:
     void QueueUnload(const DisplayObject& object, int nesting);
     // Queues the handlers (onEnterFrame, onMouseDown ...) scripts set on the main timeline and sprites.
     void QueueHandlers(const QString& name);
+    // Queues a message to the listeners of Key, Mouse or Stage.
+    void QueueBroadcast(ScriptObject* broadcaster, const QString& message);
     // Edit texts bound to variables show what the variables hold now.
     void UpdateBoundTexts();
     // Runs the control tags of one frame of a timeline onto its display list; its own scripts are

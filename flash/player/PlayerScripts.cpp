@@ -66,7 +66,9 @@ void Player::RunScripts() {
         const auto sprite = script.clip.sprite.lock();
         if (!script.clip.Valid() || (sprite && sprite->gone && !script.unloading))
             continue;
-        if (script.handler.isEmpty())
+        if (script.call)
+            script.call(budget);
+        else if (script.handler.isEmpty())
             interpreter.Run(script.code, script.clip, budget, state.movie->version);
         else
             interpreter.CallHandler(script.clip, script.handler, budget);
@@ -319,6 +321,7 @@ bool Player::MouseMove(double x, double y) {
     if (hasClipEvents)
         QueueClipEvents(ClipEventMouseMove, 0);
     QueueHandlers(QStringLiteral("onMouseMove"));
+    QueueBroadcast(interpreter.World().mouse, QStringLiteral("onMouseMove"));
     if (mouseDown && pressed.Found()) {
         // Dragged off the button pressed, it shows its over state until it comes back.
         const bool over = hit == pressed;
@@ -342,6 +345,7 @@ bool Player::MouseDown(double x, double y) {
     if (hasClipEvents)
         QueueClipEvents(ClipEventMouseDown, 0);
     QueueHandlers(QStringLiteral("onMouseDown"));
+    QueueBroadcast(interpreter.World().mouse, QStringLiteral("onMouseDown"));
     const ButtonUnderMouse hit = ButtonAt(QPointF(x, y));
     if (hit.Found()) {
         pressed = hit;
@@ -360,6 +364,7 @@ bool Player::MouseUp(double x, double y) {
     if (hasClipEvents)
         QueueClipEvents(ClipEventMouseUp, 0);
     QueueHandlers(QStringLiteral("onMouseUp"));
+    QueueBroadcast(interpreter.World().mouse, QStringLiteral("onMouseUp"));
     const ButtonUnderMouse hit = ButtonAt(QPointF(x, y));
     if (pressed.Found()) {
         const ButtonUnderMouse released = std::exchange(pressed, {});

@@ -78,8 +78,8 @@ std::optional<QTransform> ParentFromStage(const DisplayList& stage, const ClipRe
 
 } // namespace
 
-ScriptHost::ScriptHost(TimelineState& state, TimelineControl& control, TraceHandler trace)
-    : state(state), control(control), trace(std::move(trace)) {}
+ScriptHost::ScriptHost(TimelineState& state, TimelineControl& control, TraceHandler trace, TraceHandler notes)
+    : state(state), control(control), trace(std::move(trace)), notes(std::move(notes)) {}
 
 ClipRef ScriptHost::Parent(const ClipRef& clip) {
     const auto parent = ParentOf(state.stage, clip);
@@ -236,6 +236,17 @@ double ScriptHost::MovieBytes() {
 void ScriptHost::Trace(const QString& line) {
     if (trace)
         trace(line);
+}
+
+void ScriptHost::Note(const QString& line) {
+    if (notes)
+        notes(line);
+}
+
+QSizeF ScriptHost::StageSize() {
+    const Rect& frame = state.movie->frameSize;
+    return QSizeF(double(frame.xMax - frame.xMin) / TwipsPerPixel,
+                  double(frame.yMax - frame.yMin) / TwipsPerPixel);
 }
 
 double ScriptHost::Milliseconds() {

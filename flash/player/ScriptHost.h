@@ -49,7 +49,8 @@ public:
     // Receives every trace() line.
     using TraceHandler = std::function<void(const QString&)>;
 
-    ScriptHost(TimelineState& state, TimelineControl& control, TraceHandler trace);
+    // Notes receives a line for each request scripts make that is not carried out (getURL ...).
+    ScriptHost(TimelineState& state, TimelineControl& control, TraceHandler trace, TraceHandler notes = {});
 
     ClipRef Parent(const ClipRef& clip) override;
     ClipRef Child(const ClipRef& clip, const QString& name) override;
@@ -63,7 +64,9 @@ public:
     void SetProperty(const ClipRef& clip, int property, double value) override;
     double Milliseconds() override;
     double MovieBytes() override;
+    QSizeF StageSize() override;
     void Trace(const QString& line) override;
+    void Note(const QString& line) override;
     void Duplicate(const ClipRef& clip, const QString& name, int depth) override;
     void Remove(const ClipRef& clip) override;
     ClipRef Attach(const ClipRef& clip, const QString& linkage, const QString& name, int depth) override;
@@ -149,7 +152,7 @@ private:
 
     TimelineState& state;
     TimelineControl& control;
-    TraceHandler trace;
+    TraceHandler trace, notes;
     std::optional<Drag> drag;
     ClipRef lastDragged; // keeps its _droptarget after the drag ends
     ShapeAreaCache shapeAreas;

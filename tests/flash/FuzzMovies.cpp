@@ -560,6 +560,35 @@ QByteArray ClipsMovie() {
         .Build();
 }
 
+QByteArray TimersMovie() {
+    const QByteArray traceTime = DefineFunction("", {}, Assemble("GetTime Trace"));
+    const QByteArray method = DefineFunction(
+        "", {"a"}, Assemble("'a' GetVariable Trace 37 1 'Key' GetVariable 'isDown' CallMethod Trace"));
+    const QByteArray clear = DefineFunction("", {}, Assemble("1 1 'clearInterval' CallFunction Pop"));
+    const QByteArray onKey =
+        DefineFunction("", {}, Assemble("0 'Key' GetVariable 'getCode' CallMethod Trace"));
+    const QByteArray onMouse =
+        DefineFunction("", {}, Assemble("0 'Mouse' GetVariable 'hide' CallMethod Trace"));
+    const QByteArray script =
+        Assemble("50") + traceTime +
+        Assemble("2 'setInterval' CallFunction Pop 'o' 0 InitObject SetVariable") +
+        Assemble("'o' GetVariable 'f'") + method + Assemble("SetMember") +
+        Assemble("'x' 120 'f' 'o' GetVariable 4 'setInterval' CallFunction Pop 300") + clear +
+        Assemble("2 'setTimeout' CallFunction Pop 'o' GetVariable 'onKeyDown'") + onKey +
+        Assemble("SetMember 'o' GetVariable 'onMouseDown'") + onMouse +
+        Assemble("SetMember 'o' GetVariable 1 'Key' GetVariable 'addListener' CallMethod Pop "
+                 "'o' GetVariable 1 'Mouse' GetVariable 'addListener' CallMethod Pop "
+                 "0 'Date' NewObject Trace 'Stage' GetVariable 'width' GetMember Trace "
+                 "'http://example.com/a.swf' '_root'");
+    ActionCode code;
+    code.Records(script)
+        .Stop()
+        .Op(action::GetUrl2, QByteArray(1, char(0x40)))
+        .Op(action::GetUrl, Bits().String("http://example.com/").String("_blank").Data())
+        .Op(action::GetUrl, Bits().String("FSCommand:quit").String("").Data());
+    return MovieBuilder().Version(8).Add(DoAction(code)).Add(ShowFrame()).Add(ShowFrame()).Build();
+}
+
 QByteArray OldMovie() {
     return MovieBuilder()
         .Version(5)

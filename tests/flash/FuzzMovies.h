@@ -60,6 +60,10 @@ QByteArray ClipsMovie();
 QByteArray DrawingMovie();
 // A version 8 movie whose script makes a text field and sets its HTML, formats and look.
 QByteArray TextFieldsMovie();
+// A version 8 movie whose script starts intervals (a function and an object's method) and a timeout
+// that clears one, listens to Key and Mouse, hides the mouse, reads Stage and Date, and asks for a
+// getURL, an fscommand and a load by URL.
+QByteArray TimersMovie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

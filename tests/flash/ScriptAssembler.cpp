@@ -28,6 +28,7 @@ const std::map<QString, action::Code>& Codes() {
         {"Equals2", action::Equals2},
         {"Extends", action::Extends},
         {"GetMember", action::GetMember},
+        {"GetTime", action::GetTime},
         {"GetVariable", action::GetVariable},
         {"Greater", action::Greater},
         {"ImplementsOp", action::ImplementsOp},

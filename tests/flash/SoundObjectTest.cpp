@@ -86,7 +86,9 @@ Played Play(const std::shared_ptr<const Movie>& movie, double seconds) {
     Played played;
     if (!movie)
         return played;
-    Playback playback(movie, [&played](const QString& line) { played.lines << line; });
+    // trace() lines and notes (a refused loadSound) in one list, in the order they came.
+    const auto keep = [&played](const QString& line) { played.lines << line; };
+    Playback playback(movie, keep, keep);
     playback.AdvanceTo(seconds, played.sound);
     return played;
 }

@@ -314,8 +314,10 @@ void ActionInterpreter::Step(Activation& act, const ActionRecord& record) {
         host.StopDrag();
         break;
     case action::GetUrl:
-    case action::GetUrl2: // loads into levels and clips; nothing else is opened
-        UrlAction(act, record);
+        GetUrl(act, record);
+        break;
+    case action::GetUrl2:
+        GetUrl2(act, record);
         break;
     default: // anything else is skipped
         break;
@@ -519,6 +521,7 @@ void ActionInterpreter::CollectGarbage() {
             mark(sound);
         for (const LoadWatch& watch : loadWatches)
             mark(watch.loader);
+        world.MarkRoots(mark);
     });
 }
 

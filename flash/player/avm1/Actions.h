@@ -8,10 +8,12 @@
 // comparisons, strings, bits, conversions, random numbers, getTimer; objects and arrays (literals,
 // new, methods, length), prototype chains, ActionScript 2 classes (extends, super, instanceof,
 // casts, interfaces), for..in, delete, typeof, and the built-in Object, Array, String, Number,
-// Boolean, Math and global functions, and the Sound object; clips' geometry, depths and names,
-// movies and variables loaded from files next to the movie (ClipMethods.cpp, ClipLoads.cpp,
+// Boolean, Math and global functions, and the Sound object; timers (setInterval, setTimeout) on the
+// movie's clock, Key, Mouse, Stage, AsBroadcaster and Date; clips' geometry, depths and names, movies
+// and variables loaded from files next to the movie (ClipMethods.cpp, ClipLoads.cpp,
 // MovieClipLoader); clips' drawing methods, flash.geom and flash.filters (through clip.transform and
-// clip.filters). Other actions (exceptions, URLs that load nothing) are consumed and skipped.
+// clip.filters); getURL and fscommand, noted and never run. Other actions (exceptions) are consumed
+// and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
@@ -20,11 +22,13 @@
 
 #include "flash/player/avm1/ActionValue.h"
 #include "flash/player/avm1/ScriptObject.h"
+#include "flash/player/avm1/Surroundings.h"
 #include "flash/swf/ActionRecords.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QRectF>
+#include <QSizeF>
 #include <QString>
 #include <QTransform>
 #include <cstdint>
@@ -59,8 +63,12 @@ public:
     virtual double Milliseconds() = 0;
     // The movie's size in bytes: what preloaders wait for, all loaded from the start.
     virtual double MovieBytes() = 0;
+    // The stage in pixels as the player shows the movie: its own size (Stage.width, Stage.height).
+    virtual QSizeF StageSize() = 0;
     // A trace() line, as Flash Player prints it.
     virtual void Trace(const QString& line) { (void)line; }
+    // A line about what a script asked for and was not done (getURL, fscommand, loads by URL).
+    virtual void Note(const QString& line) { (void)line; }
     // duplicateMovieClip: a copy of a sprite under a new name at a script depth of its parent (0 is
     // the lowest), starting at its first frame; removeMovieClip takes away such copies and attached
     // sprites only.
@@ -302,6 +310,18 @@ public:
     // A channel ended at a position: its Sound object keeps the position and, when the sound played
     // to its end, runs its onSoundComplete.
     void SoundEnded(std::uint64_t channel, double positionMs, bool completed, long long& budget);
+    // The keyboard, timers, stage settings and input broadcasters, and the host they come from.
+    Surroundings& World() { return world; }
+    const Surroundings& World() const { return world; }
+    // Input from the player: calls the method named message (onKeyDown ...) of every listener of a
+    // broadcaster (Key, Mouse, Stage), as AsBroadcaster does, with the budget of a script.
+    void Broadcast(ScriptObject* broadcaster, const QString& message, long long& budget);
+    // Within a script: the same, on the running script's budget.
+    void BroadcastNow(ScriptObject* broadcaster, const QString& message,
+                      const std::vector<ActionValue>& args);
+    // Calls the timers due by the movie's clock now, each as often as it fell due since it last ran.
+    void RunTimers(long long& budget);
+    bool HasTimers() const { return !world.timers.empty(); }
 
 private:
     struct Activation;
@@ -408,6 +428,12 @@ private:
     void CloneSprite(Activation& act);
     void RemoveSprite(Activation& act);
     void StartDrag(Activation& act);
+    // getURL and fscommand (noted, never run) and loads into levels and clips (ActionUrls.cpp).
+    void GetUrl(Activation& act, const ActionRecord& record);
+    void GetUrl2(Activation& act, const ActionRecord& record);
+    // One such request, with GetURL2's flags (0 for getURL into a window); a target path counts
+    // from base.
+    void RequestUrl(const QString& url, const QString& target, std::uint8_t flags, const ClipRef& base);
     // A clip's own method (play, gotoAndStop, duplicateMovieClip ...) and what it returns.
     ActionValue CallClipMethod(Activation& act, const ClipRef& clip, const QString& name,
                                const std::vector<ActionValue>& args);
@@ -422,8 +448,6 @@ private:
                                           const std::vector<ActionValue>& args);
     std::optional<ActionValue> ClipLoadMethod(const ClipRef& clip, const QString& method,
                                               const std::vector<ActionValue>& args);
-    // GetURL and GetURL2: a load into a level or a clip (loadMovie, loadVariables, unloadMovie).
-    void UrlAction(Activation& act, const ActionRecord& record);
     std::optional<ActionValue> ClipGeometryProperty(const ClipRef& clip, int property);
     bool SetClipGeometryProperty(const ClipRef& clip, int property, const ActionValue& value);
     QString TargetPath(const ClipRef& clip);
@@ -463,6 +487,7 @@ private:
     ScriptObject* global = nullptr;
     Prototypes protos;
     std::map<std::uint64_t, ScriptObject*> soundChannels;
+    Surroundings world;
 };
 
 } // namespace flash

@@ -146,6 +146,9 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpGeomBuiltins(*this);
     SetUpFilterBuiltins(*this);
     SetUpTextBuiltins(*this);
+    SetUpInputBuiltins(*this);
+    SetUpTimerBuiltins(*this);
+    SetUpDateBuiltins(*this);
 }
 
 } // namespace flash

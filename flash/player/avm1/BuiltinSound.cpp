@@ -3,7 +3,7 @@
 // loops) plays it in the object's scope, stop() ends the scope's sounds (or one sound's), and the
 // volume, pan and transform are the scope's, shared by every Sound object made for it. position and
 // duration are milliseconds; onSoundComplete runs when a sound it started played to its end.
-// Sounds only come from the movie: loadSound is refused (and traced), so onLoad never fires.
+// Sounds only come from the movie: loadSound is refused (and noted, as getURL is), so onLoad never fires.
 // Levels are kept within MaxLevel percent; an object keeps its channels alive while they play, up to
 // the interpreter's MaxSoundChannels.
 #include "flash/player/avm1/Actions.h"
@@ -174,7 +174,7 @@ ActionValue GetTransform(NativeCall& call) {
 
 // No network, ever: the request is only traced.
 ActionValue LoadSound(NativeCall& call) {
-    call.vm.Host().Trace(QStringLiteral("loadSound: %1 (refused)").arg(call.vm.Text(call.Arg(0))));
+    call.vm.Host().Note(QStringLiteral("loadSound: %1 (refused)").arg(call.vm.Text(call.Arg(0))));
     return {};
 }
 

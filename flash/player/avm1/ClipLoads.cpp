@@ -114,29 +114,4 @@ std::optional<ActionValue> ActionInterpreter::ClipLoadMethod(const ClipRef& clip
     return ActionValue{};
 }
 
-void ActionInterpreter::UrlAction(Activation& act, const ActionRecord& record) {
-    BitReader r = record.Fields();
-    QString url, target;
-    bool targetIsClip = false, variables = false;
-    if (record.code == action::GetUrl) {
-        url = DecodeText(r.CString(), act.version);
-        target = DecodeText(r.CString(), act.version);
-    } else {
-        // The flags as Flash writes them: the send method in the low bits, then a clip target
-        // (0x40) and a variables load (0x80).
-        const std::uint8_t flags = r.U8();
-        targetIsClip = flags & 0x40;
-        variables = flags & 0x80;
-        target = ActionText(Pop(act));
-        url = ActionText(Pop(act));
-    }
-    const auto kind = url.isEmpty() ? ActionHost::LoadKind::Unload
-                      : variables   ? ActionHost::LoadKind::Variables
-                                    : ActionHost::LoadKind::Movie;
-    if (const auto level = LevelIndex(target))
-        RequestLoad(kind, double(*level), url);
-    else if (targetIsClip)
-        RequestLoad(kind, target, url, nullptr, act.target);
-}
-
 } // namespace flash

@@ -63,5 +63,12 @@ void SetUpTextBuiltins(ActionInterpreter& vm);   // TextField and TextFormat
 
 // clip.createTextField(name, depth, x, y, width, height): the field in movies from version 8 on.
 ActionValue CreateTextField(ActionInterpreter& vm, const ClipRef& clip, const std::vector<ActionValue>& args);
+void SetUpInputBuiltins(ActionInterpreter& vm);  // AsBroadcaster, Key, Mouse, Stage
+void SetUpTimerBuiltins(ActionInterpreter& vm);  // setInterval, setTimeout and their clearing
+void SetUpDateBuiltins(ActionInterpreter& vm);
+
+// AsBroadcaster.initialize: gives an object _listeners and addListener, removeListener and
+// broadcastMessage; false when the heap is full.
+bool MakeBroadcaster(ActionInterpreter& vm, ScriptObject* object);
 
 } // namespace flash
