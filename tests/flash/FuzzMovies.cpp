@@ -418,7 +418,9 @@ QByteArray ScriptMovie() {
         .Add(DefineButtonSoundTag(6, {{OverUpToOverDown, 30, {}}, {OverDownToOverUp, 31, {}}}))
         .Add(DefineButtonCxformTag(5, ColorTransform{0.5, 1, 1.5, 1, 0, 40, -20, 0}))
         .Add(DoInitAction(40, ActionCode().Stop().Play()))
-        .Add(Tag(56, QByteArray("\x01\x00\x28\x00" "clip\x00", 9))) // sprite 40 exported as "clip"
+        .Add(Tag(56, QByteArray("\x01\x00\x28\x00"
+                                "clip\x00",
+                                9))) // sprite 40 exported as "clip"
         .Add(PlaceObjectTag(a))
         .Add(DefineEditTextTag(41, field))
         .Add(PlaceObjectTag(b))

@@ -57,7 +57,7 @@ void ActionInterpreter::RequestUrl(const QString& url, const QString& target, st
         host.Note(Line(QStringLiteral("getURL"), url, target));
         return;
     }
-    const auto kind = url.isEmpty()              ? ActionHost::LoadKind::Unload
+    const auto kind = url.isEmpty()             ? ActionHost::LoadKind::Unload
                       : (flags & LoadVariables) ? ActionHost::LoadKind::Variables
                                                 : ActionHost::LoadKind::Movie;
     if (level)

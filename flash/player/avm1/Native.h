@@ -59,12 +59,12 @@ ActionValue ClipTransform(ActionInterpreter& vm, const ClipRef& clip);
 // returns; none when the name is no drawing method.
 std::optional<ActionValue> CallDrawingMethod(ActionInterpreter& vm, const ClipRef& clip,
                                              const QString& method, const std::vector<ActionValue>& args);
-void SetUpTextBuiltins(ActionInterpreter& vm);   // TextField and TextFormat
+void SetUpTextBuiltins(ActionInterpreter& vm); // TextField and TextFormat
 
 // clip.createTextField(name, depth, x, y, width, height): the field in movies from version 8 on.
 ActionValue CreateTextField(ActionInterpreter& vm, const ClipRef& clip, const std::vector<ActionValue>& args);
-void SetUpInputBuiltins(ActionInterpreter& vm);  // AsBroadcaster, Key, Mouse, Stage
-void SetUpTimerBuiltins(ActionInterpreter& vm);  // setInterval, setTimeout and their clearing
+void SetUpInputBuiltins(ActionInterpreter& vm); // AsBroadcaster, Key, Mouse, Stage
+void SetUpTimerBuiltins(ActionInterpreter& vm); // setInterval, setTimeout and their clearing
 void SetUpDateBuiltins(ActionInterpreter& vm);
 
 // AsBroadcaster.initialize: gives an object _listeners and addListener, removeListener and
