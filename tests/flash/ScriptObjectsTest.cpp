@@ -234,6 +234,17 @@ TEST(ScriptObjects, LiteralsMembersForInAndDelete) {
         {"equality of objects is identity",
          o + A("r:1 r:1 Equals2 Trace r:1 0 InitObject Equals2 Trace r:1 StrictEquals Trace"),
          {"true", "false", "false"}},
+        {"addProperty: a getter and a setter, read-only without a setter, refused without a name or getter",
+         o + DefineFunction("", {"v"}, A("'this' GetVariable 'q' 'v' GetVariable 2 Multiply SetMember")) +
+             A("store:2 Pop") + DefineFunction("", {}, A("'this' GetVariable 'q' GetMember 1 Add2 Return")) +
+             A("store:3 Pop r:2 r:3 'p' 3 r:1 'addProperty' CallMethod Trace r:1 'p' 5 SetMember "
+               "r:1 'p' GetMember Trace r:1 'q' GetMember Trace "
+               "null r:3 'ro' 3 r:1 'addProperty' CallMethod Trace r:1 'ro' 3 SetMember r:1 'ro' GetMember "
+               "Trace "
+               "null r:3 '' 3 r:1 'addProperty' CallMethod Trace null 5 'x' 3 r:1 'addProperty' CallMethod "
+               "Trace "
+               "r:1 'x' GetMember Trace"),
+         {"true", "11", "10", "true", "11", "false", "false", "undefined"}},
         {"ASSetPropFlags hides a member from for..in",
          o + A("0 1 'a,c' r:1 4 'ASSetPropFlags' CallFunction Pop r:1") + traceNames,
          {"b"}},

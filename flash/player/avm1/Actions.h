@@ -266,6 +266,10 @@ public:
     // A property whose reads call get and whose writes call set (none: writes are ignored), with the
     // object read as this; for built-ins whose values live elsewhere (a clip's transform).
     void DefineAccessor(ScriptObject* object, const QString& name, NativeFunction get, NativeFunction set);
+    // The same with functions of any kind (addProperty), get and set as given; false when the heap is
+    // full.
+    bool DefineAccessor(ScriptObject* object, const QString& name, ActionValue get, ActionValue set,
+                        std::uint8_t flags);
     bool Delete(const ActionValue& object, const QString& name);
     // Resizes an array, within MaxArrayLength and the heap; false when refused.
     bool Resize(ScriptObject& array, std::size_t length);

@@ -108,6 +108,24 @@ ActionValue SetPropFlags(NativeCall& call) {
     return {};
 }
 
+bool IsFunction(const ActionValue& value) {
+    const ScriptObject* object = AsObject(value);
+    return object && object->Callable();
+}
+
+// addProperty(name, getter, setter): reads of the name call the getter, writes the setter (null:
+// the property is read-only); false, and nothing made, for an empty name or a getter or setter that
+// is no function.
+ActionValue AddProperty(NativeCall& call) {
+    ScriptObject* self = call.SelfObject();
+    const QString name = ActionText(call.Arg(0));
+    const ActionValue& setter = call.Arg(2);
+    const bool setterOk = IsFunction(setter) || std::holds_alternative<std::nullptr_t>(setter);
+    if (!self || name.isEmpty() || !IsFunction(call.Arg(1)) || !setterOk)
+        return false;
+    return call.vm.DefineAccessor(self, name, call.Arg(1), IsFunction(setter) ? setter : ActionValue{}, 0);
+}
+
 } // namespace
 
 void DefineMethods(ActionInterpreter& vm, ScriptObject* object, const std::vector<NativeMethod>& methods) {
@@ -119,7 +137,8 @@ void DefineMethods(ActionInterpreter& vm, ScriptObject* object, const std::vecto
 void SetUpObjectBuiltins(ActionInterpreter& vm) {
     ScriptObject* prototype = vm.Protos().object;
     DefineMethods(vm, prototype,
-                  {{"hasOwnProperty", HasOwnProperty},
+                  {{"addProperty", AddProperty},
+                   {"hasOwnProperty", HasOwnProperty},
                    {"isPropertyEnumerable", IsPropertyEnumerable},
                    {"isPrototypeOf", IsPrototypeOf},
                    {"toString", ObjectToString},

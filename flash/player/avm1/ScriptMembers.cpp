@@ -151,12 +151,19 @@ ActionValue ActionInterpreter::ObjectMember(ScriptObject& object, const QString&
 
 void ActionInterpreter::DefineAccessor(ScriptObject* object, const QString& name, NativeFunction get,
                                        NativeFunction set) {
-    ScriptObject* accessor = heap.New(ScriptObject::Kind::Object, nullptr);
-    if (!object || !accessor)
-        return;
-    accessor->elements = {NewNative(get), set ? ActionValue(NewNative(set)) : ActionValue{}};
-    Define(object, name, accessor, DontEnum | DontDelete | Accessor);
+    DefineAccessor(object, name, NewNative(get), set ? ActionValue(NewNative(set)) : ActionValue{},
+                   DontEnum | DontDelete);
+}
+
+bool ActionInterpreter::DefineAccessor(ScriptObject* object, const QString& name, ActionValue get,
+                                       ActionValue set, std::uint8_t flags) {
+    ScriptObject* accessor = object ? heap.New(ScriptObject::Kind::Object, nullptr) : nullptr;
+    if (!accessor)
+        return false;
+    accessor->elements = {std::move(get), std::move(set)};
+    Define(object, name, accessor, flags | Accessor);
     hasAccessors = true;
+    return true;
 }
 
 ScriptObject* ActionInterpreter::AccessorFor(ScriptObject& object, const QString& name) {
