@@ -107,6 +107,12 @@ inline void Blend(QRgb& pixel, QRgb color, std::uint32_t coverage) {
         pixel = color + Scale(pixel, 255 - alpha);
 }
 
+// std::ceil for x well within int's range, without the library call the baseline instruction set needs.
+inline int CeilToInt(double x) {
+    const int whole = int(x);
+    return whole + (whole < x ? 1 : 0);
+}
+
 // The table entry for gradient position t, by the spread of the gradient beyond 0..1.
 inline int TableIndex(double t, QGradient::Spread spread) {
     constexpr int Size = RasterPaint::TableSize;
@@ -124,16 +130,39 @@ inline int TableIndex(double t, QGradient::Spread spread) {
 // Gradient runs are worked out this many pixels at a time: their colours first, then the blending.
 constexpr int SpanChunk = 64;
 
-// The colours of n pixels whose linear gradient positions start at t and grow by step; t moves on.
-void LinearColors(QRgb* colors, int n, double& t, double step, const RasterPaint& paint) {
+// The colours of n gradient positions (n at most SpanChunk). Padded gradients, the most common, two at
+// a time where the processor allows it, giving TableIndex's entries.
+void TableColors(QRgb* colors, const double* positions, int n, const RasterPaint& paint) {
     const QRgb* const table = paint.colorTable.data();
+    int i = 0;
     if (paint.spread == QGradient::PadSpread) {
-        for (int i = 0; i < n; ++i, t += step)
-            colors[i] = table[TableIndex(t, QGradient::PadSpread)];
+#if defined(__SSE2__)
+        constexpr double Last = RasterPaint::TableSize - 1;
+        const __m128d scale = _mm_set1_pd(Last), half = _mm_set1_pd(0.5), zero = _mm_setzero_pd(),
+                      last = _mm_set1_pd(Last);
+        for (; i + 2 <= n; i += 2) {
+            const __m128d position = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(positions + i), scale), half);
+            // max_pd gives its second operand for NaN, so NaN goes to the first entry as in TableIndex.
+            const __m128i index = _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(position, zero), last));
+            colors[i] = table[_mm_cvtsi128_si32(index)];
+            colors[i + 1] = table[_mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1))];
+        }
+#endif
+        for (; i < n; ++i)
+            colors[i] = table[TableIndex(positions[i], QGradient::PadSpread)];
         return;
     }
-    for (int i = 0; i < n; ++i, t += step)
-        colors[i] = table[TableIndex(t, paint.spread)];
+    for (; i < n; ++i)
+        colors[i] = table[TableIndex(positions[i], paint.spread)];
+}
+
+// The colours of n pixels whose linear gradient positions start at t and grow by step; t moves on.
+void LinearColors(QRgb* colors, int n, double& t, double step, const RasterPaint& paint) {
+    double positions[SpanChunk];
+    for (int i = 0; i < n; ++i)
+        positions[i] = t + i * step;
+    t += n * step;
+    TableColors(colors, positions, n, paint);
 }
 
 // A radial gradient seen from its focal point: the gradient point of a pixel (g, from the focal
@@ -167,9 +196,7 @@ void RadialColors(QRgb* colors, int n, double& gx, double& gy, const RadialSteps
         const double b = gx * r.ex + gy * r.ey;
         t[i] = (std::sqrt(b * b + r.a * (gx * gx + gy * gy)) - b) / r.a;
     }
-    const QRgb* const table = paint.colorTable.data();
-    for (i = 0; i < n; ++i)
-        colors[i] = table[TableIndex(t[i], paint.spread)];
+    TableColors(colors, t, n, paint);
 }
 
 // Blends n colours seen through `coverage` onto the pixels, as Blend (source-over) or added, pixel by
@@ -246,6 +273,10 @@ public:
     // An edge in device pixels. Parts beyond the left or right side move onto it: left of the area an
     // edge still counts for every pixel after it, right of it for none.
     void Edge(QPointF a, QPointF b) {
+        if (sampled) {
+            SampledEdge(a.x() - left, a.y() - top, b.x() - left, b.y() - top);
+            return;
+        }
         if (a.y() == b.y())
             return;
         if (std::max(a.y(), b.y()) <= top || std::min(a.y(), b.y()) >= top + height)
@@ -289,10 +320,6 @@ private:
         if (y0 == y1)
             return;
         const double slope = (x1 - x0) / (y1 - y0);
-        if (sampled) {
-            Sample(x0, y0, y1, slope, direction);
-            return;
-        }
         // Rows are counted from the area's top, so within it they are never negative.
         const double from = std::max(y0, 0.0), to = std::min(y1, double(height));
         if (from >= to)
@@ -313,21 +340,36 @@ private:
         }
     }
 
-    // The edge from y0 down to y1 changes the winding of every pixel centre at or right of it, in each
-    // row whose centre line it crosses (its top end in, its bottom end out, so edges that meet count
-    // once).
-    void Sample(double x0, double y0, double y1, double slope, float direction) {
-        const int firstRow = std::max(0, int(std::ceil(y0 - 0.5)));
-        for (int row = firstRow; row < height && row + 0.5 < y1; ++row) {
+    // The edge (in area coordinates) changes the winding of every pixel centre at or right of it, in
+    // each row whose centre line it crosses (its top end in, its bottom end out, so edges that meet count
+    // once). Parts beyond the left or right side count on it, as in Edge.
+    void SampledEdge(double x0, double y0, double x1, double y1) {
+        float direction = 1;
+        if (y0 > y1) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+            direction = -1;
+        }
+        // Rows whose centre is in [y0, y1); none for a level edge, one outside the rows or one with NaN.
+        if (!(y1 > 0.5) || !(y0 < height - 0.5))
+            return;
+        const int firstRow = y0 <= 0.5 ? 0 : CeilToInt(y0 - 0.5);
+        const int endRow = y1 >= height ? height : CeilToInt(y1 - 0.5);
+        if (firstRow >= endRow)
+            return;
+        const double slope = (x1 - x0) / (y1 - y0);
+        float* const cells = s.cells.data();
+        std::uint64_t* const marks = s.marks.data();
+        for (int row = firstRow; row < endRow; ++row) {
             const double x = Within(x0 + (row + 0.5 - y0) * slope);
-            const int column = std::clamp(int(std::ceil(x - 0.5)), 0, width);
-            s.cells[std::size_t(row) * stride + std::size_t(column)] += direction;
-            s.marks[std::size_t(row) * words + std::size_t(column >> 6)] |= std::uint64_t(1) << (column & 63);
+            const int column = CeilToInt(x - 0.5); // 0..width, as x is
+            cells[std::size_t(row) * stride + std::size_t(column)] += direction;
+            marks[std::size_t(row) * words + std::size_t(column >> 6)] |= std::uint64_t(1) << (column & 63);
         }
     }
 
-    // An x on the area's columns, against rounding past its sides.
-    double Within(double x) const { return x < 0 ? 0 : x > width ? width : x; }
+    // An x on the area's columns, against rounding past its sides (and NaN, which goes to the left).
+    double Within(double x) const { return !(x > 0) ? 0 : x > width ? width : x; }
 
     // A part of an edge crossing one row from column lo to hi, `amount` rows high (negative going up).
     void Cross(int row, double lo, double hi, double amount) {
@@ -610,6 +652,23 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
         };
         float* const cells = &s.cells[std::size_t(row) * accumulator.stride];
         std::uint64_t* const marks = &s.marks[std::size_t(row) * accumulator.words];
+        if (edges == Edges::Sampled) {
+            // Sampled windings are whole numbers: a pixel is in or out, and the pixels from one changed cell
+            // up to the next are one run.
+            int whole = 0, from = 0;
+            for (std::size_t word = 0; word < accumulator.words; ++word) {
+                for (std::uint64_t bitsLeft = marks[word]; bitsLeft != 0; bitsLeft &= bitsLeft - 1) {
+                    const int x = int(word * 64) + std::countr_zero(bitsLeft); // at most width
+                    if (x > from && (oddEven ? (whole & 1) != 0 : whole != 0))
+                        paintRun(from, x, 255);
+                    whole += int(cells[x]);
+                    cells[x] = 0;
+                    from = x;
+                }
+                marks[word] = 0;
+            }
+            continue;
+        }
         float winding = 0;
         int next = 0; // the first pixel not painted yet
         for (std::size_t word = 0; word < accumulator.words; ++word) {
