@@ -10,27 +10,31 @@
 namespace flash {
 
 PaintPath::PaintPath(QPainterPath path)
-    : copies(std::make_shared<std::vector<QPainterPath>>(1, std::move(path))) {}
+    : copies(std::make_shared<std::vector<ThreadCopy>>(1, ThreadCopy{std::move(path), {}})) {}
 
 const QPainterPath& PaintPath::Path() const {
     static const QPainterPath none;
-    return copies ? copies->front() : none;
+    return copies ? copies->front().path : none;
 }
 
 void PaintPath::Share(int threads) const {
     if (!copies)
         return;
     while (int(copies->size()) < threads) {
-        QPainterPath copy = copies->front();
+        QPainterPath copy = copies->front().path;
         // A change makes the copy let go of the data it shared with the path.
         if (copy.elementCount() > 0)
             copy.setElementPositionAt(0, copy.elementAt(0).x, copy.elementAt(0).y);
-        copies->push_back(std::move(copy));
+        copies->push_back(ThreadCopy{std::move(copy), {}});
     }
 }
 
 const QPainterPath& PaintPath::Copy(int thread) const {
-    return copies && std::size_t(thread) < copies->size() ? (*copies)[std::size_t(thread)] : Path();
+    return copies && std::size_t(thread) < copies->size() ? (*copies)[std::size_t(thread)].path : Path();
+}
+
+FlatPath* PaintPath::Flat(int thread) const {
+    return copies && std::size_t(thread) < copies->size() ? &(*copies)[std::size_t(thread)].flat : nullptr;
 }
 
 void PaintList::Begin(int threadCount) {
@@ -168,7 +172,7 @@ std::size_t PaintList::FillGroup(std::size_t begin, QImage& image, const QRect& 
         layer.fill(Qt::transparent);
         for (std::size_t i = begin + 1; i < end; ++i)
             FillPath(layer, layerArea, steps[i].path.Copy(thread), steps[i].toDevice, *steps[i].raster,
-                     FillBlend::Add, edges);
+                     FillBlend::Add, edges, steps[i].path.Flat(thread));
         BlendLayer(image, layer, layerArea.topLeft() - window.topLeft());
     }
     return end + 1;
@@ -195,7 +199,7 @@ void PaintList::Replay(QPainter& painter, int thread, const QTransform& shift) c
         if (direct && step.kind == Step::Kind::Fill && step.raster && savedOpacity * step.opacity == 1 &&
             step.toDevice.isAffine() && !painter.hasClipping()) {
             FillPath(*direct, window, step.path.Copy(thread), step.toDevice, *step.raster, FillBlend::Over,
-                     edges);
+                     edges, step.path.Flat(thread));
             continue;
         }
         switch (step.kind) {

@@ -4,6 +4,8 @@
 // with a raster paint goes straight into the pixels where the painter allows it. Paths are copied
 // once per thread, so a list of n paths holds n x threads copies while it lives.
 
+#include "flash/render/Rasterizer.h"
+
 #include <QBrush>
 #include <QImage>
 #include <QPainterPath>
@@ -17,8 +19,6 @@
 class QPainter;
 
 namespace flash {
-
-struct RasterPaint;
 
 // A path that several threads paint at once: each thread paints a copy of its own, because Qt fills
 // in caches inside a path object the first time it paints it. Copies share nothing once made; the
@@ -34,9 +34,15 @@ public:
     void Share(int threads) const;
     // The copy of `thread`, as made by Share.
     const QPainterPath& Copy(int thread) const;
+    // The flattening `thread` keeps of its copy for the rasterizer, or null when it has no copy.
+    FlatPath* Flat(int thread) const;
 
 private:
-    std::shared_ptr<std::vector<QPainterPath>> copies; // [0] is the path itself
+    struct ThreadCopy {
+        QPainterPath path;
+        FlatPath flat;
+    };
+    std::shared_ptr<std::vector<ThreadCopy>> copies; // [0] is the path itself
 };
 
 // Painter calls recorded once and replayed later: on one painter, or on several at once from their own

@@ -248,7 +248,6 @@ void BlendColors(QRgb* pixels, const QRgb* colors, int n, std::uint32_t coverage
 // Per thread, so bands filled at once each have their own.
 struct Scratch {
     std::vector<QPointF> points;      // the flattened path in device pixels
-    std::vector<int> starts;          // where each closed contour begins in points
     std::vector<float> cells;         // (width + 2) per row: changes of coverage-weighted winding
     std::vector<std::uint64_t> marks; // a bit per cell that changed; all clear between fills
 };
@@ -419,42 +418,48 @@ private:
     Scratch& s;
 };
 
-// The path in device pixels as closed contours of points, its curves cut into lines no further than a
-// tenth of a pixel from them (about as far as Qt's raster engine strays), and the bounds of the points.
-void Flatten(const QPainterPath& path, const QTransform& toDevice, Scratch& s, QRectF& bounds) {
+// The step of the largest factor by which the transform scales a length, rounded up to a quarter octave:
+// a flattening made for a step serves every transform within it.
+int ScaleStep(const QTransform& t) {
+    // The largest singular value of the linear part, from its squared norm and its determinant.
+    const double norm2 = t.m11() * t.m11() + t.m12() * t.m12() + t.m21() * t.m21() + t.m22() * t.m22();
+    const double det = t.m11() * t.m22() - t.m12() * t.m21();
+    const double largest =
+        std::sqrt((norm2 + std::sqrt(std::max(0.0, norm2 * norm2 - 4 * det * det))) / 2) * (1 + 1e-9);
+    if (!(largest > std::ldexp(1.0, FlatPath::LowestStep / 4)))
+        return FlatPath::LowestStep; // also NaN
+    if (!(largest < std::ldexp(1.0, FlatPath::HighestStep / 4)))
+        return FlatPath::HighestStep;
+    return int(std::ceil(4 * std::log2(largest)));
+}
+
+// The path in its own coordinates as closed contours of points, its curves cut into lines no further
+// than a tenth of a device pixel from them (about as far as Qt's raster engine strays) under any
+// transform of the flattening's scale step.
+void Flatten(const QPainterPath& path, int scaleStep, FlatPath& flat) {
     constexpr double Tolerance = 0.1;
-    s.points.clear();
-    s.starts.clear();
-    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
-    auto add = [&](QPointF p) {
-        s.points.push_back(p);
-        minX = std::min(minX, p.x());
-        maxX = std::max(maxX, p.x());
-        minY = std::min(minY, p.y());
-        maxY = std::max(maxY, p.y());
-    };
-    const double m11 = toDevice.m11(), m12 = toDevice.m12(), m21 = toDevice.m21(), m22 = toDevice.m22();
-    const double dx = toDevice.dx(), dy = toDevice.dy();
-    auto map = [&](const QPainterPath::Element& e) {
-        return QPointF(m11 * e.x + m21 * e.y + dx, m12 * e.x + m22 * e.y + dy);
-    };
+    const double scale = std::exp2(scaleStep / 4.0);
+    const double scale2 = scale * scale;
+    flat.points.clear();
+    flat.starts.clear();
+    flat.scaleStep = scaleStep;
     QPointF current;
     const int count = path.elementCount();
     for (int i = 0; i < count; ++i) {
         const QPainterPath::Element& e = path.elementAt(i);
         if (e.isMoveTo()) {
-            s.starts.push_back(int(s.points.size()));
-            current = map(e);
-            add(current);
+            flat.starts.push_back(int(flat.points.size()));
+            current = e;
+            flat.points.push_back(current);
         } else if (e.isLineTo()) {
-            current = map(e);
-            add(current);
+            current = e;
+            flat.points.push_back(current);
         } else if (i + 2 < count) {
-            const QPointF c1 = map(e), c2 = map(path.elementAt(i + 1)), end = map(path.elementAt(i + 2));
+            const QPointF c1 = e, c2 = path.elementAt(i + 1), end = path.elementAt(i + 2);
             i += 2;
             // A cubic stays within |second difference| * 3/4 / n² of n equal chords.
             const QPointF d1 = current - 2 * c1 + c2, d2 = c1 - 2 * c2 + end;
-            const double bend2 = std::max(QPointF::dotProduct(d1, d1), QPointF::dotProduct(d2, d2));
+            const double bend2 = std::max(QPointF::dotProduct(d1, d1), QPointF::dotProduct(d2, d2)) * scale2;
             // Below this bend the count comes out as one piece anyway (with room for rounding), and the
             // many small curves of thin lines' outlines spare their two square roots.
             constexpr double OnePieceBend2 = 0.0177;
@@ -465,13 +470,32 @@ void Flatten(const QPainterPath& path, const QTransform& toDevice, Scratch& s, Q
             }
             for (int k = 1; k < n; ++k) {
                 const double t = double(k) / n, u = 1 - t;
-                add(u * u * u * current + 3 * u * u * t * c1 + 3 * u * t * t * c2 + t * t * t * end);
+                flat.points.push_back(u * u * u * current + 3 * u * u * t * c1 + 3 * u * t * t * c2 +
+                                      t * t * t * end);
             }
-            add(end);
+            flat.points.push_back(end);
             current = end;
         }
     }
-    s.starts.push_back(int(s.points.size()));
+    flat.starts.push_back(int(flat.points.size()));
+}
+
+// The flattened path in device pixels, and the bounds of its points.
+void MapPoints(const FlatPath& flat, const QTransform& toDevice, Scratch& s, QRectF& bounds) {
+    const double m11 = toDevice.m11(), m12 = toDevice.m12(), m21 = toDevice.m21(), m22 = toDevice.m22();
+    const double dx = toDevice.dx(), dy = toDevice.dy();
+    const std::size_t count = flat.points.size();
+    s.points.resize(count);
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = flat.points[i].x(), y = flat.points[i].y();
+        const double deviceX = m11 * x + m21 * y + dx, deviceY = m12 * x + m22 * y + dy;
+        s.points[i] = QPointF(deviceX, deviceY);
+        minX = std::min(minX, deviceX);
+        maxX = std::max(maxX, deviceX);
+        minY = std::min(minY, deviceY);
+        maxY = std::max(maxY, deviceY);
+    }
     bounds = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
 }
 
@@ -512,7 +536,7 @@ std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush) {
 }
 
 void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
-              const RasterPaint& paint, FillBlend blend, Edges edges) {
+              const RasterPaint& paint, FillBlend blend, Edges edges, FlatPath* flat) {
     if (path.isEmpty() || image.format() != QImage::Format_ARGB32_Premultiplied ||
         image.width() < window.width() || image.height() < window.height())
         return;
@@ -520,8 +544,16 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
     if (!toDevice.mapRect(path.controlPointRect()).intersects(QRectF(window)))
         return;
     Scratch& s = scratch;
+    // Without a cache of its own the path is flattened for this fill alone.
+    thread_local FlatPath once;
+    if (!flat) {
+        flat = &once;
+        flat->scaleStep = FlatPath::NoStep;
+    }
+    if (const int step = ScaleStep(toDevice); step != flat->scaleStep)
+        Flatten(path, step, *flat);
     QRectF bounds;
-    Flatten(path, toDevice, s, bounds);
+    MapPoints(*flat, toDevice, s, bounds);
     if (!std::isfinite(bounds.left()) || !std::isfinite(bounds.top()) || !std::isfinite(bounds.right()) ||
         !std::isfinite(bounds.bottom()))
         return;
@@ -561,8 +593,8 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
     }
 
     Accumulator accumulator(area, s, edges);
-    for (std::size_t c = 0; c + 1 < s.starts.size(); ++c) {
-        const int begin = s.starts[c], end = s.starts[c + 1];
+    for (std::size_t c = 0; c + 1 < flat->starts.size(); ++c) {
+        const int begin = flat->starts[c], end = flat->starts[c + 1];
         for (int i = begin; i < end; ++i)
             accumulator.Edge(s.points[std::size_t(i)], s.points[std::size_t(i + 1 < end ? i + 1 : begin)]);
     }

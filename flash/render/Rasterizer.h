@@ -42,12 +42,25 @@ enum class FillBlend : std::uint8_t { Over, Add };
 // when the path lies to its right or below), or antialiased by the area inside.
 enum class Edges : std::uint8_t { Sampled, Antialiased };
 
+// A path cut into lines in its own coordinates, for the transforms of one scale step (a quarter octave
+// of the largest factor they scale lengths by): kept with the path, a fill at another position or angle
+// only maps its points. FillPath makes and remakes it; one thread uses it at a time.
+struct FlatPath {
+    static constexpr int NoStep = -1000;
+    // Scales beyond 2^±20 flatten as these do: curves that small are points, that large leave the device.
+    static constexpr int LowestStep = -80, HighestStep = 80;
+    int scaleStep = NoStep;
+    std::vector<QPointF> points;
+    std::vector<int> starts; // where each closed contour begins in points, and the end
+};
+
 // Fills `path` (its own coordinates, mapped to the device by toDevice) into the pixels of the device
 // rectangle `window`, which `image` (Format_ARGB32_Premultiplied, at least the window's size) holds
 // with its (0, 0) at the window's top left. The image's pixels are written where a painter already
-// open on it writes them.
+// open on it writes them. `flat`, when given, is this path's flattening kept from fill to fill.
 void FillPath(QImage& image, const QRect& window, const QPainterPath& path, const QTransform& toDevice,
-              const RasterPaint& paint, FillBlend blend = FillBlend::Over, Edges edges = Edges::Sampled);
+              const RasterPaint& paint, FillBlend blend = FillBlend::Over, Edges edges = Edges::Sampled,
+              FlatPath* flat = nullptr);
 
 // Source-over of `layer` (premultiplied) onto `image` (premultiplied) with its top left at `at`.
 void BlendLayer(QImage& image, const QImage& layer, QPoint at);
