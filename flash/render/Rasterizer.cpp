@@ -357,13 +357,15 @@ private:
         if (firstRow >= endRow)
             return;
         const double slope = (x1 - x0) / (y1 - y0);
-        float* const cells = s.cells.data();
-        std::uint64_t* const marks = s.marks.data();
-        for (int row = firstRow; row < endRow; ++row) {
-            const double x = Within(x0 + (row + 0.5 - y0) * slope);
+        const double right = width;
+        float* cells = s.cells.data() + std::size_t(firstRow) * stride;
+        std::uint64_t* marks = s.marks.data() + std::size_t(firstRow) * words;
+        for (int row = firstRow; row < endRow; ++row, cells += stride, marks += words) {
+            // On the area's columns, against rounding past its sides; NaN goes to the left.
+            const double x = std::min(std::max(0.0, x0 + (row + 0.5 - y0) * slope), right);
             const int column = CeilToInt(x - 0.5); // 0..width, as x is
-            cells[std::size_t(row) * stride + std::size_t(column)] += direction;
-            marks[std::size_t(row) * words + std::size_t(column >> 6)] |= std::uint64_t(1) << (column & 63);
+            cells[column] += direction;
+            marks[column >> 6] |= std::uint64_t(1) << (column & 63);
         }
     }
 
@@ -505,6 +507,7 @@ std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush) {
     auto paint = std::make_shared<RasterPaint>();
     if (brush.style() == Qt::SolidPattern) {
         paint->color = Premultiplied(brush.color().rgba64());
+        paint->opaque = qAlpha(paint->color) == 255;
         return paint;
     }
     if (brush.style() != Qt::LinearGradientPattern && brush.style() != Qt::RadialGradientPattern)
@@ -532,6 +535,8 @@ std::shared_ptr<const RasterPaint> MakeRasterPaint(const QBrush& brush) {
             return nullptr;
     }
     paint->colorTable = ColorTable(gradient->stops());
+    paint->opaque = std::all_of(paint->colorTable.begin(), paint->colorTable.end(),
+                                [](QRgb color) { return qAlpha(color) == 255; });
     return paint;
 }
 
@@ -644,13 +649,17 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
                 return;
             }
             const double firstX = area.left() + from + 0.5;
-            QRgb colors[SpanChunk];
+            // Opaque colours seen whole cover what is there: they go straight into the pixels.
+            const bool covers = coverage == 255 && !add && paint.opaque;
+            QRgb chunk[SpanChunk];
             if (paint.kind == RasterPaint::Kind::Linear) {
                 double t = tx * firstX + ty * centreY + t0;
                 for (int x = from; x < to; x += SpanChunk) {
                     const int n = std::min(SpanChunk, to - x);
+                    QRgb* const colors = covers ? pixels + x : chunk;
                     LinearColors(colors, n, t, tx, paint);
-                    BlendColors(pixels + x, colors, n, coverage, add);
+                    if (!covers)
+                        BlendColors(pixels + x, colors, n, coverage, add);
                 }
                 return;
             }
@@ -659,8 +668,10 @@ void FillPath(QImage& image, const QRect& window, const QPainterPath& path, cons
             const RadialSteps steps{toGradient.m11(), toGradient.m12(), ex, ey, a};
             for (int x = from; x < to; x += SpanChunk) {
                 const int n = std::min(SpanChunk, to - x);
+                QRgb* const colors = covers ? pixels + x : chunk;
                 RadialColors(colors, n, gx, gy, steps, paint);
-                BlendColors(pixels + x, colors, n, coverage, add);
+                if (!covers)
+                    BlendColors(pixels + x, colors, n, coverage, add);
             }
         };
         auto paintPixel = [&](int x, std::uint32_t coverage) {

@@ -28,6 +28,7 @@ struct RasterPaint {
     QPointF center, focal;        // Radial
     double radius = 0;            // Radial
     std::vector<QRgb> colorTable; // premultiplied colours from the first stop to the last
+    bool opaque = false;          // every colour it paints has full alpha
 };
 
 // The paint of a brush, or null for brushes left to Qt: textures, conical gradients, gradients in
