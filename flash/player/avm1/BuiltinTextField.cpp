@@ -347,12 +347,11 @@ std::optional<ActionValue> ReadProperty(const FieldAccess& at, const QString& na
         return TextSize(f, at.movie).width();
     if (Is(name, "textHeight"))
         return TextSize(f, at.movie).height();
-    if (Is(name, "hscroll"))
-        return double(f.hscroll);
-    if (Is(name, "scroll") || Is(name, "maxscroll") || Is(name, "bottomScroll") || Is(name, "maxhscroll")) {
+    // Scrolling is kept within the text whenever the field changes.
+    if (Is(name, "scroll") || Is(name, "hscroll"))
+        return double(Is(name, "scroll") ? f.scroll : f.hscroll);
+    if (Is(name, "maxscroll") || Is(name, "bottomScroll") || Is(name, "maxhscroll")) {
         const FieldLines lines = LinesOf(f, at.movie);
-        if (Is(name, "scroll"))
-            return double(std::clamp(f.scroll, 1, lines.maxScroll));
         if (Is(name, "maxscroll"))
             return double(lines.maxScroll);
         return double(Is(name, "maxhscroll") ? lines.maxHScroll : lines.bottom);
