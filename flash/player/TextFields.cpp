@@ -96,6 +96,8 @@ QString ParagraphHtml(const std::vector<FormattedText::Run>& runs, const CharFor
 QPainterPath GlyphEdges(const Glyph& glyph) {
     QPainterPath path;
     for (const ShapeEdge& edge : glyph.edges) {
+        if (edge.fill0 != 0 && edge.fill1 != 0) // not an edge of the glyph's fill
+            continue;
         path.moveTo(edge.fromX, edge.fromY);
         if (edge.curved)
             path.quadTo(edge.controlX, edge.controlY, edge.toX, edge.toY);
@@ -371,6 +373,7 @@ EditText DrawnLook(const ScriptedField& field) {
     look.height = std::uint16_t(std::clamp(first.size, 1, 127) * TwipsPerPixel);
     look.color = rgba(first.color);
     look.align = first.align;
+    look.maxLength.reset(); // maxChars limits typing, not what scripts set
     look.scrollLines = std::uint16_t(std::clamp(field.scroll - 1, 0, 0xFFFF));
     look.scrollX = std::int32_t(field.hscroll * TwipsPerPixel);
     return look;

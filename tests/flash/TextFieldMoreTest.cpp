@@ -285,6 +285,9 @@ TEST(TextFieldBullets, BulletParagraphsShowABulletAndIndentTheirText) {
 TEST(TextFieldMeasure, TextWidthAndAutoSizeFitTheTextAsDrawn) {
     // Embedded squares measure exactly: three 20 px squares, 20 + 5 px high.
     const QString squares = SquaresField(20) + Set(Field, "text", "'AAA'");
+    // maxChars limits typing only: all the text is drawn and measured.
+    EXPECT_EQ(TraceOf(squares + Set(Field, "maxChars", "1") + TraceMember(Field, "textWidth")),
+              QStringList{"60"});
     EXPECT_EQ(TraceOf(squares + TraceMember(Field, "textWidth") + TraceMember(Field, "textHeight") +
                       Set(Field, "autoSize", "'left'") + TraceMember(Field, "_width") +
                       TraceMember(Field, "_height")),
