@@ -143,7 +143,7 @@ struct FieldLayout {
 FieldLayout LayOutField(const EditText& text, const Movie& movie, const QString* content, Faces& faces,
                         bool measuring = false);
 
-// The lines a scrolled field shows: from `first` (zero-based) down; moved up to the box's top.
+// How far up (twips) a field scrolled to line `first` (zero-based) moves its lines; those above it hide.
 double ScrollOffset(const FieldLayout& layout, int first);
 
 // textWidth and textHeight in pixels, and the box (twips) that fits the text with margins and gutters.
