@@ -115,7 +115,8 @@ void Player::UpdateBoundTexts() {
             if (object.field && object.field->bound != shown) {
                 object.field->bound = shown;
                 if (object.field->scripted)
-                    SetFieldText(*object.field, &object, shown, object.field->scripted->html);
+                    SetFieldText(*object.field, &object, shown, object.field->scripted->html,
+                                 state.movie.get());
                 else
                     object.field->content = shown;
             }

@@ -63,7 +63,7 @@ std::shared_ptr<TextFieldState> ScriptHost::CreateField(const ClipRef& clip, con
     if (const auto existing = list->find(object.depth); existing != list->end())
         control.Leave(existing->second);
     DisplayObject& placed = (*list)[object.depth] = std::move(object);
-    Publish(*field, &placed);
+    Publish(*field, &placed, state.movie.get());
     return field;
 }
 

@@ -1,10 +1,7 @@
 #include "flash/player/TextFields.h"
 
-#include <QCoreApplication>
-#include <QFont>
-#include <QFontMetricsF>
-#include <QGuiApplication>
-#include <QRegularExpression>
+#include "flash/player/TextLayout.h"
+
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -14,10 +11,6 @@ namespace flash {
 namespace {
 
 constexpr char16_t Break = u'\r';
-
-bool Is(QStringView name, const char* text) {
-    return name.compare(QLatin1String(text), Qt::CaseInsensitive) == 0;
-}
 
 QString Escaped(const QString& text) {
     QString out;
@@ -39,190 +32,9 @@ QString Escaped(const QString& text) {
     return out;
 }
 
-QString DecodeEntities(const QString& text) {
-    if (!text.contains(u'&'))
-        return text;
-    static const QRegularExpression Entity(
-        QStringLiteral("&(#x[0-9A-Fa-f]{1,6}|#[0-9]{1,7}|[A-Za-z]{2,6});"));
-    QString out;
-    qsizetype at = 0;
-    for (auto it = Entity.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        out += QStringView(text).mid(at, match.capturedStart() - at);
-        at = match.capturedEnd();
-        const QString name = match.captured(1).toLower();
-        bool ok = false;
-        uint code = 0;
-        if (name.startsWith(QLatin1String("#x")))
-            code = name.mid(2).toUInt(&ok, 16);
-        else if (name.startsWith(u'#'))
-            code = name.mid(1).toUInt(&ok, 10);
-        if (ok && code > 0 && code <= 0xFFFF) {
-            out += QChar(char16_t(code));
-            continue;
-        }
-        static const std::pair<const char*, char16_t> Named[] = {
-            {"lt", u'<'}, {"gt", u'>'}, {"amp", u'&'}, {"quot", u'"'}, {"apos", u'\''}, {"nbsp", u'\u00A0'}};
-        const auto found = std::find_if(std::begin(Named), std::end(Named), [&](const auto& entity) {
-            return name == QLatin1String(entity.first);
-        });
-        if (found != std::end(Named))
-            out += QChar(found->second);
-        else
-            out += match.captured(0);
-    }
-    out += QStringView(text).mid(at);
-    return out;
-}
-
-QString Attribute(QStringView attributes, const char* name) {
-    static const QRegularExpression Pairs(
-        QStringLiteral("([A-Za-z_][\\w-]*)\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s\"'>]+))"));
-    for (auto it = Pairs.globalMatch(attributes); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        if (Is(match.capturedView(1), name))
-            return DecodeEntities(match.captured(2) + match.captured(3) + match.captured(4));
-    }
-    return {};
-}
-
-std::optional<int> Pixels(const QString& value) {
-    bool ok = false;
-    const double number = value.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(number))
-        return std::nullopt;
-    return int(std::clamp(number, -10000.0, 10000.0));
-}
-
 QString ColorText(std::uint32_t color) {
     return QStringLiteral("#%1").arg(color & 0xFFFFFF, 6, 16, QLatin1Char('0')).toUpper();
 }
-
-// Reads HTML into runs as its tags and text arrive.
-class HtmlReader {
-public:
-    HtmlReader(FormattedText& text, const CharFormat& base) : text(text), formats{{QString(), base}} {}
-
-    void Text(const QString& raw) {
-        static const QRegularExpression LineBreaks(QStringLiteral("\\r\\n|\\n"));
-        QString decoded = DecodeEntities(raw);
-        decoded.replace(LineBreaks, QStringLiteral("\r"));
-        Append(decoded);
-    }
-
-    void Tag(QStringView inside) {
-        inside = inside.trimmed();
-        const bool closing = inside.startsWith(u'/');
-        if (closing)
-            inside = inside.mid(1).trimmed();
-        qsizetype end = 0;
-        while (end < inside.size() && inside[end].isLetterOrNumber())
-            ++end;
-        const QString name = inside.left(end).toString().toLower();
-        const QStringView attributes = inside.mid(end);
-        if (name == QLatin1String("br")) {
-            Append(QString(QChar(Break)));
-        } else if (name == QLatin1String("p") || name == QLatin1String("li")) {
-            if (closing) {
-                Append(QString(QChar(Break)));
-                closedParagraph = true;
-                Close(name);
-            } else {
-                if (!AtParagraphStart())
-                    Append(QString(QChar(Break)));
-                CharFormat format = formats.back().second;
-                if (name == QLatin1String("li"))
-                    format.bullet = true;
-                else if (const auto align = AlignByName(Attribute(attributes, "align").trimmed()))
-                    format.align = *align;
-                Open(name, format);
-            }
-        } else if (name == QLatin1String("b") || name == QLatin1String("i") || name == QLatin1String("u") ||
-                   name == QLatin1String("font") || name == QLatin1String("a") ||
-                   name == QLatin1String("textformat")) {
-            if (closing)
-                Close(name);
-            else
-                Open(name, Opened(name, attributes));
-        }
-    }
-
-    void Finish() {
-        // The break closing the last paragraph starts no new one.
-        if (closedParagraph && text.Length() > 0 && text.Plain().back() == QChar(Break))
-            text.Replace(text.Length() - 1, text.Length(), {}, formats.front().second);
-    }
-
-private:
-    void Append(const QString& part) {
-        if (part.isEmpty())
-            return;
-        closedParagraph = false;
-        text.Replace(text.Length(), text.Length(), part, formats.back().second);
-    }
-
-    bool AtParagraphStart() const {
-        const qsizetype length = text.Length();
-        return length == 0 || text.Runs().back().text.back() == QChar(Break);
-    }
-
-    void Open(const QString& name, const CharFormat& format) {
-        if (formats.size() > FormattedText::MaxNesting)
-            formats.back().second = format; // too deep: the format holds without its tag
-        else
-            formats.emplace_back(name, format);
-    }
-
-    // Closes the innermost open tag of that name and any left open inside it.
-    void Close(const QString& name) {
-        for (std::size_t i = formats.size(); i-- > 1;)
-            if (formats[i].first == name) {
-                formats.resize(i);
-                return;
-            }
-    }
-
-    CharFormat Opened(const QString& name, QStringView attributes) const {
-        CharFormat format = formats.back().second;
-        if (name == QLatin1String("b")) {
-            format.bold = true;
-        } else if (name == QLatin1String("i")) {
-            format.italic = true;
-        } else if (name == QLatin1String("u")) {
-            format.underline = true;
-        } else if (name == QLatin1String("a")) {
-            format.url = Attribute(attributes, "href");
-            format.target = Attribute(attributes, "target");
-        } else if (name == QLatin1String("textformat")) {
-            for (auto [attribute, value] : {std::pair{"leftmargin", &format.leftMargin},
-                                            {"rightmargin", &format.rightMargin},
-                                            {"indent", &format.indent},
-                                            {"leading", &format.leading}})
-                if (const auto pixels = Pixels(Attribute(attributes, attribute)))
-                    *value = *pixels;
-        } else if (name == QLatin1String("font")) {
-            const QString face = Attribute(attributes, "face").trimmed();
-            if (!face.isEmpty())
-                format.font = face;
-            const QString size = Attribute(attributes, "size").trimmed();
-            if (const auto pixels = Pixels(size))
-                format.size = std::clamp(
-                    size.startsWith(u'+') || size.startsWith(u'-') ? format.size + *pixels : *pixels, 1, 127);
-            QString color = Attribute(attributes, "color").trimmed();
-            if (color.startsWith(u'#'))
-                color.remove(0, 1);
-            bool ok = false;
-            const uint rgb = color.toUInt(&ok, 16);
-            if (ok && color.size() == 6)
-                format.color = rgb;
-        }
-        return format;
-    }
-
-    FormattedText& text;
-    std::vector<std::pair<QString, CharFormat>> formats; // open tags, innermost last
-    bool closedParagraph = false; // the text ends with the break of a closing </p> or </li>
-};
 
 // The attributes of a FONT tag for what differs from `outer` (all when outer is null).
 QString FontAttributes(const CharFormat& format, const CharFormat* outer) {
@@ -280,22 +92,28 @@ QString ParagraphHtml(const std::vector<FormattedText::Run>& runs, const CharFor
     return out;
 }
 
-// The font a system draws for a format, as the renderer picks it.
-QFont DeviceFont(const CharFormat& format) {
-    QFont font;
-    const QString name = format.font.trimmed();
-    if (Is(name, "_serif") || Is(name, "Times New Roman") || Is(name, "Times"))
-        font.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")});
-    else if (Is(name, "_typewriter") || Is(name, "Courier New") || Is(name, "Courier"))
-        font.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
-    else if (name.isEmpty() || name.startsWith(u'_'))
-        font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    else
-        font.setFamily(name);
-    font.setPixelSize(std::max(1, format.size));
-    font.setBold(format.bold);
-    font.setItalic(format.italic);
-    return font;
+// A glyph's edges as a path: enough to measure its ink where a font has no advances.
+QPainterPath GlyphEdges(const Glyph& glyph) {
+    QPainterPath path;
+    for (const ShapeEdge& edge : glyph.edges) {
+        if (edge.fill0 != 0 && edge.fill1 != 0) // not an edge of the glyph's fill
+            continue;
+        path.moveTo(edge.fromX, edge.fromY);
+        if (edge.curved)
+            path.quadTo(edge.controlX, edge.controlY, edge.toX, edge.toY);
+        else
+            path.lineTo(edge.toX, edge.toY);
+    }
+    return path;
+}
+
+// The field laid out as the renderer lays it out.
+FieldLayout LaidOut(const ScriptedField& field, const Movie* movie) {
+    static const Movie NoMovie;
+    Faces faces(GlyphEdges);
+    const EditText look = DrawnLook(field);
+    const QString content = DrawnContent(field);
+    return LayOutField(look, movie ? *movie : NoMovie, &content, faces, true);
 }
 
 const Font* FontById(const Movie& movie, std::uint16_t id) {
@@ -366,28 +184,6 @@ void FormatChange::KeepCommon(const FormatChange& other) {
     keep(indent, other.indent);
     keep(leading, other.leading);
     keep(bullet, other.bullet);
-}
-
-std::optional<EditText::Align> AlignByName(const QString& name) {
-    for (const auto align :
-         {EditText::Align::Left, EditText::Align::Right, EditText::Align::Center, EditText::Align::Justify})
-        if (name.compare(AlignName(align), Qt::CaseInsensitive) == 0)
-            return align;
-    return std::nullopt;
-}
-
-QString AlignName(EditText::Align align) {
-    switch (align) {
-    case EditText::Align::Right:
-        return QStringLiteral("right");
-    case EditText::Align::Center:
-        return QStringLiteral("center");
-    case EditText::Align::Justify:
-        return QStringLiteral("justify");
-    case EditText::Align::Left:
-        break;
-    }
-    return QStringLiteral("left");
 }
 
 QString FormattedText::Plain() const {
@@ -503,20 +299,9 @@ FormatChange FormattedText::FormatOf(qsizetype begin, qsizetype end, const CharF
 
 void FormattedText::SetHtml(const QString& html, const CharFormat& base) {
     runs.clear();
-    HtmlReader reader(*this, base);
-    qsizetype at = 0;
-    while (at < html.size() && Length() < MaxLength) {
-        const qsizetype open = html.indexOf(u'<', at);
-        const qsizetype close = open < 0 ? -1 : html.indexOf(u'>', open);
-        if (close < 0) { // a '<' that opens no tag is text
-            reader.Text(html.mid(at));
-            break;
-        }
-        reader.Text(html.mid(at, open - at));
-        reader.Tag(QStringView(html).mid(open + 1, close - open - 1));
-        at = close + 1;
-    }
-    reader.Finish();
+    for (HtmlRun& run : ReadHtml(html, base, MaxLength))
+        runs.push_back({std::move(run.text), run.format});
+    Merge();
 }
 
 QString FormattedText::Html(const CharFormat& base) const {
@@ -588,6 +373,9 @@ EditText DrawnLook(const ScriptedField& field) {
     look.height = std::uint16_t(std::clamp(first.size, 1, 127) * TwipsPerPixel);
     look.color = rgba(first.color);
     look.align = first.align;
+    look.maxLength.reset(); // maxChars limits typing, not what scripts set
+    look.scrollLines = std::uint16_t(std::clamp(field.scroll - 1, 0, 0xFFFF));
+    look.scrollX = std::int32_t(field.hscroll * TwipsPerPixel);
     return look;
 }
 
@@ -597,35 +385,38 @@ QString DrawnContent(const ScriptedField& field) {
     return field.text.Html(field.newFormat);
 }
 
-QSizeF TextSize(const ScriptedField& field) {
-    const bool fonts = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
-    double width = 0, height = 0, line = 0, lineHeight = 0;
-    const auto endLine = [&](const CharFormat& format) {
-        if (lineHeight == 0)
-            lineHeight = fonts ? QFontMetricsF(DeviceFont(format)).height() : format.size * 1.15;
-        width = std::max(width, line);
-        height += lineHeight + format.leading;
-        line = lineHeight = 0;
-    };
-    CharFormat last = field.newFormat;
-    for (const FormattedText::Run& run : field.text.Runs()) {
-        const QStringList parts = run.text.split(QChar(Break));
-        for (qsizetype i = 0; i < parts.size(); ++i) {
-            if (i > 0)
-                endLine(run.format);
-            const QFont font = DeviceFont(run.format);
-            const QString shown = field.look.password ? QString(parts[i].size(), u'*') : parts[i];
-            line +=
-                fonts ? QFontMetricsF(font).horizontalAdvance(shown) : shown.size() * run.format.size * 0.5;
-            lineHeight =
-                std::max(lineHeight, fonts ? QFontMetricsF(font).height() : double(run.format.size) * 1.15);
-        }
-        last = run.format;
-    }
+QSizeF TextSize(const ScriptedField& field, const Movie* movie) {
     if (field.text.Length() == 0)
         return {0, 0};
-    endLine(last);
-    return {std::ceil(width), std::ceil(height - last.leading)};
+    const QSizeF size = Measure(LaidOut(field, movie)).text;
+    return {std::ceil(size.width()), std::ceil(size.height())};
+}
+
+FieldLines LinesOf(const ScriptedField& field, const Movie* movie) {
+    const FieldLayout layout = LaidOut(field, movie);
+    FieldLines lines;
+    const auto& laid = layout.lines;
+    if (laid.empty())
+        return lines;
+    lines.count = int(laid.size());
+    const Rect& b = field.look.bounds;
+    const double box = b.Height() - 2 * TextGutter;
+    // The last start from which every line below fits; from `scroll`, the last line that fits.
+    lines.maxScroll = lines.count;
+    for (int first = 1; first <= lines.count; ++first)
+        if (laid.back().bottom - laid[std::size_t(first - 1)].top <= box + 0.5) {
+            lines.maxScroll = first;
+            break;
+        }
+    const int scroll = std::clamp(field.scroll, 1, lines.maxScroll);
+    lines.bottom = scroll;
+    for (int last = scroll + 1; last <= lines.count; ++last)
+        if (laid[std::size_t(last - 1)].bottom - laid[std::size_t(scroll - 1)].top <= box + 0.5)
+            lines.bottom = last;
+    const TextExtent extent = Measure(layout);
+    if (!field.look.wordWrap)
+        lines.maxHScroll = std::max(0, int(std::ceil((extent.boxWidth - b.Width()) / TwipsPerPixel)));
+    return lines;
 }
 
 ScriptedField* Scripted(TextFieldState& field, DisplayObject* placement, const Movie* movie) {
@@ -641,18 +432,20 @@ ScriptedField* Scripted(TextFieldState& field, DisplayObject* placement, const M
     return field.scripted.get();
 }
 
-void Publish(TextFieldState& field, DisplayObject* placement) {
+void Publish(TextFieldState& field, DisplayObject* placement, const Movie* movie) {
     ScriptedField* scripted = field.scripted.get();
     if (!scripted)
         return;
     if (scripted->autoSize != ScriptedField::AutoSize::None) {
-        // Two pixels of gutter on each side; a wrapping field keeps its width.
+        // The box fits the text as drawn, margins and gutters included; a wrapping field keeps its width.
         Rect& b = scripted->look.bounds;
-        const QSizeF size = TextSize(*scripted);
-        const std::int32_t height = std::int32_t(std::lround((size.height() + 4) * TwipsPerPixel));
-        b.yMax = b.yMin + height;
+        const TextExtent extent = Measure(LaidOut(*scripted, movie));
+        const auto twips = [](double inner) {
+            return std::int32_t((std::ceil(inner / TwipsPerPixel) + 4) * TwipsPerPixel);
+        };
+        b.yMax = b.yMin + twips(extent.boxHeight - 2 * TextGutter);
         if (!scripted->look.wordWrap) {
-            const std::int32_t width = std::int32_t(std::lround((size.width() + 4) * TwipsPerPixel));
+            const std::int32_t width = twips(extent.boxWidth - 2 * TextGutter);
             if (scripted->autoSize == ScriptedField::AutoSize::Right)
                 b.xMin = b.xMax - width;
             else if (scripted->autoSize == ScriptedField::AutoSize::Center)
@@ -660,12 +453,19 @@ void Publish(TextFieldState& field, DisplayObject* placement) {
             b.xMax = b.xMin + width;
         }
     }
+    if (scripted->scroll > 1 || scripted->hscroll > 0) {
+        // Scrolling never goes past the last page or the widest line.
+        const FieldLines lines = LinesOf(*scripted, movie);
+        scripted->scroll = std::clamp(scripted->scroll, 1, lines.maxScroll);
+        scripted->hscroll = std::clamp(scripted->hscroll, 0, lines.maxHScroll);
+    }
     field.content = DrawnContent(*scripted);
     if (placement)
         placement->character = std::make_shared<const Character>(DrawnLook(*scripted));
 }
 
-void SetFieldText(TextFieldState& field, DisplayObject* placement, const QString& text, bool html) {
+void SetFieldText(TextFieldState& field, DisplayObject* placement, const QString& text, bool html,
+                  const Movie* movie) {
     ScriptedField* scripted = field.scripted.get();
     if (!scripted)
         return;
@@ -673,7 +473,7 @@ void SetFieldText(TextFieldState& field, DisplayObject* placement, const QString
         scripted->text.SetHtml(text, scripted->newFormat);
     else
         scripted->text.Replace(0, scripted->text.Length(), text, scripted->newFormat);
-    Publish(field, placement);
+    Publish(field, placement, movie);
 }
 
 } // namespace flash

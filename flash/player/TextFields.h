@@ -12,6 +12,7 @@
 // runs, so memory follows the text's length.
 
 #include "flash/player/DisplayList.h"
+#include "flash/player/HtmlText.h"
 #include "flash/swf/SwfModel.h"
 
 #include <QSizeF>
@@ -22,20 +23,6 @@
 #include <vector>
 
 namespace flash {
-
-// One character's format, in pixels; a new field's is Flash's default (Times New Roman, 12, black).
-struct CharFormat {
-    QString font = QStringLiteral("Times New Roman");
-    int size = 12;
-    std::uint32_t color = 0; // 0xRRGGBB
-    bool bold = false, italic = false, underline = false;
-    QString url, target;
-    // Paragraph formats.
-    EditText::Align align = EditText::Align::Left;
-    int leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
-    bool bullet = false;
-    bool operator==(const CharFormat&) const = default;
-};
 
 // A TextFormat's values: each unset (null) or a value. Setting a format changes only what is set;
 // reading one over a range leaves unset what differs in it.
@@ -55,14 +42,10 @@ struct FormatChange {
     void KeepCommon(const FormatChange& other); // unsets what differs from other
 };
 
-// "left", "right", "center", "justify"; nothing for other names.
-std::optional<EditText::Align> AlignByName(const QString& name);
-QString AlignName(EditText::Align align);
-
 class FormattedText {
 public:
     static constexpr qsizetype MaxLength = 4096; // the interpreter's string limit
-    static constexpr int MaxNesting = 64;
+    static constexpr int MaxNesting = MaxHtmlNesting;
 
     struct Run {
         QString text;
@@ -83,7 +66,7 @@ public:
     // The format of the character at index, or fallback past the end.
     CharFormat FormatAt(qsizetype index, const CharFormat& fallback) const;
 
-    // Reads Flash's HTML (p, br, li, b, i, u, font, a, textformat, entities) starting from base.
+    // Reads Flash's HTML (see HtmlText) starting from base.
     void SetHtml(const QString& html, const CharFormat& base);
     // htmlText as Flash Player 8 writes it; an empty field gives one empty paragraph in base.
     QString Html(const CharFormat& base) const;
@@ -103,7 +86,8 @@ struct ScriptedField {
     bool background = false, border = false;
     std::uint32_t backgroundColor = 0xFFFFFF, borderColor = 0;
     enum class AutoSize : std::uint8_t { None, Left, Center, Right } autoSize = AutoSize::None;
-    QString restrict;
+    QString restrict;             // kept for scripts: no field takes keys
+    int scroll = 1, hscroll = 0;  // the first line shown (one-based), pixels scrolled left
     std::optional<QString> bound; // the variable's value last shown
 };
 
@@ -112,16 +96,26 @@ ScriptedField ScriptedFrom(const EditText& text, const QString& shown, const Mov
 // The edit text the renderer draws, and the HTML content it shows.
 EditText DrawnLook(const ScriptedField& field);
 QString DrawnContent(const ScriptedField& field);
-// The size of the field's text in pixels (textWidth, textHeight), as device fonts measure it.
-QSizeF TextSize(const ScriptedField& field);
+// The size of the field's text in whole pixels (textWidth, textHeight), laid out as it is drawn (with
+// the movie's embedded fonts when it has them; movie may be null).
+QSizeF TextSize(const ScriptedField& field, const Movie* movie);
+// The field's lines as drawn, for scroll, maxscroll, bottomScroll and maxhscroll.
+struct FieldLines {
+    int count = 1;      // lines of text
+    int maxScroll = 1;  // the last line scrolling may start at, one-based
+    int bottom = 1;     // the last line wholly shown at the field's scroll
+    int maxHScroll = 0; // pixels
+};
+FieldLines LinesOf(const ScriptedField& field, const Movie* movie);
 
 // The field's scripted state, made from what its placement shows when a script first needs it; null
 // for a field that has left the stage before any script changed it.
 ScriptedField* Scripted(TextFieldState& field, DisplayObject* placement, const Movie* movie);
-// Shows the scripted state: fits the box to the text as autoSize says, gives the placement a new
-// edit text made from it, and the content its HTML.
-void Publish(TextFieldState& field, DisplayObject* placement);
+// Shows the scripted state: fits the box to the text as autoSize says, keeps scrolling within the
+// text, gives the placement a new edit text made from it, and the content its HTML.
+void Publish(TextFieldState& field, DisplayObject* placement, const Movie* movie);
 // Text or HTML set on the field (by a script or its variable) in the format new text takes.
-void SetFieldText(TextFieldState& field, DisplayObject* placement, const QString& text, bool html);
+void SetFieldText(TextFieldState& field, DisplayObject* placement, const QString& text, bool html,
+                  const Movie* movie);
 
 } // namespace flash

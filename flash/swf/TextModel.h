@@ -76,6 +76,9 @@ struct EditText {
     // A box behind the text and a frame round it, each in its own colour: what scripts set (a movie's
     // border flag shows both, white and black).
     std::optional<Rgba> backgroundColor, borderColor;
+    // Scrolled by scripts: lines hidden above the first shown, and twips moved left.
+    std::uint16_t scrollLines = 0;
+    std::int32_t scrollX = 0;
     bool operator==(const EditText&) const = default;
 };
 

@@ -696,7 +696,8 @@ QByteArray SelfPlacingMovie() {
 QByteArray TextFieldsMovie() {
     // t = createTextField("t", 1, 5, 5, 60, 20); t.html = true; t.htmlText = ...;
     // t.setTextFormat(0, 1, new TextFormat("Arial", 14)); trace(t.getTextFormat(0).size);
-    // t.autoSize = "left"; t.border = t.background = true; t.textColor = 255; trace(t.htmlText)
+    // t.autoSize = "left"; t.border = t.background = true; t.textColor = 255; trace(t.htmlText);
+    // t.replaceSel("e\rf"); t.scroll = 2; t.hscroll = 3
     const QByteArray script = Assemble(
         "20 60 5 5 1 't' 6 '_root' GetVariable 'createTextField' CallMethod store:1 Pop "
         "r:1 'html' true SetMember "
@@ -706,7 +707,8 @@ QByteArray TextFieldsMovie() {
         "14 'Arial' 2 'TextFormat' NewObject 1 0 3 r:1 'setTextFormat' CallMethod Pop "
         "0 1 r:1 'getTextFormat' CallMethod 'size' GetMember Trace "
         "r:1 'autoSize' 'left' SetMember r:1 'border' true SetMember r:1 'background' true SetMember "
-        "r:1 'textColor' 255 SetMember r:1 'htmlText' GetMember Trace");
+        "r:1 'textColor' 255 SetMember r:1 'htmlText' GetMember Trace "
+        "'e\rf' 1 r:1 'replaceSel' CallMethod Pop r:1 'scroll' 2 SetMember r:1 'hscroll' 3 SetMember");
     return MovieBuilder()
         .Version(8)
         .Add(Tag(12, script + QByteArray(1, '\0')))

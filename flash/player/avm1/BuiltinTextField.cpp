@@ -1,8 +1,9 @@
 // Text fields as scripts see them, whether a movie placed them or createTextField made them: their
 // properties (text, htmlText, textColor, background, border, autoSize, wordWrap, type, variable,
 // maxChars, textWidth, scroll, _x, _width ...), TextField.prototype's methods (setTextFormat,
-// getTextFormat, setNewTextFormat, getNewTextFormat, replaceText, removeTextField, getDepth) and the
-// TextFormat object. A field that has left the stage reads as undefined and ignores what is set.
+// getTextFormat, setNewTextFormat, getNewTextFormat, replaceText, replaceSel, removeTextField,
+// getDepth) and the TextFormat object. No field takes keys, so restrict and maxChars are only kept
+// and read back. A field that has left the stage reads as undefined and ignores what is set.
 // Formats live in the field (flash/player/TextFields), not in the heap: a TextFormat is copied in
 // and out, so a field keeps no script object alive. Text stays within the interpreter's string limit.
 #include "flash/player/avm1/Actions.h"
@@ -32,6 +33,7 @@ struct FieldAccess {
     DisplayObject* placement = nullptr;
     ScriptedField* scripted = nullptr;
     std::shared_ptr<ScriptedField> reading; // what a field no script changed shows, read without keeping
+    const Movie* movie = nullptr;           // whose fonts measure the field
 };
 
 // To change a field, its scripted part is made and kept; to read one, a field no script changed is
@@ -43,6 +45,7 @@ FieldAccess Access(ActionInterpreter& vm, const ActionValue& value, bool changin
     if (!access.field)
         return {};
     access.placement = vm.Host().FieldPlacement(*access.field);
+    access.movie = vm.Host().PlayedMovie();
     if (changing || access.field->scripted) {
         access.scripted = Scripted(*access.field, access.placement, vm.Host().PlayedMovie());
         return access;
@@ -187,7 +190,7 @@ ActionValue SetTextFormat(NativeCall& call) {
         end = std::max(begin, Position(numbers[1], length));
     }
     text.Apply(change, begin, end);
-    Publish(*at.field, at.placement);
+    Publish(*at.field, at.placement, at.movie);
     return {};
 }
 
@@ -242,7 +245,22 @@ ActionValue ReplaceText(NativeCall& call) {
                               : begin > 0    ? text.FormatAt(begin - 1, at.scripted->newFormat)
                                              : at.scripted->newFormat;
     text.Replace(begin, end, added, format);
-    Publish(*at.field, at.placement);
+    Publish(*at.field, at.placement, at.movie);
+    return {};
+}
+
+// replaceSel(text): a field no user typed in has its selection empty at the end of its text, so the
+// text is added there, in the format new text takes; it is not read as HTML.
+ActionValue ReplaceSel(NativeCall& call) {
+    if (call.args.empty())
+        return {};
+    const QString added = call.vm.Text(call.args[0]).left(ActionInterpreter::MaxString);
+    const FieldAccess at = Access(call.vm, call.self, true);
+    if (!at.scripted)
+        return {};
+    FormattedText& text = at.scripted->text;
+    text.Replace(text.Length(), text.Length(), added, at.scripted->newFormat);
+    Publish(*at.field, at.placement, at.movie);
     return {};
 }
 
@@ -281,16 +299,6 @@ QString AutoSizeName(ScriptedField::AutoSize size) {
 
 double Scale(const Matrix& m, bool vertical) {
     return vertical ? std::hypot(m.c, m.d) : std::hypot(m.a, m.b);
-}
-
-// Lines of text, and how many the box shows at once.
-std::pair<int, int> Lines(const ScriptedField& field) {
-    const int lines = int(field.text.Plain().count(u'\r')) + 1;
-    const QSizeF size = TextSize(field);
-    const double lineHeight = field.text.Length() > 0 ? size.height() / lines : 0;
-    const double box = field.look.bounds.Height() / TwipsPerPixel - 4;
-    const int shown = lineHeight > 0 ? std::max(1, int(std::floor((box + 0.01) / lineHeight))) : lines;
-    return {lines, shown};
 }
 
 std::optional<ActionValue> ReadProperty(const FieldAccess& at, const QString& name) {
@@ -336,14 +344,17 @@ std::optional<ActionValue> ReadProperty(const FieldAccess& at, const QString& na
     if (Is(name, "restrict"))
         return f.restrict.isEmpty() ? ActionValue(nullptr) : ActionValue(f.restrict);
     if (Is(name, "textWidth"))
-        return TextSize(f).width();
+        return TextSize(f, at.movie).width();
     if (Is(name, "textHeight"))
-        return TextSize(f).height();
-    if (Is(name, "scroll") || Is(name, "hscroll") || Is(name, "maxhscroll"))
-        return Is(name, "scroll") ? 1.0 : 0.0;
-    if (Is(name, "maxscroll") || Is(name, "bottomScroll")) {
-        const auto [lines, shown] = Lines(f);
-        return double(Is(name, "maxscroll") ? std::max(1, lines - shown + 1) : std::min(lines, shown));
+        return TextSize(f, at.movie).height();
+    // Scrolling is kept within the text whenever the field changes.
+    if (Is(name, "scroll") || Is(name, "hscroll"))
+        return double(Is(name, "scroll") ? f.scroll : f.hscroll);
+    if (Is(name, "maxscroll") || Is(name, "bottomScroll") || Is(name, "maxhscroll")) {
+        const FieldLines lines = LinesOf(f, at.movie);
+        if (Is(name, "maxscroll"))
+            return double(lines.maxScroll);
+        return double(Is(name, "maxhscroll") ? lines.maxHScroll : lines.bottom);
     }
     if (!p)
         return std::nullopt;
@@ -439,6 +450,17 @@ bool WriteProperty(ActionInterpreter& vm, const FieldAccess& at, const QString& 
     } else if (Is(name, "restrict")) {
         f.restrict = Absent(value) ? QString() : vm.Text(value).left(ActionInterpreter::MaxString);
         return false;
+    } else if (Is(name, "scroll") || Is(name, "hscroll")) {
+        // Kept within the text: past the last page or the widest line goes to it; NaN does nothing.
+        const auto number = FiniteNumber(vm, value);
+        if (!number)
+            return false;
+        const FieldLines lines = LinesOf(f, at.movie);
+        const double wanted = std::trunc(*number);
+        if (Is(name, "scroll"))
+            f.scroll = int(std::clamp(wanted, 1.0, double(lines.maxScroll)));
+        else
+            f.hscroll = int(std::clamp(wanted, 0.0, double(lines.maxHScroll)));
     } else if (Is(name, "_width") || Is(name, "_height")) {
         // A field's box changes size; its text keeps its size.
         const auto number = pixels();
@@ -510,7 +532,7 @@ void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& n
                                             "variable", "restrict", "_name"};
         static const char* const Numbers[] = {"textColor", "backgroundColor", "borderColor", "_width",
                                               "_height",   "maxChars",        "_x",          "_y",
-                                              "_alpha"};
+                                              "_alpha",    "scroll",          "hscroll"};
         const auto named = [&](const auto& names) {
             return std::any_of(std::begin(names), std::end(names),
                                [&](const char* n) { return Is(name, n); });
@@ -532,7 +554,7 @@ void ActionInterpreter::SetFieldMember(const TextFieldRef& ref, const QString& n
         return;
     const FieldAccess at = Access(*this, ActionValue(ref), true);
     if (at.scripted && WriteProperty(*this, at, name, value))
-        Publish(*at.field, at.placement);
+        Publish(*at.field, at.placement, at.movie);
 }
 
 ActionValue CreateTextField(ActionInterpreter& vm, const ClipRef& clip,
@@ -564,6 +586,7 @@ void SetUpTextBuiltins(ActionInterpreter& vm) {
                    {"setNewTextFormat", SetNewTextFormat},
                    {"getNewTextFormat", GetNewTextFormat},
                    {"replaceText", ReplaceText},
+                   {"replaceSel", ReplaceSel},
                    {"removeTextField", RemoveTextField},
                    {"getDepth", GetDepth}});
     vm.Define(vm.Global(), QStringLiteral("TextField"), vm.NewNative(TextFieldConstructor, fieldPrototype));
