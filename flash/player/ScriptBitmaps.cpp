@@ -1,5 +1,6 @@
 // The script host's side of bitmaps scripts make: the movie's exported bitmaps, decoded for
-// BitmapData.loadBitmap, and the entries attachBitmap puts in clips' display lists.
+// BitmapData.loadBitmap (an image without alpha for an opaque bitmap), and the entries
+// attachBitmap puts in clips' display lists.
 #include "flash/media/BitmapDecoder.h"
 #include "flash/player/ScriptBitmap.h"
 #include "flash/player/ScriptHost.h"
@@ -17,7 +18,14 @@ QImage ScriptHost::ExportedBitmap(const QString& linkage) {
     const auto* bitmap = found == movie->dictionary.end() || !found->second
                              ? nullptr
                              : std::get_if<Bitmap>(found->second.get());
-    return bitmap ? DecodeBitmap(*bitmap, movie->jpegTables) : QImage();
+    if (!bitmap)
+        return {};
+    const QImage image = DecodeBitmap(*bitmap, movie->jpegTables);
+    // Lossless bitmaps without alpha and JPEGs without an alpha plane are opaque.
+    const bool jpeg = bitmap->data.startsWith('\xFF');
+    const bool opaque =
+        bitmap->kind == Bitmap::Kind::Lossless ? !bitmap->hasAlpha : jpeg && bitmap->alphaData.isEmpty();
+    return opaque ? image.convertToFormat(QImage::Format_RGB32) : image;
 }
 
 bool ScriptHost::AttachBitmap(const ClipRef& clip, std::shared_ptr<const ShownBitmap> shown, int depth) {

@@ -56,12 +56,14 @@ QByteArray DoAction(const QByteArray& code) {
     return Tag(12, code + QByteArray(1, '\0'));
 }
 
-// A 2 x 1 lossless bitmap exported as "pic": opaque red, then red at half alpha (premultiplied, as
-// the file keeps it).
+// Exported bitmaps: "pic", 2 x 1 with alpha, opaque red, then red at half alpha (premultiplied, as
+// the file keeps it); "flat", 1 x 1 without alpha, 0x112233.
 QByteArray ExportedPicture() {
     const QByteArray argb("\xFF\xFF\x00\x00\x80\x80\x00\x00", 8);
+    const QByteArray xrgb("\x00\x11\x22\x33", 4);
     return DefineBitsLossless(2, 5, 5, 2, 1, qCompress(argb).mid(4)) +
-           Tag(56, Bits().U16(1).U16(5).String("pic").Data());
+           DefineBitsLossless(1, 6, 5, 1, 1, qCompress(xrgb).mid(4)) +
+           Tag(56, Bits().U16(2).U16(5).String("pic").U16(6).String("flat").Data());
 }
 
 // A placed sprite "clip" (a 20 x 20 px green box at (10.4, 10) px) on a 100 x 100 px stage, with the
@@ -205,11 +207,13 @@ TEST(BitmapData, PixelsReadBackAsFlashPlayerGivesThem) {
          Let("b", "'PIC' 1 'flash' GetVariable 'display' GetMember 'BitmapData' GetMember 'loadBitmap' "
                   "CallMethod") +
              Member("b", "width") + "Trace " + Call("b", "getPixel32", {"0", "0"}) + "Trace " +
-             Call("b", "getPixel32", {"1", "0"}) + "Trace " +
+             Call("b", "getPixel32", {"1", "0"}) + "Trace " + Member("b", "transparent") + "Trace " +
+             Let("f", "'flat' 1 'flash' GetVariable 'display' GetMember 'BitmapData' GetMember 'loadBitmap' "
+                      "CallMethod") +
+             Member("f", "transparent") + "Trace " + Call("f", "getPixel32", {"0", "0"}) + "Trace " +
              "'moon' 1 'flash' GetVariable 'display' GetMember 'BitmapData' GetMember 'loadBitmap' "
-             "CallMethod "
-             "TypeOf Trace",
-         {"2", "-65536", "-2130771968", "undefined"}},
+             "CallMethod TypeOf Trace",
+         {"2", "-65536", "-2130771968", "true", "false", "-15654349", "undefined"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
