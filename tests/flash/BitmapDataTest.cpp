@@ -353,3 +353,20 @@ TEST(BitmapData, AbsurdSizesAndCoordinatesAreRefusedOrClipped) {
     }
     EXPECT_EQ(lines, (QStringList{"-1", "-1", "0", "-1", "-16776961", "undefined"}));
 }
+
+// Pixel work is paid from the frame's budget: a loop filling the largest bitmap a thousand times is
+// stopped after about a dozen fills, and the next frame runs.
+TEST(BitmapData, PixelWorkIsPaidFromTheScriptsBudget) {
+    const QByteArray body = Assemble(Call("b", "fillRect", {Member("b", "rect"), "'i' GetVariable"}) +
+                                     "Pop 'i' 'i' GetVariable 1 Add2 SetVariable 'i' GetVariable 1000 Less2");
+    const QByteArray first = Assemble(Let("b", NewBitmap({"2880", "2880"})) + Let("i", "0")) + body +
+                             Assemble(QStringLiteral("If:%1").arg(-(body.size() + 5)));
+    const auto movie = ReadBack(TestMovie({first, Assemble("'i' GetVariable Trace")}));
+    ASSERT_TRUE(movie);
+    QStringList lines;
+    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
+    player.Tick();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_GT(lines[0].toInt(), 0);
+    EXPECT_LT(lines[0].toInt(), 100);
+}

@@ -12,6 +12,8 @@
 // invalid, as Flash Player 8 has them: width and height read -1, getPixel and getPixel32 answer -1,
 // rect, transparent and clone undefined, and the other methods do nothing. Coordinates are cut to
 // whole pixels toward zero; what falls outside a bitmap is left alone.
+// Work over pixels is paid from the running script's budget, a step for PixelsPerStep pixels, and
+// is not done once the budget is spent, so no loop of fills and copies holds a frame up.
 #include "flash/player/Drawing.h"
 #include "flash/player/ScriptBitmap.h"
 #include "flash/player/avm1/Native.h"
@@ -22,6 +24,18 @@
 namespace flash {
 
 namespace {
+
+// A frame's budget pays for about a dozen fills of the largest bitmap.
+constexpr std::int64_t PixelsPerStep = 1024;
+
+bool PayForPixels(ActionInterpreter& vm, std::int64_t pixels) {
+    const std::int64_t steps = std::max<std::int64_t>(pixels, 0) / PixelsPerStep;
+    return vm.PayFor(std::size_t(steps) * ActionInterpreter::ElementsPerStep);
+}
+
+std::int64_t PixelsOf(const QRect& area) {
+    return area.isEmpty() ? 0 : std::int64_t(area.width()) * area.height();
+}
 
 struct BitmapState final : NativeState {
     std::shared_ptr<ScriptBitmap> bitmap; // null when it was never made
@@ -148,15 +162,20 @@ ActionValue Construct(NativeCall& call) {
     ActionInterpreter& vm = call.vm;
     const bool transparent = call.args.size() < 3 || ActionBool(call.Arg(2));
     const std::uint32_t fill = call.args.size() < 4 ? 0xFFFFFFFFu : Color(vm, call.Arg(3));
+    const int width = Whole(vm, call.Arg(0)), height = Whole(vm, call.Arg(1));
     auto state = std::make_unique<BitmapState>();
-    state->bitmap = ScriptBitmap::Make(Whole(vm, call.Arg(0)), Whole(vm, call.Arg(1)), transparent, fill,
-                                       vm.BitmapBytes());
+    const bool sized =
+        width > 0 && height > 0 && width <= ScriptBitmap::MaxSide && height <= ScriptBitmap::MaxSide;
+    if (sized && PayForPixels(vm, std::int64_t(width) * height))
+        state->bitmap = ScriptBitmap::Make(width, height, transparent, fill, vm.BitmapBytes());
     self->state = std::move(state);
     return {};
 }
 
 ActionValue LoadBitmap(NativeCall& call) {
     const QImage image = call.vm.Host().ExportedBitmap(call.vm.Text(call.Arg(0)));
+    if (!PayForPixels(call.vm, PixelsOf(image.rect())))
+        return {};
     return NewBitmapData(call.vm, ScriptBitmap::FromImage(image, call.vm.BitmapBytes()));
 }
 
@@ -191,7 +210,7 @@ ActionValue SetPixel32(NativeCall& call) {
 ActionValue FillRect(NativeCall& call) {
     const auto bitmap = BitmapOf(call.self);
     const auto area = RectOf(call.vm, call.Arg(0));
-    if (bitmap && area)
+    if (bitmap && area && PayForPixels(call.vm, PixelsOf(*area & bitmap->Bounds())))
         bitmap->FillRect(*area, Color(call.vm, call.Arg(1)));
     return {};
 }
@@ -202,7 +221,7 @@ ActionValue CopyPixels(NativeCall& call) {
     const auto bitmap = BitmapOf(call.self);
     const auto source = BitmapOf(call.Arg(0));
     const auto area = RectOf(vm, call.Arg(1));
-    if (!bitmap || !source || !area)
+    if (!bitmap || !source || !area || !PayForPixels(vm, PixelsOf(*area & source->Bounds())))
         return {};
     const auto alpha = BitmapOf(call.Arg(3));
     bitmap->CopyPixels(*source, *area, PointOf(vm, call.Arg(2)), alpha.get(), PointOf(vm, call.Arg(4)),
@@ -251,7 +270,7 @@ ActionValue Draw(NativeCall& call) {
     ActionInterpreter& vm = call.vm;
     const auto bitmap = BitmapOf(call.self);
     const auto source = BitmapOf(call.Arg(0));
-    if (!bitmap || !source)
+    if (!bitmap || !source || !PayForPixels(vm, PixelsOf(source->Bounds()) + PixelsOf(bitmap->Bounds())))
         return {};
     const QImage drawn = Transformed(source->Image(), ColorTransformOf(vm, call.Arg(2)));
     const Matrix m = MatrixOf(vm, call.Arg(1));
@@ -262,7 +281,9 @@ ActionValue Draw(NativeCall& call) {
 
 ActionValue Clone(NativeCall& call) {
     const auto bitmap = BitmapOf(call.self);
-    return bitmap ? NewBitmapData(call.vm, bitmap->Clone()) : ActionValue{};
+    if (!bitmap || !PayForPixels(call.vm, PixelsOf(bitmap->Bounds())))
+        return {};
+    return NewBitmapData(call.vm, bitmap->Clone());
 }
 
 ActionValue Dispose(NativeCall& call) {
