@@ -1,6 +1,7 @@
 #include "flash/render/Renderer.h"
 
 #include "flash/media/VideoDecoder.h"
+#include "flash/player/ClipPainting.h"
 #include "flash/player/ScriptBitmap.h"
 #include "flash/render/Bitmaps.h"
 #include "flash/render/Effects.h"
@@ -87,6 +88,15 @@ void ReplayBand(const PaintList& paint, uchar* bits, qsizetype stride, QImage::F
     QPainter painter(&view);
     paint.Replay(painter, thread, QTransform::fromTranslate(-area.left(), -top));
 }
+
+// BitmapData.draw of a clip: its display list painted by a renderer of its own.
+void PaintClip(QImage& target, const Movie& movie, const DisplayList& list, const QTransform& listToTarget,
+               const ColorTransform& color) {
+    Renderer renderer;
+    QPainter painter(&target);
+    renderer.RenderDisplayList(painter, movie, list, listToTarget, color);
+}
+[[maybe_unused]] const bool clipPainterSet = (SetClipPainter(&PaintClip), true);
 
 } // namespace
 

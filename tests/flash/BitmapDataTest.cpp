@@ -203,6 +203,20 @@ TEST(BitmapData, PixelsReadBackAsFlashPlayerGivesThem) {
                    New("ColorTransform", {"0", "1", "1", "1", "0", "0", "255", "0"}, "geom")}) +
              "Pop " + Call("d", "getPixel", {"0", "0"}) + "Trace",
          {"16711680", "0", "255"}},
+        {"draw paints a clip without its placement; the main timeline draws nothing",
+         Let("d", NewBitmap({"30", "30", "true", "0"})) +
+             Call("d", "draw",
+                  {"'clip' GetVariable", New("Matrix", {"1", "0", "0", "1", "5", "5"}, "geom")}) +
+             "Pop " + Call("d", "getPixel32", {"4", "4"}) + "Trace " + Call("d", "getPixel", {"5", "5"}) +
+             "Trace " + Call("d", "getPixel", {"24", "24"}) + "Trace " +
+             Call("d", "getPixel32", {"25", "25"}) + "Trace " +
+             Call("d", "draw",
+                  {"'clip' GetVariable", New("Matrix", {}, "geom"),
+                   New("ColorTransform", {"1", "1", "1", "1", "255", "0", "0", "0"}, "geom")}) +
+             "Pop " + Call("d", "getPixel", {"0", "0"}) + "Trace " +
+             Let("r", NewBitmap({"2", "2", "true", "0"})) + Call("r", "draw", {"'_root' GetVariable"}) +
+             "Pop " + Call("r", "getPixel32", {"0", "0"}) + "Trace",
+         {"0", "40960", "40960", "0", "16752640", "0"}},
         {"loadBitmap: the movie's exported bitmap by linkage name",
          Let("b", "'PIC' 1 'flash' GetVariable 'display' GetMember 'BitmapData' GetMember 'loadBitmap' "
                   "CallMethod") +

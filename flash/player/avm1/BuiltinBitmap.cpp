@@ -6,7 +6,8 @@
 // new BitmapData(width, height, transparent = true, fillColor = 0xFFFFFFFF); width, height,
 // transparent and rect; getPixel, getPixel32 (a signed 32-bit number, as Flash Player 8 gives it),
 // setPixel, setPixel32, fillRect, copyPixels (alpha bitmap and mergeAlpha too), draw of another
-// BitmapData (a matrix, a colour transform and a clip rectangle; clips are not drawn), clone,
+// BitmapData or of a clip (a matrix, a colour transform and a clip rectangle; the main timeline
+// draws nothing, nor does any clip in a program without the renderer), clone,
 // dispose, and BitmapData.loadBitmap(linkage) of the movie's exported bitmaps.
 // A bitmap of a side outside 1..2880, one past the movie's bitmap memory, and one disposed are
 // invalid, as Flash Player 8 has them: width and height read -1, getPixel and getPixel32 answer -1,
@@ -14,6 +15,7 @@
 // whole pixels toward zero; what falls outside a bitmap is left alone.
 // Work over pixels is paid from the running script's budget, a step for PixelsPerStep pixels, and
 // is not done once the budget is spent, so no loop of fills and copies holds a frame up.
+#include "flash/player/ClipPainting.h"
 #include "flash/player/Drawing.h"
 #include "flash/player/ScriptBitmap.h"
 #include "flash/player/avm1/Native.h"
@@ -27,6 +29,8 @@ namespace {
 
 // A frame's budget pays for about a dozen fills of the largest bitmap.
 constexpr std::int64_t PixelsPerStep = 1024;
+// A clip drawn into a bitmap is rendered whole: a frame's budget pays for a hundred such draws.
+constexpr long long StepsPerClipDraw = 1000;
 
 bool PayForPixels(ActionInterpreter& vm, std::int64_t pixels) {
     const std::int64_t steps = std::max<std::int64_t>(pixels, 0) / PixelsPerStep;
@@ -264,11 +268,37 @@ QImage Transformed(const QImage& source, const ColorTransform& t) {
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) of another BitmapData, drawn
-// over the pixels; the blend mode is taken as normal. A clip as the source draws nothing.
+// draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) of another BitmapData or of a
+// clip, drawn over the pixels; the blend mode is taken as normal.
+// A sprite's display list painted onto the bitmap: through the matrix (the clip's pixels to the
+// bitmap's), its own placement left out, as Flash Player draws a clip into a bitmap.
+void DrawClip(ActionInterpreter& vm, ScriptBitmap& bitmap, const ClipRef& clip, const Matrix& m,
+              const ColorTransform& color, const std::optional<QRect>& area) {
+    const DisplayObject* placed = vm.Host().PlacementOf(clip);
+    const Movie* movie = vm.Host().PlayedMovie();
+    const ClipPainter painter = GetClipPainter();
+    if (!placed || !placed->sprite || !movie || !painter ||
+        !vm.PayFor(std::size_t(StepsPerClipDraw) * ActionInterpreter::ElementsPerStep) ||
+        !PayForPixels(vm, 2 * PixelsOf(bitmap.Bounds())))
+        return;
+    QImage layer(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32_Premultiplied);
+    if (layer.isNull())
+        return;
+    layer.fill(Qt::transparent);
+    const QTransform toBitmap = QTransform::fromScale(1 / TwipsPerPixel, 1 / TwipsPerPixel) *
+                                QTransform(m.a, m.b, m.c, m.d, m.tx, m.ty);
+    painter(layer, *movie, placed->sprite->displayList, toBitmap, color);
+    bitmap.DrawImage(layer, QTransform(), area, false);
+}
+
 ActionValue Draw(NativeCall& call) {
     ActionInterpreter& vm = call.vm;
     const auto bitmap = BitmapOf(call.self);
+    if (const auto* clip = std::get_if<ClipRef>(&call.Arg(0)); clip && bitmap) {
+        DrawClip(vm, *bitmap, *clip, MatrixOf(vm, call.Arg(1)), ColorTransformOf(vm, call.Arg(2)),
+                 RectOf(vm, call.Arg(4)));
+        return {};
+    }
     const auto source = BitmapOf(call.Arg(0));
     if (!bitmap || !source || !PayForPixels(vm, PixelsOf(source->Bounds()) + PixelsOf(bitmap->Bounds())))
         return {};
