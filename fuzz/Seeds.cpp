@@ -61,6 +61,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             ObjectsMovie(),
             ClipsMovie(),
             DrawingMovie(),
+            BitmapMovie(),
             TextFieldsMovie(),
             TimersMovie(),
             OldMovie(),
@@ -75,8 +76,8 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          ObjectsMovie(), ClipsMovie(), DrawingMovie(), TextFieldsMovie(), TimersMovie(), DeepNestedMovie(),
-          CycleMovie(), SelfPlacingMovie()})
+          ObjectsMovie(), ClipsMovie(), DrawingMovie(), BitmapMovie(), TextFieldsMovie(), TimersMovie(),
+          DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

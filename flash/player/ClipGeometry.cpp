@@ -1,6 +1,7 @@
 #include "flash/player/ClipGeometry.h"
 
 #include "flash/player/Geometry.h"
+#include "flash/player/ScriptBitmap.h"
 #include "flash/player/TimelineState.h"
 
 namespace flash {
@@ -19,6 +20,12 @@ std::optional<QRectF> Unite(const std::optional<QRectF>& a, const std::optional<
 
 // The character's own box, before its placement; nothing for containers and what shows nothing.
 std::optional<QRectF> CharacterBox(const DisplayObject& object) {
+    if (object.bitmap) { // an attached bitmap covers its pixels
+        const ScriptBitmap* bitmap = object.bitmap->bitmap.get();
+        if (!bitmap || bitmap->Disposed())
+            return std::nullopt;
+        return QRectF(0, 0, bitmap->Width() * TwipsPerPixel, bitmap->Height() * TwipsPerPixel);
+    }
     const Character* character = object.character.get();
     if (!character)
         return std::nullopt;

@@ -7,12 +7,15 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace flash {
 
 struct SpriteInstance;
 struct ButtonInstance;
 class Drawing;
+class ScriptBitmap;
+struct ShownBitmap;   // flash/player/ScriptBitmap.h
 struct ScriptedField; // flash/player/TextFields.h
 
 // What an edit text shows when scripts have set it, directly (field.text) or through its variable.
@@ -50,6 +53,12 @@ struct DisplayObject {
     // Set on the entry holding what scripts drew in the clip; its character is the drawing as last
     // published.
     std::shared_ptr<Drawing> drawing;
+    // The drawing's bitmap fills paint these bitmaps, by their fills' bitmapId.
+    std::vector<std::shared_ptr<const ScriptBitmap>> fillBitmaps;
+    // Set on an entry attachBitmap placed: the bitmap it shows, in place of a character.
+    std::shared_ptr<const ShownBitmap> bitmap;
+    // A script set cacheAsBitmap: the object is drawn on whole device pixels.
+    bool cacheAsBitmap = false;
 };
 
 // By depth, drawn from the lowest depth up.

@@ -86,6 +86,25 @@ void Drawing::BeginFill(const std::optional<FillStyle>& style) {
     startY = penY;
 }
 
+void Drawing::BeginBitmapFill(std::shared_ptr<const ScriptBitmap> bitmap, const Matrix& matrix, bool repeat,
+                              bool smooth) {
+    auto known = std::find(bitmaps.begin(), bitmaps.end(), bitmap);
+    const bool added = known == bitmaps.end();
+    if (added)
+        known = bitmaps.insert(known, std::move(bitmap));
+    FillStyle style;
+    style.type =
+        repeat ? (smooth ? FillStyle::Type::RepeatingBitmap : FillStyle::Type::NonSmoothedRepeatingBitmap)
+               : (smooth ? FillStyle::Type::ClippedBitmap : FillStyle::Type::NonSmoothedClippedBitmap);
+    style.bitmapId = std::uint16_t(known - bitmaps.begin());
+    // Bitmap pixels to twips, as a movie's own bitmap fills are stored.
+    style.bitmapMatrix = {matrix.a * TwipsPerPixel, matrix.b * TwipsPerPixel,  matrix.c * TwipsPerPixel,
+                          matrix.d * TwipsPerPixel, matrix.tx * TwipsPerPixel, matrix.ty * TwipsPerPixel};
+    BeginFill(style);
+    if (fill < 0 && added) // refused: the drawing has all the styles it may have
+        bitmaps.pop_back();
+}
+
 void Drawing::EndFill() {
     CloseOutline();
     fill = -1;

@@ -14,8 +14,11 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace flash {
+
+class ScriptBitmap;
 
 class Drawing {
 public:
@@ -31,6 +34,12 @@ public:
     void CurveTo(double controlX, double controlY, double x, double y);
     // Ends an open fill, then fills what is drawn from here with `fill`; none draws edges unfilled.
     void BeginFill(const std::optional<FillStyle>& fill);
+    // The same with a bitmap a script made, placed by `matrix` (bitmap pixels to the clip's pixels),
+    // repeated or with its edge pixels stretched beyond it, smoothed or not. The fill's bitmapId is
+    // the bitmap's index in FillBitmaps().
+    void BeginBitmapFill(std::shared_ptr<const ScriptBitmap> bitmap, const Matrix& matrix, bool repeat,
+                         bool smooth);
+    const std::vector<std::shared_ptr<const ScriptBitmap>>& FillBitmaps() const { return bitmaps; }
     // Closes the outline back to where it began and ends the fill.
     void EndFill();
     // The line for the edges drawn from here; none draws them without a line.
@@ -59,6 +68,7 @@ private:
     int fill = -1, line = -1;
     std::optional<LineStyle> lineStyle;
     bool arrayDrawn = false; // the current style array has edges: a new fill starts a new array
+    std::vector<std::shared_ptr<const ScriptBitmap>> bitmaps; // of the bitmap fills, each once
 };
 
 } // namespace flash

@@ -362,6 +362,7 @@ void ScriptHost::PublishDrawings() {
         if (!list || found == list->end() || !found->second.drawing)
             continue;
         found->second.character = found->second.drawing->Publish();
+        found->second.fillBitmaps = found->second.drawing->FillBitmaps();
         found->second.drawing->changed = false;
     }
     drawn.clear();

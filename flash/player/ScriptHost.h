@@ -135,6 +135,10 @@ public:
     const Movie* PlayedMovie() override { return state.movie.get(); }
     void FieldBound() override { state.boundFields = true; }
 
+    // Bitmaps of scripts (ScriptBitmaps.cpp).
+    QImage ExportedBitmap(const QString& linkage) override;
+    bool AttachBitmap(const ClipRef& clip, std::shared_ptr<const ShownBitmap> shown, int depth) override;
+
     // Moves the clip being dragged to the mouse.
     void FollowMouse();
 

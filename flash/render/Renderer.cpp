@@ -1,6 +1,8 @@
 #include "flash/render/Renderer.h"
 
 #include "flash/media/VideoDecoder.h"
+#include "flash/player/ClipPainting.h"
+#include "flash/player/ScriptBitmap.h"
 #include "flash/render/Bitmaps.h"
 #include "flash/render/Effects.h"
 #include "flash/render/ShapeRenderer.h"
@@ -86,6 +88,15 @@ void ReplayBand(const PaintList& paint, uchar* bits, qsizetype stride, QImage::F
     QPainter painter(&view);
     paint.Replay(painter, thread, QTransform::fromTranslate(-area.left(), -top));
 }
+
+// BitmapData.draw of a clip: its display list painted by a renderer of its own.
+void PaintClip(QImage& target, const Movie& movie, const DisplayList& list, const QTransform& listToTarget,
+               const ColorTransform& color) {
+    Renderer renderer;
+    QPainter painter(&target);
+    renderer.RenderDisplayList(painter, movie, list, listToTarget, color);
+}
+[[maybe_unused]] const bool clipPainterSet = (SetClipPainter(&PaintClip), true);
 
 } // namespace
 
@@ -330,6 +341,37 @@ struct Renderer::Impl {
         paint.Image(image, QTransform::fromScale(TwipsPerPixel, TwipsPerPixel) * transform, opacity);
     }
 
+    // A bitmap a script attached: drawn as a bitmap character is, on whole device pixels when its
+    // snapping asks for it.
+    void DrawShownBitmap(const ShownBitmap& shown, QTransform transform,
+                         const ColorTransform& colorTransform) {
+        if (!shown.bitmap || shown.bitmap->Disposed())
+            return;
+        const QTransform placed = QTransform::fromScale(TwipsPerPixel, TwipsPerPixel) * transform;
+        const bool unscaled = placed.type() <= QTransform::TxTranslate;
+        if (shown.snapping == ShownBitmap::Snapping::Always ||
+            (shown.snapping == ShownBitmap::Snapping::Auto && unscaled))
+            transform *= QTransform::fromTranslate(std::round(placed.dx()) - placed.dx(),
+                                                   std::round(placed.dy()) - placed.dy());
+        const QImage& image = shown.bitmap->Image();
+        const bool plain = colorTransform.rMul == 1 && colorTransform.gMul == 1 && colorTransform.bMul == 1 &&
+                           colorTransform.rAdd == 0 && colorTransform.gAdd == 0 && colorTransform.bAdd == 0 &&
+                           colorTransform.aAdd == 0 && colorTransform.aMul >= 0 && colorTransform.aMul <= 1;
+        paint.Image(plain ? image : Apply(colorTransform, image),
+                    QTransform::fromScale(TwipsPerPixel, TwipsPerPixel) * transform,
+                    plain ? colorTransform.aMul : 1, shown.smoothing);
+    }
+
+    // The drawing options of a shape a script drew with bitmap fills: its fills' bitmapId is an index
+    // into the bitmaps its entry holds.
+    ShapeDrawOptions ScriptFillOptions(const DisplayObject& object) const {
+        ShapeDrawOptions scripted = options;
+        scripted.bitmaps = [bitmaps = object.fillBitmaps](std::uint16_t id) {
+            return id < bitmaps.size() && bitmaps[id] ? bitmaps[id]->Image() : QImage();
+        };
+        return scripted;
+    }
+
     // The decoder that reached the latest frame at or before ratio; else a new one while there is
     // room, else the one least far on.
     VideoDecoder& DecoderFor(const std::shared_ptr<const Character>& character, const VideoStream& video,
@@ -368,11 +410,16 @@ struct Renderer::Impl {
     // and erase modes act on.
     void DrawObject(const DisplayObject& object, const QTransform& transform,
                     const ColorTransform& colorTransform, int nesting, bool layered = false) {
+        if (object.bitmap) {
+            DrawShownBitmap(*object.bitmap, transform, colorTransform);
+            return;
+        }
         const std::shared_ptr<const Character> character = CharacterOf(object);
         if (!character)
             return;
         if (const auto* shape = std::get_if<Shape>(character.get())) {
-            RecordShape(paint, *shape, PreparedFor(character, *shape), transform, colorTransform, options);
+            RecordShape(paint, *shape, PreparedFor(character, *shape), transform, colorTransform,
+                        object.fillBitmaps.empty() ? options : ScriptFillOptions(object));
         } else if (const auto* morph = std::get_if<MorphShape>(character.get())) {
             const MorphFrame& frame = MorphAt(character, *morph, object.ratio);
             RecordShape(paint, frame.shape, frame.prepared, transform, colorTransform, options);
@@ -477,7 +524,10 @@ struct Renderer::Impl {
                     applyMasks();
                 }
             }
-            const QTransform transform = ToQTransform(object.matrix) * parent;
+            QTransform transform = ToQTransform(object.matrix) * parent;
+            if (object.cacheAsBitmap) // Flash Player draws a cached clip on whole pixels
+                transform *= QTransform::fromTranslate(std::round(transform.dx()) - transform.dx(),
+                                                       std::round(transform.dy()) - transform.dy());
             if (object.clipDepth > 0) {
                 if (object.clipDepth > depth) {
                     // Masks ending at one depth are one mask showing what any of them covers, as the

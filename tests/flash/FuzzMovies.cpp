@@ -494,6 +494,68 @@ QByteArray DrawingMovie() {
         .Build();
 }
 
+QByteArray BitmapMovie() {
+    const auto make = [](const QString& args, int count) {
+        return QStringLiteral("%1 %2 'flash' GetVariable 'display' GetMember 'BitmapData' NewMethod ")
+            .arg(args)
+            .arg(count);
+    };
+    const auto geom = [](const QString& name, const QString& args, int count) {
+        return QStringLiteral("%1 %2 'flash' GetVariable 'geom' GetMember '%3' NewMethod ")
+            .arg(args)
+            .arg(count)
+            .arg(name);
+    };
+    const QByteArray first = Assemble(
+        "'a' " + make("1e9 1e9", 2) +
+        "SetVariable 'a' GetVariable 'width' GetMember Trace "
+        "'b' " +
+        make("'x' false 3 -5", 4) +
+        "SetVariable 'b' GetVariable 'height' GetMember Trace "
+        "'c' " +
+        make("2164260863 true 3 3", 4) +
+        "SetVariable "
+        "-1e12 1e12 2 'c' GetVariable 'getPixel32' CallMethod Trace "
+        "5 1 'x' 3 'c' GetVariable 'setPixel32' CallMethod Pop "
+        "4278190335 " +
+        geom("Rectangle", "2e9 2e9 -1e9 -1e9", 4) + "2 'c' GetVariable 'fillRect' CallMethod Pop " +
+        geom("Point", "-1e9 1e9", 2) + geom("Rectangle", "1e10 1e10 0 -1e9", 4) +
+        "'c' GetVariable 3 'c' GetVariable 'copyPixels' CallMethod Pop "
+        "true " +
+        geom("Point", "5 -1e9", 2) + "'c' GetVariable " + geom("Point", "1 1", 2) +
+        "'c' GetVariable 'rect' GetMember 'c' GetVariable 6 'c' GetVariable 'copyPixels' CallMethod Pop " +
+        geom("Matrix", "1e9 1e9 0 0 0 0", 6) +
+        "'c' GetVariable 2 'c' GetVariable 'draw' CallMethod Pop "
+        "'_root' GetVariable 1 'c' GetVariable 'draw' CallMethod Pop "
+        "1e9 'c' GetVariable 2 '_root' GetVariable 'attachBitmap' CallMethod Pop "
+        "-1 'c' GetVariable 2 '_root' GetVariable 'attachBitmap' CallMethod Pop "
+        "true 'always' 3 'c' GetVariable 4 '_root' GetVariable 'attachBitmap' CallMethod Pop "
+        "4 'a' GetVariable 2 '_root' GetVariable 'attachBitmap' CallMethod Pop "
+        "true false " +
+        geom("Matrix", "0 0 1e-9 0 0 1e9", 6) +
+        "'c' GetVariable 4 '_root' GetVariable 'beginBitmapFill' CallMethod Pop "
+        "0 0 2 '_root' GetVariable 'moveTo' CallMethod Pop 1e6 0 2 '_root' GetVariable 'lineTo' CallMethod "
+        "Pop "
+        "1e6 1e6 2 '_root' GetVariable 'lineTo' CallMethod Pop "
+        "'a' GetVariable 1 '_root' GetVariable 'beginBitmapFill' CallMethod Pop "
+        "10 10 2 '_root' GetVariable 'lineTo' CallMethod Pop 0 '_root' GetVariable 'endFill' CallMethod Pop "
+        "'d' 0 'c' GetVariable 'clone' CallMethod SetVariable 0 'c' GetVariable 'dispose' CallMethod Pop "
+        "0 0 2 'c' GetVariable 'getPixel' CallMethod Trace 0 0 2 'd' GetVariable 'getPixel32' CallMethod "
+        "Trace "
+        "'_root' GetVariable 'cacheAsBitmap' true SetMember");
+    const QByteArray second = Assemble(
+        "0 'c' GetVariable 'dispose' CallMethod Pop 16711680 1 1 3 'd' GetVariable 'setPixel' CallMethod Pop "
+        "'pic' 1 'flash' GetVariable 'display' GetMember 'BitmapData' GetMember 'loadBitmap' CallMethod "
+        "Trace");
+    return MovieBuilder()
+        .Version(8)
+        .Add(DoAction(ActionCode().Records(first)))
+        .Add(ShowFrame())
+        .Add(DoAction(ActionCode().Records(second)))
+        .Add(ShowFrame())
+        .Build();
+}
+
 // Objects, arrays, strings and the classes at work: a literal walked by for..in, an array sorted,
 // joined and spliced, a string split, instances made, their methods and super called, an instance
 // cast and tested, a member deleted; each result traced.

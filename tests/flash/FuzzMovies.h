@@ -58,6 +58,10 @@ QByteArray ClipsMovie();
 // A version 8 movie whose script draws on the main timeline and in a sprite (lines, curves, solid and
 // gradient fills, clear), and gives the sprite filters, a blend mode and a transform from flash.geom.
 QByteArray DrawingMovie();
+// A version 8 movie whose scripts make bitmaps of absurd and invalid sizes, set, fill, copy and draw
+// pixels far outside them, attach them at absurd depths, fill with them through singular matrices,
+// and use them after disposing of them; what it reads back is traced.
+QByteArray BitmapMovie();
 // A version 8 movie whose script makes a text field and sets its HTML, formats and look.
 QByteArray TextFieldsMovie();
 // A version 8 movie whose script starts intervals (a function and an object's method) and a timeout

@@ -296,6 +296,8 @@ ActionValue ActionInterpreter::CallClipMethod(Activation& act, const ClipRef& cl
         host.StopDrag();
     else if (method == QStringLiteral("createtextfield"))
         return CreateTextField(*this, clip, args);
+    else if (method == QStringLiteral("attachbitmap"))
+        return AttachBitmap(*this, clip, args);
     else if (method == QStringLiteral("geturl") && !args.empty())
         RequestUrl(Text(args[0]), args.size() > 1 ? Text(args[1]) : QString(), 0, clip);
     return {};

@@ -12,7 +12,8 @@
 // movie's clock, Key, Mouse, Stage, AsBroadcaster and Date; clips' geometry, depths and names, movies
 // and variables loaded from files next to the movie (ClipMethods.cpp, ClipLoads.cpp,
 // MovieClipLoader); clips' drawing methods, flash.geom and flash.filters (through clip.transform and
-// clip.filters); getURL and fscommand, noted and never run. Other actions (exceptions) are consumed
+// clip.filters); flash.display.BitmapData with attachBitmap and bitmap fills (BuiltinBitmap.cpp);
+// getURL and fscommand, noted and never run. Other actions (exceptions) are consumed
 // and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
@@ -20,6 +21,7 @@
 // steps, stack, strings, variables, call depth, with nesting, array length, prototype chains and
 // the object heap have fixed limits, and objects no script reaches are freed between scripts.
 
+#include "flash/player/ScriptBitmap.h"
 #include "flash/player/avm1/ActionValue.h"
 #include "flash/player/avm1/ScriptObject.h"
 #include "flash/player/avm1/Surroundings.h"
@@ -27,6 +29,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QImage>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
@@ -181,6 +184,14 @@ public:
     virtual const Movie* PlayedMovie() { return nullptr; }
     // A script gave a field a variable to show.
     virtual void FieldBound() {}
+    // Bitmaps of scripts (BuiltinBitmap.cpp): the image of the bitmap exported under a linkage name,
+    // null when there is none; attachBitmap's placement of a bitmap at a script depth of the clip, in
+    // place of what is there, false when it cannot be placed.
+    virtual QImage ExportedBitmap(const QString& /*linkage*/) { return {}; }
+    virtual bool AttachBitmap(const ClipRef& /*clip*/, std::shared_ptr<const ShownBitmap> /*shown*/,
+                              int /*depth*/) {
+        return false;
+    }
 };
 
 // Flash's property numbers (GetProperty, SetProperty) of the properties scripts can reach.
@@ -306,6 +317,8 @@ public:
     // _levelN: N, for the names of levels.
     static std::optional<int> LevelIndex(const QString& name);
     std::mt19937& Randoms() { return randomNumbers; }
+    // The bytes the movie's BitmapData objects hold, within ScriptBitmap::MaxBytes.
+    const std::shared_ptr<BitmapLedger>& BitmapBytes() const { return bitmapBytes; }
 
     // Sound objects whose sound plays, by channel: kept from the collector until the channel ends.
     // More than MaxSoundChannels (far past the mix's own voices) lets go of the oldest.
@@ -491,6 +504,7 @@ private:
     ScriptObject* global = nullptr;
     Prototypes protos;
     std::map<std::uint64_t, ScriptObject*> soundChannels;
+    std::shared_ptr<BitmapLedger> bitmapBytes = std::make_shared<BitmapLedger>();
     Surroundings world;
 };
 

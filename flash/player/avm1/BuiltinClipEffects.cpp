@@ -334,6 +334,8 @@ std::optional<ActionValue> ClipEffectMember(ActionInterpreter& vm, const ClipRef
         return std::nullopt;
     if (Is(name, "transform"))
         return ClipTransform(vm, clip);
+    if (Is(name, "cacheAsBitmap"))
+        return CacheAsBitmap(vm, clip);
     const bool filters = Is(name, "filters");
     if (!filters && !Is(name, "blendMode"))
         return std::nullopt;
@@ -360,6 +362,10 @@ bool SetClipEffectMember(ActionInterpreter& vm, const ClipRef& clip, const QStri
             vm.SetMember(own, QStringLiteral("colorTransform"),
                          vm.GetMember(value, QStringLiteral("colorTransform")));
         }
+        return true;
+    }
+    if (Is(name, "cacheAsBitmap")) {
+        SetCacheAsBitmap(vm, clip, value);
         return true;
     }
     const bool filters = Is(name, "filters");

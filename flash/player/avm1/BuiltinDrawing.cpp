@@ -1,7 +1,7 @@
 // The drawing methods of clips: moveTo, lineTo, curveTo, beginFill, beginGradientFill, lineStyle,
 // lineGradientStyle, endFill and clear, read from their arguments as Flash Player reads them into the
 // clip's drawing. A call missing a coordinate, or given one that is not a finite number, draws
-// nothing. beginBitmapFill is not run (there are no BitmapData objects): it ends the open fill.
+// nothing. beginBitmapFill takes a BitmapData (BuiltinBitmap.cpp).
 #include "flash/player/Drawing.h"
 #include "flash/player/avm1/Native.h"
 
@@ -176,7 +176,7 @@ std::optional<ActionValue> CallDrawingMethod(ActionInterpreter& vm, const ClipRe
     } else if (Is(method, "begingradientfill")) {
         drawing->BeginFill(GradientFill(call));
     } else if (Is(method, "beginbitmapfill")) {
-        drawing->BeginFill(std::nullopt);
+        BeginBitmapFill(vm, *drawing, args);
     } else if (Is(method, "linestyle")) {
         drawing->SetLineStyle(LineStyleOf(call));
     } else if (Is(method, "linegradientstyle")) {

@@ -168,6 +168,7 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpInputBuiltins(*this);
     SetUpTimerBuiltins(*this);
     SetUpDateBuiltins(*this);
+    SetUpBitmapBuiltins(*this);
 }
 
 } // namespace flash

@@ -71,4 +71,11 @@ void SetUpDateBuiltins(ActionInterpreter& vm);
 // broadcastMessage; false when the heap is full.
 bool MakeBroadcaster(ActionInterpreter& vm, ScriptObject* object);
 
+// flash.display.BitmapData, and the clip members that use bitmaps (BuiltinBitmap.cpp).
+void SetUpBitmapBuiltins(ActionInterpreter& vm);
+ActionValue AttachBitmap(ActionInterpreter& vm, const ClipRef& clip, const std::vector<ActionValue>& args);
+void BeginBitmapFill(ActionInterpreter& vm, Drawing& drawing, const std::vector<ActionValue>& args);
+ActionValue CacheAsBitmap(ActionInterpreter& vm, const ClipRef& clip);
+void SetCacheAsBitmap(ActionInterpreter& vm, const ClipRef& clip, const ActionValue& value);
+
 } // namespace flash
