@@ -63,6 +63,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             DrawingMovie(),
             TextFieldsMovie(),
             TimersMovie(),
+            RegisteredClassMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -75,8 +76,8 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     std::vector<QByteArray> seeds;
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
-          ObjectsMovie(), ClipsMovie(), DrawingMovie(), TextFieldsMovie(), TimersMovie(), DeepNestedMovie(),
-          CycleMovie(), SelfPlacingMovie()})
+          ObjectsMovie(), ClipsMovie(), DrawingMovie(), TextFieldsMovie(), TimersMovie(),
+          RegisteredClassMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

@@ -168,6 +168,8 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpInputBuiltins(*this);
     SetUpTimerBuiltins(*this);
     SetUpDateBuiltins(*this);
+    SetUpWatchBuiltins(*this);
+    SetUpClassBuiltins(*this);
 }
 
 } // namespace flash
