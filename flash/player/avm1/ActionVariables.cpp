@@ -92,7 +92,11 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name, 
 
 ScriptObject* ActionInterpreter::ClipPrototype(const ClipRef& clip) {
     const ClipVariables* entry = EntryOf(clip, false);
-    return entry && entry->proto ? entry->proto : protos.movieClip;
+    if (entry && entry->proto)
+        return entry->proto;
+    // A button instance is no MovieClip: what MovieClip.prototype holds does not reach it.
+    const bool button = !clip.root && clip.sprite.expired();
+    return button ? nullptr : protos.movieClip;
 }
 
 void ActionInterpreter::SetClipPrototype(const ClipRef& clip, ScriptObject* proto) {
