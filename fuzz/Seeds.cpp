@@ -64,6 +64,7 @@ std::vector<QByteArray> SwfReaderSeeds() {
             BitmapMovie(),
             TextFieldsMovie(),
             TimersMovie(),
+            RegisteredClassMovie(),
             OldMovie(),
             DeepNestedMovie(),
             CycleMovie(),
@@ -77,7 +78,7 @@ std::vector<QByteArray> SwfPlayerSeeds() {
     for (const QByteArray& movie :
          {EverythingMovie(), ShapesMovie(), TextMovie(), SoundMovie(), ScriptMovie(), As3Movie(),
           ObjectsMovie(), ClipsMovie(), DrawingMovie(), BitmapMovie(), TextFieldsMovie(), TimersMovie(),
-          DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
+          RegisteredClassMovie(), DeepNestedMovie(), CycleMovie(), SelfPlacingMovie()})
         seeds.push_back(events + movie);
     return seeds;
 }

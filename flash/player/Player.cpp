@@ -22,6 +22,10 @@ Player::Player(std::shared_ptr<const Movie> movie, SoundMixer* mixer, TraceHandl
     for (const auto& [id, character] : state.movie->dictionary)
         if (const auto* text = std::get_if<EditText>(character.get()); text && !text->variableName.isEmpty())
             hasBoundTexts = true;
+    for (const auto& [linkage, id] : state.movie->exports)
+        if (const auto found = state.movie->dictionary.find(id); found != state.movie->dictionary.end())
+            if (const auto* sprite = std::get_if<Sprite>(found->second.get()))
+                exportedSprites.insert(sprite);
     Seek(0, true);
     RunScripts();
 }
@@ -136,8 +140,11 @@ void Player::Rewind(const TimelineCursor& at, int frame, bool withSound) {
 }
 
 void Player::StartPlacedSprite(DisplayObject& placed) {
-    QueuePlacedEvents(placed);
+    QueuePlacedEvents(placed, false);
     AdvanceSprite(*placed.sprite, true);
+    // A clip a script places is an instance of its class before the script goes on.
+    if (ScriptObject* constructor = ClassOf(*placed.sprite))
+        interpreter.ConstructClip(SpriteClip(placed.sprite), constructor, nullptr);
 }
 
 void Player::Tick() {

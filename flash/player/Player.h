@@ -8,7 +8,9 @@
 // it enters in tag order; a sprite placed queues its load handlers, then enters its first frame; an
 // object leaving the stage queues the unload handlers of the clips inside it, then its own. The
 // queue then runs: DoInitAction (once per sprite id) first, then initialize handlers, then
-// construct handlers, then the rest in the order queued. A clip that left the stage runs only its
+// construct handlers, each clip's followed by the constructor of the class registered for its
+// symbol (one a script places runs it at once), then the rest in the order queued, a class's
+// onLoad after the clip's load handlers. A clip that left the stage runs only its
 // unload handlers.
 // A script's goto changes the display list at once and runs only the scripts of the frame it
 // reaches, after the script; sprites placed on the way enter their first frame with their scripts.
@@ -180,7 +182,13 @@ private:
     void QueueClipEvents(std::uint32_t event, int keyCode);
     void QueueClipEvent(const DisplayObject& object, std::uint32_t event, int keyCode);
     // A sprite placed: its initialize, construct and load handlers.
-    void QueuePlacedEvents(const DisplayObject& object);
+    // Construct unset: a class the clip's symbol has (Object.registerClass) is left to the caller.
+    void QueuePlacedEvents(const DisplayObject& object, bool construct = true);
+    // A clip of a symbol with a class: its constructor at the construct level (when asked), then its
+    // onLoad after its load handlers.
+    void QueueClassEvents(const DisplayObject& object, bool construct);
+    // The class registered for one of the linkage names the sprite is exported under, or null.
+    ScriptObject* ClassOf(const SpriteInstance& sprite) const;
     // Every clip's enterFrame handlers, the clip made last first, the main timeline's last.
     void QueueEnterFrame();
     // The unload handlers of an object leaving and of the clips inside it, innermost first.
@@ -243,6 +251,8 @@ private:
     HitAreaCache hitAreas;
     bool hasBoundTexts = false;
     bool hasClipEvents = false; // a sprite with event handlers has been placed
+    // The played movie's exported sprites, whose clips may have a registered class.
+    std::set<const Sprite*> exportedSprites;
 };
 
 } // namespace flash

@@ -139,10 +139,48 @@ void Player::QueueClipEvent(const DisplayObject& object, std::uint32_t event, in
                     level);
 }
 
-void Player::QueuePlacedEvents(const DisplayObject& object) {
+void Player::QueuePlacedEvents(const DisplayObject& object, bool construct) {
     QueueClipEvent(object, ClipEventInitialize, 0);
     QueueClipEvent(object, ClipEventConstruct, 0);
     QueueClipEvent(object, ClipEventLoad, 0);
+    QueueClassEvents(object, construct);
+}
+
+void Player::QueueClassEvents(const DisplayObject& object, bool construct) {
+    // The class is looked up when the constructor runs: the symbol's #initclip code, which
+    // registers it, runs first in the same tick.
+    if (muteScripts || !object.sprite || !exportedSprites.contains(object.sprite->sprite))
+        return;
+    const ClipRef clip = SpriteClip(object.sprite);
+    if (construct)
+        Enqueue({clip,
+                 {},
+                 {},
+                 {},
+                 [this, clip](long long& budget) {
+                     const auto sprite = clip.sprite.lock();
+                     if (ScriptObject* constructor = sprite ? ClassOf(*sprite) : nullptr)
+                         interpreter.ConstructClip(clip, constructor, &budget);
+                 }},
+                ConstructLevel);
+    Enqueue({clip, {}, {}, {}, [this, clip](long long& budget) {
+                 const QString onLoad = QStringLiteral("onLoad");
+                 if (interpreter.HasHandler(clip, onLoad))
+                     interpreter.CallHandler(clip, onLoad, budget);
+             }});
+}
+
+ScriptObject* Player::ClassOf(const SpriteInstance& sprite) const {
+    if (!interpreter.HasRegisteredClasses() || !exportedSprites.contains(sprite.sprite))
+        return nullptr;
+    for (const auto& [linkage, id] : state.movie->exports)
+        if (ScriptObject* constructor = interpreter.RegisteredClass(linkage)) {
+            const auto found = state.movie->dictionary.find(id);
+            if (found != state.movie->dictionary.end() &&
+                std::get_if<Sprite>(found->second.get()) == sprite.sprite)
+                return constructor;
+        }
+    return nullptr;
 }
 
 void Player::QueueEnterFrame() {

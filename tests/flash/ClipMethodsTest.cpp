@@ -5,6 +5,7 @@
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
+#include "TraceRun.h"
 #include "flash/player/Player.h"
 
 #include <gtest/gtest.h>
@@ -71,22 +72,12 @@ QByteArray MovieWith(const QByteArray& script) {
     return movie.Build();
 }
 
-struct Session {
-    std::shared_ptr<const Movie> movie;
-    QStringList lines;
-    std::unique_ptr<Player> player;
-
-    explicit Session(const QByteArray& script) : movie(ReadBack(MovieWith(script))) {
-        if (movie)
-            player = std::make_unique<Player>(movie, nullptr, [this](const QString& line) { lines << line; });
-    }
-    // The lines printed since the last call.
-    QStringList Take() { return std::exchange(lines, {}); }
+struct Session : tracing::TraceSession {
+    explicit Session(const QByteArray& script) : TraceSession(MovieWith(script)) {}
 };
 
 QStringList Traced(const QByteArray& script) {
-    Session run(script);
-    return run.player ? run.Take() : QStringList{QStringLiteral("(movie does not read)")};
+    return tracing::TracedMovie(MovieWith(script));
 }
 
 // trace(r:1.xMin), ..., for a bounds object in register 1.
@@ -96,11 +87,7 @@ QByteArray TraceBox() {
         "r:1 'yMax' GetMember Add2 Trace");
 }
 
-struct Case {
-    const char* name;
-    QByteArray script;
-    QStringList lines;
-};
+using tracing::Case;
 
 } // namespace
 
@@ -140,7 +127,7 @@ TEST(ClipGeometry, BoundsSizesHitsAndPoints) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Traced(c.script), c.lines);
+        EXPECT_EQ(Traced(c.script.code), c.lines);
     }
 }
 
@@ -189,7 +176,7 @@ TEST(ClipGeometry, DepthsNamesAndTargets) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Traced(c.script), c.lines);
+        EXPECT_EQ(Traced(c.script.code), c.lines);
     }
 }
 

@@ -653,6 +653,44 @@ QByteArray TimersMovie() {
     return MovieBuilder().Version(8).Add(DoAction(code)).Add(ShowFrame()).Add(ShowFrame()).Build();
 }
 
+QByteArray RegisteredClassMovie() {
+    const QByteArray constructor = DefineFunction(
+        "", {},
+        Assemble("0 'super' GetVariable '' CallMethod Pop 'this' GetVariable '_name' GetMember Trace"));
+    const QByteArray onEnterFrame = DefineFunction(
+        "", {}, Assemble("'this' GetVariable '_x' 'this' GetVariable '_x' GetMember 1 Add2 SetMember"));
+    const QByteArray init =
+        Assemble("'_global' GetVariable 'Ball'") + constructor +
+        Assemble("SetMember 'Ball' GetVariable 'MovieClip' GetVariable Extends "
+                 "'Ball' GetVariable 'prototype' GetMember 'onEnterFrame'") +
+        onEnterFrame +
+        Assemble("SetMember 'Ball' GetVariable 'Ball' 2 'Object' GetVariable 'registerClass' CallMethod Pop");
+    const QByteArray watcher =
+        DefineFunction("", {"p", "old", "new"}, Assemble("'new' GetVariable 2 Multiply Return"));
+    const QByteArray script =
+        Assemble("'o' 0 InitObject SetVariable") + watcher +
+        Assemble("'x' 2 'o' GetVariable 'watch' CallMethod Pop 'o' GetVariable 'x' 21 SetMember "
+                 "'o' GetVariable 'x' GetMember Trace "
+                 "5 'b2' 'Ball' 3 '_root' GetVariable 'attachMovie' CallMethod Pop "
+                 "'x' 1 'o' GetVariable 'unwatch' CallMethod Trace");
+    Bits exports;
+    exports.U16(1).U16(2).String("Ball");
+    PlaceObject placed = Place(2, 1);
+    placed.name = QStringLiteral("b1");
+    return MovieBuilder()
+        .Version(8)
+        .Add(DefineShape(
+            ShapeDefinition().Fills({Solid(Red)}).Records(ShapeRecords().Fill1(1).Box(0, 0, 40, 40))))
+        .Add(DefineSprite(2, 1, PlaceObjectTag(Place(1, 1)) + ShowFrame()))
+        .Add(Tag(56, exports.Data()))
+        .Add(DoInitAction(2, ActionCode().Records(init)))
+        .Add(PlaceObjectTag(placed))
+        .Add(DoAction(ActionCode().Records(script).Stop()))
+        .Add(ShowFrame())
+        .Add(ShowFrame())
+        .Build();
+}
+
 QByteArray OldMovie() {
     return MovieBuilder()
         .Version(5)

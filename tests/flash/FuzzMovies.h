@@ -68,6 +68,10 @@ QByteArray TextFieldsMovie();
 // that clears one, listens to Key and Mouse, hides the mouse, reads Stage and Date, and asks for a
 // getURL, an fscommand and a load by URL.
 QByteArray TimersMovie();
+// A version 8 movie whose #initclip code defines a class extending MovieClip (constructor, onEnterFrame)
+// and registers it for an exported sprite placed by the timeline and attached by the frame script,
+// which also watches and unwatches an object's property.
+QByteArray RegisteredClassMovie();
 // A version 5 movie: a label in the old text encoding, and a removal by character and depth.
 QByteArray OldMovie();
 // Thirteen sprites each inside the next.

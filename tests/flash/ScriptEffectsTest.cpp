@@ -4,6 +4,7 @@
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
+#include "TraceRun.h"
 #include "flash/player/Player.h"
 #include "flash/render/Renderer.h"
 
@@ -12,6 +13,7 @@
 
 using namespace flash;
 using namespace flash::writer;
+using flash::tracing::TraceOptions;
 
 namespace {
 
@@ -41,46 +43,35 @@ QString Static(const QString& name, const QString& method, const QStringList& ar
 
 // A sprite of one green 20 x 20 px box, placed as "clip" at (10, 10) px on a 100 x 100 px stage;
 // with a filter written in the movie when given; the script runs on the main timeline.
-QByteArray ClipMovie(const QString& script, const std::optional<Filter>& written = {}, int version = 10) {
+TraceOptions ClipOptions(const std::optional<Filter>& written = {}, int version = 10) {
     PlaceObject placed = Place(2, 1, 3);
     placed.name = QStringLiteral("clip");
     placed.matrix = Matrix{1, 0, 0, 1, 200, 200};
     if (written)
         placed.filters = {*written};
-    return MovieBuilder()
-        .Version(version)
-        .Stage({0, 2000, 0, 2000})
-        .Add(DefineShape(ShapeDefinition()
-                             .Id(1)
-                             .Fills({Solid({0, 160, 0})})
-                             .Records(ShapeRecords().Fill0(1).Box(0, 0, 400, 400))))
-        .Add(DefineSprite(2, 1, PlaceObjectTag(Place(1, 1)) + ShowFrame()))
-        .Add(PlaceObjectTag(placed))
-        .Add(Tag(12, Assemble(script) + QByteArray(1, '\0')))
-        .Add(ShowFrame())
-        .Build();
+    TraceOptions options;
+    options.version = version;
+    options.stageTwips = 2000;
+    options.before = DefineShape(ShapeDefinition()
+                                     .Id(1)
+                                     .Fills({Solid({0, 160, 0})})
+                                     .Records(ShapeRecords().Fill0(1).Box(0, 0, 400, 400))) +
+                     DefineSprite(2, 1, PlaceObjectTag(Place(1, 1)) + ShowFrame()) + PlaceObjectTag(placed);
+    return options;
+}
+
+QByteArray ClipMovie(const QString& script, const std::optional<Filter>& written = {}) {
+    return tracing::TraceMovie(script, ClipOptions(written));
 }
 
 QStringList Traced(const QString& script, int version = 10) {
-    const auto movie = ReadBack(ClipMovie(script, {}, version));
-    QStringList lines;
-    if (!movie)
-        return {QStringLiteral("(movie does not read)")};
-    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
-    return lines;
+    return tracing::Traced(script, ClipOptions({}, version));
 }
 
-struct Case {
-    const char* name;
-    QString script;
-    QStringList lines;
-};
+using tracing::Case;
 
 void Check(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(Traced(c.script), c.lines);
-    }
+    tracing::Check(cases, ClipOptions());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
+#include "TraceRun.h"
 #include "flash/player/Player.h"
 #include "flash/player/avm1/Actions.h"
 
@@ -11,35 +12,9 @@
 
 using namespace flash;
 using namespace flash::writer;
+using namespace flash::tracing;
 
 namespace {
-
-// The lines a one-frame movie running script prints, after `ticks` more frames.
-QStringList Traced(const QByteArray& script, int ticks = 0) {
-    MovieBuilder builder;
-    builder.Stage({0, 4000, 0, 4000}).Add(Tag(12, script + QByteArray(1, '\0'))).Add(ShowFrame());
-    const auto movie = ReadBack(builder.Build());
-    QStringList lines;
-    if (!movie)
-        return {QStringLiteral("(movie does not read)")};
-    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
-    for (int i = 0; i < ticks; ++i)
-        player.Tick();
-    return lines;
-}
-
-struct Case {
-    const char* name;
-    QByteArray script;
-    QStringList lines;
-};
-
-void Check(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(Traced(c.script), c.lines);
-    }
-}
 
 QByteArray A(const QString& source) {
     return Assemble(source);

@@ -5,6 +5,7 @@
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
+#include "TraceRun.h"
 #include "flash/player/Player.h"
 #include "flash/player/TextFields.h"
 #include "flash/render/Renderer.h"
@@ -43,39 +44,29 @@ const QString Field = QStringLiteral("'t' GetVariable");
 // t: 80 x 30 pixels at (10, 20), depth 1.
 const QString Create = Call(Root, "createTextField", {"'t'", "1", "10", "20", "80", "30"}) + "Pop ";
 
+// Two frames on a 100 x 100 px stage, the script on the first after `before`.
+tracing::TraceOptions FieldOptions(int version, const QByteArray& before = {}, int ticks = 0) {
+    tracing::TraceOptions options;
+    options.version = version;
+    options.stageTwips = 2000;
+    options.before = before;
+    options.frames = 2;
+    options.ticks = ticks;
+    return options;
+}
+
 std::shared_ptr<const Movie> Movie_(const QString& script, int version, const QByteArray& before = {}) {
-    MovieBuilder builder;
-    builder.Version(version)
-        .Stage({0, 2000, 0, 2000})
-        .Add(before)
-        .Add(Tag(12, Assemble(script) + QByteArray(1, '\0')))
-        .Add(ShowFrame())
-        .Add(ShowFrame());
-    return ReadBack(builder.Build());
+    return ReadBack(tracing::TraceMovie(script, FieldOptions(version, before)));
 }
 
 QStringList Traced(const QString& script, int version = 8, const QByteArray& before = {}, int ticks = 0) {
-    const auto movie = Movie_(script, version, before);
-    if (!movie)
-        return {QStringLiteral("(movie does not read)")};
-    QStringList lines;
-    Player player(movie, nullptr, [&lines](const QString& line) { lines.push_back(line); });
-    for (int i = 0; i < ticks; ++i)
-        player.Tick();
-    return lines;
+    return tracing::Traced(script, FieldOptions(version, before, ticks));
 }
 
-struct Case {
-    const char* name;
-    QString script;
-    QStringList lines;
-};
+using tracing::Case;
 
 void Check(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(Traced(c.script), c.lines);
-    }
+    tracing::Check(cases, FieldOptions(8));
 }
 
 const char* EmptyHtml =

@@ -4,6 +4,7 @@
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
+#include "TraceRun.h"
 #include "flash/player/Player.h"
 
 #include <QStringList>
@@ -55,20 +56,9 @@ PlaceObject Named(std::uint16_t id, std::uint16_t depth, const QString& name) {
     return place;
 }
 
-// A player whose trace lines are kept.
-struct Traced {
-    QStringList lines;
-    std::unique_ptr<Player> player;
-
-    explicit Traced(const QByteArray& bytes) {
-        if (const auto movie = ReadBack(bytes))
-            player = std::make_unique<Player>(movie, nullptr, [this](const QString& line) { lines << line; });
-    }
-    // Plays until `frames` frames were shown, the first one counting.
-    void Play(int frames) {
-        for (int shown = 1; shown < frames; ++shown)
-            player->Tick();
-    }
+// A player whose trace lines are kept, and what it shows at a depth.
+struct Traced : tracing::TraceSession {
+    using TraceSession::TraceSession;
     const DisplayObject* At(std::uint16_t depth) const {
         const auto found = player->Stage().find(depth);
         return found == player->Stage().end() ? nullptr : &found->second;

@@ -67,8 +67,8 @@ void ActionInterpreter::CallMethod(Activation& act) {
     if (auto* const* function = std::get_if<ScriptObject*>(&member);
         function && *function && (*function)->Callable())
         Push(act, CallValue(member, self, args, owner));
-    else if (const auto* clip = std::get_if<ClipRef>(&object))
-        Push(act, CallClipMethod(act, *clip, name, args));
+    else if (const auto* clip = std::get_if<ClipRef>(&self))
+        Push(act, CallClipMethod(act, *clip, name, args)); // also super.method() in a clip's class
     else
         Push(act, {});
 }
@@ -202,20 +202,29 @@ void ActionInterpreter::Return(Activation& act) {
     act.done = true;
 }
 
+// A clip's handler: its own variable, else what its class's prototype holds.
+ActionValue ActionInterpreter::Handler(const ClipRef& clip, const QString& name, ScriptObject** owner) {
+    if (const auto* values = VariablesOf(clip, false))
+        if (const ActionValue* found = values->Find(name))
+            return *found;
+    // Outside a script a getter on the chain does not run (calls need a budget).
+    return ClipChainMember(clip, name, owner);
+}
+
 bool ActionInterpreter::HasHandler(const ClipRef& clip, const QString& name) {
-    const auto* values = hasHandlers ? VariablesOf(clip, false) : nullptr;
-    if (!values)
+    if (!hasHandlers)
         return false;
-    const ActionValue* found = values->Find(name);
-    auto* const* function = found ? std::get_if<ScriptObject*>(found) : nullptr;
+    const ActionValue found = Handler(clip, name, nullptr);
+    auto* const* function = std::get_if<ScriptObject*>(&found);
     return function && *function && (*function)->Callable();
 }
 
 void ActionInterpreter::CallHandler(const ClipRef& clip, const QString& name, long long& budget) {
-    const ActionValue handler = Variable(clip, name);
     long long* outer = std::exchange(this->budget, &budget);
+    ScriptObject* owner = nullptr;
+    const ActionValue handler = Handler(clip, name, &owner);
     ++running;
-    CallValue(handler, clip, {});
+    CallValue(handler, clip, {}, owner);
     --running;
     this->budget = outer;
     CollectGarbage();

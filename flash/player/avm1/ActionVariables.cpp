@@ -68,9 +68,13 @@ ClipRef ActionInterpreter::Resolve(const ClipRef& base, const QString& path) {
     return clip.Valid() ? clip : ClipRef{};
 }
 
-ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) {
+ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name, ScriptObject** owner) {
     if (!clip.Valid())
         return {};
+    if (name.compare(QLatin1String("__proto__"), Qt::CaseInsensitive) == 0) {
+        ScriptObject* proto = ClipPrototype(clip);
+        return proto ? ActionValue(proto) : ActionValue{};
+    }
     if (const auto property = PropertyIndex(name))
         return GetClipProperty(clip, *property);
     if (auto effect = ClipEffectMember(*this, clip, name))
@@ -83,10 +87,52 @@ ActionValue ActionInterpreter::Member(const ClipRef& clip, const QString& name) 
         return found;
     if (auto field = host.Field(clip, name))
         return TextFieldRef{field};
-    return {};
+    return ClipChainMember(clip, name, owner);
+}
+
+ScriptObject* ActionInterpreter::ClipPrototype(const ClipRef& clip) {
+    const ClipVariables* entry = EntryOf(clip, false);
+    if (entry && entry->proto)
+        return entry->proto;
+    // A button instance is no MovieClip: what MovieClip.prototype holds does not reach it.
+    const bool button = !clip.root && clip.sprite.expired();
+    return button ? nullptr : protos.movieClip;
+}
+
+void ActionInterpreter::SetClipPrototype(const ClipRef& clip, ScriptObject* proto) {
+    if (!clip.Valid() || !proto)
+        return;
+    if (variables.size() >= MaxVariables)
+        DropGoneClips();
+    // Entries are bounded as variables are: past the limit a clip keeps MovieClip's prototype.
+    if (ClipVariables* entry = EntryOf(clip, variables.size() < MaxVariables)) {
+        entry->proto = proto;
+        hasHandlers = true; // its handlers may come from the prototype
+    }
+}
+
+ActionValue ActionInterpreter::ClipChainMember(const ClipRef& clip, const QString& name,
+                                               ScriptObject** owner) {
+    return ChainMember(ClipPrototype(clip), name, clip, owner);
+}
+
+void ActionInterpreter::DropGoneClips() {
+    for (auto it = variables.begin(); it != variables.end();) {
+        if (it->second.clip.Valid()) {
+            ++it;
+            continue;
+        }
+        variableCount -= it->second.values.Size();
+        it = variables.erase(it);
+    }
 }
 
 PropertyMap* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
+    ClipVariables* entry = EntryOf(clip, create);
+    return entry ? &entry->values : nullptr;
+}
+
+ActionInterpreter::ClipVariables* ActionInterpreter::EntryOf(const ClipRef& clip, bool create) {
     if (!clip.Valid())
         return nullptr;
     const void* key = clip.root               ? nullptr
@@ -98,13 +144,14 @@ PropertyMap* ActionInterpreter::VariablesOf(const ClipRef& clip, bool create) {
         variableCount -= found->second.values.Size();
         found->second.clip = clip;
         found->second.values = PropertyMap();
+        found->second.proto = nullptr;
     }
     if (found == variables.end()) {
         if (!create)
             return nullptr;
         found = variables.emplace(key, ClipVariables{clip, {}}).first;
     }
-    return &found->second.values;
+    return &found->second;
 }
 
 std::pair<ClipRef, QString> ActionInterpreter::SplitVariablePath(const ClipRef& base, const QString& path) {
@@ -170,17 +217,9 @@ void ActionInterpreter::SetVariable(const ClipRef& base, const QString& path, Ac
     }
     if (SetClipEffectMember(*this, clip, name, value))
         return;
-    if (variableCount >= MaxVariables) {
-        // Make room from clips that have left the stage before refusing a new name.
-        for (auto it = variables.begin(); it != variables.end();) {
-            if (it->second.clip.Valid()) {
-                ++it;
-                continue;
-            }
-            variableCount -= it->second.values.Size();
-            it = variables.erase(it);
-        }
-    }
+    // Make room from clips that have left the stage before refusing a new name.
+    if (variableCount >= MaxVariables)
+        DropGoneClips();
     auto* values = VariablesOf(clip, variableCount < MaxVariables);
     if (!values)
         return;

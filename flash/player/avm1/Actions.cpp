@@ -510,13 +510,18 @@ void ActionInterpreter::CollectGarbage() {
         return;
     heap.Collect([this](const ObjectHeap::Mark& mark) {
         mark(global);
-        for (ScriptObject* proto : {protos.object, protos.function, protos.array, protos.string,
-                                    protos.number, protos.boolean, protos.textField, protos.textFormat})
+        for (ScriptObject* proto :
+             {protos.object, protos.function, protos.array, protos.string, protos.number, protos.boolean,
+              protos.textField, protos.textFormat, protos.movieClip})
             mark(proto);
         for (const ActionValue& value : registers)
             mark(value);
-        for (const auto& [key, clip] : variables)
+        for (const auto& [key, clip] : variables) {
             clip.values.ForEachValue(mark);
+            mark(clip.proto);
+        }
+        for (const auto& [linkage, constructor] : registeredClasses)
+            mark(constructor);
         for (const auto& [channel, sound] : soundChannels)
             mark(sound);
         for (const LoadWatch& watch : loadWatches)

@@ -13,8 +13,8 @@
 // and variables loaded from files next to the movie (ClipMethods.cpp, ClipLoads.cpp,
 // MovieClipLoader); clips' drawing methods, flash.geom and flash.filters (through clip.transform and
 // clip.filters); flash.display.BitmapData with attachBitmap and bitmap fills (BuiltinBitmap.cpp);
-// getURL and fscommand, noted and never run. Other actions (exceptions) are consumed
-// and skipped.
+// watchpoints (Object.watch) and classes of clips (Object.registerClass, on MovieClip's prototype);
+// getURL and fscommand, noted and never run. Other actions (exceptions) are consumed and skipped.
 // Variables belong to a timeline, as in Flash: "score" is the current timeline's, "/clip:score",
 // "_root.clip.score" and "clip.score" another's; names match without regard to case.
 // Damaged code is bounded: a record running past the end or a jump out of range ends the script;
@@ -259,6 +259,7 @@ public:
         ScriptObject *object = nullptr, *function = nullptr, *array = nullptr, *string = nullptr,
                      *number = nullptr, *boolean = nullptr;
         ScriptObject *textField = nullptr, *textFormat = nullptr;
+        ScriptObject* movieClip = nullptr; // every clip's __proto__ unless a class or a script set one
     };
     const Prototypes& Protos() const { return protos; }
     Prototypes& Protos() { return protos; }
@@ -282,6 +283,13 @@ public:
     bool DefineAccessor(ScriptObject* object, const QString& name, ActionValue get, ActionValue set,
                         std::uint8_t flags);
     bool Delete(const ActionValue& object, const QString& name);
+    // Object.watch and unwatch (BuiltinWatch.cpp): a watchpoint per property, a new one replacing the
+    // old; none on a getter/setter property. At most MaxWatchpoints on one object, more than any
+    // script watches; a callback that writes a watched property calls again, within MaxCallDepth.
+    static constexpr std::size_t MaxWatchpoints = 256;
+    bool Watch(ScriptObject& object, const QString& name, const ActionValue& callback,
+               const ActionValue& userData);
+    bool Unwatch(ScriptObject& object, const QString& name);
     // Resizes an array, within MaxArrayLength and the heap; false when refused.
     bool Resize(ScriptObject& array, std::size_t length);
     // Calls a function value with this; undefined when it is not one or a limit is reached.
@@ -339,6 +347,17 @@ public:
     // Calls the timers due by the movie's clock now, each as often as it fell due since it last ran.
     void RunTimers(long long& budget);
     bool HasTimers() const { return !world.timers.empty(); }
+
+    // Object.registerClass (BuiltinClasses.cpp): the class of the clips of a linkage name (matched
+    // without regard to case); null removes it. At most MaxRegisteredClasses, one per exported
+    // symbol of any movie; false past them.
+    static constexpr std::size_t MaxRegisteredClasses = 1024;
+    bool RegisterClass(const QString& linkage, ScriptObject* constructor);
+    ScriptObject* RegisteredClass(const QString& linkage) const;
+    bool HasRegisteredClasses() const { return !registeredClasses.empty(); }
+    // Makes a clip an instance of a class: its __proto__ becomes the class's prototype, then the
+    // constructor runs with the clip as this, on the budget given (null: the running script's).
+    void ConstructClip(const ClipRef& clip, ScriptObject* constructor, long long* budget);
 
 private:
     struct Activation;
@@ -458,7 +477,16 @@ private:
     // Bounds from four values (left, top, right, bottom), or nothing when one is not a number.
     static std::optional<QRectF> DragBounds(const ActionValue& left, const ActionValue& top,
                                             const ActionValue& right, const ActionValue& bottom);
-    ActionValue Member(const ClipRef& clip, const QString& name);
+    ActionValue Member(const ClipRef& clip, const QString& name, ScriptObject** owner = nullptr);
+    // A clip's __proto__ and what its chain holds under a name (a class's methods and handlers).
+    ScriptObject* ClipPrototype(const ClipRef& clip);
+    void SetClipPrototype(const ClipRef& clip, ScriptObject* proto);
+    ActionValue ClipChainMember(const ClipRef& clip, const QString& name, ScriptObject** owner);
+    ActionValue Handler(const ClipRef& clip, const QString& name, ScriptObject** owner);
+    // The value a write stores once the object's watchpoint on the name has seen it.
+    ActionValue Watched(ScriptObject& object, const QString& name, ActionValue value);
+    ActionValue ChainMember(ScriptObject* start, const QString& name, const ActionValue& self,
+                            ScriptObject** owner);
     // Clip methods and properties on the clip's content, depths, names and loading (ClipMethods.cpp,
     // ClipLoads.cpp): a result when the name is one of them.
     std::optional<ActionValue> ClipMethod(const ClipRef& clip, const QString& method,
@@ -482,7 +510,10 @@ private:
     struct ClipVariables {
         ClipRef clip; // an entry whose sprite has gone is stale and reused
         PropertyMap values;
+        ScriptObject* proto = nullptr; // set by a class or a script; null: MovieClip.prototype
     };
+    ClipVariables* EntryOf(const ClipRef& clip, bool create);
+    void DropGoneClips(); // forgets the variables of clips that have left the stage
     ActionHost& host;
     std::map<const void*, ClipVariables> variables; // by sprite, null for the main timeline
     std::size_t variableCount = 0;
@@ -505,6 +536,7 @@ private:
     Prototypes protos;
     std::map<std::uint64_t, ScriptObject*> soundChannels;
     std::shared_ptr<BitmapLedger> bitmapBytes = std::make_shared<BitmapLedger>();
+    std::map<QString, ScriptObject*> registeredClasses; // by linkage name in lower case
     Surroundings world;
 };
 

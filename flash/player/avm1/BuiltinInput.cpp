@@ -3,9 +3,10 @@
 // isToggled, the key constants), Mouse (hide, show) and Stage (width, height, scaleMode, align,
 // showMenu). Key, Mouse and Stage are broadcasters; the player sends them onKeyDown, onKeyUp,
 // onMouseDown, onMouseUp and onMouseMove. Stage never resizes in a conversion, so onResize never
-// comes. A broadcaster keeps at most MaxListeners listeners.
+// comes. Listener lists are kept as Listeners.h says.
 #include "flash/player/avm1/Actions.h"
 
+#include "flash/player/avm1/Listeners.h"
 #include "flash/player/avm1/Native.h"
 
 #include <algorithm>
@@ -16,47 +17,23 @@ namespace flash {
 
 namespace {
 
-// More than any movie registers; addListener refuses past it.
-constexpr std::size_t MaxListeners = 1024;
-
 ScriptObject* AsObject(const ActionValue& value) {
     auto* const* object = std::get_if<ScriptObject*>(&value);
     return object ? *object : nullptr;
 }
 
 ScriptObject* ListenersOf(NativeCall& call) {
-    ScriptObject* list = AsObject(call.vm.GetMember(call.self, QStringLiteral("_listeners")));
-    return list && list->kind == ScriptObject::Kind::Array ? list : nullptr;
+    return listeners::Of(call.vm, call.self);
 }
 
-bool Same(const ActionValue& a, const ActionValue& b) {
-    return a == b;
-}
-
-bool RemoveFrom(ScriptObject& list, const ActionValue& listener) {
-    const auto found = std::find_if(list.elements.begin(), list.elements.end(),
-                                    [&](const ActionValue& v) { return Same(v, listener); });
-    if (found == list.elements.end())
-        return false;
-    list.elements.erase(found);
-    return true;
-}
-
-// addListener(object): a listener is kept once, moved to the end when added again.
 ActionValue AddListener(NativeCall& call) {
     ScriptObject* list = ListenersOf(call);
-    if (!list)
-        return false;
-    RemoveFrom(*list, call.Arg(0));
-    if (list->elements.size() >= MaxListeners || !call.vm.Heap().Charge(call.Arg(0)))
-        return false;
-    list->elements.push_back(call.Arg(0));
-    return true;
+    return list && listeners::Add(call.vm, *list, call.Arg(0));
 }
 
 ActionValue RemoveListener(NativeCall& call) {
     ScriptObject* list = ListenersOf(call);
-    return list && RemoveFrom(*list, call.Arg(0));
+    return list && listeners::Remove(call.vm, *list, call.Arg(0));
 }
 
 // broadcastMessage(name, args...)
@@ -226,14 +203,13 @@ void SetUpInputBuiltins(ActionInterpreter& vm) {
 
 void ActionInterpreter::BroadcastNow(ScriptObject* broadcaster, const QString& message,
                                      const std::vector<ActionValue>& args) {
-    ScriptObject* list =
-        broadcaster ? AsObject(GetMember(broadcaster, QStringLiteral("_listeners"))) : nullptr;
-    if (!list || list->kind != ScriptObject::Kind::Array)
+    ScriptObject* list = broadcaster ? listeners::Of(*this, broadcaster) : nullptr;
+    if (!list)
         return;
     // Listeners added or removed by a handler count from the next message on.
-    const std::vector<ActionValue> listeners = list->elements;
-    PayFor(listeners.size());
-    for (const ActionValue& listener : listeners) {
+    const std::vector<ActionValue> current = list->elements;
+    PayFor(current.size());
+    for (const ActionValue& listener : current) {
         if (!budget || *budget <= 0)
             return;
         ScriptObject* owner = nullptr;

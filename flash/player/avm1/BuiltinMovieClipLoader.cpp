@@ -1,16 +1,13 @@
 // MovieClipLoader: loadClip and unloadClip of movies next to the played movie, listeners
 // (addListener, removeListener; the loader hears its own events too) told onLoadStart,
-// onLoadProgress, onLoadComplete, onLoadInit and onLoadError, and getProgress. A loader keeps at
-// most MaxListeners listeners; the loads themselves are the interpreter's (ClipLoads.cpp).
+// onLoadProgress, onLoadComplete, onLoadInit and onLoadError, and getProgress. Listeners are
+// objects, kept as Listeners.h says; the loads themselves are the interpreter's (ClipLoads.cpp).
+#include "flash/player/avm1/Listeners.h"
 #include "flash/player/avm1/Native.h"
-
-#include <algorithm>
 
 namespace flash {
 
 namespace {
-
-constexpr std::size_t MaxListeners = 64;
 
 ScriptObject* AsObject(const ActionValue& value) {
     auto* const* object = std::get_if<ScriptObject*>(&value);
@@ -18,8 +15,7 @@ ScriptObject* AsObject(const ActionValue& value) {
 }
 
 ScriptObject* Listeners(NativeCall& call) {
-    ScriptObject* list = AsObject(call.vm.GetMember(call.self, QStringLiteral("_listeners")));
-    return list && list->kind == ScriptObject::Kind::Array ? list : nullptr;
+    return listeners::Of(call.vm, call.self);
 }
 
 ActionValue Construct(NativeCall& call) {
@@ -32,31 +28,12 @@ ActionValue Construct(NativeCall& call) {
 
 ActionValue AddListener(NativeCall& call) {
     ScriptObject* list = Listeners(call);
-    ScriptObject* listener = AsObject(call.Arg(0));
-    if (!list || !listener)
-        return false;
-    const std::vector<ActionValue>& elements = list->elements;
-    if (std::find(elements.begin(), elements.end(), call.Arg(0)) != elements.end())
-        return true;
-    if (elements.size() >= MaxListeners)
-        return false;
-    call.vm.SetMember(list, QString::number(elements.size()), listener);
-    return true;
+    return list && AsObject(call.Arg(0)) && listeners::Add(call.vm, *list, call.Arg(0));
 }
 
 ActionValue RemoveListener(NativeCall& call) {
     ScriptObject* list = Listeners(call);
-    if (!list)
-        return false;
-    const auto found = std::find(list->elements.begin(), list->elements.end(), call.Arg(0));
-    if (found == list->elements.end())
-        return false;
-    std::vector<ActionValue> rest(list->elements.begin(), found);
-    rest.insert(rest.end(), found + 1, list->elements.end());
-    call.vm.Resize(*list, 0);
-    for (std::size_t i = 0; i < rest.size(); ++i)
-        call.vm.SetMember(list, QString::number(i), rest[i]);
-    return true;
+    return list && listeners::Remove(call.vm, *list, call.Arg(0));
 }
 
 ActionValue LoadClip(NativeCall& call) {

@@ -169,6 +169,8 @@ void ActionInterpreter::SetUpBuiltins() {
     SetUpTimerBuiltins(*this);
     SetUpDateBuiltins(*this);
     SetUpBitmapBuiltins(*this);
+    SetUpWatchBuiltins(*this);
+    SetUpClassBuiltins(*this);
 }
 
 } // namespace flash

@@ -52,13 +52,7 @@ void ActionInterpreter::LoadEvent(int request, const QString& event, const std::
     long long* outer = std::exchange(this->budget, &budget);
     ++running;
     // The listeners as they are now: one a handler adds hears the next event.
-    const ActionValue listeners = GetMember(ActionValue(watch->loader), QStringLiteral("_listeners"));
-    auto* const* list = std::get_if<ScriptObject*>(&listeners);
-    const std::vector<ActionValue> each = list && *list && (*list)->kind == ScriptObject::Kind::Array
-                                              ? (*list)->elements
-                                              : std::vector<ActionValue>{};
-    for (const ActionValue& listener : each)
-        CallValue(GetMember(listener, event), listener, args);
+    BroadcastNow(watch->loader, event, args);
     --running;
     this->budget = outer;
     CollectGarbage();

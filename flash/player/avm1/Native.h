@@ -66,6 +66,8 @@ ActionValue CreateTextField(ActionInterpreter& vm, const ClipRef& clip, const st
 void SetUpInputBuiltins(ActionInterpreter& vm); // AsBroadcaster, Key, Mouse, Stage
 void SetUpTimerBuiltins(ActionInterpreter& vm); // setInterval, setTimeout and their clearing
 void SetUpDateBuiltins(ActionInterpreter& vm);
+void SetUpWatchBuiltins(ActionInterpreter& vm); // Object.prototype.watch, unwatch
+void SetUpClassBuiltins(ActionInterpreter& vm); // MovieClip, Object.registerClass
 
 // AsBroadcaster.initialize: gives an object _listeners and addListener, removeListener and
 // broadcastMessage; false when the heap is full.

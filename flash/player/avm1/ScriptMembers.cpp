@@ -93,7 +93,7 @@ void ActionInterpreter::Define(ScriptObject* object, const QString& name, Action
 ActionValue ActionInterpreter::GetMember(const ActionValue& object, const QString& name,
                                          ScriptObject** owner) {
     if (const auto* clip = std::get_if<ClipRef>(&object))
-        return Member(*clip, name);
+        return Member(*clip, name, owner);
     if (const auto* field = std::get_if<TextFieldRef>(&object))
         return FieldMember(*field, name, owner);
     if (const auto* text = std::get_if<QString>(&object))
@@ -136,6 +136,12 @@ ActionValue ActionInterpreter::ObjectMember(ScriptObject& object, const QString&
     if (object.state)
         if (std::optional<ActionValue> value = object.state->Member(*this, name))
             return *value;
+    return ChainMember(start, name, &object, owner);
+}
+
+// What a chain from start holds under a name, a getter's value read with self as this.
+ActionValue ActionInterpreter::ChainMember(ScriptObject* start, const QString& name, const ActionValue& self,
+                                           ScriptObject** owner) {
     int depth = 0;
     for (ScriptObject* level = start; level && depth < MaxProtoDepth; level = level->proto, ++depth)
         if (const PropertyMap::Entry* entry = level->properties.FindEntry(name)) {
@@ -143,7 +149,7 @@ ActionValue ActionInterpreter::ObjectMember(ScriptObject& object, const QString&
                 *owner = level;
             if (ScriptObject* accessor = entry->flags & Accessor ? AsObject(entry->value) : nullptr)
                 return accessor->elements.empty() ? ActionValue{}
-                                                  : CallValue(accessor->elements[0], &object, {});
+                                                  : CallValue(accessor->elements[0], self, {});
             return entry->value;
         }
     return {};
@@ -176,7 +182,9 @@ ScriptObject* ActionInterpreter::AccessorFor(ScriptObject& object, const QString
 
 void ActionInterpreter::SetMember(const ActionValue& object, const QString& name, ActionValue value) {
     if (const auto* clip = std::get_if<ClipRef>(&object)) {
-        if (!name.contains(u'.') && !name.contains(u':'))
+        if (Is(name, "__proto__"))
+            SetClipPrototype(*clip, AsObject(value));
+        else if (!name.contains(u'.') && !name.contains(u':'))
             SetVariable(*clip, name, std::move(value));
     } else if (const auto* field = std::get_if<TextFieldRef>(&object)) {
         SetFieldMember(*field, name, value);
@@ -200,6 +208,11 @@ void ActionInterpreter::SetObjectMember(ScriptObject& object, const QString& nam
         object.proto = proto;
         return;
     }
+    if (!object.watchpoints.empty())
+        value = Watched(object, name, std::move(value));
+    // Handlers put on MovieClip.prototype reach every clip.
+    if (&object == protos.movieClip && name.startsWith(u"on", Qt::CaseInsensitive))
+        hasHandlers = true;
     if (object.kind == ScriptObject::Kind::Array) {
         if (Is(name, "length")) {
             const double length = Number(value);
@@ -290,9 +303,11 @@ ActionValue ActionInterpreter::Construct(const ActionValue& function, const std:
 bool ActionInterpreter::InstanceOf(const ActionValue& value, const ActionValue& constructor) {
     ScriptObject* object = AsObject(value);
     ScriptObject* function = AsObject(constructor);
-    // A text field's chain starts at TextField.prototype.
+    // A text field's chain starts at TextField.prototype, a clip's at its __proto__.
+    const auto* clip = std::get_if<ClipRef>(&value);
     const ScriptObject* first = object                                        ? object->proto
                                 : std::holds_alternative<TextFieldRef>(value) ? protos.textField
+                                : clip && clip->Valid()                       ? ClipPrototype(*clip)
                                                                               : nullptr;
     if (!first || !function || !function->Callable())
         return false;

@@ -115,6 +115,10 @@ void ObjectHeap::Collect(const std::function<void(const Mark&)>& markRoots) {
         for (const ActionValue& element : object->elements)
             mark(element);
         object->properties.ForEachValue(mark);
+        for (const Watchpoint& watch : object->watchpoints) {
+            mark(watch.callback);
+            mark(watch.userData);
+        }
     }
     // Sweep, and count what stays exactly.
     cells = 0;
@@ -125,6 +129,7 @@ void ObjectHeap::Collect(const std::function<void(const Mark&)>& markRoots) {
         for (const ActionValue& element : object->elements)
             cells += Cells(element);
         object->properties.ForEachValue([this](const ActionValue& value) { cells += Cells(value) + 1; });
+        cells += object->watchpoints.size() * WatchpointCells;
     }
     madeSinceCollect = 0;
 }

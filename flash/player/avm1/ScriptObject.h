@@ -3,7 +3,7 @@
 // regard to case; for..in lists them most recently added first), a prototype (__proto__), and, by
 // its kind, array elements, a function body or a built-in, or a wrapped string, number or boolean.
 // The heap frees what no root reaches (mark and sweep), so cycles between objects do not leak; it
-// keeps a count of cells (objects, properties, elements, string lengths) and refuses growth past
+// keeps a count of cells (objects, properties, elements, watchpoints, string lengths) and refuses growth past
 // MaxCells until a collection makes room. Collections run only between scripts, when no value lives
 // outside the roots.
 
@@ -96,6 +96,12 @@ struct NativeState {
     }
 };
 
+// A watchpoint (Object.watch): a write of the property calls back first, and stores what it returns.
+struct Watchpoint {
+    QString name;
+    ActionValue callback, userData;
+};
+
 struct ScriptObject {
     enum class Kind : std::uint8_t {
         Object,
@@ -114,6 +120,7 @@ struct ScriptObject {
     ScriptObject* home = nullptr;
     std::vector<ScriptObject*> interfaces; // on a prototype: the constructors it implements
     std::unique_ptr<NativeState> state;
+    std::vector<Watchpoint> watchpoints;
     bool marked = false;
 
     bool Callable() const { return kind == Kind::Function && (function || native); }
@@ -124,6 +131,7 @@ public:
     // About 50 MB at most of objects, properties, elements and the text in them.
     static constexpr std::size_t MaxCells = std::size_t(1) << 19;
     static constexpr std::size_t ObjectCells = 4;
+    static constexpr std::size_t WatchpointCells = 3;
     // Objects made since the last collection before the next one is worth its time.
     static constexpr std::size_t CollectAfter = 4096;
 
