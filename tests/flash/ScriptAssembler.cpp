@@ -48,6 +48,7 @@ const std::map<QString, action::Code>& Codes() {
         {"SetVariable", action::SetVariable},
         {"StackSwap", action::StackSwap},
         {"StrictEquals", action::StrictEquals},
+        {"StringAdd", action::StringAdd},
         {"Subtract", action::Subtract},
         {"ToNumber", action::ToNumber},
         {"ToString", action::ToString},

@@ -45,6 +45,16 @@ TEST(ScriptNumbers, PrintAsFlashPlayerPrintsThem) {
     });
 }
 
+TEST(ScriptStrings, UndefinedAsTextByTheMoviesVersion) {
+    const QByteArray script = A("'a' undefined Add2 Trace 'b' undefined StringAdd Trace "
+                                "undefined 1 'String' CallFunction 'c' Add2 Trace");
+    TraceOptions options;
+    options.version = 6;
+    EXPECT_EQ(Traced(script, options), (QStringList{"a", "b", "c"}));
+    options.version = 7;
+    EXPECT_EQ(Traced(script, options), (QStringList{"aundefined", "bundefined", "undefinedc"}));
+}
+
 TEST(ScriptGlobals, ConversionFunctionsParseAsFlashDoes) {
     const auto call = [](const QString& args, int count, const QString& function) {
         return A(QStringLiteral("%1 %2 '%3' CallFunction Trace").arg(args).arg(count).arg(function));

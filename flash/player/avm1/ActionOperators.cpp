@@ -134,7 +134,7 @@ void ActionInterpreter::Not(Activation& act) {
 void ActionInterpreter::Add2(Activation& act) {
     const ActionValue b = Primitive(Pop(act)), a = Primitive(Pop(act));
     if (std::holds_alternative<QString>(a) || std::holds_alternative<QString>(b))
-        Push(act, Bounded(ActionText(a) + ActionText(b)));
+        Push(act, Bounded(Text(a) + Text(b)));
     else
         Push(act, ArithmeticNumber(a) + ArithmeticNumber(b));
 }

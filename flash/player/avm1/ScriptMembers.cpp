@@ -333,6 +333,9 @@ bool ActionInterpreter::InstanceOf(const ActionValue& value, const ActionValue& 
 }
 
 QString ActionInterpreter::Text(const ActionValue& value) {
+    // Movies of version 7 and later print undefined as the word, older ones as nothing.
+    if (std::holds_alternative<std::monostate>(value))
+        return runningVersion >= 7 ? QStringLiteral("undefined") : QString();
     ScriptObject* object = AsObject(value);
     if (!object || object->kind == ScriptObject::Kind::Boxed || !budget)
         return ActionText(value);
