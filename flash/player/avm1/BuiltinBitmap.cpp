@@ -103,25 +103,6 @@ QPoint PointOf(ActionInterpreter& vm, const ActionValue& value) {
                            : QPoint();
 }
 
-double NumberMember(ActionInterpreter& vm, const ActionValue& object, const char* name, double otherwise) {
-    const double value = vm.Number(vm.GetMember(object, QLatin1String(name)));
-    return std::isfinite(value) ? value : otherwise;
-}
-
-// A flash.geom.Matrix in pixels; the identity when none is given.
-Matrix MatrixOf(ActionInterpreter& vm, const ActionValue& value) {
-    Matrix m;
-    if (!ObjectOf(value))
-        return m;
-    m.a = NumberMember(vm, value, "a", 1);
-    m.b = NumberMember(vm, value, "b", 0);
-    m.c = NumberMember(vm, value, "c", 0);
-    m.d = NumberMember(vm, value, "d", 1);
-    m.tx = NumberMember(vm, value, "tx", 0);
-    m.ty = NumberMember(vm, value, "ty", 0);
-    return m;
-}
-
 ActionValue NewGeom(ActionInterpreter& vm, const char* name, const std::vector<ActionValue>& args) {
     const ActionValue flash = vm.GetMember(vm.Global(), QStringLiteral("flash"));
     return vm.Construct(vm.GetMember(vm.GetMember(flash, QStringLiteral("geom")), QLatin1String(name)), args);
@@ -295,7 +276,7 @@ ActionValue Draw(NativeCall& call) {
     ActionInterpreter& vm = call.vm;
     const auto bitmap = BitmapOf(call.self);
     if (const auto* clip = std::get_if<ClipRef>(&call.Arg(0)); clip && bitmap) {
-        DrawClip(vm, *bitmap, *clip, MatrixOf(vm, call.Arg(1)), ColorTransformOf(vm, call.Arg(2)),
+        DrawClip(vm, *bitmap, *clip, MatrixMember(vm, call.Arg(1)), ColorTransformOf(vm, call.Arg(2)),
                  RectOf(vm, call.Arg(4)));
         return {};
     }
@@ -303,7 +284,7 @@ ActionValue Draw(NativeCall& call) {
     if (!bitmap || !source || !PayForPixels(vm, PixelsOf(source->Bounds()) + PixelsOf(bitmap->Bounds())))
         return {};
     const QImage drawn = Transformed(source->Image(), ColorTransformOf(vm, call.Arg(2)));
-    const Matrix m = MatrixOf(vm, call.Arg(1));
+    const Matrix m = MatrixMember(vm, call.Arg(1));
     bitmap->DrawImage(drawn, QTransform(m.a, m.b, m.c, m.d, m.tx, m.ty), RectOf(vm, call.Arg(4)),
                       ActionBool(call.Arg(5)));
     return {};
@@ -371,7 +352,8 @@ void BeginBitmapFill(ActionInterpreter& vm, Drawing& drawing, const std::vector<
     }
     const bool repeat = args.size() < 3 || ActionBool(args[2]);
     const bool smooth = args.size() > 3 && ActionBool(args[3]);
-    drawing.BeginBitmapFill(bitmap, MatrixOf(vm, args.size() > 1 ? args[1] : ActionValue{}), repeat, smooth);
+    drawing.BeginBitmapFill(bitmap, MatrixMember(vm, args.size() > 1 ? args[1] : ActionValue{}), repeat,
+                            smooth);
 }
 
 // cacheAsBitmap reads true while the clip has filters, whatever was set, and what was set after.

@@ -36,12 +36,6 @@ Rgba ColorOf(ActionInterpreter& vm, const ActionValue& rgb, const ActionValue& a
             std::uint8_t(std::lround(std::clamp(percent, 0.0, 100.0) * 255 / 100))};
 }
 
-// A member as a number, or `otherwise` when it is not one.
-double NumberMember(ActionInterpreter& vm, const ActionValue& object, const char* name, double otherwise) {
-    const double value = vm.Number(vm.GetMember(object, QLatin1String(name)));
-    return std::isfinite(value) ? value : otherwise;
-}
-
 // The gradient's matrix: {matrixType: "box", x, y, w, h, r} or a matrix {a, b, c, d, tx, ty} mapping the
 // gradient square (pixels, centred on the origin) onto the clip; in the file's form, translation in
 // twips.
@@ -61,12 +55,9 @@ Matrix GradientMatrix(ActionInterpreter& vm, const ActionValue& given) {
         m.ty = (y + h / 2) * TwipsPerPixel;
         return m;
     }
-    m.a = NumberMember(vm, given, "a", 1);
-    m.b = NumberMember(vm, given, "b", 0);
-    m.c = NumberMember(vm, given, "c", 0);
-    m.d = NumberMember(vm, given, "d", 1);
-    m.tx = NumberMember(vm, given, "tx", 0) * TwipsPerPixel;
-    m.ty = NumberMember(vm, given, "ty", 0) * TwipsPerPixel;
+    m = MatrixMember(vm, given);
+    m.tx *= TwipsPerPixel;
+    m.ty *= TwipsPerPixel;
     return m;
 }
 
@@ -148,6 +139,24 @@ std::optional<std::array<double, 4>> Coordinates(NativeCall& call, std::size_t c
 }
 
 } // namespace
+
+double NumberMember(ActionInterpreter& vm, const ActionValue& object, const char* name, double otherwise) {
+    const double value = vm.Number(vm.GetMember(object, QLatin1String(name)));
+    return std::isfinite(value) ? value : otherwise;
+}
+
+Matrix MatrixMember(ActionInterpreter& vm, const ActionValue& value) {
+    Matrix m;
+    if (const auto* object = std::get_if<ScriptObject*>(&value); !object || !*object)
+        return m;
+    m.a = NumberMember(vm, value, "a", 1);
+    m.b = NumberMember(vm, value, "b", 0);
+    m.c = NumberMember(vm, value, "c", 0);
+    m.d = NumberMember(vm, value, "d", 1);
+    m.tx = NumberMember(vm, value, "tx", 0);
+    m.ty = NumberMember(vm, value, "ty", 0);
+    return m;
+}
 
 std::optional<ActionValue> CallDrawingMethod(ActionInterpreter& vm, const ClipRef& clip,
                                              const QString& method, const std::vector<ActionValue>& args) {

@@ -55,6 +55,11 @@ bool SetClipEffectMember(ActionInterpreter& vm, const ClipRef& clip, const QStri
 // A new flash.geom.Transform of the clip.
 ActionValue ClipTransform(ActionInterpreter& vm, const ClipRef& clip);
 
+// A member as a number, or `otherwise` when it is missing or not a finite number.
+double NumberMember(ActionInterpreter& vm, const ActionValue& object, const char* name, double otherwise);
+// An object's a, b, c, d, tx and ty (a flash.geom.Matrix), in pixels; the identity's where missing.
+Matrix MatrixMember(ActionInterpreter& vm, const ActionValue& value);
+
 // A clip's drawing method (moveTo, lineTo, beginFill ...) by its name in lower case, and what it
 // returns; none when the name is no drawing method.
 std::optional<ActionValue> CallDrawingMethod(ActionInterpreter& vm, const ClipRef& clip,
