@@ -952,6 +952,26 @@ TEST(Rasterizer, CurvesCoverTheirExactArea) {
     }
 }
 
+TEST(Rasterizer, AKeptFlatteningFillsAsAFreshOneAtEveryScaleAndAngle) {
+    // One FlatPath carried from fill to fill, as a painting thread keeps it with its path: growing,
+    // shrinking and turning must give the pixels a fill flattened afresh gives, never a stale cut.
+    QPainterPath circle;
+    circle.addEllipse(QPointF(0, 0), 10, 10);
+    const auto black = MakeRasterPaint(QBrush(Qt::black));
+    FlatPath kept;
+    for (const auto& [scale, angle] :
+         std::vector<std::pair<double, double>>{{1, 0}, {9, 0}, {9, 30}, {0.2, 0}, {9.5, 75}, {1.1, 10}}) {
+        const QTransform toDevice = QTransform().translate(100, 100).rotate(angle).scale(scale, scale);
+        QImage fresh(200, 200, QImage::Format_ARGB32_Premultiplied), reused = fresh;
+        fresh.fill(Qt::transparent);
+        reused.fill(Qt::transparent);
+        FillPath(fresh, fresh.rect(), circle, toDevice, *black, FillBlend::Over, Edges::Antialiased);
+        FillPath(reused, reused.rect(), circle, toDevice, *black, FillBlend::Over, Edges::Antialiased, &kept);
+        EXPECT_EQ(fresh, reused) << scale << " " << angle;
+        EXPECT_EQ(qAlpha(fresh.pixel(100, 100)), 255);
+    }
+}
+
 TEST(Rasterizer, SampledEdgesTakeWholePixelsByTheirCentres) {
     // Squares whose sides pass through pixel centres: a centre on the left or top side is inside, on the
     // right or bottom side outside, so squares side by side neither overlap nor leave a gap.
