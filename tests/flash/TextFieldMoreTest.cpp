@@ -5,6 +5,7 @@
 #include "ReadBack.h"
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
+#include "TraceRun.h"
 #include "flash/player/Player.h"
 #include "flash/player/TextFields.h"
 #include "flash/render/Renderer.h"
@@ -19,16 +20,11 @@ namespace {
 
 // --- A small script harness: assembly text for calls and members, a movie running it once.
 
-QString Call(const QString& object, const QString& method, QStringList args) {
-    std::reverse(args.begin(), args.end());
-    return QStringLiteral("%1 %2 %3 '%4' CallMethod Pop ")
-        .arg(args.join(u' '))
-        .arg(args.size())
-        .arg(object, method);
+// object.method(args), its result dropped.
+QString Call(const QString& object, const QString& method, const QStringList& args) {
+    return tracing::Call(object, method, args) + QStringLiteral("Pop ");
 }
-QString Set(const QString& object, const QString& name, const QString& value) {
-    return QStringLiteral("%1 '%2' %3 SetMember ").arg(object, name, value);
-}
+using tracing::Set;
 QString TraceMember(const QString& object, const QString& name) {
     return QStringLiteral("%1 '%2' GetMember Trace ").arg(object, name);
 }

@@ -17,20 +17,9 @@ using namespace flash::writer;
 
 namespace {
 
-// Assembly pushing object.method(args); each argument is assembly pushing one value.
-QString Call(const QString& object, const QString& method, QStringList args) {
-    std::reverse(args.begin(), args.end());
-    return QStringLiteral("%1 %2 %3 '%4' CallMethod ")
-        .arg(args.join(u' '))
-        .arg(args.size())
-        .arg(object, method);
-}
-QString Get(const QString& object, const QString& name) {
-    return QStringLiteral("%1 '%2' GetMember ").arg(object, name);
-}
-QString Set(const QString& object, const QString& name, const QString& value) {
-    return QStringLiteral("%1 '%2' %3 SetMember ").arg(object, name, value);
-}
+using tracing::Call;
+using tracing::Get;
+using tracing::Set;
 QString Trace(const QString& value) {
     return value + QStringLiteral(" Trace ");
 }

@@ -4,6 +4,7 @@
 #include "ScriptAssembler.h"
 #include "SwfWriter.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <utility>
 
@@ -22,6 +23,22 @@ QByteArray TraceMovie(const Script& script, const TraceOptions& options) {
     for (int frame = 0; frame < options.frames; ++frame)
         builder.Add(ShowFrame());
     return builder.Build();
+}
+
+QString Call(const QString& object, const QString& method, QStringList args) {
+    std::reverse(args.begin(), args.end());
+    return QStringLiteral("%1 %2 %3 '%4' CallMethod ")
+        .arg(args.join(u' '))
+        .arg(args.size())
+        .arg(object, method);
+}
+
+QString Get(const QString& object, const QString& name) {
+    return QStringLiteral("%1 '%2' GetMember ").arg(object, name);
+}
+
+QString Set(const QString& object, const QString& name, const QString& value) {
+    return QStringLiteral("%1 '%2' %3 SetMember ").arg(object, name, value);
 }
 
 QStringList TracedMovie(const QByteArray& movie, int ticks) {

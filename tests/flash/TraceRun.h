@@ -31,6 +31,12 @@ struct TraceOptions {
     int ticks = 0;         // frames played after the first
 };
 
+// Assembly text for scripts built piece by piece: object.method(args), its result left on the stack
+// (each argument is text pushing one value); object.name read; object.name = value.
+QString Call(const QString& object, const QString& method, QStringList args);
+QString Get(const QString& object, const QString& name);
+QString Set(const QString& object, const QString& name, const QString& value);
+
 QByteArray TraceMovie(const Script& script, const TraceOptions& options = {});
 // The lines a movie prints: its first frame, then `ticks` more.
 QStringList TracedMovie(const QByteArray& movie, int ticks = 0);
